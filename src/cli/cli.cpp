@@ -1,0 +1,366 @@
+#include "cli/cli.h"
+
+#include "editor/subengine.h"
+#include "files/subtitlefile.h"
+
+#include <QIODevice>
+#include <QList>
+
+#include <optional>
+
+namespace {
+
+const char version[] = "tarnlyx-cli 0.1\n";
+
+const char usage[] = R"(Usage: tarnlyx-cli [--fps F] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
+
+Runs one of the editor's whole-file operations on subtitle files. Lines that
+are not subtitles pass through untouched. INPUT "-" or none reads standard
+input; the result goes to standard output, to OUTPUT with -o, or back into
+each INPUT with -i (several INPUTs only with -i).
+
+Operations:
+  convert   --to FORMAT      hh:mm:ss (1), h:mm:ss (2), frames (3), tenths (4);
+                             default frames
+  shift     --seconds S      seconds to add, negative for earlier (default 0)
+            --no-show        leave the show times alone
+            --no-hide        leave the hide times alone
+  showtime  --seconds S      display time (default 3.0); with the length rule,
+                             seconds per 50 characters on top of 2 seconds
+            --write-empty    empty every hide time
+            --only-empty     change only subtitles without a hide time
+            --fixed          the same display time for every subtitle
+            --no-block       let a hide time pass the next subtitle's show time
+  fps       --from A --to B  frame rates to read and write frame numbers with
+                             (default 25 and 29)
+  correct   --[no-]double-spaces  --[no-]end-spaces  --[no-]digit-spaces
+            --[no-]color  --[no-]sustain  --[no-]punctuation  --[no-]dashes
+            default: all on except digit-spaces and color
+
+Options:
+  --fps F          frame rate of frame numbers (default 25)
+  -o, --output F   write the result to F
+  -i, --in-place   write each result back into its INPUT
+  -h, --help       show this help
+  --version        show the version
+
+Ranges: frame rates 0.1 to 200, shift -99999999 to 99999999, display time
+0.1 to 100.
+
+Examples:
+  tarnlyx-cli convert --to tenths movie.sub -o movie.txt
+  tarnlyx-cli --fps 23.976 shift --seconds -2.5 --no-hide -i movie.sub
+  tarnlyx-cli showtime --seconds 2 --only-empty < in.sub > out.sub
+  tarnlyx-cli fps --from 25 --to 23.976 -i part1.sub part2.sub
+  tarnlyx-cli correct --color --no-sustain movie.sub -o fixed.sub
+
+Exit status: 0 done, 1 a file could not be read or written, 2 bad usage.
+)";
+
+struct UsageError
+{
+    QString message;
+};
+
+struct Options
+{
+    int mode = 0;
+    QStringList inputs;
+    std::optional<QString> output;
+    bool inPlace = false;
+    bool help = false;
+    bool showVersion = false;
+};
+
+double parseNumber(const QString &option, const QString &text, double low, double high)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok)
+        throw UsageError{QStringLiteral("%1: \"%2\" is not a number").arg(option, text)};
+    if (!(value >= low && value <= high))
+        throw UsageError{QStringLiteral("%1: %2 is outside %3 to %4")
+                                 .arg(option, text, QString::number(low),
+                                      QString::number(high))};
+    return value;
+}
+
+int parseFormat(const QString &text)
+{
+    static const QList<QPair<QString, int>> names = {
+        {QStringLiteral("hh:mm:ss"), ClockTwoDigitHours}, {QStringLiteral("1"), ClockTwoDigitHours},
+        {QStringLiteral("h:mm:ss"), ClockOneDigitHour},   {QStringLiteral("2"), ClockOneDigitHour},
+        {QStringLiteral("frames"), FrameBased},           {QStringLiteral("3"), FrameBased},
+        {QStringLiteral("tenths"), BracketTime},          {QStringLiteral("4"), BracketTime},
+    };
+    for (const auto &name : names) {
+        if (name.first == text)
+            return name.second;
+    }
+    throw UsageError{QStringLiteral(
+                             "--to: \"%1\" is not a format (hh:mm:ss, h:mm:ss, frames, tenths)")
+                             .arg(text)};
+}
+
+const QList<QPair<QString, int>> &operations()
+{
+    static const QList<QPair<QString, int>> list = {
+        {QStringLiteral("convert"), ModeConvert}, {QStringLiteral("shift"), ModeShift},
+        {QStringLiteral("showtime"), ModeShowTime}, {QStringLiteral("fps"), ModeFpsChange},
+        {QStringLiteral("correct"), ModeCorrect},
+    };
+    return list;
+}
+
+// The correction switches, each with a --no- form.
+const QList<QPair<QString, bool SubEngine::*>> &correctionSwitches()
+{
+    static const QList<QPair<QString, bool SubEngine::*>> list = {
+        {QStringLiteral("double-spaces"), &SubEngine::delDoubleSpaces},
+        {QStringLiteral("end-spaces"), &SubEngine::delEndSpaces},
+        {QStringLiteral("digit-spaces"), &SubEngine::delDigitSpaces},
+        {QStringLiteral("color"), &SubEngine::delColor},
+        {QStringLiteral("sustain"), &SubEngine::sustainTime},
+        {QStringLiteral("punctuation"), &SubEngine::fixPunctuation},
+        {QStringLiteral("dashes"), &SubEngine::fixDashes},
+    };
+    return list;
+}
+
+class ArgumentParser
+{
+public:
+    ArgumentParser(const QStringList &args, SubEngine &engine) : m_args(args), m_engine(engine) {}
+
+    Options parse()
+    {
+        Options options;
+        bool onlyInputs = false;
+        for (m_pos = 0; m_pos < m_args.size(); ++m_pos) {
+            const QString arg = m_args[m_pos];
+            if (onlyInputs || arg == u"-" || !arg.startsWith(u'-')) {
+                if (options.mode == 0 && !onlyInputs)
+                    options.mode = operationMode(arg);
+                else
+                    options.inputs << arg;
+                continue;
+            }
+            splitOption(arg);
+            if (m_name == u"--") {
+                onlyInputs = true;
+            } else if (m_name == u"-h" || m_name == u"--help") {
+                options.help = true;
+            } else if (m_name == u"--version") {
+                options.showVersion = true;
+            } else if (m_name == u"--fps") {
+                m_engine.fps = parseNumber(m_name, value(), 0.1, 200.0);
+            } else if (m_name == u"-o" || m_name == u"--output") {
+                options.output = value();
+            } else if (m_name == u"-i" || m_name == u"--in-place") {
+                options.inPlace = true;
+            } else if (!operationOption(options.mode)) {
+                throw UsageError{options.mode == 0
+                                         ? QStringLiteral("%1: unknown option").arg(m_name)
+                                         : QStringLiteral("%1: not an option of %2")
+                                                   .arg(m_name, operationName(options.mode))};
+            }
+            if (m_inlineValue && !m_valueUsed)
+                throw UsageError{QStringLiteral("%1 takes no value").arg(m_name)};
+        }
+        return options;
+    }
+
+private:
+    static int operationMode(const QString &name)
+    {
+        for (const auto &op : operations()) {
+            if (op.first == name)
+                return op.second;
+        }
+        throw UsageError{QStringLiteral(
+                                 "\"%1\" is not an operation (convert, shift, showtime, fps, "
+                                 "correct)")
+                                 .arg(name)};
+    }
+
+    static QString operationName(int mode)
+    {
+        for (const auto &op : operations()) {
+            if (op.second == mode)
+                return op.first;
+        }
+        return QString();
+    }
+
+    void splitOption(const QString &arg)
+    {
+        const qsizetype eq = arg.startsWith(u"--") ? arg.indexOf(u'=') : -1;
+        m_name = eq < 0 ? arg : arg.first(eq);
+        m_inlineValue = eq >= 0 ? std::optional<QString>(arg.mid(eq + 1)) : std::nullopt;
+        m_valueUsed = false;
+    }
+
+    // The option's value: after "=", or the next argument, whatever it
+    // starts with (so "--seconds -2" works).
+    QString value()
+    {
+        m_valueUsed = true;
+        if (m_inlineValue)
+            return *m_inlineValue;
+        if (m_pos + 1 >= m_args.size())
+            throw UsageError{QStringLiteral("%1 needs a value").arg(m_name)};
+        return m_args[++m_pos];
+    }
+
+    // Takes the current option when it belongs to operation `mode`.
+    bool operationOption(int mode)
+    {
+        SubEngine &e = m_engine;
+        auto is = [this](const char *name) { return m_name == QLatin1String(name); };
+        auto number = [this](double low, double high) {
+            return parseNumber(m_name, value(), low, high);
+        };
+        switch (mode) {
+        case ModeConvert:
+            if (!is("--to"))
+                return false;
+            e.convertFormat = parseFormat(value());
+            return true;
+        case ModeShift:
+            if (is("--seconds"))
+                e.shiftSeconds = number(-99999999.0, 99999999.0);
+            else if (is("--no-show"))
+                e.shiftStart = false;
+            else if (is("--no-hide"))
+                e.shiftEnd = false;
+            else
+                return false;
+            return true;
+        case ModeShowTime:
+            if (is("--seconds"))
+                e.showSeconds = number(0.1, 100.0);
+            else if (is("--write-empty"))
+                e.writeEmptyEnd = true;
+            else if (is("--only-empty"))
+                e.onlyEmptyEnd = true;
+            else if (is("--fixed"))
+                e.lengthDependent = false;
+            else if (is("--no-block"))
+                e.blockTooLong = false;
+            else
+                return false;
+            return true;
+        case ModeFpsChange:
+            if (is("--from"))
+                e.fpsFrom = number(0.1, 200.0);
+            else if (is("--to"))
+                e.fpsTo = number(0.1, 200.0);
+            else
+                return false;
+            return true;
+        case ModeCorrect:
+            for (const auto &option : correctionSwitches()) {
+                if (m_name == QStringLiteral("--") + option.first)
+                    e.*option.second = true;
+                else if (m_name == QStringLiteral("--no-") + option.first)
+                    e.*option.second = false;
+                else
+                    continue;
+                return true;
+            }
+            return false;
+        default:
+            return false;
+        }
+    }
+
+    const QStringList &m_args;
+    SubEngine &m_engine;
+    qsizetype m_pos = 0;
+    QString m_name;
+    std::optional<QString> m_inlineValue;
+    bool m_valueUsed = false;
+};
+
+void checkCombination(Options &options)
+{
+    if (options.mode == 0)
+        throw UsageError{QStringLiteral("no operation given (see --help)")};
+    if (options.inputs.isEmpty())
+        options.inputs << QStringLiteral("-");
+    if (options.inPlace && options.output)
+        throw UsageError{QStringLiteral("-o and -i cannot be used together")};
+    if (options.inPlace && options.inputs.contains(QStringLiteral("-")))
+        throw UsageError{QStringLiteral("-i needs input files, not standard input")};
+    if (options.inputs.size() > 1 && !options.inPlace)
+        throw UsageError{QStringLiteral("several inputs need -i")};
+    if (options.inputs.count(QStringLiteral("-")) > 1)
+        throw UsageError{QStringLiteral("standard input can be read only once")};
+}
+
+void say(QIODevice &device, const QString &line)
+{
+    device.write(QStringLiteral("tarnlyx-cli: %1\n").arg(line).toLocal8Bit());
+}
+
+} // namespace
+
+int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err)
+{
+    SubEngine settings;
+    Options options;
+    try {
+        options = ArgumentParser(args, settings).parse();
+        if (options.help) {
+            out.write(usage);
+            return 0;
+        }
+        if (options.showVersion) {
+            out.write(version);
+            return 0;
+        }
+        checkCombination(options);
+    } catch (const UsageError &error) {
+        say(err, error.message);
+        return 2;
+    }
+
+    // Every input is read and rewritten before anything is written, so that
+    // an error leaves every file as it was.
+    QList<FileWrite> results;
+    for (const QString &input : std::as_const(options.inputs)) {
+        SubtitleText file;
+        QString error;
+        if (input == u"-") {
+            const QByteArray bytes = in.readAll();
+            file = decodeSubtitleBytes(bytes);
+        } else if (!readSubtitleFile(input, file, &error)) {
+            say(err, error);
+            return 1;
+        }
+        SubEngine engine = settings;
+        const QString text = engine.linesChange(file.text, options.mode);
+        FileWrite write{options.inPlace ? input : options.output.value_or(QStringLiteral("-")),
+                        QByteArray()};
+        if (!encodeSubtitleText(text, file.encoding, file.bom, write.bytes, &error)) {
+            say(err, QStringLiteral("cannot write \"%1\": %2").arg(write.path, error));
+            return 1;
+        }
+        results << write;
+    }
+
+    if (results.size() == 1 && results.front().path == u"-") {
+        const QByteArray &bytes = results.front().bytes;
+        if (out.write(bytes) != bytes.size()) {
+            say(err, QStringLiteral("cannot write the standard output: %1").arg(out.errorString()));
+            return 1;
+        }
+        return 0;
+    }
+    QString error;
+    if (!writeSubtitleFiles(results, &error)) {
+        say(err, error);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,118 @@
+// The subtitle line engine: the parameter block that the dialogs fill in, the
+// readers and writers of the three line formats, the five per-line operations
+// and the walk that runs one of them over a whole text.
+//
+// It links Qt Core only. The editor widget derives from it, so every member
+// here is also a member of the widget; the batch tool uses it directly.
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// Line format codes, as `getline` reports them and `putline` takes them.
+enum SubtitleFormat : int {
+    NoFormat = 0,
+    ClockTwoDigitHours = 1, // hh:mm:ss:text
+    ClockOneDigitHour = 2,  // h:mm:ss:text
+    FrameBased = 3,         // {start}{end}text
+    BracketTime = 4,        // [start][end]text
+};
+
+// Operation modes of `linesChange`.
+enum OperationMode : int {
+    ModeConvert = 1,
+    ModeShift = 2,
+    ModeShowTime = 3,
+    ModeFpsChange = 4,
+    ModeCorrect = 5,
+};
+
+class SubEngine
+{
+public:
+    SubEngine() = default;
+    virtual ~SubEngine() = default;
+
+    // ---- Parameter block -------------------------------------------------
+    // The dialogs write these through pointers; the operations read them.
+    // Fields the dialogs set start at the dialogs' own initial states.
+    double fps = 25.0;
+    int convertFormat = FrameBased;
+    double shiftSeconds = 0.0;
+    bool shiftStart = true;
+    bool shiftEnd = true;
+    double showSeconds = 3.0;
+    bool writeEmptyEnd = false;
+    bool onlyEmptyEnd = false;
+    bool lengthDependent = true;
+    bool blockTooLong = true;
+    double fpsFrom = 25.0;
+    double fpsTo = 29.0;
+    bool delDoubleSpaces = true;
+    bool delEndSpaces = true;
+    bool delDigitSpaces = false;
+    bool delColor = false;
+    bool sustainTime = true;
+    bool fixPunctuation = true;
+    bool fixDashes = true;
+    int timeStyle = ClockTwoDigitHours;
+
+    // ---- Time values -----------------------------------------------------
+    // Splits whole seconds into clock fields ("05", "-5", "123"); truncation
+    // goes toward zero, so negative input gives fields of 0 or below.
+    void SecToTime(int seconds, QString &hours, QString &minutes, QString &secs) const;
+    // 2 s plus `factor` seconds per 50 characters, counted as a reader sees
+    // them (a letter with its combining accents is one character).
+    double getSubtitlesTime(QStringView text, double factor) const;
+
+    // ---- Frame-based lines: {start}{end}text -----------------------------
+    int _isFRMlinecorrect(QStringView line) const;
+    int _getstartfrm(QStringView line, QString &out) const;
+    int _getendfrm(QStringView line, QString &out) const;
+    int _getfrmtext(QStringView line, QString &out) const;
+    int _putfrmline(int start, int end, QStringView text, QString &out) const;
+
+    // ---- Bracket-time lines: [start][end]text ----------------------------
+    int _isMPLlinecorrect(QStringView line) const;
+    int _getstartMPL(QStringView line, QString &out) const;
+    int _getendMPL(QStringView line, QString &out) const;
+    int _getMPLtext(QStringView line, QString &out) const;
+    int _putMPLline(int start, int end, QStringView text, QString &out) const;
+
+    // ---- Clock-time lines: hh:mm:ss:text ---------------------------------
+    // Always 1; an invalid field reads as -1. `text` may be null.
+    int _getstarttime(QStringView line, int &style, int &hours, int &minutes,
+                      int &seconds, QString *text) const;
+    int _isTIMElinecorrect(QStringView line) const;
+    // Writes in `timeStyle`; 0 (and `out` untouched) for any other style.
+    int _puttimeline(int hours, int minutes, int seconds, QStringView text,
+                     QString &out) const;
+
+    // ---- Reading and writing any line ------------------------------------
+    // False for a line that fits no format, or whose numbers do not fit a
+    // 32-bit integer; then nothing is written.
+    bool getline(QStringView line, int &format, double &show, double &hide, QString &text);
+    // False, with `out` untouched, for a code outside 1..4 or for times that
+    // do not fit a 32-bit integer once turned into frames, tenths or seconds.
+    bool putline(int format, double show, double hide, QStringView text, QString &out);
+
+    // ---- Per-line operations: the line and the line after it in, the new line out
+    QString convertFunction(QStringView line, QStringView next);
+    QString shiftTimeFunction(QStringView line, QStringView next);
+    QString showTimeChangeFunction(QStringView line, QStringView next);
+    QString fpsChangeFunction(QStringView line, QStringView next);
+    QString correctFunction(QStringView line, QStringView next);
+
+    // Runs operation `mode` over every line of `text` and returns the new
+    // text. A final empty line is dropped; an empty text is one empty line.
+    // An undefined mode leaves the text as it was and says so on qDebug.
+    QString linesChange(QStringView text, int mode);
+
+private:
+    // `getline` with the text part as a view into `line`.
+    bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text);
+    // Writes the line anew, or gives it back unchanged when it cannot be written.
+    QString rewritten(QStringView line, int format, double show, double hide, QStringView text);
+    // The show time of `next` when it is a subtitle line, else 0.
+    double nextShowTime(QStringView next);
+};

@@ -1,0 +1,90 @@
+// Conversion, time shift and frame-rate change: the operations that change
+// only the times of a line, and for the conversion its format.
+#include "editor/subengine.h"
+
+QString SubEngine::rewritten(QStringView line, int format, double show, double hide,
+                             QStringView text)
+{
+    QString out;
+    if (!putline(format, show, hide, text, out))
+        return line.toString();
+    return out;
+}
+
+QString SubEngine::convertFunction(QStringView line, QStringView /*next*/)
+{
+    int format;
+    double show, hide;
+    QStringView text;
+    if (!readLine(line, format, show, hide, text))
+        return line.toString();
+    return rewritten(line, convertFormat, show, hide, text);
+}
+
+QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
+{
+    int format;
+    double show, hide;
+    QStringView text;
+    if (!readLine(line, format, show, hide, text))
+        return line.toString();
+    // An empty hide time is shifted like any other, and nothing is clamped.
+    if (shiftStart)
+        show += shiftSeconds;
+    if (shiftEnd)
+        hide += shiftSeconds;
+    return rewritten(line, format, show, hide, text);
+}
+
+QString SubEngine::fpsChangeFunction(QStringView line, QStringView /*next*/)
+{
+    // Frame numbers are read with one rate and written with the other; the
+    // default rate is lent for the length of this line only.
+    const double saved = fps;
+    fps = fpsFrom;
+    int format;
+    double show, hide;
+    QStringView text;
+    QString result;
+    if (readLine(line, format, show, hide, text)) {
+        fps = fpsTo;
+        result = rewritten(line, format, show, hide, text);
+    } else {
+        result = line.toString();
+    }
+    fps = saved;
+    return result;
+}
+
+double SubEngine::nextShowTime(QStringView next)
+{
+    int format;
+    double show = 0.0, hide;
+    QStringView text;
+    if (!readLine(next, format, show, hide, text))
+        return 0.0;
+    return show;
+}
+
+QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
+{
+    int format;
+    double show, hide;
+    QStringView text;
+    if (!readLine(line, format, show, hide, text))
+        return line.toString();
+    if (writeEmptyEnd)
+        return rewritten(line, format, show, 0.0, text);
+    // A line that keeps its hide time is not written again, so it keeps
+    // the way its numbers were written too.
+    if (onlyEmptyEnd && hide != 0.0)
+        return line.toString();
+
+    hide = lengthDependent ? show + getSubtitlesTime(text, showSeconds) : show + showSeconds;
+    if (blockTooLong) {
+        const double nextShow = nextShowTime(next);
+        if (hide > nextShow && nextShow > 0.0)
+            hide = nextShow;
+    }
+    return rewritten(line, format, show, hide, text);
+}

@@ -1,0 +1,84 @@
+// The single door between the line operations and the three line formats.
+#include "editor/subengine.h"
+#include "formats/bracketlayout.h"
+#include "formats/clocklayout.h"
+#include "formats/numbers.h"
+
+#include <QDebug>
+
+#include <cstdint>
+
+bool SubEngine::getline(QStringView line, int &format, double &show, double &hide, QString &text)
+{
+    QStringView part;
+    if (!readLine(line, format, show, hide, part))
+        return false;
+    text = part.toString();
+    return true;
+}
+
+bool SubEngine::readLine(QStringView line, int &format, double &show, double &hide,
+                         QStringView &text)
+{
+    if (fps == 0.0)
+        fps = 1.0;
+
+    BracketParts bracket;
+    auto readBracket = [&](int code, double unitsPerSecond) {
+        int start = 0, end = 0;
+        if (!fieldToInt(bracket.start, start) || !fieldToInt(bracket.end, end))
+            return false;
+        show = start / unitsPerSecond;
+        hide = end / unitsPerSecond;
+        text = bracket.text;
+        format = code;
+        return true;
+    };
+    if (splitBracketLine(line, u'{', u'}', bracket)) {
+        if (readBracket(FrameBased, fps))
+            return true;
+    } else if (splitBracketLine(line, u'[', u']', bracket)) {
+        if (readBracket(BracketTime, 10.0))
+            return true;
+    } else if (ClockParts clock; readClockLine(line, clock), clock.valid()) {
+        const std::int64_t total = std::int64_t(clock.hours) * 3600
+                + std::int64_t(clock.minutes) * 60 + clock.seconds;
+        if (total <= INT32_MAX) {
+            format = clock.style;
+            show = double(total);
+            hide = 0.0;
+            text = clock.text;
+            return true;
+        }
+    }
+    format = NoFormat;
+    return false;
+}
+
+bool SubEngine::putline(int format, double show, double hide, QStringView text, QString &out)
+{
+    int start = 0, end = 0;
+    switch (format) {
+    case FrameBased:
+        if (!roundToInt(show * fps, start) || !roundToInt(hide * fps, end))
+            return false;
+        return _putfrmline(start, end, text, out) == 1;
+    case BracketTime:
+        if (!roundToInt(show * 10.0, start) || !roundToInt(hide * 10.0, end))
+            return false;
+        return _putMPLline(start, end, text, out) == 1;
+    case ClockTwoDigitHours:
+    case ClockOneDigitHour: {
+        timeStyle = format;
+        int seconds = 0;
+        if (!roundToInt(show, seconds))
+            return false;
+        int h, m, s;
+        splitSeconds(seconds, h, m, s);
+        return _puttimeline(h, m, s, text, out) == 1;
+    }
+    default:
+        qDebug("putline(): 'format' parametr error!!!");
+        return false;
+    }
+}
