@@ -1,4 +1,268 @@
+// The batch tool: options, defaults, files, exit status and messages.
+#include "cli/cli.h"
+#include "testsupport.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_APPLESS_MAIN(T)
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run run(const QStringList &args, const QByteArray &input = QByteArray())
+{
+    QByteArray inBytes = input;
+    QBuffer in(&inBytes);
+    QBuffer out, err;
+    in.open(QIODevice::ReadOnly);
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    Run r;
+    r.status = runCli(args, in, out, err);
+    r.out = out.data();
+    r.err = err.data();
+    return r;
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+const QByteArray sample = "{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words\n";
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void operations_data();
+    void operations();
+    void usageErrors_data();
+    void usageErrors();
+    void savedBytesMatchTheEditor();
+    void outputFile();
+    void inPlace();
+    void fileErrorsChangeNothing();
+    void helpAndVersion();
+    void realBinary();
+};
+
+void TestCli::operations_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("convert default is frames")
+            << QStringList{"convert"} << QByteArray("{250}{300}Hello ,world  \n{250}{375}-Hi|-You\nplain words");
+    QTest::newRow("convert to tenths")
+            << QStringList{"convert", "--to", "tenths"} << QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words");
+    QTest::newRow("convert to h:mm:ss")
+            << QStringList{"convert", "--to=h:mm:ss"} << QByteArray("0:00:10:Hello ,world  \n0:00:10:-Hi|-You\nplain words");
+    QTest::newRow("convert to 1")
+            << QStringList{"convert", "--to", "1"} << QByteArray("00:00:10:Hello ,world  \n00:00:10:-Hi|-You\nplain words");
+    QTest::newRow("convert at 10 fps")
+            << QStringList{"--fps", "10", "convert", "--to", "tenths"} << QByteArray("[250][300]Hello ,world  \n[100][150]-Hi|-You\nplain words");
+    QTest::newRow("shift default is nothing")
+            << QStringList{"shift"} << QByteArray("{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words");
+    QTest::newRow("shift back, show only")
+            << QStringList{"shift", "--seconds", "-2.5", "--no-hide"} << QByteArray("{188}{300}Hello ,world  \n[75][150]-Hi|-You\nplain words");
+    QTest::newRow("shift hide only")
+            << QStringList{"shift", "--no-show", "--seconds=1"} << QByteArray("{250}{325}Hello ,world  \n[100][160]-Hi|-You\nplain words");
+    QTest::newRow("showtime default")
+            << QStringList{"showtime"} << QByteArray("{250}{250}Hello ,world  \n[100][125]-Hi|-You\nplain words");
+    QTest::newRow("showtime fixed, not blocked")
+            << QStringList{"showtime", "--fixed", "--no-block", "--seconds", "2"} << QByteArray("{250}{300}Hello ,world  \n[100][120]-Hi|-You\nplain words");
+    QTest::newRow("showtime write empty")
+            << QStringList{"showtime", "--write-empty"} << QByteArray("{250}{}Hello ,world  \n[100][]-Hi|-You\nplain words");
+    QTest::newRow("showtime only empty")
+            << QStringList{"showtime", "--only-empty"} << QByteArray("{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words");
+    QTest::newRow("fps default")
+            << QStringList{"fps"} << QByteArray("{290}{348}Hello ,world  \n[100][150]-Hi|-You\nplain words");
+    QTest::newRow("fps from to")
+            << QStringList{"fps", "--from", "29.97", "--to", "25"} << QByteArray("{209}{250}Hello ,world  \n[100][150]-Hi|-You\nplain words");
+    QTest::newRow("correct default")
+            << QStringList{"correct"} << QByteArray("{250}{250}Hello, world\n[100][150]- Hi|- You\nplain words");
+    QTest::newRow("correct without sustain and punctuation")
+            << QStringList{"correct", "--no-sustain", "--no-punctuation", "--no-end-spaces"} << QByteArray("{250}{300}Hello ,world \n[100][150]- Hi|- You\nplain words");
+    QTest::newRow("options after inputs")
+            << QStringList{"convert", "-", "--to", "tenths"} << QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words");
+}
+
+void TestCli::operations()
+{
+    QFETCH(QStringList, args);
+    const Run r = run(args, sample);
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.status, 0);
+    QTEST(r.out, "expected");
+}
+
+void TestCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no operation") << QStringList{} << "no operation given";
+    QTest::newRow("unknown operation") << QStringList{"rotate"} << "\"rotate\" is not an operation";
+    QTest::newRow("unknown option") << QStringList{"--colour"} << "--colour: unknown option";
+    QTest::newRow("option of another operation") << QStringList{"shift", "--to", "3"} << "--to: not an option of shift";
+    QTest::newRow("not a number") << QStringList{"shift", "--seconds", "two"} << "--seconds: \"two\" is not a number";
+    QTest::newRow("comma decimal") << QStringList{"shift", "--seconds", "2,5"} << "is not a number";
+    QTest::newRow("shift too far") << QStringList{"shift", "--seconds", "100000000"} << "outside -99999999 to 99999999";
+    QTest::newRow("zero fps") << QStringList{"--fps", "0", "convert"} << "--fps: 0 is outside 0.1 to 200";
+    QTest::newRow("zero target rate") << QStringList{"fps", "--to", "0"} << "--to: 0 is outside";
+    QTest::newRow("rate too high") << QStringList{"fps", "--from", "200.5"} << "outside 0.1 to 200";
+    QTest::newRow("nan") << QStringList{"fps", "--from", "nan"} << "--from:";
+    QTest::newRow("display time too short") << QStringList{"showtime", "--seconds", "0.05"} << "outside 0.1 to 100";
+    QTest::newRow("bad format") << QStringList{"convert", "--to", "srt"} << "\"srt\" is not a format";
+    QTest::newRow("missing value") << QStringList{"shift", "--seconds"} << "--seconds needs a value";
+    QTest::newRow("value on a switch") << QStringList{"shift", "--no-show=1"} << "--no-show takes no value";
+    QTest::newRow("several inputs") << QStringList{"convert", "a", "b"} << "several inputs need -i";
+    QTest::newRow("-o with -i") << QStringList{"convert", "a", "-o", "b", "-i"} << "-o and -i cannot be used together";
+    QTest::newRow("-i on stdin") << QStringList{"convert", "-i"} << "-i needs input files";
+}
+
+void TestCli::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    const Run r = run(args, sample);
+    QCOMPARE(r.status, 2);
+    QCOMPARE(r.out, QByteArray());
+    QVERIFY2(r.err.startsWith("tarnlyx-cli: "), r.err.constData());
+    QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
+    QCOMPARE(r.err.count('\n'), 1);
+    QVERIFY(r.err.endsWith('\n'));
+}
+
+void TestCli::savedBytesMatchTheEditor()
+{
+    // CRLF becomes LF, the final line feed goes, a byte-order mark stays,
+    // and an 8-bit file stays 8-bit, byte for byte.
+    QCOMPARE(run({"convert", "--to", "tenths"}, "\xef\xbb\xbf{25}{50}\xc5\xbc\r\n\r\n").out,
+             QByteArray("\xef\xbb\xbf[10][20]\xc5\xbc"));
+    QCOMPARE(run({"correct"}, "{25}{50}Ol\xe1 ,se\xf1or\xa0\n").out, QByteArray("{25}{50}Ol\xe1, se\xf1or\xa0"));
+    QCOMPARE(run({"shift", "--seconds", "1"}, QByteArray("x\0y\n", 4)).out, QByteArray("x\0y", 3));
+    QCOMPARE(run({"convert"}, QByteArray()).out, QByteArray("{0}{}"));
+}
+
+void TestCli::outputFile()
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath(QStringLiteral("in.sub"));
+    const QString out = dir.filePath(QStringLiteral("out.txt"));
+    writeBytes(in, sample);
+    const Run r = run({"convert", "--to", "tenths", in, "-o", out});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(readBytes(out), QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words"));
+    QCOMPARE(readBytes(in), sample);
+}
+
+void TestCli::inPlace()
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.sub"));
+    const QString b = dir.filePath(QStringLiteral("b.sub"));
+    writeBytes(a, "{25}{50}a\n");
+    writeBytes(b, "{50}{75}b");
+    const Run r = run({"fps", "--to", "50", "-i", a, b});
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.status, 0);
+    QCOMPARE(readBytes(a), QByteArray("{50}{100}a"));
+    QCOMPARE(readBytes(b), QByteArray("{100}{150}b"));
+}
+
+void TestCli::fileErrorsChangeNothing()
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.sub"));
+    const QString missing = dir.filePath(QStringLiteral("missing.sub"));
+    writeBytes(a, "{25}{50}a");
+
+    Run r = run({"convert", "--to", "tenths", "-i", a, missing});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.startsWith("tarnlyx-cli: cannot read \"" + missing.toUtf8() + "\""), r.err.constData());
+    QCOMPARE(readBytes(a), QByteArray("{25}{50}a"));
+
+    r = run({"convert", dir.path()});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains("directory"), r.err.constData());
+
+    const QString badOut = dir.filePath(QStringLiteral("no/dir/out.sub"));
+    r = run({"convert", a, "-o", badOut});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains(badOut.toUtf8()), r.err.constData());
+    QVERIFY(!QFile::exists(badOut));
+
+    // A bad option leaves even a valid output untouched.
+    const QString out = dir.filePath(QStringLiteral("out.sub"));
+    writeBytes(out, "old");
+    r = run({"shift", "--seconds", "x", a, "-o", out});
+    QCOMPARE(r.status, 2);
+    QCOMPARE(readBytes(out), QByteArray("old"));
+}
+
+void TestCli::helpAndVersion()
+{
+    const Run help = run({"--help"});
+    QCOMPARE(help.status, 0);
+    for (const char *op : {"convert --to", "shift --seconds", "showtime --seconds", "fps --from",
+                           "correct --color"})
+        QVERIFY2(help.out.contains(QByteArray("tarnlyx-cli ") + op)
+                         || help.out.contains(QByteArray(op)),
+                 op);
+    QVERIFY(help.out.contains("Examples:"));
+    QCOMPARE(run({"shift", "-h"}).status, 0);
+    const Run version = run({"--version"});
+    QCOMPARE(version.status, 0);
+    QVERIFY(version.out.startsWith("tarnlyx-cli "));
+}
+
+void TestCli::realBinary()
+{
+    const QString binary = QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx-cli");
+    QProcess p;
+    p.start(binary, {"convert", "--to", "tenths"});
+    QVERIFY(p.waitForStarted());
+    p.write("{25}{50}x\r\nwords\n");
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished());
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(p.readAllStandardOutput(), QByteArray("[10][20]x\nwords"));
+
+    p.start(binary, {"shift", "--seconds"});
+    QVERIFY(p.waitForFinished());
+    QCOMPARE(p.exitCode(), 2);
+    QCOMPARE(p.readAllStandardError(), QByteArray("tarnlyx-cli: --seconds needs a value\n"));
+
+    // A full disk behind standard output is an error, not a success.
+    if (QFile::exists(QStringLiteral("/dev/full"))) {
+        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        p.start(binary, {"convert"});
+        p.write(QByteArray(100000, 'x'));
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 1);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCli)
 #include "tst_cli.moc"

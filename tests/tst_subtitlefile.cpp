@@ -1,4 +1,241 @@
+// Reading and writing subtitle files: encodings, line ends, safe saves.
+#include "files/subtitlefile.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_APPLESS_MAIN(T)
+
+#include <unistd.h>
+
+namespace {
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// What a read and a save give back: the same bytes with CRLF as LF and
+// without a final line feed.
+QByteArray expectedRoundTrip(QByteArray bytes)
+{
+    bytes.replace("\r\n", "\n");
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    return bytes;
+}
+
+QByteArray roundTrip(const QByteArray &bytes)
+{
+    const SubtitleText file = decodeSubtitleBytes(bytes);
+    QByteArray out;
+    QString error;
+    if (!encodeSubtitleText(file.text, file.encoding, file.bom, out, &error))
+        return "<error: " + error.toUtf8() + '>';
+    return out;
+}
+
+} // namespace
+
+class TestSubtitleFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decode_data();
+    void decode();
+    void roundTripIsExact_data();
+    void roundTripIsExact();
+    void corpusRoundTrip();
+    void unwritableCharacter_data();
+    void unwritableCharacter();
+    void readErrors();
+    void writeReplacesWholeFile();
+    void failedWriteKeepsOldFile();
+    void severalFilesAllOrNothing();
+    void writeToDeviceInPlace();
+};
+
+void TestSubtitleFile::decode_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("utf8");
+    QTest::addColumn<bool>("bom");
+    QTest::newRow("ascii") << QByteArray("{1}{2}a\n{3}{4}b\n") << "{1}{2}a\n{3}{4}b" << true << false;
+    QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << "a\nb" << true << false;
+    QTest::newRow("lone cr kept") << QByteArray("a\rb\r") << "a\rb\r" << true << false;
+    QTest::newRow("utf-8") << QByteArray("\xc5\xbc\xc3\xb3\xc5\x82w") << QString::fromUtf8("żółw") << true << false;
+    QTest::newRow("bom") << QByteArray("\xef\xbb\xbf{1}{2}x\n") << "{1}{2}x" << true << true;
+    QTest::newRow("second bom is text") << QByteArray("\xef\xbb\xbf\xef\xbb\xbfx")
+                                        << QString(QChar(0xfeff)) + u'x' << true << true;
+    QTest::newRow("latin-1") << QByteArray("\xbf\xf3mo?\xa0") << QString::fromUtf8("¿ómo?\u00a0") << false << false;
+    QTest::newRow("bom then latin-1") << QByteArray("\xef\xbb\xbf\xe9") << QString::fromLatin1("\xef\xbb\xbf\xe9")
+                                      << false << false;
+    QTest::newRow("nul") << QByteArray("a\0b", 3) << QString::fromUtf16(u"a\0b", 3) << true << false;
+    QTest::newRow("empty") << QByteArray() << "" << true << false;
+    QTest::newRow("only newline") << QByteArray("\n") << "" << true << false;
+    QTest::newRow("blank last line kept") << QByteArray("a\n\n") << "a\n" << true << false;
+}
+
+void TestSubtitleFile::decode()
+{
+    QFETCH(QByteArray, bytes);
+    const SubtitleText file = decodeSubtitleBytes(bytes);
+    QTEST(file.text, "text");
+    QTEST(file.encoding == FileEncoding::Utf8, "utf8");
+    QTEST(file.bom, "bom");
+}
+
+void TestSubtitleFile::roundTripIsExact_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("latin-1 with no-break space") << QByteArray("{1}{2}Ol\xe1\xa0se\xf1or\n");
+    QTest::newRow("every byte value") << [] {
+        QByteArray all;
+        for (int i = 0; i < 256; ++i)
+            all += char(i);
+        return all;
+    }();
+    QTest::newRow("half utf-8 half latin-1") << QByteArray("\xc5\xbc\xc3\xb3\n\xe9t\xe9");
+    QTest::newRow("utf-8 with bom and crlf") << QByteArray("\xef\xbb\xbf\xe4\xb8\x96\r\n\xe7\x95\x8c\r\n");
+    QTest::newRow("surrogate bytes are not utf-8") << QByteArray("\xed\xa0\x80x");
+    QTest::newRow("overlong is not utf-8") << QByteArray("\xc0\xafx");
+    QTest::newRow("noncharacters") << QByteArray("\xef\xbf\xbe\xef\xbf\xbf");
+    QTest::newRow("four-byte") << QByteArray("\xf0\x9f\x98\x80");
+    QTest::newRow("truncated sequence") << QByteArray("ab\xe4\xb8");
+}
+
+void TestSubtitleFile::roundTripIsExact()
+{
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(roundTrip(bytes), expectedRoundTrip(bytes));
+}
+
+void TestSubtitleFile::corpusRoundTrip()
+{
+    REQUIRE_CORPUS();
+    for (const QString &name : corpusFiles()) {
+        const QByteArray bytes = readBytes(corpusDir() + u'/' + name);
+        SubtitleText file;
+        QString error;
+        QVERIFY2(readSubtitleFile(corpusDir() + u'/' + name, file, &error), qPrintable(error));
+        QByteArray out;
+        QVERIFY2(encodeSubtitleText(file.text, file.encoding, file.bom, out, &error), qPrintable(error));
+        QVERIFY2(out == expectedRoundTrip(bytes), qPrintable(name));
+    }
+}
+
+void TestSubtitleFile::unwritableCharacter_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("euro in 8-bit") << QString::fromUtf8("ab\ncd\u20ac") << int(FileEncoding::EightBit)
+                                   << QString::fromUtf8("line 2, column 3 holds \"\u20ac\" (U+20AC), which "
+                                                        "this file's encoding cannot store");
+    QTest::newRow("emoji in 8-bit") << QString::fromUtf8("\U0001F600") << int(FileEncoding::EightBit)
+                                    << QString::fromUtf8("line 1, column 1 holds \"\U0001F600\" (U+1F600), "
+                                                         "which this file's encoding cannot store");
+    QTest::newRow("lone surrogate in utf-8") << QString(QChar(0xd800)) << int(FileEncoding::Utf8)
+                                             << QStringLiteral("line 1, column 1 holds \"") + QChar(0xd800)
+                    + QStringLiteral("\" (U+D800), which this file's encoding cannot store");
+}
+
+void TestSubtitleFile::unwritableCharacter()
+{
+    QFETCH(QString, text);
+    QFETCH(int, encoding);
+    QByteArray bytes = "untouched";
+    QString error;
+    QVERIFY(!encodeSubtitleText(text, FileEncoding(encoding), false, bytes, &error));
+    QTEST(error, "message");
+    QCOMPARE(bytes, "untouched");
+}
+
+void TestSubtitleFile::readErrors()
+{
+    QTemporaryDir dir;
+    SubtitleText file;
+    file.text = QStringLiteral("kept");
+    QString error;
+    QVERIFY(!readSubtitleFile(dir.filePath(QStringLiteral("missing.sub")), file, &error));
+    QVERIFY2(error.contains(u"missing.sub"), qPrintable(error));
+    QVERIFY(!readSubtitleFile(dir.path(), file, &error));
+    QVERIFY2(error.contains(u"directory"), qPrintable(error));
+    QCOMPARE(file.text, "kept");
+    if (geteuid() != 0) {
+        const QString locked = dir.filePath(QStringLiteral("locked.sub"));
+        writeBytes(locked, "x");
+        QFile::setPermissions(locked, QFileDevice::WriteOwner);
+        QVERIFY(!readSubtitleFile(locked, file, &error));
+        QVERIFY2(error.contains(u"locked.sub"), qPrintable(error));
+    }
+}
+
+void TestSubtitleFile::writeReplacesWholeFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    writeBytes(path, QByteArray(10000, 'x'));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    const QFileDevice::Permissions before = QFile::permissions(path);
+    QString error;
+    QVERIFY2(writeSubtitleFile(path, "short", &error), qPrintable(error));
+    QCOMPARE(readBytes(path), "short");
+    // A save keeps the file's permissions.
+    QCOMPARE(QFile::permissions(path), before);
+}
+
+void TestSubtitleFile::failedWriteKeepsOldFile()
+{
+    QTemporaryDir dir;
+    QString error;
+    const QString missing = dir.filePath(QStringLiteral("no/such/dir/a.sub"));
+    QVERIFY(!writeSubtitleFile(missing, "x", &error));
+    QVERIFY2(error.startsWith(QStringLiteral("cannot write \"%1\": ").arg(missing)), qPrintable(error));
+    QVERIFY(!QFile::exists(missing));
+    QVERIFY(!writeSubtitleFile(dir.path(), "x", &error));
+    QVERIFY(QFileInfo(dir.path()).isDir());
+}
+
+void TestSubtitleFile::severalFilesAllOrNothing()
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.sub"));
+    const QString b = dir.filePath(QStringLiteral("b.sub"));
+    writeBytes(a, "old a");
+    writeBytes(b, "old b");
+    QString error;
+    QVERIFY(!writeSubtitleFiles({{a, "new a"}, {b, "new b"}, {dir.filePath(QStringLiteral("x/y")), "z"}},
+                                &error));
+    QCOMPARE(readBytes(a), "old a");
+    QCOMPARE(readBytes(b), "old b");
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary files left
+    QVERIFY2(writeSubtitleFiles({{a, "new a"}, {b, "new b"}}, &error), qPrintable(error));
+    QCOMPARE(readBytes(a), "new a");
+    QCOMPARE(readBytes(b), "new b");
+}
+
+void TestSubtitleFile::writeToDeviceInPlace()
+{
+    QString error;
+    QVERIFY(writeSubtitleFile(QStringLiteral("/dev/null"), "x", &error));
+    QVERIFY(QFileInfo(QStringLiteral("/dev/null")).exists() && !QFileInfo(QStringLiteral("/dev/null")).isFile());
+    if (QFileInfo::exists(QStringLiteral("/dev/full"))) {
+        QVERIFY(!writeSubtitleFile(QStringLiteral("/dev/full"), QByteArray(100000, 'x'), &error));
+        QVERIFY2(error.contains(u"/dev/full"), qPrintable(error));
+        QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
+    }
+}
+
+QTEST_APPLESS_MAIN(TestSubtitleFile)
 #include "tst_subtitlefile.moc"

@@ -80,8 +80,8 @@ double parseNumber(const QString &option, const QString &text, double low, doubl
         throw UsageError{QStringLiteral("%1: \"%2\" is not a number").arg(option, text)};
     if (!(value >= low && value <= high))
         throw UsageError{QStringLiteral("%1: %2 is outside %3 to %4")
-                                 .arg(option, text, QString::number(low),
-                                      QString::number(high))};
+                                 .arg(option, text, QString::number(low, 'g', 10),
+                                      QString::number(high, 'g', 10))};
     return value;
 }
 

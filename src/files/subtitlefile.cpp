@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
-#include <QStringEncoder>
 
 #include <memory>
 
@@ -15,8 +14,10 @@ SubtitleText decodeSubtitleBytes(const QByteArray &bytes)
     SubtitleText result;
     const bool bom = bytes.startsWith(utf8Bom);
     // Keep any later byte-order mark as a character: only the first one
-    // is not part of the text.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    // is not part of the text. Stateless: a sequence cut off at the end of
+    // the file is an error, not something to wait for.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
+                                   | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(QByteArrayView(bytes).sliced(bom ? 3 : 0));
     if (decoder.hasError()) {
         text = QString::fromLatin1(bytes);
@@ -62,25 +63,20 @@ bool encodeSubtitleText(const QString &text, FileEncoding encoding, bool bom,
         bytes = text.toLatin1();
         return true;
     }
-    QStringEncoder encoder(QStringEncoder::Utf8);
-    QByteArray encoded = encoder.encode(text);
-    if (encoder.hasError()) {
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const QChar c = text[i];
-            const bool paired = c.isHighSurrogate() && i + 1 < text.size()
-                    && text[i + 1].isLowSurrogate();
-            if (paired) {
-                ++i;
-            } else if (c.isSurrogate()) {
-                if (error)
-                    *error = describeUnwritable(text, i);
-                return false;
-            }
+    // The encoder would write a lone surrogate as a replacement character.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
         }
         if (error)
-            *error = QStringLiteral("the text cannot be stored as UTF-8");
+            *error = describeUnwritable(text, i);
         return false;
     }
+    QByteArray encoded = text.toUtf8();
     bytes = bom ? QByteArray(utf8Bom) + encoded : std::move(encoded);
     return true;
 }
