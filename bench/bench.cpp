@@ -1,1 +1,197 @@
-int main(){}
+// Benchmark: each whole-file operation on a generated 200,000-line file,
+// through the engine alone and through tarnlyx-cli end to end.
+//
+//   build/tarnlyx-bench [RUNS]
+//   build/tarnlyx-bench --generate FILE    (only write the test file)
+//
+// Prints medians on this machine and the batch tool's peak memory.
+#include "editor/subengine.h"
+#include "files/subtitlefile.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// A frame-based file in Latin-1 with two-row subtitles, style codes and
+// the sloppy spacing that the correction is for. Deterministic.
+QByteArray generateFile(int lines)
+{
+    static const char *const words[] = {
+        "ni\xf1o", "caf\xe9", "stra\xdf" "e", "gar\xe7on", "pr\xeas", "d\xe9j\xe0", "hola",
+        "world", "yes", "no", "maybe", "tomorrow", "1 000", "3.50", "what", "\xbfqu\xe9",
+    };
+    const int wordCount = int(sizeof words / sizeof *words);
+    std::uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7fff;
+    };
+    QByteArray out;
+    out.reserve(lines * 64);
+    int frame = 100;
+    for (int i = 0; i < lines; ++i) {
+        frame += 20 + int(next() % 80);
+        out += '{' + QByteArray::number(frame) + "}{" + QByteArray::number(frame + 40 + next() % 60)
+                + '}';
+        if (next() % 4 == 0)
+            out += "{y:i}";
+        out += "- ";
+        for (int w = 0; w < 4; ++w) {
+            out += words[next() % wordCount];
+            out += (next() % 5 == 0) ? " , " : " ";
+        }
+        out += "|-";
+        for (int w = 0; w < 3; ++w) {
+            out += words[next() % wordCount];
+            out += ' ';
+        }
+        out += "!\n";
+    }
+    return out;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct ProcessResult
+{
+    double ms = 0;
+    long peakKiB = 0;
+    int status = -1;
+};
+
+// Runs a command and measures it. A child's peak memory includes what it
+// had before exec, so the command is started from a small launcher process
+// (this program again, before it has touched any data), not from here.
+ProcessResult launch(char *const argv[])
+{
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    ProcessResult r;
+    r.ms = timer.nsecsElapsed() / 1e6;
+    r.peakKiB = usage.ru_maxrss;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+ProcessResult runProcess(const std::string &self, const std::vector<std::string> &args)
+{
+    std::string command = "'" + self + "' --launch";
+    for (const std::string &a : args)
+        command += " '" + a + "'";
+    ProcessResult r;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        if (std::fscanf(p, "%lf %ld %d", &r.ms, &r.peakKiB, &r.status) != 3)
+            r.status = -1;
+        pclose(p);
+    }
+    return r;
+}
+
+struct Operation
+{
+    const char *name;
+    int mode;
+    std::vector<std::string> cliArgs;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 2 && std::string(argv[1]) == "--launch") {
+        const ProcessResult r = launch(argv + 2);
+        std::printf("%f %ld %d\n", r.ms, r.peakKiB, r.status);
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    const int lines = 200000;
+    if (argc == 3 && std::string(argv[1]) == "--generate") {
+        QFile f(QString::fromLocal8Bit(argv[2]));
+        const QByteArray bytes = generateFile(lines);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? 0 : 1;
+    }
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 9;
+    const std::string cli = (QCoreApplication::applicationDirPath() + "/tarnlyx-cli").toStdString();
+
+    QTemporaryDir dir;
+    const QString input = dir.filePath(QStringLiteral("bench.sub"));
+    const QString output = dir.filePath(QStringLiteral("out.sub"));
+    const QByteArray bytes = generateFile(lines);
+    {
+        QFile f(input);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(input));
+            return 1;
+        }
+    }
+
+    const std::vector<Operation> operations = {
+        {"convert", ModeConvert, {"convert", "--to", "tenths"}},
+        {"shift", ModeShift, {"shift", "--seconds", "2.5"}},
+        {"showtime", ModeShowTime, {"showtime"}},
+        {"fps", ModeFpsChange, {"fps", "--from", "25", "--to", "23.976"}},
+        {"correct", ModeCorrect, {"correct", "--digit-spaces", "--color"}},
+    };
+
+    std::printf("%d lines, %.1f MB, 8-bit text; median of %d runs\n\n", lines,
+                bytes.size() / 1e6, runs);
+    std::printf("%-10s %12s %14s %14s %10s\n", "operation", "engine ms", "end to end ms",
+                "peak memory", "x file");
+    const SubtitleText file = decodeSubtitleBytes(bytes);
+    int failures = 0;
+    for (const Operation &op : operations) {
+        std::vector<double> engineMs, cliMs;
+        long peak = 0;
+        for (int r = 0; r < runs; ++r) {
+            SubEngine engine;
+            engine.convertFormat = BracketTime;
+            engine.shiftSeconds = 2.5;
+            engine.fpsTo = 23.976;
+            engine.delDigitSpaces = engine.delColor = true;
+            QElapsedTimer timer;
+            timer.start();
+            const QString result = engine.linesChange(file.text, op.mode);
+            engineMs.push_back(timer.nsecsElapsed() / 1e6);
+            if (result.isEmpty())
+                ++failures;
+
+            std::vector<std::string> args{cli};
+            args.insert(args.end(), op.cliArgs.begin(), op.cliArgs.end());
+            args.insert(args.end(), {input.toStdString(), "-o", output.toStdString()});
+            const ProcessResult p = runProcess(argv[0], args);
+            if (p.status != 0)
+                ++failures;
+            cliMs.push_back(p.ms);
+            peak = std::max(peak, p.peakKiB);
+        }
+        std::printf("%-10s %12.1f %14.1f %11.1f MiB %9.1fx\n", op.name, median(engineMs),
+                    median(cliMs), peak / 1024.0, peak * 1024.0 / bytes.size());
+    }
+    if (failures)
+        std::printf("\n%d runs failed\n", failures);
+    return failures ? 1 : 0;
+}

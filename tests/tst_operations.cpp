@@ -1,5 +1,6 @@
 // The five per-line operations, the string functions of the correction, and
 // the walk that runs an operation over a whole text.
+#include "editor/correction.h"
 #include "editor/stringfunctions.h"
 #include "editor/subengine.h"
 #include "files/subtitlefile.h"
@@ -50,6 +51,7 @@ private slots:
     void sustain_data();
     void sustain();
     void stringFunctions();
+    void skippingIdleRulesChangesNothing();
     void walk_data();
     void walk();
     void walkLooksAheadAtOriginalText();
@@ -283,6 +285,34 @@ void TestOperations::stringFunctions()
     QCOMPARE(cutcolor(s), 0);
     QVERIFY(charintab(u'?', ".,!?:;", 6));
     QVERIFY(!charintab(u'?', ".,!?:;", 3));
+}
+
+void TestOperations::skippingIdleRulesChangesNothing()
+{
+    // Rules that a quick look finds nothing for are passed over; on any
+    // text, with any rules, that must give what running them all gives.
+    const QString alphabet = QStringLiteral(" ||--.,:;!?0123a{}") + QChar(0xe9) + QChar(0x2014);
+    quint32 seed = 1;
+    auto random = [&seed](quint32 below) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % below;
+    };
+    QString scratch;
+    for (int round = 0; round < 100000; ++round) {
+        QString text;
+        const int length = int(random(24));
+        for (int i = 0; i < length; ++i)
+            text += alphabet[int(random(quint32(alphabet.size())))];
+        const quint32 set = random(64);
+        const CorrectionRules rules{bool(set & 1), bool(set & 2), bool(set & 4),
+                                    bool(set & 8), bool(set & 16), bool(set & 32)};
+        QString quick = text, full = text;
+        ::correctText(quick, rules, scratch, true);
+        ::correctText(full, rules, scratch, false);
+        if (quick != full)
+            QFAIL(qPrintable(QStringLiteral("\"%1\" rules %2: \"%3\" instead of \"%4\"")
+                                     .arg(text, QString::number(set), quick, full)));
+    }
 }
 
 void TestOperations::walk_data()

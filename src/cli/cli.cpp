@@ -3,6 +3,7 @@
 #include "editor/subengine.h"
 #include "files/subtitlefile.h"
 
+#include <QBuffer>
 #include <QIODevice>
 #include <QList>
 
@@ -325,41 +326,46 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         return 2;
     }
 
-    // Every input is read and rewritten before anything is written, so that
-    // an error leaves every file as it was.
-    QList<FileWrite> results;
+    // Every result goes to a temporary file, and only once all inputs were
+    // read and rewritten do the files take their place: an error leaves
+    // every file as it was. Standard output gets the result only then, too.
+    FileSetWriter writer;
+    QBuffer standardOutput;
+    standardOutput.open(QIODevice::WriteOnly);
     for (const QString &input : std::as_const(options.inputs)) {
-        SubtitleText file;
         QString error;
+        FileBytes file;
+        QByteArray standardInput;
+        QByteArrayView bytes;
         if (input == u"-") {
-            const QByteArray bytes = in.readAll();
-            file = decodeSubtitleBytes(bytes);
-        } else if (!readSubtitleFile(input, file, &error)) {
+            standardInput = in.readAll();
+            bytes = standardInput;
+        } else if (file.load(input, &error)) {
+            bytes = file.bytes();
+        } else {
+            say(err, error);
+            return 1;
+        }
+        const QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
+        QIODevice *device = target == u"-" ? &standardOutput : writer.open(target, &error);
+        if (!device) {
             say(err, error);
             return 1;
         }
         SubEngine engine = settings;
-        const QString text = engine.linesChange(file.text, options.mode);
-        FileWrite write{options.inPlace ? input : options.output.value_or(QStringLiteral("-")),
-                        QByteArray()};
-        if (!encodeSubtitleText(text, file.encoding, file.bom, write.bytes, &error)) {
-            say(err, QStringLiteral("cannot write \"%1\": %2").arg(write.path, error));
+        if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error)) {
+            say(err, QStringLiteral("cannot write \"%1\": %2").arg(target, error));
             return 1;
         }
-        results << write;
-    }
-
-    if (results.size() == 1 && results.front().path == u"-") {
-        const QByteArray &bytes = results.front().bytes;
-        if (out.write(bytes) != bytes.size()) {
-            say(err, QStringLiteral("cannot write the standard output: %1").arg(out.errorString()));
-            return 1;
-        }
-        return 0;
     }
     QString error;
-    if (!writeSubtitleFiles(results, &error)) {
+    if (!writer.commit(&error)) {
         say(err, error);
+        return 1;
+    }
+    const QByteArray &result = standardOutput.data();
+    if (out.write(result) != result.size()) {
+        say(err, QStringLiteral("cannot write the standard output: %1").arg(out.errorString()));
         return 1;
     }
     return 0;

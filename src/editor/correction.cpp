@@ -2,149 +2,333 @@
 // a long line costs time in proportion to its length, however many spaces
 // it holds. Deleting "the run of spaces before" a character never deletes
 // the character at index 0.
+#include "editor/correction.h"
 #include "editor/stringfunctions.h"
 #include "editor/subengine.h"
 
+#include <algorithm>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#include <cstring>
+#include <utility>
+
 namespace {
 
-const char punctuation[] = ".,!?:;";
-constexpr int punctuationCount = 6;
-
-bool isPunctuation(QChar c)
+bool isPunctuation(char16_t c)
 {
-    return charintab(c, punctuation, punctuationCount);
+    switch (c) {
+    case u'.': case u',': case u'!': case u'?': case u':': case u';':
+        return true;
+    default:
+        return false;
+    }
 }
 
-qsizetype skipSpaces(const QString &s, qsizetype i)
+bool isDigit(char16_t c)
 {
-    while (i < s.size() && s[i] == u' ')
+    return c >= u'0' && c <= u'9';
+}
+
+// What each ASCII character can mean to a step; 0 for all the rest.
+enum CharClass : unsigned char { Plain = 0, Space = 1, Bar = 2, Dash = 3, Mark = 4, Digit = 5 };
+
+struct ClassTable
+{
+    unsigned char of[128] = {};
+    constexpr ClassTable()
+    {
+        of[int(' ')] = Space;
+        of[int('|')] = Bar;
+        of[int('-')] = Dash;
+        for (char c : {'.', ',', '!', '?', ':', ';'})
+            of[int(c)] = Mark;
+        for (char c = '0'; c <= '9'; ++c)
+            of[int(c)] = Digit;
+    }
+};
+constexpr ClassTable classes;
+
+unsigned char classOf(char16_t c)
+{
+    return c < 128 ? classes.of[c] : (unsigned char)Plain;
+}
+
+// Each step reads `n` characters from `in` and writes the new text to
+// `out`, which has room for 2n + 1 characters; it returns the new length.
+// Stretches that a step leaves alone are copied whole.
+using Step = qsizetype (*)(const char16_t *in, qsizetype n, char16_t *out);
+
+qsizetype skipSpaces(const char16_t *in, qsizetype n, qsizetype i)
+{
+    while (i < n && in[i] == u' ')
         ++i;
     return i;
 }
 
-// Spaces right before the character about to be appended go, except one
-// standing at index 0.
-void dropSpacesBefore(QString &out)
+// The new length once the spaces right before position `o` are gone,
+// except one standing at index 0.
+qsizetype dropSpacesBefore(const char16_t *out, qsizetype o)
 {
-    qsizetype n = out.size();
-    while (n > 1 && out[n - 1] == u' ')
-        --n;
-    out.truncate(n);
+    while (o > 1 && out[o - 1] == u' ')
+        --o;
+    return o;
+}
+
+// Copies in[from, to) to out[o...] and returns the new output length.
+qsizetype copyStretch(const char16_t *in, qsizetype from, qsizetype to, char16_t *out, qsizetype o)
+{
+    if (to > from)
+        std::memcpy(out + o, in + from, size_t(to - from) * sizeof(char16_t));
+    return o + (to > from ? to - from : 0);
+}
+
+qsizetype find(const char16_t *in, qsizetype n, qsizetype from, char16_t c)
+{
+    return QStringView(in, n).indexOf(QChar(c), from);
 }
 
 // One space after each punctuation mark and none before it; none after a
 // mark that ends the text or a row, is followed by another mark, or stands
 // inside a number ("3.50", "12:30").
-QString fixPunctuationMarks(const QString &t)
+qsizetype fixPunctuationMarks(const char16_t *in, qsizetype n, char16_t *out)
 {
-    QString out;
-    out.reserve(t.size() + t.size() / 8);
+    qsizetype o = 0;
     qsizetype i = 0;
-    while (i < t.size()) {
-        const QChar c = t[i];
-        if (!isPunctuation(c)) {
-            out += c;
-            ++i;
-            continue;
-        }
-        i = skipSpaces(t, i + 1);
-        dropSpacesBefore(out);
-        out += c;
-        if (i >= t.size())
-            continue;
-        const QChar next = t[i];
-        const bool inNumber = (c == u'.' || c == u':') && out.size() >= 2
-                && isAsciiDigit(out[out.size() - 2]) && isAsciiDigit(next);
+    while (i < n) {
+        qsizetype mark = i;
+        while (mark < n && classOf(in[mark]) != Mark)
+            ++mark;
+        o = copyStretch(in, i, mark, out, o);
+        if (mark >= n)
+            break;
+        const char16_t c = in[mark];
+        i = skipSpaces(in, n, mark + 1);
+        o = dropSpacesBefore(out, o);
+        out[o++] = c;
+        if (i >= n)
+            break;
+        const char16_t next = in[i];
+        const bool inNumber = (c == u'.' || c == u':') && o >= 2 && isDigit(out[o - 2])
+                && isDigit(next);
         if (next != u'|' && !isPunctuation(next) && !inNumber)
-            out += u' ';
+            out[o++] = u' ';
     }
-    return out;
+    return o;
 }
 
 // One space after the dash that opens a row of dialogue ("- Hi."). Only the
 // first dash of a row counts, and only with nothing but spaces before it.
-QString fixDialogueDashes(const QString &t)
+qsizetype fixDialogueDashes(const char16_t *in, qsizetype n, char16_t *out)
 {
-    QString out;
-    out.reserve(t.size() + 8);
-    bool rowStart = true;
-    qsizetype i = 0;
-    while (i < t.size()) {
-        const QChar c = t[i];
-        if (c == u'|') {
-            rowStart = true;
-            out += c;
-            ++i;
-            continue;
+    qsizetype o = 0;
+    qsizetype row = 0;
+    for (;;) {
+        qsizetype i = row;
+        const qsizetype first = skipSpaces(in, n, row);
+        if (first < n && in[first] == u'-') {
+            o = copyStretch(in, row, first, out, o);
+            i = skipSpaces(in, n, first + 1);
+            o = dropSpacesBefore(out, o);
+            out[o++] = u'-';
+            if (i < n && in[i] != u'|' && in[i] != u'-')
+                out[o++] = u' ';
         }
-        if (rowStart && c != u' ' && c != u'-')
-            rowStart = false;
-        if (!rowStart || c != u'-') {
-            out += c;
-            ++i;
-            continue;
-        }
-        i = skipSpaces(t, i + 1);
-        dropSpacesBefore(out);
-        out += c;
-        if (i < t.size() && t[i] != u'|' && t[i] != u'-')
-            out += u' ';
-        rowStart = false;
+        const qsizetype bar = find(in, n, i, u'|');
+        if (bar < 0)
+            return copyStretch(in, i, n, out, o);
+        o = copyStretch(in, i, bar + 1, out, o);
+        row = bar + 1;
     }
-    return out;
 }
 
 // No leading spaces, and every run of spaces down to one (a run at the end
 // too: it becomes one space, it is not deleted).
-QString deleteDoubleSpaces(const QString &t)
+qsizetype deleteDoubleSpaces(const char16_t *in, qsizetype n, char16_t *out)
 {
-    QString out;
-    out.reserve(t.size());
-    for (qsizetype i = skipSpaces(t, 0); i < t.size(); ++i) {
-        out += t[i];
-        if (t[i] == u' ')
-            i = skipSpaces(t, i + 1) - 1;
+    qsizetype o = 0;
+    qsizetype i = skipSpaces(in, n, 0);
+    const QStringView text(in, n);
+    while (i < n) {
+        const qsizetype run = text.indexOf(u"  ", i);
+        if (run < 0)
+            return copyStretch(in, i, n, out, o);
+        o = copyStretch(in, i, run + 1, out, o);
+        i = skipSpaces(in, n, run + 1);
     }
-    return out;
+    return o;
 }
 
 // No spaces at the end of the text, nor after or before a row separator.
-QString deleteEndSpaces(QString t)
+// (Spaces after a separator go first, then those before one.)
+qsizetype deleteEndSpaces(const char16_t *in, qsizetype n, char16_t *out)
 {
-    delendspc(t);
-    QString afterBars;
-    afterBars.reserve(t.size());
-    for (qsizetype i = 0; i < t.size(); ++i) {
-        afterBars += t[i];
-        if (t[i] == u'|')
-            i = skipSpaces(t, i + 1) - 1;
+    while (n > 0 && in[n - 1] == u' ')
+        --n;
+    qsizetype o = 0;
+    qsizetype i = 0;
+    for (;;) {
+        const qsizetype bar = find(in, n, i, u'|');
+        if (bar < 0)
+            return copyStretch(in, i, n, out, o);
+        o = dropSpacesBefore(out, copyStretch(in, i, bar, out, o));
+        out[o++] = u'|';
+        i = skipSpaces(in, n, bar + 1);
     }
-    QString out;
-    out.reserve(afterBars.size());
-    for (QChar c : std::as_const(afterBars)) {
-        if (c == u'|')
-            dropSpacesBefore(out);
-        out += c;
-    }
-    return out;
 }
 
 // A single space between two digits goes: "1 000 000" -> "1000000".
-QString deleteDigitSpaces(const QString &t)
+qsizetype deleteDigitSpaces(const char16_t *in, qsizetype n, char16_t *out)
 {
-    QString out;
-    out.reserve(t.size());
-    for (qsizetype i = 0; i < t.size(); ++i) {
-        const QChar c = t[i];
-        if (c == u' ' && !out.isEmpty() && isAsciiDigit(out.back()) && i + 1 < t.size()
-            && isAsciiDigit(t[i + 1]))
-            continue;
-        out += c;
+    qsizetype o = 0;
+    qsizetype i = 0;
+    for (qsizetype space = find(in, n, 1, u' '); space > 0; space = find(in, n, space + 1, u' ')) {
+        if (space + 1 < n && isDigit(in[space - 1]) && isDigit(in[space + 1])) {
+            o = copyStretch(in, i, space, out, o);
+            i = space + 1;
+        }
     }
-    return out;
+    return copyStretch(in, i, n, out, o);
+}
+
+// Which steps could change the text: one pass over it, so that most lines
+// skip most steps without being copied.
+constexpr unsigned NeedPunctuation = 1;
+constexpr unsigned NeedDashes = 2;
+constexpr unsigned NeedDoubleSpaces = 4;
+constexpr unsigned NeedEndSpaces = 8;
+constexpr unsigned NeedDigitSpaces = 16;
+
+struct Needs
+{
+    unsigned marks = 0, dashes = 0, doubles = 0, ends = 0, digits = 0;
+
+    // One character `c` between `p` and `q`. Without branches, so that the
+    // compiler can test many characters at once. It may ask for a step that
+    // then changes nothing (a dash after a space inside a row), never the
+    // other way round.
+    void look(char16_t p, char16_t c, char16_t q)
+    {
+        const unsigned space = c == u' ';
+        marks |= unsigned(c == u'.') | unsigned(c == u',') | unsigned(c == u'!')
+                | unsigned(c == u'?') | unsigned(c == u':') | unsigned(c == u';');
+        dashes |= unsigned(c == u'-') & (unsigned(p == u' ') | unsigned(p == u'|'));
+        doubles |= space & unsigned(p == u' ');
+        ends |= space & (unsigned(p == u'|') | unsigned(q == u'|'));
+        digits |= space & unsigned(p >= u'0') & unsigned(p <= u'9') & unsigned(q >= u'0')
+                & unsigned(q <= u'9');
+    }
+};
+
+#ifdef __SSE2__
+// Needs::look on eight characters at once.
+struct VectorNeeds
+{
+    __m128i marks = _mm_setzero_si128(), dashes = marks, doubles = marks, ends = marks,
+            digits = marks;
+
+    static __m128i is(__m128i v, char16_t c) { return _mm_cmpeq_epi16(v, _mm_set1_epi16(short(c))); }
+    static __m128i isDigit(__m128i v)
+    {
+        const __m128i offset = _mm_sub_epi16(v, _mm_set1_epi16('0'));
+        return _mm_cmpeq_epi16(_mm_subs_epu16(offset, _mm_set1_epi16(9)), _mm_setzero_si128());
+    }
+
+    void look(const char16_t *at)
+    {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at - 1));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 1));
+        const __m128i space = is(c, u' ');
+        marks = _mm_or_si128(marks, _mm_or_si128(_mm_or_si128(is(c, u'.'), is(c, u',')),
+                                                 _mm_or_si128(_mm_or_si128(is(c, u'!'), is(c, u'?')),
+                                                              _mm_or_si128(is(c, u':'), is(c, u';')))));
+        dashes = _mm_or_si128(dashes, _mm_and_si128(is(c, u'-'), _mm_or_si128(is(p, u' '), is(p, u'|'))));
+        doubles = _mm_or_si128(doubles, _mm_and_si128(space, is(p, u' ')));
+        ends = _mm_or_si128(ends, _mm_and_si128(space, _mm_or_si128(is(p, u'|'), is(q, u'|'))));
+        digits = _mm_or_si128(digits, _mm_and_si128(space, _mm_and_si128(isDigit(p), isDigit(q))));
+    }
+
+    static unsigned any(__m128i v) { return _mm_movemask_epi8(v) != 0; }
+    void addTo(Needs &needs) const
+    {
+        needs.marks |= any(marks);
+        needs.dashes |= any(dashes);
+        needs.doubles |= any(doubles);
+        needs.ends |= any(ends);
+        needs.digits |= any(digits);
+    }
+};
+#endif
+
+// The steps that could change the text. Before the first character stands
+// a space (a leading space is a double one, a leading dash opens a row) and
+// after the last a "|" (a trailing space is one at a row's end).
+unsigned neededSteps(const char16_t *t, qsizetype n)
+{
+    if (n == 0)
+        return 0;
+    Needs needs;
+    needs.look(u' ', t[0], n > 1 ? t[1] : u'|');
+    qsizetype i = 1;
+#ifdef __SSE2__
+    if (n >= 10) {
+        // The last group of eight may overlap the one before: looking at a
+        // character twice changes nothing.
+        VectorNeeds vector;
+        for (; i + 9 <= n; i += 8)
+            vector.look(t + i);
+        vector.look(t + n - 9);
+        vector.addTo(needs);
+        i = n - 1;
+    }
+#endif
+    for (; i + 1 < n; ++i)
+        needs.look(t[i - 1], t[i], t[i + 1]);
+    if (n > 1)
+        needs.look(t[n - 2], t[n - 1], u'|');
+    return (needs.marks ? NeedPunctuation : 0u) | (needs.dashes ? NeedDashes : 0u)
+            | (needs.doubles ? NeedDoubleSpaces : 0u) | (needs.ends ? NeedEndSpaces : 0u)
+            | (needs.digits ? NeedDigitSpaces : 0u);
 }
 
 } // namespace
+
+void correctText(QString &text, const CorrectionRules &rules, QString &scratch, bool skipIdle)
+{
+    struct StepInfo
+    {
+        bool enabled;
+        unsigned need;
+        Step step;
+    };
+    const StepInfo steps[] = {
+        {rules.punctuation, NeedPunctuation, fixPunctuationMarks},
+        {rules.dashes, NeedDashes, fixDialogueDashes},
+        {rules.doubleSpaces, NeedDoubleSpaces, deleteDoubleSpaces},
+        {rules.endSpaces, NeedEndSpaces, deleteEndSpaces},
+        {rules.digitSpaces, NeedDigitSpaces, deleteDigitSpaces},
+    };
+    unsigned need = skipIdle ? neededSteps(reinterpret_cast<const char16_t *>(text.constData()),
+                                           text.size())
+                             : ~0u;
+    for (const StepInfo &info : steps) {
+        if (!info.enabled || !(need & info.need))
+            continue;
+        scratch.resize(text.size() * 2 + 1);
+        const qsizetype length = info.step(reinterpret_cast<const char16_t *>(text.constData()),
+                                           text.size(), reinterpret_cast<char16_t *>(scratch.data()));
+        scratch.truncate(length);
+        // The steps only delete spaces and put single spaces after marks
+        // and dashes, so one step can make work for a later one in one way
+        // only: runs of spaces cut down to one can leave "1 2".
+        if (info.step == deleteDoubleSpaces && length != text.size())
+            need |= NeedDigitSpaces;
+        text.swap(scratch);
+    }
+    if (rules.color)
+        cutcolor(text);
+}
 
 QString SubEngine::correctFunction(QStringView line, QStringView next)
 {
@@ -154,19 +338,14 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
     if (!readLine(line, format, show, hide, part))
         return line.toString();
 
-    QString text = part.toString();
-    if (fixPunctuation)
-        text = fixPunctuationMarks(text);
-    if (fixDashes)
-        text = fixDialogueDashes(text);
-    if (delDoubleSpaces)
-        text = deleteDoubleSpaces(text);
-    if (delEndSpaces)
-        text = deleteEndSpaces(text);
-    if (delDigitSpaces)
-        text = deleteDigitSpaces(text);
-    if (delColor)
-        cutcolor(text);
+    // The text works in two buffers that live as long as the engine, so a
+    // line costs no allocation here.
+    QString &text = m_textBuffers[0];
+    text.resize(part.size());
+    std::copy(part.begin(), part.end(), text.begin());
+    const CorrectionRules rules{fixPunctuation, fixDashes, delDoubleSpaces, delEndSpaces,
+                               delDigitSpaces, delColor};
+    correctText(text, rules, m_textBuffers[1]);
     if (sustainTime) {
         const double nextShow = nextShowTime(next);
         if (hide > nextShow && nextShow > 0.0)

@@ -3,23 +3,25 @@
 
 #include <QDebug>
 
+SubEngine::LineOperation SubEngine::lineOperation(int mode)
+{
+    switch (mode) {
+    case ModeConvert: return &SubEngine::convertFunction;
+    case ModeShift: return &SubEngine::shiftTimeFunction;
+    case ModeShowTime: return &SubEngine::showTimeChangeFunction;
+    case ModeFpsChange: return &SubEngine::fpsChangeFunction;
+    case ModeCorrect: return &SubEngine::correctFunction;
+    default: return nullptr;
+    }
+}
+
 QString SubEngine::linesChange(QStringView text, int mode)
 {
-    using LineOperation = QString (SubEngine::*)(QStringView, QStringView);
-    LineOperation operation = nullptr;
-    switch (mode) {
-    case ModeConvert: operation = &SubEngine::convertFunction; break;
-    case ModeShift: operation = &SubEngine::shiftTimeFunction; break;
-    case ModeShowTime: operation = &SubEngine::showTimeChangeFunction; break;
-    case ModeFpsChange: operation = &SubEngine::fpsChangeFunction; break;
-    case ModeCorrect: operation = &SubEngine::correctFunction; break;
-    default: break;
-    }
-
     // A newline at the very end starts no further line; an empty text is
     // one empty line.
     const QStringView body = text.endsWith(u'\n') ? text.chopped(1) : text;
 
+    const LineOperation operation = lineOperation(mode);
     if (!operation) {
         const qsizetype lines = body.count(u'\n') + 1;
         for (qsizetype i = 0; i < lines; ++i)
@@ -28,9 +30,10 @@ QString SubEngine::linesChange(QStringView text, int mode)
     }
 
     qsizetype pos = 0;
-    auto takeLine = [&body, &pos]() {
+    auto takeLine = [&body, &pos](QStringView &line) {
+        if (pos < 0)
+            return false;
         const qsizetype newline = body.indexOf(u'\n', pos);
-        QStringView line;
         if (newline < 0) {
             line = body.sliced(pos);
             pos = -1;
@@ -38,21 +41,14 @@ QString SubEngine::linesChange(QStringView text, int mode)
             line = body.sliced(pos, newline - pos);
             pos = newline + 1;
         }
-        return line;
+        return true;
     };
-
-    // Each operation sees the line after it as it stood before the walk began.
     QString result;
     result.reserve(text.size() + text.size() / 8 + 16);
-    QStringView line = takeLine();
-    for (;;) {
-        const bool last = pos < 0;
-        const QStringView next = last ? QStringView(u"") : takeLine();
-        result += (this->*operation)(line, next);
-        if (last)
-            break;
-        result += u'\n';
-        line = next;
-    }
+    walkLines(operation, takeLine, [&result](const QString &line, bool last) {
+        result += line;
+        if (!last)
+            result += u'\n';
+    });
     return result;
 }

@@ -108,6 +108,34 @@ public:
     // An undefined mode leaves the text as it was and says so on qDebug.
     QString linesChange(QStringView text, int mode);
 
+    using LineOperation = QString (SubEngine::*)(QStringView line, QStringView next);
+    // The per-line operation of `mode`, or null for an undefined mode.
+    static LineOperation lineOperation(int mode);
+
+    // The walk itself, for any source of lines. `takeLine(QStringView &)`
+    // hands out the next line, false when there is none (it is called once
+    // more after the last line); a line must stay valid until the line after
+    // it has been taken. `sink(const QString &result, bool last)` gets each
+    // result in order. Each operation sees the line after it as it stood
+    // before the walk; the last line sees `after` (a text walked in pieces
+    // gives each piece the first line of the next).
+    template <typename TakeLine, typename Sink>
+    void walkLines(LineOperation operation, TakeLine &&takeLine, Sink &&sink,
+                   QStringView after = QStringView(u""))
+    {
+        QStringView line;
+        if (!takeLine(line))
+            line = QStringView(u"");
+        for (;;) {
+            QStringView next;
+            const bool last = !takeLine(next);
+            sink((this->*operation)(line, last ? after : next), last);
+            if (last)
+                break;
+            line = next;
+        }
+    }
+
 private:
     // `getline` with the text part as a view into `line`.
     bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text);
@@ -115,4 +143,7 @@ private:
     QString rewritten(QStringView line, int format, double show, double hide, QStringView text);
     // The show time of `next` when it is a subtitle line, else 0.
     double nextShowTime(QStringView next);
+
+    // Working space of the correction, kept between lines.
+    QString m_textBuffers[2];
 };

@@ -8,8 +8,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
+
+#include <memory>
+#include <vector>
+
+class QIODevice;
+class QSaveFile;
+class SubEngine;
 
 enum class FileEncoding {
     Utf8,
@@ -23,25 +31,63 @@ struct SubtitleText
     bool bom = false;
 };
 
-SubtitleText decodeSubtitleBytes(const QByteArray &bytes);
+SubtitleText decodeSubtitleBytes(QByteArrayView bytes);
 
 // The bytes a save writes. False, with a message naming the line and the
 // character, when the text holds a character the encoding cannot store.
-bool encodeSubtitleText(const QString &text, FileEncoding encoding, bool bom,
-                        QByteArray &bytes, QString *error);
+bool encodeSubtitleText(QStringView text, FileEncoding encoding, bool bom, QByteArray &bytes,
+                        QString *error);
+
+// Runs operation `mode` over a file's bytes and writes to `out` what a save
+// after that operation would write: the same bytes as decoding, the
+// operation's walk and encoding, a line at a time, in memory that does not
+// grow with the file. False with a message when a result cannot be encoded
+// or `out` fails; what was written by then is incomplete.
+bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
+                          QString *error);
+
+// A file's bytes, mapped into memory where the system allows it.
+class FileBytes
+{
+public:
+    FileBytes() = default;
+    ~FileBytes();
+    FileBytes(const FileBytes &) = delete;
+    FileBytes &operator=(const FileBytes &) = delete;
+
+    // False, with a message naming the file, when it cannot be read whole.
+    bool load(const QString &path, QString *error);
+    QByteArrayView bytes() const { return m_view; }
+
+private:
+    void *m_map = nullptr;
+    qsizetype m_mapSize = 0;
+    QByteArray m_copy;
+    QByteArrayView m_view;
+};
 
 // False, with a message naming the file, when it cannot be read whole.
 bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error);
 
-struct FileWrite
+// Files written together, or not at all: each goes to a temporary file
+// beside it, and commit() renames them all into place only once all were
+// written. A file that is not a regular file (a device, a pipe) is written
+// in place at commit(). Whatever was not committed is dropped.
+class FileSetWriter
 {
-    QString path;
-    QByteArray bytes;
+public:
+    FileSetWriter();
+    ~FileSetWriter();
+    FileSetWriter(const FileSetWriter &) = delete;
+    FileSetWriter &operator=(const FileSetWriter &) = delete;
+
+    // Where to write `path`'s new bytes; null, with a message, on failure.
+    QIODevice *open(const QString &path, QString *error);
+    bool commit(QString *error);
+
+private:
+    struct Entry;
+    std::vector<std::unique_ptr<Entry>> m_entries;
 };
 
-// Writes every file or, on any error before the last step, none: each file
-// goes to a temporary file beside it, and all are renamed into place only
-// once all were written. A file that is not a regular file (a device, a
-// pipe) is written in place. False with a message naming the file.
-bool writeSubtitleFiles(const QList<FileWrite> &writes, QString *error);
-bool writeSubtitleFile(const QString &path, const QByteArray &bytes, QString *error);
+bool writeSubtitleFile(const QString &path, QByteArrayView bytes, QString *error);
