@@ -1,0 +1,317 @@
+#include "app/qtarnlyxmain.h"
+
+#include "dialogs/myabout.h"
+#include "dialogs/myfps.h"
+#include "editor/myeditor.h"
+#include "images/changefps.xpm"
+#include "images/convertformat.xpm"
+#include "images/correctsub.xpm"
+#include "images/newtext.xpm"
+#include "images/opentext.xpm"
+#include "images/savetext.xpm"
+#include "images/shifttime.xpm"
+#include "images/showtimechange.xpm"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+const char caption[] = "just Tarnlyx v0.1";
+const char newFileName[] = "subtitles.txt";
+
+} // namespace
+
+QList<QTarnlyxMain *> openMainWindows(const QStringList &names)
+{
+    QList<QTarnlyxMain *> windows;
+    const QStringList list = names.isEmpty() ? QStringList{QString::fromLatin1(newFileName)} : names;
+    for (const QString &name : list) {
+        auto *window = new QTarnlyxMain(name);
+        window->show();
+        windows << window;
+    }
+    return windows;
+}
+
+QTarnlyxMain::QTarnlyxMain(QString name)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("Tarnlyx main window, by the Tarnlyx developers"));
+
+    toolBar = new QToolBar(this);
+    toolBar->setObjectName(QStringLiteral("ToolBar"));
+    addToolBar(toolBar);
+    editor = new MyEditor(this, "editor");
+    createActions();
+    editor->setFocus();
+    setCentralWidget(editor);
+    resize(500, 600);
+
+    // A file that cannot be read leaves the window as a new, unnamed one.
+    if (name != QLatin1String(newFileName) && load(name))
+        return;
+    setFileName(QString::fromLatin1(newFileName));
+    editor->document()->setModified(false);
+}
+
+QTarnlyxMain::~QTarnlyxMain() = default;
+
+void QTarnlyxMain::createActions()
+{
+    const QPixmap newIcon(newtext_xpm), openIcon(opentext_xpm), saveIcon(savetext_xpm),
+            convertIcon(convertformat_xpm), shiftIcon(shifttime_xpm),
+            showTimeIcon(showtimechange_xpm), fpsIcon(changefps_xpm), correctIcon(correctsub_xpm);
+
+    // A tool button and its menu item are one action: the tooltip belongs to
+    // the button, the text and the keys to the menu.
+    auto action = [this](const QPixmap &icon, const char *text, const QKeySequence &keys) {
+        auto *a = new QAction(QIcon(icon), QString::fromUtf8(text), this);
+        a->setShortcut(keys);
+        return a;
+    };
+    auto tool = [this](QAction *a, const char *tip, const char *name) {
+        a->setToolTip(QString::fromUtf8(tip));
+        toolBar->addAction(a);
+        toolBar->widgetForAction(a)->setObjectName(QString::fromUtf8(name));
+    };
+
+    QAction *newAct = action(newIcon, "&New subtitles file", QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction *openAct = action(openIcon, "&Open subtitles file...", QKeySequence(Qt::CTRL | Qt::Key_O));
+    QAction *saveAct = action(saveIcon, "&Save file", QKeySequence(Qt::CTRL | Qt::Key_S));
+    QAction *saveAsAct = action(QPixmap(), "Save &as...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    QAction *closeAct = action(QPixmap(), "&Close", QKeySequence(Qt::CTRL | Qt::Key_F4));
+    QAction *closeAllAct = action(QPixmap(), "C&lose all", QKeySequence(Qt::ALT | Qt::Key_F4));
+    QAction *fpsAct = action(QPixmap(), "&Default FPS value...", QKeySequence(Qt::CTRL | Qt::Key_I));
+    QAction *convertAct = action(convertIcon, "&Convert subtitles format...", QKeySequence(Qt::CTRL | Qt::Key_T));
+    QAction *shiftAct = action(shiftIcon, "&Shift subtitles display time...", QKeySequence(Qt::CTRL | Qt::Key_D));
+    QAction *showTimeAct = action(showTimeIcon, "Ch&ange subtitles show time...", QKeySequence(Qt::CTRL | Qt::Key_W));
+    QAction *changeFpsAct = action(fpsIcon, "Change &FPS value...", QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QAction *correctAct = action(correctIcon, "Correct &subtiles...", QKeySequence(Qt::CTRL | Qt::Key_R));
+    QAction *aboutAct = action(QPixmap(), "&About...", QKeySequence(Qt::Key_F1));
+
+    // The key names in the tooltips are only text; for the shift and the
+    // display time they name each other's keys.
+    tool(newAct, "New subtitles file (Ctrl+N)", "fnew");
+    tool(openAct, "Open subtitles file (Ctrl+O)", "fopen");
+    tool(saveAct, "Save subtitles file (Ctrl+S)", "fsave");
+    toolBar->addSeparator();
+    toolBar->addSeparator();
+    tool(convertAct, "Convert subtitles format (Ctrl+T)", "convert format");
+    tool(shiftAct, "Shift subtitles display time (Ctrl+W)", "shift time");
+    tool(showTimeAct, "Change subtitles show time (Ctrl+D)", "show time");
+    tool(changeFpsAct, "Change FPS value (Ctrl+Q)", "FPS change");
+    tool(correctAct, "Correct subtiles (Ctrl+R)", "correct");
+
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(newAct);
+    file->addAction(openAct);
+    file->addSeparator();
+    file->addAction(saveAct);
+    file->addAction(saveAsAct);
+    file->addSeparator();
+    file->addAction(closeAct);
+    file->addAction(closeAllAct);
+
+    QMenu *subtitles = menuBar()->addMenu(QStringLiteral("&Subtitles"));
+    subtitles->addAction(fpsAct);
+    subtitles->addSeparator();
+    subtitles->addAction(convertAct);
+    subtitles->addAction(shiftAct);
+    subtitles->addAction(showTimeAct);
+    subtitles->addAction(changeFpsAct);
+    subtitles->addAction(correctAct);
+
+    menuBar()->addSeparator();
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(aboutAct);
+
+    connect(newAct, &QAction::triggered, this, &QTarnlyxMain::newFile);
+    connect(openAct, &QAction::triggered, this, &QTarnlyxMain::open);
+    connect(saveAct, &QAction::triggered, this, &QTarnlyxMain::save);
+    connect(saveAsAct, &QAction::triggered, this, &QTarnlyxMain::saveAs);
+    connect(closeAct, &QAction::triggered, this, &QWidget::close);
+    connect(closeAllAct, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+    connect(fpsAct, &QAction::triggered, this, &QTarnlyxMain::specifyFps);
+    connect(convertAct, &QAction::triggered, this, &QTarnlyxMain::subtitlesConvert);
+    connect(shiftAct, &QAction::triggered, this, &QTarnlyxMain::shiftTime);
+    connect(showTimeAct, &QAction::triggered, this, &QTarnlyxMain::changeShowTime);
+    connect(changeFpsAct, &QAction::triggered, this, &QTarnlyxMain::changeSubFps);
+    connect(correctAct, &QAction::triggered, this, &QTarnlyxMain::correctSubtitles);
+    connect(aboutAct, &QAction::triggered, this, &QTarnlyxMain::showAbout);
+
+    const QList<QAction *> named = {newAct, openAct, saveAct, saveAsAct, closeAct, closeAllAct,
+                                    fpsAct, convertAct, shiftAct, showTimeAct, changeFpsAct,
+                                    correctAct, aboutAct};
+    const char *const names[] = {"newAction", "openAction", "saveAction", "saveAsAction",
+                                 "closeAction", "closeAllAction", "fpsAction", "convertAction",
+                                 "shiftAction", "showTimeAction", "changeFpsAction",
+                                 "correctAction", "aboutAction"};
+    for (int i = 0; i < named.size(); ++i)
+        named[i]->setObjectName(QString::fromLatin1(names[i]));
+}
+
+void QTarnlyxMain::setFileName(QString name)
+{
+    setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), name));
+}
+
+void QTarnlyxMain::newFile()
+{
+    auto *window = new QTarnlyxMain(QString::fromLatin1(newFileName));
+    window->show();
+}
+
+void QTarnlyxMain::open()
+{
+    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                      QStringLiteral("*.txt"));
+    if (!name.isEmpty())
+        load(name);
+}
+
+QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
+{
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(caption),
+                    QStringLiteral("File has been changed and not saved!"), QMessageBox::NoButton,
+                    this);
+    box.setObjectName(QStringLiteral("unsaved"));
+    // One role for all three keeps them left to right in this order.
+    QPushButton *saveNow = box.addButton(QStringLiteral("Save now"), QMessageBox::ActionRole);
+    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::ActionRole);
+    QPushButton *leave = box.addButton(QStringLiteral("Leave anyway"), QMessageBox::ActionRole);
+    box.setDefaultButton(saveNow);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == saveNow)
+        return Answer::SaveNow;
+    if (box.clickedButton() == leave)
+        return Answer::LeaveAnyway;
+    return Answer::Cancel;
+}
+
+bool QTarnlyxMain::mayDiscardText()
+{
+    if (!editor->document()->isModified())
+        return true;
+    switch (askUnsaved()) {
+    case Answer::SaveNow:
+        // A save that failed or found no name keeps the text here.
+        return save();
+    case Answer::LeaveAnyway:
+        return true;
+    case Answer::Cancel:
+        return false;
+    }
+    return false;
+}
+
+bool QTarnlyxMain::load(QString name)
+{
+    if (!mayDiscardText())
+        return false;
+
+    // A name that does not exist yet is a new, empty file of that name.
+    QString error;
+    SubtitleText file;
+    bool ok = true;
+    if (!QFileInfo::exists(name)) {
+        QFile create(name);
+        ok = create.open(QIODevice::WriteOnly);
+    }
+    if (ok)
+        ok = readSubtitleFile(name, file, &error);
+    if (!ok) {
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
+                        QStringLiteral("Error in reading file \"%1\"!").arg(name), QMessageBox::Ok,
+                        this);
+        box.setObjectName(QStringLiteral("read error"));
+        if (!error.isEmpty())
+            box.setInformativeText(error);
+        box.exec();
+        return false;
+    }
+
+    fileName = name;
+    m_encoding = file.encoding;
+    m_bom = file.bom;
+    editor->setText(file.text);
+    setFileName(name);
+    mustSpecifyFps();
+    return true;
+}
+
+bool QTarnlyxMain::save()
+{
+    if (fileName.isEmpty())
+        return saveAs();
+
+    QByteArray bytes;
+    QString error;
+    if (!encodeSubtitleText(editor->text(), m_encoding, m_bom, bytes, &error)
+        || !writeSubtitleFile(fileName, bytes, &error)) {
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
+                        QStringLiteral("Error in writing file \"%1\"!").arg(fileName),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("write error"));
+        box.setInformativeText(error);
+        box.exec();
+        return false;
+    }
+    editor->document()->setModified(false);
+    setFileName(fileName);
+    return true;
+}
+
+bool QTarnlyxMain::saveAs()
+{
+    const QString name = QFileDialog::getSaveFileName(this, QString(), QString(),
+                                                      QStringLiteral("*.txt"));
+    if (name.isEmpty())
+        return false;
+    fileName = name;
+    return save();
+}
+
+void QTarnlyxMain::closeEvent(QCloseEvent *event)
+{
+    if (mayDiscardText())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void QTarnlyxMain::showAbout()
+{
+    MyAbout about;
+    about.exec();
+}
+
+void QTarnlyxMain::mustSpecifyFps()
+{
+    MyFps dialog(nullptr, &editor->fps, false);
+    dialog.exec();
+}
+
+void QTarnlyxMain::specifyFps()
+{
+    MyFps dialog(nullptr, &editor->fps, true);
+    dialog.exec();
+}
+
+// The operation dialogs come with their own change; until then the
+// commands do nothing.
+void QTarnlyxMain::subtitlesConvert() {}
+void QTarnlyxMain::shiftTime() {}
+void QTarnlyxMain::changeShowTime() {}
+void QTarnlyxMain::changeSubFps() {}
+void QTarnlyxMain::correctSubtitles() {}

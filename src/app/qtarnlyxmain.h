@@ -1,0 +1,68 @@
+// A main window: one subtitle file in an editor, with a tool bar and the
+// File, Subtitles and Help menus.
+#pragma once
+
+#include "files/subtitlefile.h"
+
+#include <QMainWindow>
+
+class MyEditor;
+class QToolBar;
+
+class QTarnlyxMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // A window on the file `name`, loaded at once; "subtitles.txt" stands
+    // for a new file that has no name yet.
+    explicit QTarnlyxMain(QString name);
+    ~QTarnlyxMain() override;
+
+    MyEditor *editorWidget() const { return editor; }
+    QString currentFileName() const { return fileName; }
+
+public slots:
+    // Shows `name` in the caption; the file saved to stays as it was.
+    void setFileName(QString name);
+    void newFile();
+    void open();
+    // Reads `name` into this window. True once loaded; false, with nothing
+    // changed, when the user keeps the edited text or the file cannot be read.
+    bool load(QString name);
+    // False when the text was not saved (no name chosen, or a write error,
+    // which is reported); the edited flag then stays on.
+    bool save();
+    bool saveAs();
+    void showAbout();
+    void mustSpecifyFps();
+    void specifyFps();
+    void subtitlesConvert();
+    void shiftTime();
+    void changeShowTime();
+    void changeSubFps();
+    void correctSubtitles();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    enum class Answer { SaveNow, Cancel, LeaveAnyway };
+    // Asks whether to save the edited text first.
+    Answer askUnsaved();
+    // True when the window may let its text go: not edited, saved now, or
+    // the user says to leave it.
+    bool mayDiscardText();
+    void createActions();
+
+    QString fileName;
+    QToolBar *toolBar = nullptr;
+    MyEditor *editor = nullptr;
+    FileEncoding m_encoding = FileEncoding::Utf8;
+    bool m_bom = false;
+};
+
+// Opens a window per file name, each shown before the next is built (with
+// no name, one window on a new file). The toolkit's own options must have
+// been taken out of `names` already.
+QList<QTarnlyxMain *> openMainWindows(const QStringList &names);

@@ -1,0 +1,32 @@
+#include "dialogs/myfps.h"
+
+#include "dialogs/dialogframe.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+MyFps::MyFps(QWidget *parent, double *fps, bool allowCancel) : QDialog(parent), m_fps(fps)
+{
+    setObjectName(QStringLiteral("my_fps"));
+    setModal(true);
+    const DialogButtons buttons = addOkCancel(this, 40, 130, 90);
+    buttons.cancel->setEnabled(allowCancel);
+    addLabel(this, QStringLiteral("FPS value:"), QRect(10, 20, 230, 15));
+    m_field = addNumberField(this, shortNumber(*fps), QRect(20, 50, 210, 20), 0.1, 200.0);
+    m_field->setObjectName(QStringLiteral("fps"));
+    m_field->setFocus();
+}
+
+MyFps::~MyFps() = default;
+
+void MyFps::accept()
+{
+    // A rate of 0 would turn every frame number into garbage.
+    if (!holdsNumberInRange(m_field)) {
+        m_field->setFocus();
+        m_field->selectAll();
+        return;
+    }
+    *m_fps = leadingNumber(m_field->text());
+    done(QDialog::Accepted);
+}

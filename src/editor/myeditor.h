@@ -1,0 +1,42 @@
+// The text area of a main window: a plain-text editor that is also the
+// line engine, so the parameter block and every line operation are its own.
+#pragma once
+
+#include "editor/subengine.h"
+
+#include <QPlainTextEdit>
+
+class MyEditor : public QPlainTextEdit, public SubEngine
+{
+    Q_OBJECT
+
+public:
+    explicit MyEditor(QWidget *parent = nullptr, const char *name = "editor");
+    ~MyEditor() override;
+
+    // The engine's walk over text passed in, as well as the one below.
+    using SubEngine::linesChange;
+
+    // Runs operation `mode` over the whole text as one undo step, keeps the
+    // cursor's line and column (clamped to the new text) and marks the text
+    // as edited, whether or not a line changed.
+    void linesChange(int mode);
+
+    // The text exactly as the user sees it, lines joined by LF.
+    QString text() const;
+    // Replaces the text, clearing the undo history, and marks it unedited.
+    void setText(const QString &text);
+
+    static constexpr int standInCount = 4;
+
+private:
+    // A line may hold characters the text area would take as line breaks (a
+    // lone CR, U+2029, U+FDD0, U+FDD1). They stand in the document as
+    // noncharacters that the text does not contain, and go back on the way
+    // out.
+    void chooseStandIns(const QString &text);
+    QString toDocument(QString text) const;
+    QString fromDocument(QString text) const;
+
+    QChar m_standIns[standInCount];
+};

@@ -1,0 +1,104 @@
+// Answers modal dialogs in a GUI test: exec() would otherwise block it.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+
+// Each answer runs on the next modal dialog that opens, in order.
+class ModalAnswers : public QObject
+{
+public:
+    using Answer = std::function<void(QWidget *)>;
+
+    ModalAnswers()
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalAnswers::poll);
+        m_timer.start(5);
+    }
+
+    ModalAnswers &then(Answer answer)
+    {
+        m_pending.append(std::move(answer));
+        return *this;
+    }
+
+    int answered() const { return m_answered; }
+    int pending() const { return int(m_pending.size()); }
+
+    // The object names of the dialogs answered, in order.
+    QStringList seen() const { return m_seen; }
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_last || m_pending.isEmpty() || !modal->isVisible())
+            return;
+        m_last = modal;
+        m_seen << modal->objectName();
+        ++m_answered;
+        m_pending.takeFirst()(modal);
+    }
+
+    QTimer m_timer;
+    QList<Answer> m_pending;
+    QPointer<QWidget> m_last;
+    int m_answered = 0;
+    QStringList m_seen;
+};
+
+inline QPushButton *buttonWithText(QWidget *dialog, const QString &text)
+{
+    for (QPushButton *b : dialog->findChildren<QPushButton *>()) {
+        if (b->text().remove(u'&') == text)
+            return b;
+    }
+    return nullptr;
+}
+
+// Clicks the button with this text (accelerator marks aside).
+inline ModalAnswers::Answer press(const QString &text)
+{
+    return [text](QWidget *dialog) {
+        if (QPushButton *b = buttonWithText(dialog, text))
+            b->click();
+    };
+}
+
+// Types a frame rate into the frame-rate dialog and presses OK.
+inline ModalAnswers::Answer frameRate(const QString &rate)
+{
+    return [rate](QWidget *dialog) {
+        if (auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fps")))
+            field->setText(rate);
+        press(QStringLiteral("OK"))(dialog);
+    };
+}
+
+inline ModalAnswers::Answer confirmFrameRate()
+{
+    return press(QStringLiteral("OK"));
+}
+
+// Picks `path` in a file dialog, or cancels it for an empty path.
+inline ModalAnswers::Answer chooseFile(const QString &path)
+{
+    return [path](QWidget *dialog) {
+        auto *files = qobject_cast<QFileDialog *>(dialog);
+        if (!files)
+            return;
+        if (path.isEmpty()) {
+            files->reject();
+            return;
+        }
+        files->selectFile(path);
+        static_cast<QDialog *>(files)->accept();
+    };
+}

@@ -1,0 +1,102 @@
+// The editor widget: the engine's walk on what the user sees, as one undo
+// step, with the cursor kept where it was.
+#include "editor/myeditor.h"
+
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+
+class TestMyEditor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void operationIsOneUndoStep();
+    void cursorKeptAndClamped_data();
+    void cursorKeptAndClamped();
+    void editedEvenWhenNothingChanged();
+    void undefinedModeLeavesText();
+    void textIsWhatTheUserSees();
+};
+
+void TestMyEditor::operationIsOneUndoStep()
+{
+    MyEditor editor;
+    editor.setText(QStringLiteral("{250}{375}Hello\n{500}{}World"));
+    QVERIFY(!editor.document()->isUndoAvailable());
+    editor.convertFormat = BracketTime;
+    editor.linesChange(ModeConvert);
+    QCOMPARE(editor.text(), QStringLiteral("[100][150]Hello\n[200][]World"));
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(editor.text(), QStringLiteral("{250}{375}Hello\n{500}{}World"));
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(editor.text(), QStringLiteral("[100][150]Hello\n[200][]World"));
+}
+
+void TestMyEditor::cursorKeptAndClamped_data()
+{
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("expectedLine");
+    QTest::addColumn<int>("expectedColumn");
+    QTest::newRow("same place") << 1 << 3 << 1 << 3;
+    QTest::newRow("line got shorter") << 0 << 14 << 0 << 12;
+    QTest::newRow("last line dropped") << 2 << 0 << 1 << 0;
+}
+
+void TestMyEditor::cursorKeptAndClamped()
+{
+    QFETCH(int, line);
+    QFETCH(int, column);
+    MyEditor editor;
+    editor.setText(QStringLiteral("{0250}{0375}Hi\n{1}{2}there\n"));
+    QTextCursor cursor(editor.document()->findBlockByNumber(line));
+    cursor.setPosition(cursor.position() + column);
+    editor.setTextCursor(cursor);
+    editor.convertFormat = FrameBased;
+    editor.linesChange(ModeConvert); // "{250}{375}Hi": two characters shorter
+    QCOMPARE(editor.text(), QStringLiteral("{250}{375}Hi\n{1}{2}there"));
+    QTEST(editor.textCursor().blockNumber(), "expectedLine");
+    QTEST(editor.textCursor().positionInBlock(), "expectedColumn");
+    QVERIFY(!editor.textCursor().hasSelection());
+}
+
+void TestMyEditor::editedEvenWhenNothingChanged()
+{
+    MyEditor editor;
+    editor.setText(QStringLiteral("{1}{2}x"));
+    QVERIFY(!editor.document()->isModified());
+    editor.convertFormat = FrameBased;
+    editor.linesChange(ModeConvert);
+    QCOMPARE(editor.text(), QStringLiteral("{1}{2}x"));
+    QVERIFY(editor.document()->isModified());
+}
+
+void TestMyEditor::undefinedModeLeavesText()
+{
+    MyEditor editor;
+    editor.setText(QStringLiteral("{1}{2}x\ny"));
+    QTest::ignoreMessage(QtDebugMsg, "ERROR: undefined modification called!");
+    QTest::ignoreMessage(QtDebugMsg, "ERROR: undefined modification called!");
+    editor.linesChange(42);
+    QCOMPARE(editor.text(), QStringLiteral("{1}{2}x\ny"));
+}
+
+void TestMyEditor::textIsWhatTheUserSees()
+{
+    // A no-break space stays one (plain-text export would make it a space),
+    // and characters the text area takes as breaks stay inside their line.
+    const QString text = QString::fromUtf8("{1}{2}a\u00a0b\rc\u2029d") + QChar(0xfdd0) + QChar(0xfdd1)
+            + QChar(0) + QStringLiteral("\n\nend");
+    MyEditor editor;
+    editor.setText(text);
+    QCOMPARE(editor.document()->blockCount(), 3);
+    QCOMPARE(editor.text(), text);
+    editor.fixPunctuation = editor.fixDashes = editor.delDoubleSpaces = editor.delEndSpaces = false;
+    editor.sustainTime = false;
+    editor.linesChange(ModeCorrect);
+    QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
+}
+
+QTEST_MAIN(TestMyEditor)
+#include "tst_myeditor.moc"
