@@ -2,6 +2,7 @@
 
 #include "dialogs/myabout.h"
 #include "dialogs/myfps.h"
+#include "dialogs/operationdialogs.h"
 #include "editor/myeditor.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
@@ -23,6 +24,8 @@
 #include <QPushButton>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <memory>
 
 namespace {
 
@@ -308,10 +311,47 @@ void QTarnlyxMain::specifyFps()
     dialog.exec();
 }
 
-// The operation dialogs come with their own change; until then the
-// commands do nothing.
-void QTarnlyxMain::subtitlesConvert() {}
-void QTarnlyxMain::shiftTime() {}
-void QTarnlyxMain::changeShowTime() {}
-void QTarnlyxMain::changeSubFps() {}
-void QTarnlyxMain::correctSubtitles() {}
+namespace {
+
+// Runs an operation's dialog; once it is accepted, the operation runs over
+// the whole text. A rejected dialog changes nothing.
+void runOperation(QDialog *dialog, MyEditor *editor, int mode)
+{
+    std::unique_ptr<QDialog> owner(dialog);
+    if (dialog->exec() == QDialog::Accepted)
+        editor->linesChange(mode);
+}
+
+} // namespace
+
+void QTarnlyxMain::subtitlesConvert()
+{
+    runOperation(new SubConvert(&editor->convertFormat), editor, ModeConvert);
+}
+
+void QTarnlyxMain::shiftTime()
+{
+    runOperation(new SubShift(&editor->shiftSeconds, &editor->shiftStart, &editor->shiftEnd),
+                 editor, ModeShift);
+}
+
+void QTarnlyxMain::changeShowTime()
+{
+    runOperation(new SubShowtime(&editor->showSeconds, &editor->writeEmptyEnd,
+                                 &editor->onlyEmptyEnd, &editor->lengthDependent,
+                                 &editor->blockTooLong),
+                 editor, ModeShowTime);
+}
+
+void QTarnlyxMain::changeSubFps()
+{
+    runOperation(new SubFpschange(&editor->fpsFrom, &editor->fpsTo), editor, ModeFpsChange);
+}
+
+void QTarnlyxMain::correctSubtitles()
+{
+    runOperation(new SubCorrect(&editor->delDoubleSpaces, &editor->delEndSpaces,
+                                &editor->delDigitSpaces, &editor->delColor, &editor->sustainTime,
+                                &editor->fixPunctuation, &editor->fixDashes),
+                 editor, ModeCorrect);
+}

@@ -1,11 +1,16 @@
 #include "dialogs/dialogframe.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDoubleValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QGroupBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
 
 DialogButtons addOkCancel(QDialog *dialog, int okX, int cancelX, int y)
 {
@@ -25,11 +30,47 @@ DialogButtons addOkCancel(QDialog *dialog, int okX, int cancelX, int y)
 QLabel *addLabel(QWidget *parent, const QString &text, const QRect &holder)
 {
     auto *box = new QWidget(parent);
-    box->setGeometry(holder);
     auto *label = new QLabel(text, box);
     label->move(0, 0);
     label->adjustSize();
+    // The holder's size was chosen for a smaller font than most desktops
+    // use today: it grows to show the whole text rather than cut it off.
+    box->setGeometry(QRect(holder.topLeft(), holder.size().expandedTo(label->size())));
     return label;
+}
+
+OptionBox addOptionBox(QDialog *dialog, const QRect &geometry, bool exclusive)
+{
+    OptionBox box;
+    box.frame = new QGroupBox(dialog);
+    box.frame->setGeometry(geometry);
+    new QVBoxLayout(box.frame);
+    box.group = new QButtonGroup(box.frame);
+    box.group->setExclusive(exclusive);
+    return box;
+}
+
+namespace {
+
+template <typename Button>
+Button *addOption(const OptionBox &box, const QString &text)
+{
+    auto *button = new Button(text, box.frame);
+    box.frame->layout()->addWidget(button);
+    box.group->addButton(button, int(box.group->buttons().size()));
+    return button;
+}
+
+} // namespace
+
+QCheckBox *addCheckBox(const OptionBox &box, const QString &text)
+{
+    return addOption<QCheckBox>(box, text);
+}
+
+QRadioButton *addRadioButton(const OptionBox &box, const QString &text)
+{
+    return addOption<QRadioButton>(box, text);
 }
 
 QLineEdit *addNumberField(QWidget *parent, const QString &text, const QRect &geometry,

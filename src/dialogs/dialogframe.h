@@ -1,11 +1,15 @@
 // What the small modal dialogs share: fixed geometries, OK and Cancel, labels
-// in clipping holders, number fields read the way C's atof reads them.
+// in holders, number fields read the way C's atof reads them.
 #pragma once
 
 #include <QRect>
 #include <QString>
 
+class QButtonGroup;
+class QCheckBox;
 class QDialog;
+class QGroupBox;
+class QRadioButton;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -21,9 +25,20 @@ struct DialogButtons
 // default button and accepts the dialog; Cancel rejects it.
 DialogButtons addOkCancel(QDialog *dialog, int okX, int cancelX, int y);
 
-// A label at the top-left corner of a holder with the given geometry; the
-// holder cuts off whatever does not fit.
+// A label at the top-left corner of a holder at the given place and of at
+// least the given size.
 QLabel *addLabel(QWidget *parent, const QString &text, const QRect &holder);
+
+// An untitled frame at a fixed place whose buttons stand in one column,
+// and the group that numbers them in order (exclusive: one checked at most).
+struct OptionBox
+{
+    QGroupBox *frame = nullptr;
+    QButtonGroup *group = nullptr;
+};
+OptionBox addOptionBox(QDialog *dialog, const QRect &geometry, bool exclusive);
+QCheckBox *addCheckBox(const OptionBox &box, const QString &text);
+QRadioButton *addRadioButton(const OptionBox &box, const QString &text);
 
 // A line edit with a validator for numbers from `bottom` to `top` with up to
 // five decimals, written with a decimal point whatever the user's locale.

@@ -1,0 +1,183 @@
+#include "dialogs/operationdialogs.h"
+
+#include "dialogs/dialogframe.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace {
+
+void setUpFrame(QDialog *dialog, const char *name)
+{
+    dialog->setObjectName(QString::fromLatin1(name));
+    dialog->setModal(true);
+}
+
+} // namespace
+
+SubConvert::SubConvert(int *convertFormat) : m_convertFormat(convertFormat)
+{
+    setUpFrame(this, "sub_convert");
+    addOkCancel(this, 40, 130, 190);
+    addLabel(this, QStringLiteral("Destination subtitles format:"), QRect(10, 20, 230, 15));
+    const OptionBox box = addOptionBox(this, QRect(10, 50, 230, 120), true);
+    m_box = box.frame;
+    m_group = box.group;
+    const char *const texts[4] = {"&Time based    00:00:00:", "T&ime based    0:00:00:",
+                                  "&frame based   {000}{000}", "Ti&me based    [000][000]"};
+    for (int i = 0; i < 4; ++i)
+        m_formats[i] = addRadioButton(box, QString::fromLatin1(texts[i]));
+    m_formats[2]->setChecked(true);
+}
+
+SubConvert::~SubConvert() = default;
+
+void SubConvert::accept()
+{
+    // Button i stands for format code i + 1.
+    for (int i = 0; i < 4; ++i) {
+        if (m_formats[i]->isChecked())
+            *m_convertFormat = i + 1;
+    }
+    done(QDialog::Accepted);
+}
+
+SubShift::SubShift(double *shiftSeconds, bool *shiftStart, bool *shiftEnd)
+    : m_seconds(shiftSeconds), m_start(shiftStart), m_end(shiftEnd)
+{
+    setUpFrame(this, "sub_shift");
+    addOkCancel(this, 50, 140, 190);
+    addLabel(this, QStringLiteral("Shift subtitles display time:"), QRect(10, 20, 230, 15));
+    const OptionBox box = addOptionBox(this, QRect(10, 100, 250, 70), false);
+    m_box = box.frame;
+    m_group = box.group;
+    m_startBox = addCheckBox(box, QStringLiteral("Change &show time/frames"));
+    m_endBox = addCheckBox(box, QStringLiteral("Change &hide time/frames"));
+    m_startBox->setChecked(true);
+    m_endBox->setChecked(true);
+    m_field = addNumberField(this, QStringLiteral("0"), QRect(20, 50, 160, 20), -99999999.0,
+                             99999999.0);
+    addLabel(this, QStringLiteral("seconds"), QRect(190, 52, 50, 15));
+    m_field->setFocus();
+}
+
+SubShift::~SubShift() = default;
+
+void SubShift::accept()
+{
+    *m_start = m_startBox->isChecked();
+    *m_end = m_endBox->isChecked();
+    *m_seconds = leadingNumber(m_field->text());
+    done(QDialog::Accepted);
+}
+
+SubShowtime::SubShowtime(double *showSeconds, bool *writeEmptyEnd, bool *onlyEmptyEnd,
+                         bool *lengthDependent, bool *blockTooLong)
+    : m_seconds(showSeconds), m_fields{writeEmptyEnd, onlyEmptyEnd, lengthDependent, blockTooLong}
+{
+    setUpFrame(this, "sub_showtime");
+    addOkCancel(this, 95, 185, 230);
+    addLabel(this, QStringLiteral("Change subtitles display time:"), QRect(10, 20, 230, 15));
+    const OptionBox box = addOptionBox(this, QRect(10, 90, 340, 120), false);
+    m_box = box.frame;
+    m_group = box.group;
+    const char *const texts[4] = {"&Write down empty hide-time", "&Change only empty chide-time",
+                                  "&Display time dependent on subtitles length",
+                                  "&Block too long hide time"};
+    const bool checked[4] = {false, false, true, true};
+    for (int i = 0; i < 4; ++i)
+        m_options[i] = addCheckBox(box, QString::fromLatin1(texts[i]));
+    for (int i = 0; i < 4; ++i)
+        m_options[i]->setChecked(checked[i]);
+    connect(m_options[0], &QCheckBox::clicked, this, &SubShowtime::setEmpty);
+    m_field = addNumberField(this, QStringLiteral("3.0"), QRect(60, 50, 160, 20), 0.1, 100.0);
+    addLabel(this, QStringLiteral("sekunds"), QRect(230, 52, 50, 15));
+    m_field->setFocus();
+}
+
+SubShowtime::~SubShowtime() = default;
+
+void SubShowtime::setEmpty()
+{
+    const bool enabled = !m_options[0]->isChecked();
+    for (int i = 1; i < 4; ++i)
+        m_options[i]->setEnabled(enabled);
+}
+
+void SubShowtime::accept()
+{
+    // A disabled box is written with the state it shows.
+    for (int i = 0; i < 4; ++i)
+        *m_fields[i] = m_options[i]->isChecked();
+    *m_seconds = leadingNumber(m_field->text());
+    done(QDialog::Accepted);
+}
+
+SubFpschange::SubFpschange(double *fpsFrom, double *fpsTo) : m_from(fpsFrom), m_to(fpsTo)
+{
+    // The same object name as the shift dialog's.
+    setUpFrame(this, "sub_shift");
+    addOkCancel(this, 50, 140, 140);
+    addLabel(this, QStringLiteral("Subtitles FPS value change:"), QRect(10, 20, 250, 15));
+    m_fromField = addNumberField(this, QStringLiteral("25.0"), QRect(20, 50, 160, 20), 0.1, 200.0);
+    addLabel(this, QStringLiteral("frames/s."), QRect(190, 52, 50, 15));
+    m_toField = addNumberField(this, QStringLiteral("29.0"), QRect(20, 90, 160, 20), 0.1, 200.0);
+    addLabel(this, QStringLiteral("frames/s."), QRect(190, 92, 50, 15));
+    m_fromField->setFocus();
+}
+
+SubFpschange::~SubFpschange() = default;
+
+void SubFpschange::accept()
+{
+    // A target rate of 0 would turn every frame number into 0 and lose
+    // every time in the file.
+    for (QLineEdit *field : {m_fromField, m_toField}) {
+        if (!holdsNumberInRange(field)) {
+            field->setFocus();
+            field->selectAll();
+            return;
+        }
+    }
+    *m_from = leadingNumber(m_fromField->text());
+    *m_to = leadingNumber(m_toField->text());
+    done(QDialog::Accepted);
+}
+
+SubCorrect::SubCorrect(bool *delDoubleSpaces, bool *delEndSpaces, bool *delDigitSpaces,
+                       bool *delColor, bool *sustainTime, bool *fixPunctuation, bool *fixDashes)
+    : m_fields{delDoubleSpaces, delEndSpaces, delDigitSpaces, delColor,
+               sustainTime,     fixPunctuation, fixDashes}
+{
+    // The same object name as the display-time dialog's.
+    setUpFrame(this, "sub_showtime");
+    addOkCancel(this, 85, 175, 268);
+    addLabel(this, QStringLiteral("Correct subtitles:"), QRect(10, 20, 230, 15));
+    const OptionBox box = addOptionBox(this, QRect(10, 50, 320, 200), false);
+    m_box = box.frame;
+    m_group = box.group;
+    const char *const texts[7] = {"&Delete double spaces",
+                                  "Delete spaces at the end of lines",
+                                  "Delete spaces between digits",
+                                  "Delete information about text color (mDVDp)",
+                                  "Sustain subtitles display time",
+                                  "Correct punctuation marks position",
+                                  "Correct dash positions (dialogues)"};
+    const bool checked[7] = {true, true, false, false, true, true, true};
+    for (int i = 0; i < 7; ++i)
+        m_options[i] = addCheckBox(box, QString::fromLatin1(texts[i]));
+    for (int i = 0; i < 7; ++i)
+        m_options[i]->setChecked(checked[i]);
+}
+
+SubCorrect::~SubCorrect() = default;
+
+void SubCorrect::accept()
+{
+    for (int i = 0; i < 7; ++i)
+        *m_fields[i] = m_options[i]->isChecked();
+    done(QDialog::Accepted);
+}
