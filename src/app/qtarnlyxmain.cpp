@@ -30,6 +30,14 @@
 namespace {
 
 const char caption[] = "just Tarnlyx v0.1";
+
+// The dialogs have no parent, so nothing hands the keyboard back to the
+// window when one closes, unless a window manager does.
+void takeFocusBack(QWidget *window)
+{
+    if (window->isVisible())
+        window->activateWindow();
+}
 const char newFileName[] = "subtitles.txt";
 
 } // namespace
@@ -41,6 +49,7 @@ QList<QTarnlyxMain *> openMainWindows(const QStringList &names)
     for (const QString &name : list) {
         auto *window = new QTarnlyxMain(name);
         window->show();
+        window->activateWindow();
         windows << window;
     }
     return windows;
@@ -297,18 +306,21 @@ void QTarnlyxMain::showAbout()
 {
     MyAbout about;
     about.exec();
+    takeFocusBack(this);
 }
 
 void QTarnlyxMain::mustSpecifyFps()
 {
     MyFps dialog(nullptr, &editor->fps, false);
     dialog.exec();
+    takeFocusBack(this);
 }
 
 void QTarnlyxMain::specifyFps()
 {
     MyFps dialog(nullptr, &editor->fps, true);
     dialog.exec();
+    takeFocusBack(this);
 }
 
 namespace {
@@ -318,7 +330,9 @@ namespace {
 void runOperation(QDialog *dialog, MyEditor *editor, int mode)
 {
     std::unique_ptr<QDialog> owner(dialog);
-    if (dialog->exec() == QDialog::Accepted)
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    takeFocusBack(editor->window());
+    if (accepted)
         editor->linesChange(mode);
 }
 
