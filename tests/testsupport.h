@@ -1,7 +1,9 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QStringList>
 #include <QTest>
 
@@ -32,3 +34,25 @@ inline QStringList corpusFiles()
             QSKIP("no subtitle files in " TARNLYX_CORPUS_DIR);                               \
         }                                                                                    \
     } while (false)
+
+inline QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// What reading a file and saving it back gives: the same bytes with CRLF as
+// LF and without a final line feed.
+inline QByteArray expectedRoundTrip(QByteArray bytes)
+{
+    bytes.replace("\r\n", "\n");
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    return bytes;
+}

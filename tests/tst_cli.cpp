@@ -32,18 +32,7 @@ Run run(const QStringList &args, const QByteArray &input = QByteArray())
     return r;
 }
 
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 const QByteArray sample = "{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words\n";
 
@@ -168,7 +157,7 @@ void TestCli::outputFile()
     QTemporaryDir dir;
     const QString in = dir.filePath(QStringLiteral("in.sub"));
     const QString out = dir.filePath(QStringLiteral("out.txt"));
-    writeBytes(in, sample);
+    QVERIFY(writeBytes(in, sample));
     const Run r = run({"convert", "--to", "tenths", in, "-o", out});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out, QByteArray());
@@ -181,8 +170,8 @@ void TestCli::inPlace()
     QTemporaryDir dir;
     const QString a = dir.filePath(QStringLiteral("a.sub"));
     const QString b = dir.filePath(QStringLiteral("b.sub"));
-    writeBytes(a, "{25}{50}a\n");
-    writeBytes(b, "{50}{75}b");
+    QVERIFY(writeBytes(a, "{25}{50}a\n"));
+    QVERIFY(writeBytes(b, "{50}{75}b"));
     const Run r = run({"fps", "--to", "50", "-i", a, b});
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.status, 0);
@@ -195,7 +184,7 @@ void TestCli::fileErrorsChangeNothing()
     QTemporaryDir dir;
     const QString a = dir.filePath(QStringLiteral("a.sub"));
     const QString missing = dir.filePath(QStringLiteral("missing.sub"));
-    writeBytes(a, "{25}{50}a");
+    QVERIFY(writeBytes(a, "{25}{50}a"));
 
     Run r = run({"convert", "--to", "tenths", "-i", a, missing});
     QCOMPARE(r.status, 1);
@@ -214,7 +203,7 @@ void TestCli::fileErrorsChangeNothing()
 
     // A bad option leaves even a valid output untouched.
     const QString out = dir.filePath(QStringLiteral("out.sub"));
-    writeBytes(out, "old");
+    QVERIFY(writeBytes(out, "old"));
     r = run({"shift", "--seconds", "x", a, "-o", out});
     QCOMPARE(r.status, 2);
     QCOMPARE(readBytes(out), QByteArray("old"));

@@ -21,26 +21,8 @@
 
 namespace {
 
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
-QByteArray expectedRoundTrip(QByteArray bytes)
-{
-    bytes.replace("\r\n", "\n");
-    if (bytes.endsWith('\n'))
-        bytes.chop(1);
-    return bytes;
-}
 
 const QString title = QStringLiteral("just Tarnlyx v0.1");
 
@@ -115,7 +97,7 @@ void TestMainWindow::newFileNameIsNeverRead()
     // a file of that name is loaded like any other.
     QTemporaryDir dir;
     QVERIFY(QDir::setCurrent(dir.path()));
-    writeBytes(QStringLiteral("subtitles.txt"), "{1}{2}on disk");
+    QVERIFY(writeBytes(QStringLiteral("subtitles.txt"), "{1}{2}on disk"));
     QTarnlyxMain fresh(QStringLiteral("subtitles.txt"));
     QCOMPARE(fresh.editorWidget()->text(), QString());
     QCOMPARE(fresh.currentFileName(), QString());
@@ -132,7 +114,7 @@ void TestMainWindow::windowsPerArgument()
     QStringList names;
     for (const char *n : {"a.sub", "b.sub", "c.sub"}) {
         names << dir.filePath(QString::fromLatin1(n));
-        writeBytes(names.back(), QByteArray("{1}{2}") + n);
+        QVERIFY(writeBytes(names.back(), QByteArray("{1}{2}") + n));
     }
     ModalAnswers answers;
     answers.then(frameRate(QStringLiteral("23.976"))).then(confirmFrameRate()).then(frameRate(QStringLiteral("30")));
@@ -219,7 +201,7 @@ void TestMainWindow::roundTrips()
     QFETCH(QByteArray, bytes);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("file.sub"));
-    writeBytes(path, bytes);
+    QVERIFY(writeBytes(path, bytes));
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
     QVERIFY(!w->editorWidget()->document()->isModified());
     QVERIFY(w->save());
@@ -230,7 +212,7 @@ void TestMainWindow::editedLineSavedAlone()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("file.sub"));
-    writeBytes(path, "{1}{2}caf\xe9\n{3}{4}x\n");
+    QVERIFY(writeBytes(path, "{1}{2}caf\xe9\n{3}{4}x\n"));
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
     w->editorWidget()->moveCursor(QTextCursor::End);
     QTest::keyClicks(w->editorWidget(), QStringLiteral("yz"));
@@ -247,7 +229,7 @@ void TestMainWindow::corpusRoundTrip()
     for (const QString &name : corpusFiles()) {
         const QByteArray bytes = readBytes(corpusDir() + u'/' + name);
         const QString path = dir.filePath(QStringLiteral("copy.sub"));
-        writeBytes(path, bytes);
+        QVERIFY(writeBytes(path, bytes));
         QScopedPointer<QTarnlyxMain> w(openWindow(path));
         QVERIFY(w->save());
         QVERIFY2(readBytes(path) == expectedRoundTrip(bytes), qPrintable(name));
@@ -272,7 +254,7 @@ void TestMainWindow::unreadableFileChangesNothing()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    writeBytes(path, "{1}{2}a");
+    QVERIFY(writeBytes(path, "{1}{2}a"));
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
     QTest::keyClicks(w->editorWidget(), QStringLiteral("typed "));
     const QString text = w->editorWidget()->text();
@@ -317,7 +299,7 @@ void TestMainWindow::readOnlyFileLoadsButSaveReports()
     QTemporaryDir dir;
     QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("locked"))));
     const QString path = dir.filePath(QStringLiteral("locked/a.sub"));
-    writeBytes(path, "{1}{2}a");
+    QVERIFY(writeBytes(path, "{1}{2}a"));
     QFile::setPermissions(path, QFileDevice::ReadOwner);
     QFile::setPermissions(dir.filePath(QStringLiteral("locked")),
                           QFileDevice::ReadOwner | QFileDevice::ExeOwner);
@@ -346,7 +328,7 @@ void TestMainWindow::failedSaveKeepsOldFileAndEditedFlag()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    writeBytes(path, "{1}{2}a");
+    QVERIFY(writeBytes(path, "{1}{2}a"));
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
     QTest::keyClicks(w->editorWidget(), QStringLiteral("x"));
     const QString caption = w->windowTitle();
@@ -370,7 +352,7 @@ void TestMainWindow::failedSaveKeepsOldFileAndEditedFlag()
     // and the file stays whole.
     QTemporaryDir other;
     const QString latin = other.filePath(QStringLiteral("b.sub"));
-    writeBytes(latin, "{1}{2}caf\xe9");
+    QVERIFY(writeBytes(latin, "{1}{2}caf\xe9"));
     QScopedPointer<QTarnlyxMain> w2(openWindow(latin));
     w2->editorWidget()->moveCursor(QTextCursor::End);
     w2->editorWidget()->insertPlainText(QString::fromUtf8("\u20ac"));
@@ -424,7 +406,7 @@ void TestMainWindow::closeQuestion()
     QFETCH(QString, answer);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    writeBytes(path, "{1}{2}a");
+    QVERIFY(writeBytes(path, "{1}{2}a"));
     QPointer<QTarnlyxMain> w = openWindow(path);
     w->show();
     w->editorWidget()->moveCursor(QTextCursor::End);
@@ -465,7 +447,7 @@ void TestMainWindow::closeWithFailedSaveStays()
     // "Save now" whose save fails keeps the window and its text.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    writeBytes(path, "{1}{2}a");
+    QVERIFY(writeBytes(path, "{1}{2}a"));
     QPointer<QTarnlyxMain> w = openWindow(path);
     w->show();
     QTest::keyClicks(w->editorWidget(), QStringLiteral("x"));
@@ -508,8 +490,8 @@ void TestMainWindow::loadQuestion()
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("a.sub"));
     const QString second = dir.filePath(QStringLiteral("b.sub"));
-    writeBytes(first, "{1}{2}a");
-    writeBytes(second, "{3}{4}b");
+    QVERIFY(writeBytes(first, "{1}{2}a"));
+    QVERIFY(writeBytes(second, "{3}{4}b"));
     QScopedPointer<QTarnlyxMain> w(openWindow(first));
     QTest::keyClicks(w->editorWidget(), QStringLiteral("!"));
 
@@ -547,7 +529,7 @@ void TestMainWindow::frameRatePrompts()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    writeBytes(path, "{250}{375}x");
+    QVERIFY(writeBytes(path, "{250}{375}x"));
 
     // After a load the prompt shows the window's rate, with Cancel disabled.
     bool cancelEnabled = true;
@@ -608,7 +590,7 @@ void TestMainWindow::separateWindowsSeparateSettings()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    writeBytes(path, "{250}{}x");
+    QVERIFY(writeBytes(path, "{250}{}x"));
     QScopedPointer<QTarnlyxMain> first(openWindow(path, QStringLiteral("50")));
     QScopedPointer<QTarnlyxMain> second(openWindow(path));
     QCOMPARE(first->editorWidget()->fps, 50.0);

@@ -10,28 +10,8 @@
 
 namespace {
 
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
-// What a read and a save give back: the same bytes with CRLF as LF and
-// without a final line feed.
-QByteArray expectedRoundTrip(QByteArray bytes)
-{
-    bytes.replace("\r\n", "\n");
-    if (bytes.endsWith('\n'))
-        bytes.chop(1);
-    return bytes;
-}
 
 QByteArray roundTrip(const QByteArray &bytes)
 {
@@ -174,7 +154,7 @@ void TestSubtitleFile::readErrors()
     QCOMPARE(file.text, "kept");
     if (geteuid() != 0) {
         const QString locked = dir.filePath(QStringLiteral("locked.sub"));
-        writeBytes(locked, "x");
+        QVERIFY(writeBytes(locked, "x"));
         QFile::setPermissions(locked, QFileDevice::WriteOwner);
         QVERIFY(!readSubtitleFile(locked, file, &error));
         QVERIFY2(error.contains(u"locked.sub"), qPrintable(error));
@@ -185,7 +165,7 @@ void TestSubtitleFile::writeReplacesWholeFile()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    writeBytes(path, QByteArray(10000, 'x'));
+    QVERIFY(writeBytes(path, QByteArray(10000, 'x')));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
     const QFileDevice::Permissions before = QFile::permissions(path);
     QString error;
@@ -212,8 +192,8 @@ void TestSubtitleFile::severalFilesAllOrNothing()
     QTemporaryDir dir;
     const QString a = dir.filePath(QStringLiteral("a.sub"));
     const QString b = dir.filePath(QStringLiteral("b.sub"));
-    writeBytes(a, "old a");
-    writeBytes(b, "old b");
+    QVERIFY(writeBytes(a, "old a"));
+    QVERIFY(writeBytes(b, "old b"));
     QString error;
     {
         FileSetWriter writer;

@@ -346,10 +346,7 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
     const CorrectionRules rules{fixPunctuation, fixDashes, delDoubleSpaces, delEndSpaces,
                                delDigitSpaces, delColor};
     correctText(text, rules, m_textBuffers[1]);
-    if (sustainTime) {
-        const double nextShow = nextShowTime(next);
-        if (hide > nextShow && nextShow > 0.0)
-            hide = nextShow;
-    }
+    if (sustainTime)
+        hide = notPast(next, hide);
     return rewritten(line, format, show, hide, text);
 }

@@ -141,8 +141,9 @@ private:
     bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text);
     // Writes the line anew, or gives it back unchanged when it cannot be written.
     QString rewritten(QStringView line, int format, double show, double hide, QStringView text);
-    // The show time of `next` when it is a subtitle line, else 0.
-    double nextShowTime(QStringView next);
+    // `hide`, cut back to the show time of the subtitle on `next` when it
+    // would pass it.
+    double notPast(QStringView next, double hide);
 
     // Working space of the correction, kept between lines.
     QString m_textBuffers[2];

@@ -56,14 +56,16 @@ QString SubEngine::fpsChangeFunction(QStringView line, QStringView /*next*/)
     return result;
 }
 
-double SubEngine::nextShowTime(QStringView next)
+double SubEngine::notPast(QStringView next, double hide)
 {
+    // A look-ahead line that is no subtitle, or shows at 0 or before, sets
+    // no limit; a subtitle that shows earlier than this one does.
     int format;
-    double show = 0.0, hide;
+    double nextShow = 0.0, nextHide;
     QStringView text;
-    if (!readLine(next, format, show, hide, text))
-        return 0.0;
-    return show;
+    if (readLine(next, format, nextShow, nextHide, text) && hide > nextShow && nextShow > 0.0)
+        return nextShow;
+    return hide;
 }
 
 QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
@@ -81,10 +83,7 @@ QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
         return line.toString();
 
     hide = lengthDependent ? show + getSubtitlesTime(text, showSeconds) : show + showSeconds;
-    if (blockTooLong) {
-        const double nextShow = nextShowTime(next);
-        if (hide > nextShow && nextShow > 0.0)
-            hide = nextShow;
-    }
+    if (blockTooLong)
+        hide = notPast(next, hide);
     return rewritten(line, format, show, hide, text);
 }
