@@ -3,7 +3,7 @@
 # missing. Usage: scripts/install-deps.sh [extra-package...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev "$@")
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev xvfb xauth xdotool "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -31,8 +31,8 @@ namespace {
 
 const char caption[] = "just Tarnlyx v0.1";
 
-// The dialogs have no parent, so nothing hands the keyboard back to the
-// window when one closes, unless a window manager does.
+// Without a window manager nothing hands the keyboard back to the window
+// when a dialog closes (and the operation dialogs have no parent at all).
 void takeFocusBack(QWidget *window)
 {
     if (window->isVisible())
@@ -187,6 +187,7 @@ void QTarnlyxMain::open()
 {
     const QString name = QFileDialog::getOpenFileName(this, QString(), QString(),
                                                       QStringLiteral("*.txt"));
+    takeFocusBack(this);
     if (!name.isEmpty())
         load(name);
 }
@@ -204,6 +205,7 @@ QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
     box.setDefaultButton(saveNow);
     box.setEscapeButton(cancel);
     box.exec();
+    takeFocusBack(this);
     if (box.clickedButton() == saveNow)
         return Answer::SaveNow;
     if (box.clickedButton() == leave)
@@ -250,6 +252,7 @@ bool QTarnlyxMain::load(QString name)
         if (!error.isEmpty())
             box.setInformativeText(error);
         box.exec();
+        takeFocusBack(this);
         return false;
     }
 
@@ -277,6 +280,7 @@ bool QTarnlyxMain::save()
         box.setObjectName(QStringLiteral("write error"));
         box.setInformativeText(error);
         box.exec();
+        takeFocusBack(this);
         return false;
     }
     editor->document()->setModified(false);
@@ -288,6 +292,7 @@ bool QTarnlyxMain::saveAs()
 {
     const QString name = QFileDialog::getSaveFileName(this, QString(), QString(),
                                                       QStringLiteral("*.txt"));
+    takeFocusBack(this);
     if (name.isEmpty())
         return false;
     fileName = name;

@@ -1,0 +1,114 @@
+// Arbitrary bytes as a file, the first five choosing an operation and its
+// settings, through the file layer, the walk and the writer. Besides not
+// crashing, it checks what must always hold:
+// - n lines in give n lines out, and a line that is no subtitle comes back
+//   as it was;
+// - the batch tool's line-at-a-time rewrite writes the same bytes as the
+//   editor's whole-text walk and save;
+// - a conversion run twice changes nothing the second time, on lines whose
+//   times are not negative.
+#include "editor/subengine.h"
+#include "files/subtitlefile.h"
+#include "fuzzsupport.h"
+
+#include <QBuffer>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+const double rates[] = {25.0, 23.976, 29.97, 0.1, 200.0, 1.0, 59.94, 12.5};
+const double shifts[] = {0.0, 2.5, -10.0, 99999999.0, -99999999.0, 0.04, -0.26, 3600.0};
+const double displayTimes[] = {3.0, 0.1, 100.0, 0.05, 1.5, 7.0, 0.0, 2.0};
+
+SubEngine engineFrom(const std::uint8_t *p)
+{
+    SubEngine e;
+    e.convertFormat = 1 + (p[1] & 3);
+    e.writeEmptyEnd = p[1] & 4;
+    e.onlyEmptyEnd = p[1] & 8;
+    e.lengthDependent = p[1] & 16;
+    e.blockTooLong = p[1] & 32;
+    e.shiftStart = p[1] & 64;
+    e.shiftEnd = p[1] & 128;
+    e.delDoubleSpaces = p[2] & 1;
+    e.delEndSpaces = p[2] & 2;
+    e.delDigitSpaces = p[2] & 4;
+    e.delColor = p[2] & 8;
+    e.sustainTime = p[2] & 16;
+    e.fixPunctuation = p[2] & 32;
+    e.fixDashes = p[2] & 64;
+    e.fps = rates[p[3] & 7];
+    e.fpsFrom = rates[(p[3] >> 3) & 7];
+    e.fpsTo = rates[(p[3] >> 5) & 7];
+    e.shiftSeconds = shifts[p[4] & 7];
+    e.showSeconds = displayTimes[(p[4] >> 3) & 7];
+    return e;
+}
+
+// The lines a walk reads: a final empty line is no line.
+QStringList linesOf(const QString &text)
+{
+    QStringList lines = text.split(u'\n');
+    if (lines.size() > 1 && lines.back().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+bool negativeTimes(SubEngine &e, const QString &line)
+{
+    int format;
+    double show, hide;
+    QString text;
+    return e.getline(line, format, show, hide, text) && (show < 0 || hide < 0);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 5)
+        return 0;
+    const int mode = 1 + data[0] % 5;
+    const SubEngine settings = engineFrom(data);
+    const QByteArray bytes(reinterpret_cast<const char *>(data + 5), qsizetype(size - 5));
+
+    const SubtitleText file = decodeSubtitleBytes(bytes);
+    SubEngine engine = settings;
+    const QString result = engine.linesChange(file.text, mode);
+
+    const QStringList in = linesOf(file.text);
+    const QStringList out = result.split(u'\n');
+    FUZZ_CHECK(in.size() == out.size());
+    SubEngine reader = settings;
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        int format;
+        double show, hide;
+        QString text;
+        if (mode != ModeFpsChange && !reader.getline(in[i], format, show, hide, text))
+            FUZZ_CHECK(out[i] == in[i]);
+    }
+
+    QByteArray saved;
+    const bool encodable = encodeSubtitleText(result, file.encoding, file.bom, saved, nullptr);
+    SubEngine streaming = settings;
+    QBuffer streamed;
+    streamed.open(QIODevice::WriteOnly);
+    const bool streamOk = rewriteSubtitleBytes(streaming, mode, bytes, streamed, nullptr);
+    FUZZ_CHECK(streamOk == encodable);
+    if (encodable)
+        FUZZ_CHECK(streamed.data() == saved);
+
+    if (mode == ModeConvert) {
+        SubEngine again = settings;
+        const QStringList twice = again.linesChange(result, mode).split(u'\n');
+        FUZZ_CHECK(twice.size() == out.size());
+        SubEngine check = settings;
+        for (qsizetype i = 0; i < out.size(); ++i) {
+            if (!negativeTimes(check, out[i]))
+                FUZZ_CHECK(twice[i] == out[i]);
+        }
+    }
+    return 0;
+}

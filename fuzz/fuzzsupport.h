@@ -1,0 +1,26 @@
+// What the fuzz targets share.
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdio>
+#include <cstdlib>
+
+// A broken invariant: say which, and stop so that the fuzzer keeps the input.
+#define FUZZ_CHECK(condition)                                                                \
+    do {                                                                                     \
+        if (!(condition)) {                                                                  \
+            std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #condition, __FILE__,     \
+                         __LINE__);                                                          \
+            std::abort();                                                                    \
+        }                                                                                    \
+    } while (false)
+
+// Bytes after a read and a save: CRLF as LF, no final line feed.
+inline QByteArray savedForm(QByteArray bytes)
+{
+    bytes.replace("\r\n", "\n");
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    return bytes;
+}
