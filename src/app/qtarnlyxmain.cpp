@@ -235,12 +235,18 @@ bool QTarnlyxMain::load(QString name)
         return false;
 
     // A name that does not exist yet is a new, empty file of that name.
+    // Anything but a regular file (a pipe that might never end, a device) is
+    // refused rather than read.
     QString error;
     SubtitleText file;
     bool ok = true;
-    if (!QFileInfo::exists(name)) {
+    const QFileInfo info(name);
+    if (!info.exists()) {
         QFile create(name);
         ok = create.open(QIODevice::WriteOnly);
+    } else if (!info.isFile()) {
+        ok = false;
+        error = info.isDir() ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
     }
     if (ok)
         ok = readSubtitleFile(name, file, &error);

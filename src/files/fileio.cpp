@@ -15,6 +15,15 @@ QString readError(const QString &path, const QString &why)
     return QStringLiteral("cannot read \"%1\": %2").arg(path, why);
 }
 
+// Far more than any subtitle file; the limit keeps a device that never ends
+// (or a file of several gigabytes) from taking all memory.
+constexpr qint64 maxFileSize = qint64(1) << 30;
+
+QString tooLarge()
+{
+    return QStringLiteral("it is larger than 1 GiB");
+}
+
 QString writeError(const QString &path, const QString &why)
 {
     return QStringLiteral("cannot write \"%1\": %2").arg(path, why);
@@ -41,8 +50,11 @@ bool FileBytes::load(const QString &path, QString *error)
     if (!file.open(QIODevice::ReadOnly))
         return fail(file.errorString());
     // A regular file is mapped, and its pages brought in at once: much
-    // cheaper than copying it into fresh memory. Anything else is read.
+    // cheaper than copying it into fresh memory. Anything else (a pipe, a
+    // device) is read, up to the same limit.
     const qint64 size = file.size();
+    if (size > maxFileSize)
+        return fail(tooLarge());
     if (!file.isSequential() && size > 0) {
         int flags = MAP_PRIVATE;
 #ifdef MAP_POPULATE
@@ -56,9 +68,17 @@ bool FileBytes::load(const QString &path, QString *error)
             return true;
         }
     }
-    m_copy = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(file.errorString());
+    QByteArray chunk(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = file.read(chunk.data(), chunk.size());
+        if (got < 0)
+            return fail(file.errorString());
+        if (got == 0)
+            break;
+        if (m_copy.size() + got > maxFileSize)
+            return fail(tooLarge());
+        m_copy.append(chunk.constData(), got);
+    }
     m_view = m_copy;
     return true;
 }
