@@ -3,7 +3,9 @@
 # missing. Usage: scripts/install-deps.sh [extra-package...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev xvfb xauth xdotool "$@")
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev
+          xvfb xauth xdotool
+          desktop-file-utils appstream dpkg-dev bash-completion man-db "$@")
 
 missing=()
 for p in "${packages[@]}"; do
