@@ -63,7 +63,6 @@ private slots:
     void nonexistentNameIsCreated();
     void unreadableFileChangesNothing();
     void badNameAtStartStandsAsNewFile();
-    void readOnlyFileLoadsButSaveReports();
     void failedSaveKeepsOldFileAndEditedFlag();
     void saveAsAndCancelledSaveAs();
     void closeQuestion_data();
@@ -162,23 +161,16 @@ void TestMainWindow::toolBarAndMenus()
         menus << (a->isSeparator() ? QStringLiteral("|") : a->text());
     QCOMPARE(menus, (QStringList{"&File", "&Subtitles", "|", "&Help"}));
 
-    const QList<QPair<const char *, QKeySequence>> keys = {
-        {"newAction", QKeySequence(QStringLiteral("Ctrl+N"))},
-        {"openAction", QKeySequence(QStringLiteral("Ctrl+O"))},
-        {"saveAction", QKeySequence(QStringLiteral("Ctrl+S"))},
-        {"saveAsAction", QKeySequence(QStringLiteral("Ctrl+Shift+S"))},
-        {"closeAction", QKeySequence(QStringLiteral("Ctrl+F4"))},
-        {"closeAllAction", QKeySequence(QStringLiteral("Alt+F4"))},
-        {"fpsAction", QKeySequence(QStringLiteral("Ctrl+I"))},
-        {"convertAction", QKeySequence(QStringLiteral("Ctrl+T"))},
-        {"shiftAction", QKeySequence(QStringLiteral("Ctrl+D"))},
-        {"showTimeAction", QKeySequence(QStringLiteral("Ctrl+W"))},
-        {"changeFpsAction", QKeySequence(QStringLiteral("Ctrl+Q"))},
-        {"correctAction", QKeySequence(QStringLiteral("Ctrl+R"))},
-        {"aboutAction", QKeySequence(QStringLiteral("F1"))},
-    };
-    for (const auto &[name, key] : keys)
-        QCOMPARE(action(&w, name)->shortcut(), key);
+    const QStringList keys = QStringLiteral(
+            "newAction=Ctrl+N openAction=Ctrl+O saveAction=Ctrl+S saveAsAction=Ctrl+Shift+S "
+            "closeAction=Ctrl+F4 closeAllAction=Alt+F4 fpsAction=Ctrl+I convertAction=Ctrl+T "
+            "shiftAction=Ctrl+D showTimeAction=Ctrl+W changeFpsAction=Ctrl+Q "
+            "correctAction=Ctrl+R aboutAction=F1").split(u' ');
+    for (const QString &pair : keys) {
+        const QStringList nameKey = pair.split(u'=');
+        QCOMPARE(w.findChild<QAction *>(nameKey[0])->shortcut(), QKeySequence(nameKey[1]));
+    }
+
 }
 
 void TestMainWindow::roundTrips_data()
@@ -290,38 +282,6 @@ void TestMainWindow::badNameAtStartStandsAsNewFile()
     QCOMPARE(answers.seen(), QStringList{QStringLiteral("read error")});
     QCOMPARE(w.windowTitle(), title + QStringLiteral(" (subtitles.txt)"));
     QCOMPARE(w.currentFileName(), QString());
-}
-
-void TestMainWindow::readOnlyFileLoadsButSaveReports()
-{
-    // A file that may be read but not written loads; saving it reports
-    // the write error and leaves the file as it was.
-    QTemporaryDir dir;
-    QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("locked"))));
-    const QString path = dir.filePath(QStringLiteral("locked/a.sub"));
-    QVERIFY(writeBytes(path, "{1}{2}a"));
-    QFile::setPermissions(path, QFileDevice::ReadOwner);
-    QFile::setPermissions(dir.filePath(QStringLiteral("locked")),
-                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    QScopedPointer<QTarnlyxMain> w(openWindow(path));
-    QCOMPARE(w->editorWidget()->text(), QStringLiteral("{1}{2}a"));
-    QFile probe(dir.filePath(QStringLiteral("locked/probe")));
-    const bool writable = probe.open(QIODevice::WriteOnly); // root may write anyway
-    if (writable) {
-        probe.remove();
-        QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFileDevice::WriteOwner
-                                      | QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        QSKIP("this user may write anywhere");
-    }
-    QTest::keyClicks(w->editorWidget(), QStringLiteral("x"));
-    ModalAnswers answers;
-    answers.then(press(QStringLiteral("OK")));
-    QVERIFY(!w->save());
-    QCOMPARE(answers.seen(), QStringList{QStringLiteral("write error")});
-    QCOMPARE(readBytes(path), QByteArray("{1}{2}a"));
-    QVERIFY(w->editorWidget()->document()->isModified());
-    QFile::setPermissions(dir.filePath(QStringLiteral("locked")),
-                          QFileDevice::WriteOwner | QFileDevice::ReadOwner | QFileDevice::ExeOwner);
 }
 
 void TestMainWindow::failedSaveKeepsOldFileAndEditedFlag()
