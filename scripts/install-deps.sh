@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev
           xvfb xauth xdotool
-          desktop-file-utils appstream dpkg-dev bash-completion man-db "$@")
+          desktop-file-utils appstream dpkg-dev file bash-completion man-db "$@")
 
 missing=()
 for p in "${packages[@]}"; do

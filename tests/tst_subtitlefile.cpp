@@ -1,7 +1,9 @@
 // Reading and writing subtitle files: encodings, line ends, safe saves.
+#include "editor/subengine.h"
 #include "files/subtitlefile.h"
 #include "testsupport.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +37,7 @@ private slots:
     void roundTripIsExact_data();
     void roundTripIsExact();
     void corpusRoundTrip();
+    void streamingRewriteMatchesTheEditor();
     void unwritableCharacter_data();
     void unwritableCharacter();
     void readErrors();
@@ -111,6 +114,40 @@ void TestSubtitleFile::corpusRoundTrip()
         QByteArray out;
         QVERIFY2(encodeSubtitleText(file.text, file.encoding, file.bom, out, &error), qPrintable(error));
         QVERIFY2(out == expectedRoundTrip(bytes), qPrintable(name));
+    }
+}
+
+void TestSubtitleFile::streamingRewriteMatchesTheEditor()
+{
+    // The batch tool rewrites a large file in pieces on two threads; each
+    // piece's last line must still look ahead at the next piece's first,
+    // and the pieces must come out in order, whatever the operation.
+    QByteArray bytes = "\xef\xbb\xbf";
+    for (int i = 0; i < 150000; ++i) {
+        const QByteArray n = QByteArray::number(i * 10);
+        bytes += (i % 3 == 0 ? "{" + n + "}{}" : "[" + n + "][" + QByteArray::number(i * 10 + 45) + "]");
+        bytes += i % 7 == 0 ? "- Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 ,1 000|-  gesi\r\n" : "words only!\n";
+        if (i % 1000 == 0)
+            bytes += "a line of plain words\n";
+    }
+    bytes += "\n";
+    QVERIFY(bytes.size() > 2 * 1024 * 1024);
+    for (int mode = 1; mode <= 5; ++mode) {
+        SubEngine whole;
+        whole.convertFormat = 2;
+        whole.shiftSeconds = -0.26;
+        whole.delDigitSpaces = whole.delColor = true;
+        SubEngine streaming = whole;
+        const SubtitleText file = decodeSubtitleBytes(bytes);
+        QByteArray expected;
+        QVERIFY(encodeSubtitleText(whole.linesChange(file.text, mode), file.encoding, file.bom,
+                                   expected, nullptr));
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        QString error;
+        QVERIFY2(rewriteSubtitleBytes(streaming, mode, bytes, out, &error), qPrintable(error));
+        QVERIFY2(out.data() == expected, qPrintable(QString::number(mode)));
+        QCOMPARE(streaming.timeStyle, whole.timeStyle);
     }
 }
 

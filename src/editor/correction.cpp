@@ -88,6 +88,26 @@ qsizetype find(const char16_t *in, qsizetype n, qsizetype from, char16_t c)
     return QStringView(in, n).indexOf(QChar(c), from);
 }
 
+// Index of the first punctuation mark at or after `i`, or `n`.
+qsizetype nextMark(const char16_t *in, qsizetype n, qsizetype i)
+{
+#ifdef __SSE2__
+    for (; i + 8 <= n; i += 8) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        auto is = [c](char16_t m) { return _mm_cmpeq_epi16(c, _mm_set1_epi16(short(m))); };
+        const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_or_si128(is(u'.'), is(u',')),
+                                                        _mm_or_si128(is(u'!'), is(u'?'))),
+                                           _mm_or_si128(is(u':'), is(u';')));
+        const unsigned bits = unsigned(_mm_movemask_epi8(marks));
+        if (bits)
+            return i + __builtin_ctz(bits) / 2;
+    }
+#endif
+    while (i < n && classOf(in[i]) != Mark)
+        ++i;
+    return i;
+}
+
 // One space after each punctuation mark and none before it; none after a
 // mark that ends the text or a row, is followed by another mark, or stands
 // inside a number ("3.50", "12:30").
@@ -96,9 +116,7 @@ qsizetype fixPunctuationMarks(const char16_t *in, qsizetype n, char16_t *out)
     qsizetype o = 0;
     qsizetype i = 0;
     while (i < n) {
-        qsizetype mark = i;
-        while (mark < n && classOf(in[mark]) != Mark)
-            ++mark;
+        const qsizetype mark = nextMark(in, n, i);
         o = copyStretch(in, i, mark, out, o);
         if (mark >= n)
             break;

@@ -42,9 +42,11 @@ bool encodeSubtitleText(QStringView text, FileEncoding encoding, bool bom, QByte
 // after that operation would write: the same bytes as decoding, the
 // operation's walk and encoding, a line at a time, in memory that does not
 // grow with the file. False with a message when a result cannot be encoded
-// or `out` fails; what was written by then is incomplete.
+// or `out` fails; what was written by then is incomplete. A large file is
+// done in pieces of about `pieceSize` bytes (0: the usual size) on two
+// threads; tests make them small to try many piece ends.
 bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
-                          QString *error);
+                          QString *error, qsizetype pieceSize = 0);
 
 // A file's bytes, mapped into memory where the system allows it.
 class FileBytes

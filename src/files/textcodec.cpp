@@ -297,7 +297,7 @@ private:
 
 // A large file is cut at line ends into pieces of about this size, which
 // two threads rewrite in turn.
-constexpr qsizetype pieceSize = 1 << 19;
+constexpr qsizetype defaultPieceSize = 1 << 19;
 
 struct Piece
 {
@@ -305,7 +305,7 @@ struct Piece
     QString lookAhead; // the first line of the next piece
 };
 
-std::vector<Piece> cutIntoPieces(QByteArrayView body, FileEncoding encoding)
+std::vector<Piece> cutIntoPieces(QByteArrayView body, FileEncoding encoding, qsizetype pieceSize)
 {
     std::vector<Piece> pieces;
     qsizetype start = 0;
@@ -313,7 +313,11 @@ std::vector<Piece> cutIntoPieces(QByteArrayView body, FileEncoding encoding)
         const qsizetype cut = body.indexOf('\n', start + pieceSize);
         if (cut < 0)
             break;
-        pieces.push_back({body.sliced(start, cut - start), QString()});
+        // The piece ends at a line end, and a CR before the LF belongs to it.
+        QByteArrayView piece = body.sliced(start, cut - start);
+        if (piece.endsWith('\r'))
+            piece.chop(1);
+        pieces.push_back({piece, QString()});
         start = cut + 1;
     }
     pieces.push_back({body.sliced(start), QString()});
@@ -383,7 +387,7 @@ private:
 } // namespace
 
 bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
-                          QString *error)
+                          QString *error, qsizetype pieceSize)
 {
     const Layout layout = layoutOf(bytes);
     const SubEngine::LineOperation operation = SubEngine::lineOperation(mode);
@@ -421,7 +425,8 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     // Pieces 0, 2, 4... are rewritten here and written straight out; pieces
     // 1, 3, 5... by a second thread, whose output waits in a buffer for its
     // turn. Each piece's last line looks ahead at the next piece's first.
-    std::vector<Piece> pieces = cutIntoPieces(body, layout.encoding);
+    std::vector<Piece> pieces = cutIntoPieces(body, layout.encoding,
+                                              pieceSize > 0 ? pieceSize : defaultPieceSize);
     std::vector<int> timeStyles(pieces.size(), 0); // the clock style each piece wrote last
     std::vector<qsizetype> badLines(pieces.size(), -1);
     std::vector<std::pair<QString, qsizetype>> badResults(pieces.size());
