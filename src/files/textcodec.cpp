@@ -218,7 +218,7 @@ public:
         m_lineIndex = 0;
         m_badLine = -1;
         m_failed = false;
-        m_chunk.clear();
+        m_chunk.truncate(0);
         m_engine.walkLines(
                 m_operation, [this](QStringView &line) { return takeLine(line); },
                 [this, &write](const QString &result, bool last) { put(result, last, write); },
@@ -276,7 +276,7 @@ private:
             m_chunk.append('\n');
         if (m_chunk.size() >= chunkSize || last) {
             m_failed = !write(m_chunk);
-            m_chunk.clear();
+            m_chunk.truncate(0);
         }
     }
 
@@ -335,37 +335,40 @@ std::vector<Piece> cutIntoPieces(QByteArrayView body, FileEncoding encoding, qsi
 }
 
 // Hands the odd pieces' output from the second thread to the first, in
-// order, through two buffers that are used again and again.
+// order, through two buffers that are used again and again: the second
+// thread may be one piece ahead.
 class Handover
 {
 public:
     // Second thread: a free buffer for piece `index`; null once cancelled.
     QByteArray *take(size_t index)
     {
+        const size_t slot = slotOf(index);
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_cancelled || m_state[index % 2] == Free; });
+        m_changed.wait(lock, [&] { return m_cancelled || m_state[slot] == Free; });
         if (m_cancelled)
             return nullptr;
-        m_buffers[index % 2].clear();
-        return &m_buffers[index % 2];
+        m_buffers[slot].truncate(0); // keeps its memory for the next piece
+        return &m_buffers[slot];
     }
     void ready(size_t index, bool ok)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_state[index % 2] = ok ? Ready : Failed;
+        m_state[slotOf(index)] = ok ? Ready : Failed;
         m_changed.notify_all();
     }
     // First thread: piece `index`'s bytes once ready; null if it failed.
     const QByteArray *wait(size_t index)
     {
+        const size_t slot = slotOf(index);
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_state[index % 2] != Free; });
-        return m_state[index % 2] == Ready ? &m_buffers[index % 2] : nullptr;
+        m_changed.wait(lock, [&] { return m_state[slot] != Free; });
+        return m_state[slot] == Ready ? &m_buffers[slot] : nullptr;
     }
     void release(size_t index)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_state[index % 2] = Free;
+        m_state[slotOf(index)] = Free;
         m_changed.notify_all();
     }
     void cancel()
@@ -376,6 +379,9 @@ public:
     }
 
 private:
+    // Pieces 1, 3, 5, 7... take slots 0, 1, 0, 1...
+    static size_t slotOf(size_t index) { return (index / 2) % 2; }
+
     enum State { Free, Ready, Failed };
     std::mutex m_mutex;
     std::condition_variable m_changed;
