@@ -1,5 +1,5 @@
 // The batch tool: options, defaults, files, exit status and messages.
-#include "cli/cli.h"
+#include "clirun.h"
 #include "testsupport.h"
 
 #include <QBuffer>
@@ -10,27 +10,7 @@
 
 namespace {
 
-struct Run
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
-Run run(const QStringList &args, const QByteArray &input = QByteArray())
-{
-    QByteArray inBytes = input;
-    QBuffer in(&inBytes);
-    QBuffer out, err;
-    in.open(QIODevice::ReadOnly);
-    out.open(QIODevice::WriteOnly);
-    err.open(QIODevice::WriteOnly);
-    Run r;
-    r.status = runCli(args, in, out, err);
-    r.out = out.data();
-    r.err = err.data();
-    return r;
-}
 
 
 
@@ -98,7 +78,7 @@ void TestCli::operations_data()
 void TestCli::operations()
 {
     QFETCH(QStringList, args);
-    const Run r = run(args, sample);
+    const CliRun r = runTool(args, sample);
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.status, 0);
     QTEST(r.out, "expected");
@@ -132,7 +112,7 @@ void TestCli::usageErrors()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, message);
-    const Run r = run(args, sample);
+    const CliRun r = runTool(args, sample);
     QCOMPARE(r.status, 2);
     QCOMPARE(r.out, QByteArray());
     QVERIFY2(r.err.startsWith("tarnlyx-cli: "), r.err.constData());
@@ -145,11 +125,11 @@ void TestCli::savedBytesMatchTheEditor()
 {
     // CRLF becomes LF, the final line feed goes, a byte-order mark stays,
     // and an 8-bit file stays 8-bit, byte for byte.
-    QCOMPARE(run({"convert", "--to", "tenths"}, "\xef\xbb\xbf{25}{50}\xc5\xbc\r\n\r\n").out,
+    QCOMPARE(runTool({"convert", "--to", "tenths"}, "\xef\xbb\xbf{25}{50}\xc5\xbc\r\n\r\n").out,
              QByteArray("\xef\xbb\xbf[10][20]\xc5\xbc"));
-    QCOMPARE(run({"correct"}, "{25}{50}Ol\xe1 ,se\xf1or\xa0\n").out, QByteArray("{25}{50}Ol\xe1, se\xf1or\xa0"));
-    QCOMPARE(run({"shift", "--seconds", "1"}, QByteArray("x\0y\n", 4)).out, QByteArray("x\0y", 3));
-    QCOMPARE(run({"convert"}, QByteArray()).out, QByteArray("{0}{}"));
+    QCOMPARE(runTool({"correct"}, "{25}{50}Ol\xe1 ,se\xf1or\xa0\n").out, QByteArray("{25}{50}Ol\xe1, se\xf1or\xa0"));
+    QCOMPARE(runTool({"shift", "--seconds", "1"}, QByteArray("x\0y\n", 4)).out, QByteArray("x\0y", 3));
+    QCOMPARE(runTool({"convert"}, QByteArray()).out, QByteArray("{0}{}"));
 }
 
 void TestCli::outputFile()
@@ -158,7 +138,7 @@ void TestCli::outputFile()
     const QString in = dir.filePath(QStringLiteral("in.sub"));
     const QString out = dir.filePath(QStringLiteral("out.txt"));
     QVERIFY(writeBytes(in, sample));
-    const Run r = run({"convert", "--to", "tenths", in, "-o", out});
+    const CliRun r = runTool({"convert", "--to", "tenths", in, "-o", out});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out, QByteArray());
     QCOMPARE(readBytes(out), QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words"));
@@ -172,7 +152,7 @@ void TestCli::inPlace()
     const QString b = dir.filePath(QStringLiteral("b.sub"));
     QVERIFY(writeBytes(a, "{25}{50}a\n"));
     QVERIFY(writeBytes(b, "{50}{75}b"));
-    const Run r = run({"fps", "--to", "50", "-i", a, b});
+    const CliRun r = runTool({"fps", "--to", "50", "-i", a, b});
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.status, 0);
     QCOMPARE(readBytes(a), QByteArray("{50}{100}a"));
@@ -186,17 +166,17 @@ void TestCli::fileErrorsChangeNothing()
     const QString missing = dir.filePath(QStringLiteral("missing.sub"));
     QVERIFY(writeBytes(a, "{25}{50}a"));
 
-    Run r = run({"convert", "--to", "tenths", "-i", a, missing});
+    CliRun r = runTool({"convert", "--to", "tenths", "-i", a, missing});
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.startsWith("tarnlyx-cli: cannot read \"" + missing.toUtf8() + "\""), r.err.constData());
     QCOMPARE(readBytes(a), QByteArray("{25}{50}a"));
 
-    r = run({"convert", dir.path()});
+    r = runTool({"convert", dir.path()});
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.contains("directory"), r.err.constData());
 
     const QString badOut = dir.filePath(QStringLiteral("no/dir/out.sub"));
-    r = run({"convert", a, "-o", badOut});
+    r = runTool({"convert", a, "-o", badOut});
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.contains(badOut.toUtf8()), r.err.constData());
     QVERIFY(!QFile::exists(badOut));
@@ -204,14 +184,14 @@ void TestCli::fileErrorsChangeNothing()
     // A bad option leaves even a valid output untouched.
     const QString out = dir.filePath(QStringLiteral("out.sub"));
     QVERIFY(writeBytes(out, "old"));
-    r = run({"shift", "--seconds", "x", a, "-o", out});
+    r = runTool({"shift", "--seconds", "x", a, "-o", out});
     QCOMPARE(r.status, 2);
     QCOMPARE(readBytes(out), QByteArray("old"));
 }
 
 void TestCli::helpAndVersion()
 {
-    const Run help = run({"--help"});
+    const CliRun help = runTool({"--help"});
     QCOMPARE(help.status, 0);
     for (const char *op : {"convert --to", "shift --seconds", "showtime --seconds", "fps --from",
                            "correct --color"})
@@ -219,8 +199,8 @@ void TestCli::helpAndVersion()
                          || help.out.contains(QByteArray(op)),
                  op);
     QVERIFY(help.out.contains("Examples:"));
-    QCOMPARE(run({"shift", "-h"}).status, 0);
-    const Run version = run({"--version"});
+    QCOMPARE(runTool({"shift", "-h"}).status, 0);
+    const CliRun version = runTool({"--version"});
     QCOMPARE(version.status, 0);
     QVERIFY(version.out.startsWith("tarnlyx-cli "));
 }

@@ -2,7 +2,7 @@
 // message or is handled in full, never a crash, a hang, a truncated file or
 // a lost text.
 #include "app/qtarnlyxmain.h"
-#include "cli/cli.h"
+#include "clirun.h"
 #include "editor/myeditor.h"
 #include "modalanswers.h"
 #include "testsupport.h"
@@ -18,25 +18,7 @@
 
 namespace {
 
-struct Run
-{
-    int status = -1;
-    QByteArray out, err;
-};
 
-Run cli(const QStringList &args, const QByteArray &input = QByteArray())
-{
-    QByteArray inBytes = input;
-    QBuffer in(&inBytes), out, err;
-    in.open(QIODevice::ReadOnly);
-    out.open(QIODevice::WriteOnly);
-    err.open(QIODevice::WriteOnly);
-    Run r;
-    r.status = runCli(args, in, out, err);
-    r.out = out.data();
-    r.err = err.data();
-    return r;
-}
 
 // Bytes of every value, NUL included, in lines of random length.
 QByteArray binaryBytes(int size)
@@ -93,7 +75,7 @@ void TestHostile::binaryFileWithNuls()
     // editor's walk makes of them.
     for (int mode = 1; mode <= 5; ++mode) {
         const char *const ops[] = {"convert", "shift", "showtime", "fps", "correct"};
-        const Run r = cli({QString::fromLatin1(ops[mode - 1]), path});
+        const CliRun r = runTool({QString::fromLatin1(ops[mode - 1]), path});
         QCOMPARE(r.status, 0);
         SubtitleText file = decodeSubtitleBytes(bytes);
         SubEngine engine;
@@ -113,7 +95,7 @@ void TestHostile::halfUtf8HalfLatin1()
     QScopedPointer<QTarnlyxMain> w(windowOn(path));
     QVERIFY(w->save());
     QCOMPARE(readBytes(path), expectedRoundTrip(bytes));
-    const Run r = cli({QStringLiteral("correct"), path});
+    const CliRun r = runTool({QStringLiteral("correct"), path});
     QCOMPARE(r.out, QByteArray("{1}{2}\xc5\xbc\xc3\xb3\xc5\x82w\n{3}{4}caf\xe9, ol\xe1"));
 }
 
@@ -128,14 +110,14 @@ void TestHostile::singleMegabyteLine()
     QVERIFY(writeBytes(path, line));
 
     for (const char *op : {"convert", "shift", "showtime", "fps", "correct"}) {
-        const Run r = cli({QString::fromLatin1(op), path});
+        const CliRun r = runTool({QString::fromLatin1(op), path});
         QCOMPARE(r.status, 0);
         QVERIFY2(r.out.size() > 1000000, op); // nothing cut off
     }
     QScopedPointer<QTarnlyxMain> w(windowOn(path));
     w->editorWidget()->linesChange(ModeCorrect);
     QVERIFY(w->save());
-    QCOMPARE(readBytes(path), cli({QStringLiteral("correct"), QStringLiteral("-")}, line).out);
+    QCOMPARE(readBytes(path), runTool({QStringLiteral("correct"), QStringLiteral("-")}, line).out);
 }
 
 void TestHostile::hundredMegabytes()
@@ -155,7 +137,7 @@ void TestHostile::hundredMegabytes()
     const qsizetype lines = bytes.count('\n');
 
     const QString out = dir.filePath(QStringLiteral("out.sub"));
-    Run r = cli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("tenths"), path,
+    CliRun r = runTool({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("tenths"), path,
                  QStringLiteral("-o"), out});
     QCOMPARE(r.status, 0);
     const QByteArray converted = readBytes(out);
@@ -174,7 +156,7 @@ void TestHostile::hundredMegabytes()
 void TestHostile::directoryAsFileName()
 {
     QTemporaryDir dir;
-    const Run r = cli({QStringLiteral("convert"), dir.path()});
+    const CliRun r = runTool({QStringLiteral("convert"), dir.path()});
     QCOMPARE(r.status, 1);
     QCOMPARE(r.err, "tarnlyx-cli: cannot read \"" + dir.path().toUtf8() + "\": it is a directory\n");
 
@@ -218,7 +200,7 @@ void TestHostile::withoutReadPermission()
     const QString path = dir.filePath(QStringLiteral("secret.sub"));
     QVERIFY(writeBytes(path, "{1}{2}x"));
     QFile::setPermissions(path, QFileDevice::WriteOwner);
-    const Run r = cli({QStringLiteral("convert"), path});
+    const CliRun r = runTool({QStringLiteral("convert"), path});
     QCOMPARE(r.status, 1);
     QVERIFY(r.err.startsWith("tarnlyx-cli: cannot read \"" + path.toUtf8() + "\""));
     QTarnlyxMain w(QStringLiteral("subtitles.txt"));
@@ -232,7 +214,7 @@ void TestHostile::fullDisk()
 {
     if (!QFile::exists(QStringLiteral("/dev/full")))
         QSKIP("no /dev/full here");
-    const Run r = cli({QStringLiteral("convert"), QStringLiteral("-"), QStringLiteral("-o"),
+    const CliRun r = runTool({QStringLiteral("convert"), QStringLiteral("-"), QStringLiteral("-o"),
                        QStringLiteral("/dev/full")},
                       "{1}{2}x\n");
     QCOMPARE(r.status, 1);
@@ -259,7 +241,7 @@ void TestHostile::missingDirectory()
 {
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("gone/out.sub"));
-    const Run r = cli({QStringLiteral("convert"), QStringLiteral("-"), QStringLiteral("-o"), target},
+    const CliRun r = runTool({QStringLiteral("convert"), QStringLiteral("-"), QStringLiteral("-o"), target},
                       "{1}{2}x");
     QCOMPARE(r.status, 1);
     QVERIFY(r.err.contains(target.toUtf8()));
