@@ -30,30 +30,6 @@ bool isDigit(char16_t c)
     return c >= u'0' && c <= u'9';
 }
 
-// What each ASCII character can mean to a step; 0 for all the rest.
-enum CharClass : unsigned char { Plain = 0, Space = 1, Bar = 2, Dash = 3, Mark = 4, Digit = 5 };
-
-struct ClassTable
-{
-    unsigned char of[128] = {};
-    constexpr ClassTable()
-    {
-        of[int(' ')] = Space;
-        of[int('|')] = Bar;
-        of[int('-')] = Dash;
-        for (char c : {'.', ',', '!', '?', ':', ';'})
-            of[int(c)] = Mark;
-        for (char c = '0'; c <= '9'; ++c)
-            of[int(c)] = Digit;
-    }
-};
-constexpr ClassTable classes;
-
-unsigned char classOf(char16_t c)
-{
-    return c < 128 ? classes.of[c] : (unsigned char)Plain;
-}
-
 // Each step reads `n` characters from `in` and writes the new text to
 // `out`, which has room for 2n + 1 characters; it returns the new length.
 // Stretches that a step leaves alone are copied whole.
@@ -103,7 +79,7 @@ qsizetype nextMark(const char16_t *in, qsizetype n, qsizetype i)
             return i + __builtin_ctz(bits) / 2;
     }
 #endif
-    while (i < n && classOf(in[i]) != Mark)
+    while (i < n && !isPunctuation(in[i]))
         ++i;
     return i;
 }
