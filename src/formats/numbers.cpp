@@ -52,6 +52,10 @@ int clockFieldValue(QStringView field)
         if (plain)
             return v;
     }
+    // The toolkit's conversion stops at a NUL as at the end of the field;
+    // here a NUL is a character like any other, so the field is no number.
+    if (field.contains(QChar(0)))
+        return -1;
     bool ok = false;
     const int v = field.toInt(&ok, 10);
     return ok ? v : -1;
@@ -85,7 +89,9 @@ QString clockField(int value)
 
 bool roundToInt(double value, int &result)
 {
-    const double x = value + 0.5;
+    // Half away from zero: a whole number of units below zero comes back as
+    // itself, where adding 0.5 and cutting toward zero moved it up by one.
+    const double x = value < 0 ? value - 0.5 : value + 0.5;
     // Written so that NaN fails too.
     if (!(x > -2147483649.0 && x < 2147483648.0))
         return false;

@@ -26,8 +26,9 @@ inline void splitSeconds(int total, int &hours, int &minutes, int &seconds)
     seconds = total - hours * 3600 - minutes * 60;
 }
 
-// `value` + 0.5 with its fraction dropped (toward zero). False when the
-// result does not fit a signed 32-bit integer, or `value` is not a number.
+// `value` rounded to the nearest whole number, halves away from zero. False
+// when the result does not fit a signed 32-bit integer, or `value` is not a
+// number.
 bool roundToInt(double value, int &result);
 
 // Appends the plain decimal form of `value` to `out`.
