@@ -16,3 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(written == savedForm(bytes));
     return 0;
 }
+
+QList<QByteArray> fuzzFilePrefixes()
+{
+    return {QByteArray()};
+}

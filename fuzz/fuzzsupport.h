@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,3 +25,7 @@ inline QByteArray savedForm(QByteArray bytes)
         bytes.chop(1);
     return bytes;
 }
+
+// What the replay puts before a whole file to run the target on it: one
+// prefix per setting worth trying.
+QList<QByteArray> fuzzFilePrefixes();

@@ -1,5 +1,9 @@
-// Runs a fuzz target once on each file given, or on each file in each
-// folder given: how the saved inputs are replayed as ordinary tests.
+// Replays a fuzz target as an ordinary test: each saved input once, and each
+// whole subtitle file (after --files) once per setting the target offers.
+// "--files --corpus" takes the real-file corpus from TARNLYX_CORPUS_DIR and,
+// where that is not set, reports the test as skipped (exit status 77).
+#include "fuzzsupport.h"
+
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -12,8 +16,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 int main(int argc, char *argv[])
 {
     int runs = 0;
+    bool wholeFiles = false;
     for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
+        QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == u"--files") {
+            wholeFiles = true;
+            continue;
+        }
+        if (arg == u"--corpus") {
+            arg = qEnvironmentVariable("TARNLYX_CORPUS_DIR");
+            if (arg.isEmpty()) {
+                std::printf("TARNLYX_CORPUS_DIR is not set: no real files to replay, skipped\n");
+                return 77;
+            }
+        }
         QStringList files;
         if (QFileInfo(arg).isDir()) {
             QDirIterator it(arg, QDir::Files, QDirIterator::Subdirectories);
@@ -29,11 +45,14 @@ int main(int argc, char *argv[])
                 return 1;
             }
             const QByteArray bytes = f.readAll();
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-                                   std::size_t(bytes.size()));
-            ++runs;
+            for (const QByteArray &prefix : wholeFiles ? fuzzFilePrefixes() : QList<QByteArray>{""}) {
+                const QByteArray input = prefix + bytes;
+                LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(input.constData()),
+                                       std::size_t(input.size()));
+                ++runs;
+            }
         }
     }
-    std::printf("%d inputs passed, 0 failed\n", runs);
+    std::printf("%d passed, 0 failed\n", runs);
     return runs > 0 ? 0 : 1;
 }

@@ -19,40 +19,32 @@ public:
 
     ModalAnswers()
     {
-        connect(&m_timer, &QTimer::timeout, this, &ModalAnswers::poll);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (!modal || modal == m_last || m_pending.isEmpty() || !modal->isVisible())
+                return;
+            m_last = modal;
+            m_seen << modal->objectName();
+            // From a timer of its own, so that a dialog the answer opens in
+            // turn (a confirmation) can be answered too.
+            QTimer::singleShot(0, modal, [modal, answer = m_pending.takeFirst()] { answer(modal); });
+        });
         m_timer.start(5);
     }
-
     ModalAnswers &then(Answer answer)
     {
         m_pending.append(std::move(answer));
         return *this;
     }
-
-    int answered() const { return m_answered; }
+    int answered() const { return int(m_seen.size()); }
     int pending() const { return int(m_pending.size()); }
-
     // The object names of the dialogs answered, in order.
     QStringList seen() const { return m_seen; }
 
 private:
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || modal == m_last || m_pending.isEmpty() || !modal->isVisible())
-            return;
-        m_last = modal;
-        m_seen << modal->objectName();
-        ++m_answered;
-        // Answered from a timer of its own, so that a dialog the answer
-        // opens in turn (a confirmation) can be answered too.
-        QTimer::singleShot(0, modal, [modal, answer = m_pending.takeFirst()] { answer(modal); });
-    }
-
     QTimer m_timer;
     QList<Answer> m_pending;
     QPointer<QWidget> m_last;
-    int m_answered = 0;
     QStringList m_seen;
 };
 
@@ -68,18 +60,14 @@ inline QPushButton *buttonWithText(QWidget *dialog, const QString &text)
 // Clicks the button with this text (accelerator marks aside).
 inline ModalAnswers::Answer press(const QString &text)
 {
-    return [text](QWidget *dialog) {
-        if (QPushButton *b = buttonWithText(dialog, text))
-            b->click();
-    };
+    return [text](QWidget *dialog) { buttonWithText(dialog, text)->click(); };
 }
 
 // Types a frame rate into the frame-rate dialog and presses OK.
 inline ModalAnswers::Answer frameRate(const QString &rate)
 {
     return [rate](QWidget *dialog) {
-        if (auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fps")))
-            field->setText(rate);
+        dialog->findChild<QLineEdit *>(QStringLiteral("fps"))->setText(rate);
         press(QStringLiteral("OK"))(dialog);
     };
 }
@@ -89,23 +77,15 @@ inline ModalAnswers::Answer confirmFrameRate()
     return press(QStringLiteral("OK"));
 }
 
-// Picks `path` in a file dialog, or cancels it for an empty path.
+// Picks `path` in a file dialog, typed whole, or cancels it for an empty path.
 inline ModalAnswers::Answer chooseFile(const QString &path)
 {
     return [path](QWidget *dialog) {
-        auto *files = qobject_cast<QFileDialog *>(dialog);
-        if (!files)
-            return;
-        if (path.isEmpty()) {
-            files->reject();
-            return;
-        }
-        // Replacing a file is what the test means; it is not asked about.
-        // The path is typed whole, as selectFile() would first move to its
-        // folder, in the background.
+        auto *files = static_cast<QFileDialog *>(dialog);
+        if (path.isEmpty())
+            return files->reject();
         files->setOption(QFileDialog::DontConfirmOverwrite);
-        if (auto *name = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            name->setText(path);
+        files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
         static_cast<QDialog *>(files)->accept();
     };
 }

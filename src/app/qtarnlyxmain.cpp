@@ -244,6 +244,8 @@ bool QTarnlyxMain::load(QString name)
     if (!info.exists()) {
         QFile create(name);
         ok = create.open(QIODevice::WriteOnly);
+        if (!ok)
+            error = create.errorString();
     } else if (!info.isFile()) {
         ok = false;
         error = info.isDir() ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
