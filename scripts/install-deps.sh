@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev
-          xvfb xauth xdotool
+          xvfb xauth xdotool acl attr util-linux
           desktop-file-utils appstream dpkg-dev file bash-completion man-db "$@")
 
 missing=()

@@ -30,11 +30,19 @@ wait_exit() {
 
 key() { xdotool key --delay 50 "$@"; }
 
+# Starts the editor on a file and answers its questions (the frame-rate
+# prompt, and first the recovery question if $2 says so) with Return.
 start() {
     "$editor" "$1" &
     pid=$!
-    wait_windows 1 "the frame-rate prompt"
-    key Return
+    for i in $(seq "${2:-1}"); do
+        wait_windows 1 "a question at start"
+        question=$(xdotool search --onlyvisible --class tarnlyx | head -n 1)
+        key Return
+        while [ "$i" -lt "${2:-1}" ] && xdotool search --onlyvisible --class tarnlyx | grep -qx "$question"; do
+            sleep 0.1
+        done
+    done
     for _ in $(seq 100); do
         xdotool search --onlyvisible --name "just Tarnlyx" >/dev/null 2>&1 && break
         sleep 0.1
@@ -75,4 +83,39 @@ wait_exit "after Save now"
 { printf 'x'; saved_form "$sample"; } > "$work/expected2"
 cmp "$work/typed.sub" "$work/expected2" || fail "Save now did not write the typed text"
 
-echo "2 passed, 0 failed"
+# 3. Type, kill -9, start again: Return restores the text, shown as
+#    edited; Ctrl+S saves it and nothing is left for recovery.
+export XDG_STATE_HOME=$work/state
+cp "$sample" "$work/crash.sub"
+start "$work/crash.sub"
+xdotool type --delay 50 "lost"
+for _ in $(seq 100); do
+    ls "$XDG_STATE_HOME"/tarnlyx/recovery/*.txt >/dev/null 2>&1 && break
+    sleep 0.1
+done
+kill -9 "$pid"; wait "$pid" 2>/dev/null || true; pid=""
+start "$work/crash.sub" 2
+key ctrl+s; sleep 0.5
+{ printf 'lost'; saved_form "$sample"; } > "$work/expected3"
+cmp "$work/crash.sub" "$work/expected3" || fail "the restored text was not saved"
+[ -z "$(ls -A "$XDG_STATE_HOME/tarnlyx/recovery")" ] || fail "recovery files left after the save"
+key ctrl+F4
+wait_exit "after saving the restored text"
+
+# 4. Another program changes the file: Ctrl+S asks; Escape keeps its
+#    version, Alt+O overwrites it.
+cp "$sample" "$work/changed.sub"
+start "$work/changed.sub"
+xdotool type --delay 50 "x"
+printf 'theirs\n' >> "$work/changed.sub"
+cp "$work/changed.sub" "$work/theirs"
+key ctrl+s; wait_windows 2 "the changed-on-disk question"
+key Escape; wait_windows 1 "after Cancel"
+cmp "$work/changed.sub" "$work/theirs" || fail "Cancel wrote the file"
+key ctrl+s; wait_windows 2 "the question again"
+key alt+o; wait_windows 1 "after Overwrite"
+cmp "$work/changed.sub" "$work/expected2" || fail "Overwrite did not write the text"
+key ctrl+F4
+wait_exit "after Overwrite"
+
+echo "4 passed, 0 failed"

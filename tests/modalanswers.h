@@ -60,7 +60,12 @@ inline QPushButton *buttonWithText(QWidget *dialog, const QString &text)
 // Clicks the button with this text (accelerator marks aside).
 inline ModalAnswers::Answer press(const QString &text)
 {
-    return [text](QWidget *dialog) { buttonWithText(dialog, text)->click(); };
+    return [text](QWidget *dialog) {
+        if (QPushButton *b = buttonWithText(dialog, text))
+            b->click();
+        else
+            qWarning("no button \"%s\" in \"%s\"", qPrintable(text), qPrintable(dialog->objectName()));
+    };
 }
 
 // Types a frame rate into the frame-rate dialog and presses OK.

@@ -69,6 +69,9 @@ private slots:
     void unsavedQuestion_data();
     void unsavedQuestion();
     void closeAllStopsAtCancel();
+    void changedOnDisk_data();
+    void changedOnDisk();
+    void recovery();
     void frameRatePrompts();
     void screenshots();
 };
@@ -242,6 +245,7 @@ void TestMainWindow::writeErrorsKeepText()
     ModalAnswers answers;
     if (how == u"remove") {
         QVERIFY(QFile::remove(path) && QDir().rmdir(dir.path()));
+        answers.then(press(QStringLiteral("Overwrite")));
     } else if (how != u"euro") {
         path = how == u"missing" ? dir.filePath(QStringLiteral("gone/out.sub")) : how;
         answers.then(chooseFile(path));
@@ -327,7 +331,7 @@ void TestMainWindow::unsavedQuestion()
     if (when == u"new")
         answers.then(chooseFile(QString()));
     else if (onDisk.isEmpty())
-        answers.then(press(QStringLiteral("OK")));
+        answers.then(press(QStringLiteral("Overwrite"))).then(press(QStringLiteral("OK")));
     else if (done && when == u"load")
         answers.then(confirmFrameRate());
     if (when == u"load") {
@@ -368,6 +372,113 @@ void TestMainWindow::closeAllStopsAtCancel()
     QVERIFY(!a.isNull() && !b.isNull());
     delete a;
     delete b;
+}
+
+void TestMainWindow::changedOnDisk_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("appended, cancel") << "append" << "Cancel" << "changed";
+    QTest::newRow("appended, escape") << "append" << "Escape" << "changed";
+    QTest::newRow("appended, overwrite") << "append" << "Overwrite" << "changed";
+    QTest::newRow("deleted, cancel") << "delete" << "Cancel" << "deleted";
+    QTest::newRow("deleted, overwrite") << "delete" << "Overwrite" << "deleted";
+    QTest::newRow("saved from another window") << "window" << "Cancel" << "changed";
+    QTest::newRow("untouched") << "" << "" << "";
+}
+
+void TestMainWindow::changedOnDisk()
+{
+    // Before saving over a file that another program (or window) changed or
+    // removed, the user is asked; Cancel keeps everything as it is.
+    QFETCH(QString, change);
+    QFETCH(QString, answer);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QVERIFY(writeBytes(path, "{1}{2}a"));
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    QScopedPointer<QTarnlyxMain> other(openWindow(path));
+    w->editorWidget()->insertPlainText(QStringLiteral("mine "));
+    QByteArray onDisk = "{1}{2}a";
+    if (change == u"append") {
+        QTest::qWait(10);
+        QVERIFY(writeBytes(path, onDisk += "\n{3}{4}theirs"));
+    } else if (change == u"delete") {
+        QVERIFY(QFile::remove(path));
+        onDisk = "<unreadable>";
+    } else if (change == u"window") {
+        other->editorWidget()->insertPlainText(QStringLiteral("other "));
+        QVERIFY(other->save());
+        onDisk = "other {1}{2}a";
+    }
+    BoxSeen box;
+    ModalAnswers answers;
+    answers.then(answer == u"Escape" ? [](QWidget *b) { QTest::keyClick(b, Qt::Key_Escape); } : readBox(&box, answer));
+    const bool saved = w->save();
+    QCOMPARE(answers.answered(), answer.isEmpty() ? 0 : 1);
+    QFETCH(QString, question);
+    if (!answer.isEmpty() && answer != u"Escape")
+        QVERIFY2(box.text.contains(question) && box.text.contains(path), qPrintable(box.text));
+    QCOMPARE(saved, answer.isEmpty() || answer == u"Overwrite");
+    QCOMPARE(readBytes(path), saved ? QByteArray("mine {1}{2}a") : onDisk);
+    QCOMPARE(w->editorWidget()->document()->isModified(), !saved);
+    QCOMPARE(w->editorWidget()->text(), QStringLiteral("mine {1}{2}a"));
+    if (saved) // and the next save does not ask again
+        QVERIFY(w->save());
+}
+
+void TestMainWindow::recovery()
+{
+    // Unsaved text outlives the window that had it (as it would a crash):
+    // the next window on the file, or at start-up for an untitled text,
+    // offers it back; a live window's text is never offered elsewhere.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    const QDir folder(state.filePath(QStringLiteral("tarnlyx/recovery")));
+    QVERIFY(writeBytes(path, "{1}{2}a"));
+    auto crash = [](QTarnlyxMain *w, const QString &typed) {
+        w->editorWidget()->insertPlainText(typed);
+        w->writeRecoveryNow();
+        delete w;
+    };
+    QScopedPointer<QTarnlyxMain> live(openWindow(path)); // a live window's text stays its own
+    live->editorWidget()->insertPlainText(QStringLiteral("live "));
+    live->writeRecoveryNow();
+    crash(openWindow(path), QStringLiteral("lost "));
+    const QStringList kept = folder.entryList({QStringLiteral("*.txt")}, QDir::Files);
+    QCOMPARE(kept.size(), 2);
+    QCOMPARE(QFile::permissions(folder.filePath(kept[0])), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+    BoxSeen box;
+    ModalAnswers answers;
+    answers.then([&](QWidget *b) { readBox(&box, QString())(b); QTest::keyClick(b, Qt::Key_Return); }).then(confirmFrameRate());
+    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
+    QCOMPARE(answers.seen(), (QStringList{"recovery", "my_fps"}));
+    QVERIFY2(box.text.contains(path), qPrintable(box.text));
+    QCOMPARE(w->editorWidget()->text(), QStringLiteral("lost {1}{2}a"));
+    QVERIFY(w->editorWidget()->document()->isModified());
+    QVERIFY(w->save());
+    live->editorWidget()->insertPlainText(QStringLiteral("again "));
+    live->writeRecoveryNow();
+    live.reset(); // gone without a word: its text is kept too
+    answers.then(press(QStringLiteral("Discard it"))).then(confirmFrameRate());
+    QVERIFY(w->load(path));
+    QCOMPARE(w->editorWidget()->text(), QStringLiteral("lost {1}{2}a"));
+    QVERIFY(!w->editorWidget()->document()->isModified());
+    QCOMPARE(folder.entryList(QDir::Files), QStringList());
+
+    crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), QStringLiteral("untitled"));
+    answers.then(press(QStringLiteral("Restore unsaved text")));
+    const QList<QTarnlyxMain *> windows = openMainWindows({});
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(windows[0]->editorWidget()->text(), QStringLiteral("untitled"));
+    QVERIFY(windows[0]->editorWidget()->document()->isModified());
+    QCOMPARE(answers.pending(), 0);
+    windows[0]->editorWidget()->document()->setModified(false);
+    windows[0]->close();
+    QCOMPARE(folder.entryList(QDir::Files), QStringList());
 }
 
 void TestMainWindow::frameRatePrompts()

@@ -5,10 +5,8 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
 
 namespace {
 
@@ -36,8 +34,6 @@ private slots:
     void streamingRewriteMatchesTheEditor();
     void unwritableCharacter_data();
     void unwritableCharacter();
-    void severalFilesAllOrNothing();
-    void writeToDeviceInPlace();
 };
 
 void TestSubtitleFile::decode_data()
@@ -148,43 +144,6 @@ void TestSubtitleFile::unwritableCharacter()
     QVERIFY(!encodeSubtitleText(text, FileEncoding(encoding), false, bytes, &error));
     QTEST(error, "message");
     QCOMPARE(bytes, "untouched");
-}
-
-void TestSubtitleFile::severalFilesAllOrNothing()
-{
-    QTemporaryDir dir;
-    const QString a = dir.filePath(QStringLiteral("a.sub"));
-    const QString b = dir.filePath(QStringLiteral("b.sub"));
-    QVERIFY(writeBytes(a, "old a"));
-    QVERIFY(writeBytes(b, "old b"));
-    QString error;
-    {
-        FileSetWriter writer;
-        writer.open(a, &error)->write("new a");
-        writer.open(b, &error)->write("new b");
-        QVERIFY(!writer.open(dir.filePath(QStringLiteral("x/y")), &error));
-    }
-    QCOMPARE(readBytes(a), "old a");
-    QCOMPARE(readBytes(b), "old b");
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary files left
-    FileSetWriter writer;
-    writer.open(a, &error)->write("new a");
-    writer.open(b, &error)->write("new b");
-    QVERIFY2(writer.commit(&error), qPrintable(error));
-    QCOMPARE(readBytes(a), "new a");
-    QCOMPARE(readBytes(b), "new b");
-}
-
-void TestSubtitleFile::writeToDeviceInPlace()
-{
-    QString error;
-    QVERIFY(writeSubtitleFile(QStringLiteral("/dev/null"), "x", &error));
-    QVERIFY(QFileInfo(QStringLiteral("/dev/null")).exists() && !QFileInfo(QStringLiteral("/dev/null")).isFile());
-    if (QFileInfo::exists(QStringLiteral("/dev/full"))) {
-        QVERIFY(!writeSubtitleFile(QStringLiteral("/dev/full"), QByteArray(100000, 'x'), &error));
-        QVERIFY2(error.contains(u"/dev/full"), qPrintable(error));
-        QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
-    }
 }
 
 QTEST_APPLESS_MAIN(TestSubtitleFile)

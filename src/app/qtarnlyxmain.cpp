@@ -4,6 +4,8 @@
 #include "dialogs/myfps.h"
 #include "dialogs/operationdialogs.h"
 #include "editor/myeditor.h"
+#include "files/filenames.h"
+#include "files/filereading.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
 #include "images/correctsub.xpm"
@@ -16,9 +18,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
+#include <QTextDocument>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -52,6 +55,17 @@ QList<QTarnlyxMain *> openMainWindows(const QStringList &names)
         window->activateWindow();
         windows << window;
     }
+    for (const RecoveredText &recovered : RecoveryFile::orphans()) {
+        if (!recovered.fileName.isEmpty())
+            continue;
+        auto *window = windows.size() == 1 && names.isEmpty() && !windows[0]->editorWidget()->document()->isModified()
+                ? windows[0]
+                : new QTarnlyxMain(QString::fromLatin1(newFileName));
+        window->show();
+        window->offerRecovery(recovered);
+        if (!windows.contains(window))
+            windows << window;
+    }
     return windows;
 }
 
@@ -69,6 +83,14 @@ QTarnlyxMain::QTarnlyxMain(QString name)
     setCentralWidget(editor);
     resize(500, 600);
 
+    // Unsaved text goes to its recovery file after a pause in typing.
+    m_recoveryWriter.setMaxThreadCount(1);
+    m_recoveryTimer.setSingleShot(true);
+    m_recoveryTimer.setInterval(2000);
+    connect(&m_recoveryTimer, &QTimer::timeout, this, &QTarnlyxMain::scheduleRecovery);
+    connect(editor->document(), &QTextDocument::contentsChanged, &m_recoveryTimer,
+            qOverload<>(&QTimer::start));
+
     // A file that cannot be read leaves the window as a new, unnamed one.
     if (name != QLatin1String(newFileName) && load(name))
         return;
@@ -76,7 +98,87 @@ QTarnlyxMain::QTarnlyxMain(QString name)
     editor->document()->setModified(false);
 }
 
-QTarnlyxMain::~QTarnlyxMain() = default;
+QTarnlyxMain::~QTarnlyxMain()
+{
+    // What is on disk stays there for the next start, unless it was saved
+    // or let go.
+    m_recoveryWriter.waitForDone();
+}
+
+void QTarnlyxMain::scheduleRecovery()
+{
+    if (!editor->document()->isModified()) {
+        dropRecovery();
+        return;
+    }
+    const QString name = fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath();
+    m_recoveryWriter.start([this, name, text = editor->text()] {
+        QString error;
+        if (!m_recovery.write(name, text, &error))
+            qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+    });
+}
+
+void QTarnlyxMain::writeRecoveryNow()
+{
+    m_recoveryTimer.stop();
+    scheduleRecovery();
+    m_recoveryWriter.waitForDone();
+}
+
+void QTarnlyxMain::dropRecovery()
+{
+    m_recoveryTimer.stop();
+    m_recoveryWriter.waitForDone();
+    m_recovery.remove();
+}
+
+void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
+{
+    if (!m_recovery.adopt(recovered.id))
+        return;
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
+                    QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
+                            .arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName)
+                                                                        : recovered.fileName),
+                                 QLocale().toString(recovered.written, QLocale::ShortFormat)),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("recovery"));
+    box.setInformativeText(QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
+    QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(restore);
+    box.exec();
+    takeFocusBack(this);
+    if (box.clickedButton() != restore) {
+        m_recovery.remove();
+        return;
+    }
+    editor->setText(recovered.text);
+    editor->document()->setModified(true);
+}
+
+bool QTarnlyxMain::mayOverwrite()
+{
+    const FileStamp now = stampOf(fileName);
+    if (now == m_stamp)
+        return true;
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
+                    QStringLiteral("Another program has %1 \"%2\" since it was opened or saved here.")
+                            .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"),
+                                 shownName(fileName)),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("changed on disk"));
+    box.setInformativeText(now.exists ? QStringLiteral("Saving replaces those changes with the text shown here.")
+                                      : QStringLiteral("Saving writes the text shown here to it again."));
+    QPushButton *overwrite = box.addButton(QStringLiteral("&Overwrite"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    takeFocusBack(this);
+    return box.clickedButton() == overwrite;
+}
 
 void QTarnlyxMain::createActions()
 {
@@ -174,7 +276,7 @@ void QTarnlyxMain::createActions()
 
 void QTarnlyxMain::setFileName(QString name)
 {
-    setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), name));
+    setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), shownName(name)));
 }
 
 void QTarnlyxMain::newFile()
@@ -240,21 +342,18 @@ bool QTarnlyxMain::load(QString name)
     QString error;
     SubtitleText file;
     bool ok = true;
-    const QFileInfo info(name);
-    if (!info.exists()) {
-        QFile create(name);
-        ok = create.open(QIODevice::WriteOnly);
-        if (!ok)
-            error = create.errorString();
-    } else if (!info.isFile()) {
+    const FileKind kind = kindOf(name);
+    if (kind == FileKind::Missing) {
+        ok = createEmptyFile(name, &error);
+    } else if (kind != FileKind::Regular) {
         ok = false;
-        error = info.isDir() ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
+        error = kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
     }
     if (ok)
         ok = readSubtitleFile(name, file, &error);
     if (!ok) {
         QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                        QStringLiteral("Error in reading file \"%1\"!").arg(name), QMessageBox::Ok,
+                        QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), QMessageBox::Ok,
                         this);
         box.setObjectName(QStringLiteral("read error"));
         if (!error.isEmpty())
@@ -264,11 +363,21 @@ bool QTarnlyxMain::load(QString name)
         return false;
     }
 
+    dropRecovery(); // the text before was saved or let go
     fileName = name;
+    m_stamp = stampOf(name);
     m_encoding = file.encoding;
     m_bom = file.bom;
     editor->setText(file.text);
     setFileName(name);
+    const QString absolute = QFileInfo(name).absoluteFilePath();
+    for (const RecoveredText &recovered : RecoveryFile::orphans()) {
+        if (recovered.fileName == absolute
+            && recovered.written.toMSecsSinceEpoch() >= m_stamp.mtime / 1000000) {
+            offerRecovery(recovered);
+            break;
+        }
+    }
     mustSpecifyFps();
     return true;
 }
@@ -278,12 +387,14 @@ bool QTarnlyxMain::save()
     if (fileName.isEmpty())
         return saveAs();
 
+    if (!mayOverwrite())
+        return false;
     QByteArray bytes;
     QString error;
     if (!encodeSubtitleText(editor->text(), m_encoding, m_bom, bytes, &error)
         || !writeSubtitleFile(fileName, bytes, &error)) {
         QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                        QStringLiteral("Error in writing file \"%1\"!").arg(fileName),
+                        QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("write error"));
         box.setInformativeText(error);
@@ -291,7 +402,9 @@ bool QTarnlyxMain::save()
         takeFocusBack(this);
         return false;
     }
+    m_stamp = stampOf(fileName);
     editor->document()->setModified(false);
+    dropRecovery();
     setFileName(fileName);
     return true;
 }
@@ -303,16 +416,20 @@ bool QTarnlyxMain::saveAs()
     takeFocusBack(this);
     if (name.isEmpty())
         return false;
+    // The file dialog asked before a file of that name is replaced.
     fileName = name;
+    m_stamp = stampOf(name);
     return save();
 }
 
 void QTarnlyxMain::closeEvent(QCloseEvent *event)
 {
-    if (mayDiscardText())
+    if (mayDiscardText()) {
+        dropRecovery();
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }
 
 void QTarnlyxMain::showAbout()

@@ -2,9 +2,13 @@
 // File, Subtitles and Help menus.
 #pragma once
 
+#include "files/filesaving.h"
+#include "files/recovery.h"
 #include "files/subtitlefile.h"
 
 #include <QMainWindow>
+#include <QThreadPool>
+#include <QTimer>
 
 class MyEditor;
 class QToolBar;
@@ -21,6 +25,13 @@ public:
 
     MyEditor *editorWidget() const { return editor; }
     QString currentFileName() const { return fileName; }
+
+    // Asks whether to bring back the unsaved text a program that ended
+    // without saving left; restored, it shows as edited.
+    void offerRecovery(const RecoveredText &recovered);
+    // Writes the unsaved text to its recovery file now rather than after
+    // the pause in typing; waits until it is on disk.
+    void writeRecoveryNow();
 
 public slots:
     // Shows `name` in the caption; the file saved to stays as it was.
@@ -54,15 +65,25 @@ private:
     // the user says to leave it.
     bool mayDiscardText();
     void createActions();
+    // Whether to save over a file another program changed or removed since
+    // it was loaded or saved here; true when it did not.
+    bool mayOverwrite();
+    void scheduleRecovery();
+    void dropRecovery();
 
     QString fileName;
     QToolBar *toolBar = nullptr;
     MyEditor *editor = nullptr;
     FileEncoding m_encoding = FileEncoding::Utf8;
     bool m_bom = false;
+    FileStamp m_stamp;          // the file as this window last read or wrote it
+    RecoveryFile m_recovery;    // written from m_recoveryWriter's thread only
+    QThreadPool m_recoveryWriter;
+    QTimer m_recoveryTimer;
 };
 
 // Opens a window per file name, each shown before the next is built (with
-// no name, one window on a new file). The toolkit's own options must have
-// been taken out of `names` already.
+// no name, one window on a new file), and one for each untitled text that
+// a program which ended without saving left. The toolkit's own options must
+// have been taken out of `names` already.
 QList<QTarnlyxMain *> openMainWindows(const QStringList &names);

@@ -1,13 +1,17 @@
 #include "cli/cli.h"
 
 #include "editor/subengine.h"
+#include "files/filereading.h"
+#include "files/filesaving.h"
 #include "files/subtitlefile.h"
 
 #include <QBuffer>
 #include <QIODevice>
 #include <QList>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -332,19 +336,24 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
     FileSetWriter writer;
     QBuffer standardOutput;
     standardOutput.open(QIODevice::WriteOnly);
+    std::vector<std::unique_ptr<FileBytes>> files; // checked once all are rewritten
     for (const QString &input : std::as_const(options.inputs)) {
         QString error;
-        FileBytes file;
         QByteArray standardInput;
         QByteArrayView bytes;
         if (input == u"-") {
-            standardInput = in.readAll();
+            if (!readAllCapped(in, standardInput, &error)) {
+                say(err, QStringLiteral("cannot read the standard input: %1").arg(error));
+                return 1;
+            }
             bytes = standardInput;
-        } else if (file.load(input, &error)) {
-            bytes = file.bytes();
         } else {
-            say(err, error);
-            return 1;
+            files.push_back(std::make_unique<FileBytes>());
+            if (!files.back()->load(input, &error)) {
+                say(err, error);
+                return 1;
+            }
+            bytes = files.back()->bytes();
         }
         const QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
         QIODevice *device = target == u"-" ? &standardOutput : writer.open(target, &error);
@@ -354,7 +363,11 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         }
         SubEngine engine = settings;
         if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error)) {
-            say(err, QStringLiteral("cannot write \"%1\": %2").arg(target, error));
+            say(err, writeError(target, error));
+            return 1;
+        }
+        if (input != u"-" && files.back()->changedWhileRead()) {
+            say(err, readError(input, QStringLiteral("another program changed it while it was read")));
             return 1;
         }
     }

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "files/filenames.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,10 +13,15 @@ int main(int argc, char *argv[])
     if (!in.open(stdin, QIODevice::ReadOnly) || !out.open(stdout, QIODevice::WriteOnly)
         || !err.open(stderr, QIODevice::WriteOnly))
         return 1;
-    int status = runCli(app.arguments().mid(1), in, out, err);
+    // File names go back to the system byte for byte, whatever they hold.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << nameFromNative(argv[i]);
+    int status = runCli(args, in, out, err);
     // Standard output is buffered: a full disk shows only here.
     if (!out.flush() && status == 0) {
-        err.write("tarnlyx-cli: cannot write the standard output\n");
+        err.write(QStringLiteral("tarnlyx-cli: cannot write the standard output: %1\n")
+                          .arg(out.errorString()).toLocal8Bit());
         status = 1;
     }
     out.close();

@@ -16,7 +16,6 @@
 #include <vector>
 
 class QIODevice;
-class QSaveFile;
 class SubEngine;
 
 enum class FileEncoding {
@@ -47,49 +46,3 @@ bool encodeSubtitleText(QStringView text, FileEncoding encoding, bool bom, QByte
 // threads; tests make them small to try many piece ends.
 bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
                           QString *error, qsizetype pieceSize = 0);
-
-// A file's bytes, mapped into memory where the system allows it.
-class FileBytes
-{
-public:
-    FileBytes() = default;
-    ~FileBytes();
-    FileBytes(const FileBytes &) = delete;
-    FileBytes &operator=(const FileBytes &) = delete;
-
-    // False, with a message naming the file, when it cannot be read whole.
-    bool load(const QString &path, QString *error);
-    QByteArrayView bytes() const { return m_view; }
-
-private:
-    void *m_map = nullptr;
-    qsizetype m_mapSize = 0;
-    QByteArray m_copy;
-    QByteArrayView m_view;
-};
-
-// False, with a message naming the file, when it cannot be read whole.
-bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error);
-
-// Files written together, or not at all: each goes to a temporary file
-// beside it, and commit() renames them all into place only once all were
-// written. A file that is not a regular file (a device, a pipe) is written
-// in place at commit(). Whatever was not committed is dropped.
-class FileSetWriter
-{
-public:
-    FileSetWriter();
-    ~FileSetWriter();
-    FileSetWriter(const FileSetWriter &) = delete;
-    FileSetWriter &operator=(const FileSetWriter &) = delete;
-
-    // Where to write `path`'s new bytes; null, with a message, on failure.
-    QIODevice *open(const QString &path, QString *error);
-    bool commit(QString *error);
-
-private:
-    struct Entry;
-    std::vector<std::unique_ptr<Entry>> m_entries;
-};
-
-bool writeSubtitleFile(const QString &path, QByteArrayView bytes, QString *error);

@@ -1,0 +1,55 @@
+// Reading subtitle files whole, from a name or from standard input.
+#pragma once
+
+#include "files/subtitlefile.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <atomic>
+
+class QIODevice;
+
+// Far more than any subtitle file; the limit keeps a device that never ends
+// (or a file of several gigabytes) from taking all memory.
+constexpr qint64 maxSubtitleFileSize = qint64(1) << 30;
+
+// A file's bytes, mapped into memory where the system allows it. A mapped
+// file that another program cuts short while it is read does not bring the
+// program down: the missing part reads as zeros and changedWhileRead() says
+// so, as it does for a file that was rewritten in the meantime.
+class FileBytes
+{
+public:
+    FileBytes() = default;
+    ~FileBytes();
+    FileBytes(const FileBytes &) = delete;
+    FileBytes &operator=(const FileBytes &) = delete;
+
+    // False, with a message naming the file and the reason, when it cannot
+    // be read whole.
+    bool load(const QString &path, QString *error);
+    QByteArrayView bytes() const { return m_view; }
+    bool changedWhileRead() const;
+
+private:
+    void *m_map = nullptr;
+    qsizetype m_mapSize = 0;
+    int m_guard = -1;
+    int m_fd = -1;
+    qint64 m_size = 0;
+    qint64 m_mtime = 0;
+    QByteArray m_copy;
+    QByteArrayView m_view;
+};
+
+// Everything `in` holds, up to the same limit as a file. False with a
+// message when it cannot be read or is larger.
+bool readAllCapped(QIODevice &in, QByteArray &bytes, QString *error);
+
+// False, with a message naming the file, when it cannot be read whole.
+bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error);
+
+// "cannot read "NAME": WHY", the form of every read error.
+QString readError(const QString &path, const QString &why);

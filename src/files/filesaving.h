@@ -1,0 +1,80 @@
+// Saving files so that a failure never costs the old file.
+//
+// The new bytes go to a new file beside the old one and are flushed to disk
+// before the old file is touched. The new file then takes the old one's
+// place by rename where that keeps everything the file had: its other names
+// (hard links), owner and group, all twelve mode bits, ACLs and extended
+// attributes. Where a rename cannot keep them, or the folder may not be
+// written, the old bytes are first copied to a backup in the user's state
+// folder, the file is overwritten in place and flushed, and the backup is
+// removed; a file that cannot be backed up is not saved. A symbolic link
+// keeps working: its target is saved. Devices and pipes are written as they
+// are. Every message names the file and gives the system's reason.
+#pragma once
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QIODevice;
+
+// Files written together, or not at all: each is written whole and flushed
+// before commit() puts any of them in place, so an error until then leaves
+// every file as it was. Whatever was not committed leaves no trace.
+class FileSetWriter
+{
+public:
+    enum class Method { Renamed, InPlace, Device };
+
+    FileSetWriter();
+    ~FileSetWriter();
+    FileSetWriter(const FileSetWriter &) = delete;
+    FileSetWriter &operator=(const FileSetWriter &) = delete;
+
+    // Where to write `path`'s new bytes; null, with a message, on failure.
+    QIODevice *open(const QString &path, QString *error);
+    bool commit(QString *error);
+    // How commit() put each file in place, in the order they were opened.
+    QList<Method> methods() const { return m_methods; }
+
+private:
+    struct Entry;
+    bool apply(Entry &entry, QString *error);
+    std::vector<std::unique_ptr<Entry>> m_entries;
+    QList<Method> m_methods;
+};
+
+bool writeSubtitleFile(const QString &path, QByteArrayView bytes, QString *error,
+                       FileSetWriter::Method *method = nullptr);
+
+// What a file on disk was at one moment: enough to tell that another
+// program has replaced, changed or removed it since.
+struct FileStamp
+{
+    bool exists = false;
+    quint64 device = 0, inode = 0;
+    qint64 size = 0, mtime = 0;
+    bool operator==(const FileStamp &o) const
+    {
+        return exists == o.exists && device == o.device && inode == o.inode && size == o.size
+                && mtime == o.mtime;
+    }
+    bool operator!=(const FileStamp &o) const { return !(*this == o); }
+};
+FileStamp stampOf(const QString &path);
+
+enum class FileKind { Missing, Regular, Directory, Other };
+FileKind kindOf(const QString &path);
+
+// Creates `path` empty unless it exists. False with the reason otherwise.
+bool createEmptyFile(const QString &path, QString *error);
+
+// $XDG_STATE_HOME/tarnlyx/`name` (by default under ~/.local/state), made
+// with mode 0700 if missing; empty, with the reason, when it cannot be.
+QString stateFolder(const QString &name, QString *error);
+
+// "cannot write "NAME": WHY", the form of every write error.
+QString writeError(const QString &path, const QString &why);

@@ -1,0 +1,49 @@
+// Unsaved text kept on disk, so that a crash or a power cut loses at most
+// the last moments of typing.
+//
+// Each window with unsaved changes keeps its text in a file of its own under
+// $XDG_STATE_HOME/tarnlyx/recovery/ (mode 0600), beside a lock file that the
+// window holds for as long as it lives. A recovery file whose lock nobody
+// holds was left by a program that ended without saving: it can be offered
+// back to the user.
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+struct RecoveredText
+{
+    QString id;             // names the pair of files in the recovery folder
+    QString fileName;       // the file the text belongs to; empty when untitled
+    QString text;
+    QDateTime written;
+};
+
+class RecoveryFile
+{
+public:
+    RecoveryFile() = default;
+    ~RecoveryFile();
+    RecoveryFile(const RecoveryFile &) = delete;
+    RecoveryFile &operator=(const RecoveryFile &) = delete;
+
+    // Takes over a recovery file that no program holds any more.
+    bool adopt(const QString &id);
+    // Writes the text for `fileName` (empty for an untitled text) in place
+    // of what was written before; the old content stays whole until the new
+    // one is on disk. False, with the reason, when it cannot be written.
+    bool write(const QString &fileName, const QString &text, QString *error);
+    // Removes the recovery file: the text was saved or let go.
+    void remove();
+
+    // Recovery files no running program holds, oldest first; with a file
+    // name, only those for that file.
+    static QList<RecoveredText> orphans();
+    static QString folder(QString *error = nullptr);
+
+private:
+    bool lock(QString *error);
+    QString m_id;
+    int m_lock = -1;
+};
