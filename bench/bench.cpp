@@ -6,7 +6,7 @@
 //
 // Prints medians on this machine and the batch tool's peak memory.
 #include "editor/subengine.h"
-#include "files/subtitlefile.h"
+#include "files/textcodec.h"
 #include "generate.h"
 
 #include <QCoreApplication>

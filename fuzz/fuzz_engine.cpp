@@ -7,7 +7,8 @@
 //   writes the same bytes as the editor's whole-text walk and save;
 // - a conversion run twice changes nothing the second time.
 #include "editor/subengine.h"
-#include "files/subtitlefile.h"
+#include "files/streamrewrite.h"
+#include "files/textcodec.h"
 #include "fuzzsupport.h"
 
 #include <QBuffer>
@@ -83,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     QByteArray saved;
-    const bool encodable = encodeSubtitleText(result, file.encoding, file.bom, saved, nullptr);
+    const bool encodable = encodeSubtitleText(result, file.format, saved, nullptr);
     // In the usual pieces and in tiny ones, so that piece ends fall
     // everywhere: between CR and LF, after a BOM, before an empty line.
     const qsizetype tiny = std::max<qsizetype>(1 + data[4] % 61, bytes.size() / 32);

@@ -17,11 +17,13 @@
         }                                                                                    \
     } while (false)
 
-// Bytes after a read and a save: CRLF as LF, no final line feed.
-inline QByteArray savedForm(QByteArray bytes)
+// Bytes after a read and a save: CRLF as LF (or CR kept where lines end at
+// CR), no line end after the last line.
+inline QByteArray savedForm(QByteArray bytes, bool crLines = false)
 {
-    bytes.replace("\r\n", "\n");
-    if (bytes.endsWith('\n'))
+    if (!crLines)
+        bytes.replace("\r\n", "\n");
+    if (bytes.endsWith(crLines ? '\r' : '\n'))
         bytes.chop(1);
     return bytes;
 }

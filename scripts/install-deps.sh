@@ -3,7 +3,7 @@
 # missing. Usage: scripts/install-deps.sh [extra-package...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libuchardet-dev
           xvfb xauth xdotool acl attr util-linux
           desktop-file-utils appstream dpkg-dev file bash-completion man-db "$@")
 

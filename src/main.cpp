@@ -4,8 +4,35 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Prints what the command line asks for and gives the exit status, or -1.
+int handleArguments(int argc, char *argv[], QStringList &names, QString &encoding)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << nameFromNative(argv[i]);
+    QString message;
+    const int status = parseEditorArguments(args, names, encoding, message);
+    if (status >= 0)
+        std::fputs(message.toLocal8Bit().constData(), status == 0 ? stdout : stderr);
+    return status;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    QStringList names;
+    QString encoding;
+    // --help and --version need no display.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--version"))
+            return handleArguments(argc, argv, names, encoding);
+    }
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("org.tarnlyx.Tarnlyx"));
     QIcon icon;
@@ -14,10 +41,10 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(icon);
     // The toolkit has taken out its own options; the rest are file names,
     // kept byte for byte.
-    QStringList names;
-    for (int i = 1; i < argc; ++i)
-        names << nameFromNative(argv[i]);
-    openMainWindows(names);
+    const int status = handleArguments(argc, argv, names, encoding);
+    if (status >= 0)
+        return status;
+    openMainWindows(names, encoding);
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     return app.exec();
 }

@@ -1,11 +1,14 @@
 // The batch tool: options, defaults, files, exit status and messages.
 #include "clirun.h"
+#include "editor/subengine.h"
+#include "files/textcodec.h"
 #include "testsupport.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QStringEncoder>
 #include <QTest>
 
 namespace {
@@ -27,6 +30,10 @@ private slots:
     void outputFileAndInPlace();
     void fileErrorsChangeNothing();
     void helpAndVersion();
+    void rangeEndsAccepted();
+    void encodings_data();
+    void encodings();
+    void info();
     void realBinary();
 };
 
@@ -84,6 +91,17 @@ void TestCli::usageErrors_data()
     QTest::newRow("several inputs") << QStringList{"convert", "a", "b"} << "several inputs need -i";
     QTest::newRow("-o with -i") << QStringList{"convert", "a", "-o", "b", "-i"} << "-o and -i cannot be used together";
     QTest::newRow("-i on stdin") << QStringList{"convert", "-i"} << "-i needs input files";
+    QTest::newRow("unknown encoding") << QStringList{"--encoding", "klingon", "shift"} << "--encoding: \"klingon\" is not an encoding";
+    QTest::newRow("info, -o") << QStringList{"info", "-o", "x"} << "info writes to the standard output only";
+    QTest::newRow("info, --in-place") << QStringList{"info", "a", "--in-place"} << "info writes to the standard output only";
+    // Each range, just past each end.
+    QTest::newRow("fps 0.09") << QStringList{"--fps", "0.09", "shift"} << "--fps: 0.09 is outside 0.1 to 200";
+    QTest::newRow("fps 200.01") << QStringList{"--fps", "200.01", "shift"} << "--fps: 200.01 is outside 0.1 to 200";
+    QTest::newRow("shift -100000000") << QStringList{"shift", "--seconds", "-100000000"} << "outside -99999999 to 99999999";
+    QTest::newRow("display time 100.01") << QStringList{"showtime", "--seconds", "100.01"} << "outside 0.1 to 100";
+    QTest::newRow("display time 0.09") << QStringList{"showtime", "--seconds", "0.09"} << "outside 0.1 to 100";
+    QTest::newRow("from 0.09") << QStringList{"fps", "--from", "0.09"} << "outside 0.1 to 200";
+    QTest::newRow("to 200.01") << QStringList{"fps", "--to", "200.01"} << "outside 0.1 to 200";
 }
 
 void TestCli::usageErrors()
@@ -153,6 +171,87 @@ void TestCli::helpAndVersion()
         QVERIFY(r.out.startsWith("Usage: tarnlyx-cli ") && r.out.contains("Examples:"));
     }
     QCOMPARE(runTool({"--version"}).out, QByteArray("tarnlyx-cli 0.1\n"));
+}
+
+void TestCli::rangeEndsAccepted()
+{
+    for (const QStringList &args : QList<QStringList>{{"--fps", "0.1", "shift"}, {"-i", "--fps", "200", "shift"},
+                                                      {"shift", "--seconds", "-99999999"}, {"shift", "--seconds", "99999999"},
+                                                      {"showtime", "--seconds", "0.1"}, {"showtime", "--seconds", "100"},
+                                                      {"fps", "--from", "0.1", "--to", "200"}, {"fps", "--from", "200", "--to", "0.1"}}) {
+        const CliRun r = runTool(args.mid(args[0] == u"-i" ? 1 : 0), "{1}{2}x");
+        QVERIFY2(r.status == 0, r.err.constData());
+    }
+}
+
+void TestCli::encodings_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<int>("status");
+    // After a few lines of Japanese, which detection needs to be sure.
+    const QByteArray japanese = readBytes(sampleFile("encodings/japanese.Shift_JIS.sub"));
+    auto sjis = [&](const char *text) { return japanese + QByteArray(QStringEncoder("Shift_JIS").encode(QString::fromUtf8(text))); };
+    // In Shift_JIS the second byte of ポ is "|": read as bytes, the dash
+    // rule took it for a row break.
+    QTest::newRow("shift_jis, correct") << QStringList{"correct"} << sjis("{200}{250}ポ-ポ|-ポ\n") << sjis("{200}{250}ポ-ポ|- ポ") << 0;
+    QTest::newRow("shift_jis, 30 kana") << QStringList{"showtime", "--only-empty"} << sjis("{200}{}アイウエオアイウエオアイウエオアイウエオアイウエオアイウエオ")
+                                        << sjis("{200}{295}アイウエオアイウエオアイウエオアイウエオアイウエオアイウエオ") << 0;
+    QTest::newRow("cr lines") << QStringList{"convert", "--to", "tenths"} << QByteArray("{25}{50}One\r{50}{75}Two\r") << QByteArray("[10][20]One\r[20][30]Two") << 0;
+    QTest::newRow("forced") << QStringList{"--encoding", "windows-1250", "shift", "--seconds", "1"} << QByteArray("{0}{25}\xb9\n") << QByteArray("{25}{50}\xb9") << 0;
+    QTest::newRow("forced bytes") << QStringList{"--encoding", "bytes", "correct"} << sjis("{200}{250}ポ-ポ") << sjis("{200}{250}ポ- ポ") << 0;
+    QTest::newRow("forced, does not fit") << QStringList{"--encoding", "Shift_JIS", "shift"} << QByteArray("{0}{25}\xb9\xe6\n") << QByteArray() << 1;
+    QTest::newRow("forced utf-8, does not fit") << QStringList{"--encoding", "utf-8", "shift"} << QByteArray("\xb9\n") << QByteArray() << 1;
+}
+
+void TestCli::encodings()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    const CliRun r = runTool(args, input);
+    QTEST(r.status, "status");
+    QTEST(r.out, "output");
+    QFETCH(int, status);
+    QVERIFY2(status == 0 ? r.err.isEmpty() : r.err.contains(") is not "), r.err.constData());
+
+    // A UTF-16 file goes through every operation and stays UTF-16.
+    const QString path = sampleFile("encodings/polish.UTF-16LE-bom.sub");
+    const SubtitleText file = decodeSubtitleBytes(readBytes(path));
+    for (int mode = 1; mode <= 5; ++mode) {
+        const char *const ops[] = {"convert", "shift", "showtime", "fps", "correct"};
+        QByteArray expected;
+        QVERIFY(encodeSubtitleText(SubEngine().linesChange(file.text, mode), file.format, expected, nullptr));
+        QCOMPARE(runTool({QString::fromLatin1(ops[mode - 1]), path}).out, expected);
+    }
+}
+
+void TestCli::info()
+{
+    QStringList files;
+    for (const QString &name : QDir(sampleFile("encodings")).entryList(QDir::Files, QDir::Name))
+        files << sampleFile("encodings/") + name;
+    const CliRun r = runTool(QStringList{"info"} + files);
+    QCOMPARE(r.status, 0);
+    QCOMPARE(QString::fromUtf8(r.out).remove(sampleFile("encodings/")), QStringLiteral(
+            "chinese-simplified.GB18030.sub: GB18030, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "chinese-traditional.Big5.sub: Big5, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "cr-only.sub: UTF-8, CR, 3 lines: 2 frame-based, 0 bracket-time, 0 clock-time, 1 other\n"
+            "czech.ISO-8859-2.sub: ISO-8859-2, LF, 3 lines: 0 frame-based, 3 bracket-time, 0 clock-time, 0 other\n"
+            "greek.windows-1253.sub: windows-1253, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "hungarian.ISO-8859-2.sub: ISO-8859-2, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "japanese.EUC-JP.sub: EUC-JP, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "japanese.Shift_JIS.sub: Shift_JIS, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "polish.UTF-16LE-bom.sub: UTF-16LE with BOM, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "polish.bom-then-windows-1250.sub: windows-1250 with BOM, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "polish.windows-1250.sub: windows-1250, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "russian.KOI8-R.sub: KOI8-R, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "russian.UTF-16BE-bom.sub: UTF-16BE with BOM, CRLF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"
+            "russian.windows-1251.sub: windows-1251, LF, 3 lines: 3 frame-based, 0 bracket-time, 0 clock-time, 0 other\n"));
+    QCOMPARE(runTool({"info", sampleFile("mixed.sub"), sampleFile("frames-crlf.sub")}).out,
+             QByteArray(TARNLYX_TEST_DATA "/mixed.sub: UTF-8, LF, 10 lines: 3 frame-based, 2 bracket-time, 2 clock-time, 3 other\n"
+                        TARNLYX_TEST_DATA "/frames-crlf.sub: UTF-8, CRLF, 8 lines: 7 frame-based, 0 bracket-time, 0 clock-time, 1 other\n"));
+    QCOMPARE(runTool({"info"}, "\xef\xbb\xbf[1][2]x\r\ny\n").out, QByteArray("-: UTF-8 with BOM, mixed, 2 lines: 0 frame-based, 1 bracket-time, 0 clock-time, 1 other\n"));
 }
 
 void TestCli::realBinary()

@@ -9,7 +9,9 @@
 
 #include <QAction>
 #include <QMenuBar>
+#include <QLabel>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,6 +74,9 @@ private slots:
     void changedOnDisk_data();
     void changedOnDisk();
     void recovery();
+    void encodings();
+    void commandLine_data();
+    void commandLine();
     void frameRatePrompts();
     void screenshots();
 };
@@ -224,7 +229,6 @@ void TestMainWindow::writeErrorsKeepText_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("detail");
     QTest::newRow("folder removed") << "remove" << "";
-    QTest::newRow("character 8-bit lacks") << "euro" << "U+20AC";
     QTest::newRow("save as into a missing folder") << "missing" << "";
     QTest::newRow("save as onto a full device") << "/dev/full" << "";
 }
@@ -239,28 +243,26 @@ void TestMainWindow::writeErrorsKeepText()
     QVERIFY(writeBytes(path, "{1}{2}caf\xe9"));
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
     w->editorWidget()->moveCursor(QTextCursor::End);
-    w->editorWidget()->insertPlainText(how == u"euro" ? QString(QChar(0x20ac)) : QStringLiteral("x"));
+    w->editorWidget()->insertPlainText(QStringLiteral("x"));
     const QString text = w->editorWidget()->text();
     BoxSeen box;
     ModalAnswers answers;
     if (how == u"remove") {
         QVERIFY(QFile::remove(path) && QDir().rmdir(dir.path()));
         answers.then(press(QStringLiteral("Overwrite")));
-    } else if (how != u"euro") {
+    } else {
         path = how == u"missing" ? dir.filePath(QStringLiteral("gone/out.sub")) : how;
         answers.then(chooseFile(path));
     }
     answers.then(readBox(&box));
-    QVERIFY(how == u"remove" || how == u"euro" ? !w->save() : !w->saveAs());
+    QVERIFY(how == u"remove" ? !w->save() : !w->saveAs());
     QCOMPARE(box.text, QStringLiteral("Error in writing file \"%1\"!").arg(path));
     QFETCH(QString, detail);
     QVERIFY2(box.detail.contains(detail), qPrintable(box.detail));
     QCOMPARE(w->currentFileName(), path); // the next Save tries it again
     QCOMPARE(w->editorWidget()->text(), text);
     QVERIFY(w->editorWidget()->document()->isModified());
-    if (how == u"euro")
-        QCOMPARE(readBytes(path), QByteArray("{1}{2}caf\xe9"));
-    else if (how == u"/dev/full")
+    if (how == u"/dev/full")
         QVERIFY(!QFileInfo(path).isFile()); // still the device
     else
         QVERIFY(!QFile::exists(path));
@@ -481,6 +483,91 @@ void TestMainWindow::recovery()
     QCOMPARE(folder.entryList(QDir::Files), QStringList());
 }
 
+void TestMainWindow::encodings()
+{
+    // A windows-1250 file shows its letters and takes new ones in its own
+    // bytes; a letter it cannot store is saved as UTF-8 only if the user
+    // says so; it can be read again in another encoding.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("polish.sub"));
+    const QByteArray original = readBytes(sampleFile("encodings/polish.windows-1250.sub"));
+    QVERIFY(writeBytes(path, original));
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    auto status = [&] {
+        QStringList labels;
+        for (QLabel *label : w->statusBar()->findChildren<QLabel *>())
+            labels << label->text();
+        return labels.join(u'|');
+    };
+    QVERIFY(w->editorWidget()->text().startsWith(QString::fromUtf8("{0}{50}Zażółć gęślą jaźń.")));
+    QCOMPARE(status(), QStringLiteral("Line 1, column 1|windows-1250, LF"));
+    w->editorWidget()->moveCursor(QTextCursor::End);
+    w->editorWidget()->insertPlainText(QString::fromUtf8("ą"));
+    QVERIFY(w->save());
+    QCOMPARE(readBytes(path), original.chopped(1) + "\xb9"); // saved without the last line end
+    QVERIFY2(status().endsWith(QStringLiteral("|windows-1250, LF")), qPrintable(status()));
+
+    w->editorWidget()->insertPlainText(QString::fromUtf8("Ж"));
+    BoxSeen box;
+    ModalAnswers answers;
+    answers.then(readBox(&box, QStringLiteral("Cancel")));
+    QVERIFY(!w->save());
+    QCOMPARE(box.name, QStringLiteral("not in encoding"));
+    QCOMPARE(box.detail, QString::fromUtf8("Line 3, column 36 holds \"Ж\" (U+0416), which this file's encoding cannot "
+                                           "store. Save the file as UTF-8 instead?"));
+    QCOMPARE(readBytes(path), original.chopped(1) + "\xb9");
+    QVERIFY(w->editorWidget()->document()->isModified());
+    answers.then(press(QStringLiteral("Save as UTF-8")));
+    QVERIFY(w->save());
+    QCOMPARE(readBytes(path), w->editorWidget()->text().toUtf8());
+    QCOMPARE(status(), QStringLiteral("Line 3, column 37|UTF-8, LF"));
+
+    QVERIFY(writeBytes(path, original));
+    answers.then(confirmFrameRate()).then(confirmFrameRate());
+    w->reopenWith(QStringLiteral("ISO-8859-2"));
+    QVERIFY(w->editorWidget()->text().startsWith(QString::fromUtf8("{0}{50}Zażółć gę\u009Clš")));
+    QCOMPARE(status(), QStringLiteral("Line 1, column 1|ISO-8859-2, LF"));
+    w->reopenWith(QStringLiteral("bytes"));
+    QCOMPARE(w->editorWidget()->text().toLatin1() + '\n', original);
+    QCOMPARE(status(), QStringLiteral("Line 1, column 1|bytes, LF"));
+    answers.then(readBox(&box)).then(confirmFrameRate());
+    w->reopenWith(QStringLiteral("Shift_JIS"));
+    QCOMPARE(box.name, QStringLiteral("read as bytes"));
+    QVERIFY2(box.detail.startsWith(QStringLiteral("Line 1, byte 13 (0xE6) is not Shift_JIS text, so every byte")), qPrintable(box.detail));
+    QCOMPARE(answers.pending(), 0);
+}
+
+void TestMainWindow::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("result"); // names and encoding, or the message
+    QTest::newRow("names") << QStringList{"a.sub", "-"} << -1 << "a.sub|-|";
+    QTest::newRow("encoding") << QStringList{"--encoding", "cp1250", "a.sub"} << -1 << "a.sub|windows-1250";
+    QTest::newRow("encoding=") << QStringList{"--encoding=koi8-r"} << -1 << "KOI8-R";
+    QTest::newRow("names after --") << QStringList{"--", "-x.sub", "--help"} << -1 << "-x.sub|--help|";
+    QTest::newRow("help") << QStringList{"a.sub", "--help"} << 0 << "Usage: tarnlyx [--encoding NAME] [--] [FILE...]";
+    QTest::newRow("-h") << QStringList{"-h"} << 0 << "Usage: tarnlyx [--encoding NAME] [--] [FILE...]";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "tarnlyx 0.1\n";
+    QTest::newRow("unknown option") << QStringList{"-x.sub"} << 2 << "tarnlyx: -x.sub: unknown option";
+    QTest::newRow("unknown encoding") << QStringList{"--encoding", "klingon"} << 2 << "tarnlyx: --encoding: \"klingon\" is not";
+    QTest::newRow("encoding missing") << QStringList{"--encoding"} << 2 << "tarnlyx: --encoding: \"\" is not";
+}
+
+void TestMainWindow::commandLine()
+{
+    QFETCH(QStringList, args);
+    QStringList names;
+    QString encoding, message;
+    const int status = parseEditorArguments(args, names, encoding, message);
+    QTEST(status, "status");
+    QFETCH(QString, result);
+    if (status < 0)
+        QCOMPARE((names + QStringList{encoding}).join(u'|'), result);
+    else
+        QVERIFY2(message.startsWith(result), qPrintable(message));
+}
+
 void TestMainWindow::frameRatePrompts()
 {
     QTemporaryDir dir;
@@ -516,24 +603,6 @@ void TestMainWindow::frameRatePrompts()
     QCOMPARE(answers.answered(), 3);
     QCOMPARE(w->editorWidget()->fps, 23.976);
 
-    // OK takes only rates from 0.1 to 200.
-    double fps = 25.0;
-    MyFps dialog(nullptr, &fps, true);
-    auto *field = dialog.findChild<QLineEdit *>(QStringLiteral("fps"));
-    dialog.show();
-    for (const char *bad : {"0", "", "0.09", "200.01"}) {
-        field->setText(QString::fromLatin1(bad));
-        QTest::keyClick(field, Qt::Key_Return);
-        QVERIFY2(dialog.isVisible() && dialog.result() == QDialog::Rejected, bad);
-        QCOMPARE(fps, 25.0);
-    }
-    for (const char *good : {"0.1", "200"}) {
-        field->setText(QString::fromLatin1(good));
-        QTest::keyClick(field, Qt::Key_Return);
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(fps, QByteArray(good).toDouble());
-        dialog.show();
-    }
 }
 
 void TestMainWindow::screenshots()

@@ -1,23 +1,27 @@
-// Reading and writing subtitle files: encodings, line ends, safe saves.
+// Subtitle file bytes and text: encodings and their detection, byte-order
+// marks, line ends, exact round trips, and the batch tool's rewrite.
 #include "editor/subengine.h"
-#include "files/subtitlefile.h"
+#include "files/streamrewrite.h"
+#include "files/textcodec.h"
 #include "testsupport.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QTest>
-
 
 namespace {
 
-QByteArray roundTrip(const QByteArray &bytes)
+// "FORMAT, LINE ENDS |TEXT|" as read, or the notice of a file read as bytes.
+QString readAs(const QByteArray &bytes, const QString &encoding = QString())
 {
-    const SubtitleText file = decodeSubtitleBytes(bytes);
-    QByteArray out;
-    QString error;
-    if (!encodeSubtitleText(file.text, file.encoding, file.bom, out, &error))
-        return "<error: " + error.toUtf8() + '>';
-    return out;
+    static const char *const ends[] = {"LF", "CRLF", "mixed", "CR"};
+    const SubtitleText file = decodeSubtitleBytes(bytes, encoding);
+    QString out = QStringLiteral("%1, %2 |%3|").arg(describeFormat(file.format), QLatin1String(ends[int(file.format.lineEnds)]), file.text);
+    return file.notice.isEmpty() ? out : out + QStringLiteral(" (") + file.notice + u')';
+}
+
+QByteArray encoded(const char *encoding, const QString &text)
+{
+    return QStringEncoder(encoding).encode(text);
 }
 
 } // namespace
@@ -31,6 +35,10 @@ private slots:
     void decode();
     void roundTripIsExact_data();
     void roundTripIsExact();
+    void samples_data();
+    void samples();
+    void fallbackFollowsTheLanguage_data();
+    void fallbackFollowsTheLanguage();
     void streamingRewriteMatchesTheEditor();
     void unwritableCharacter_data();
     void unwritableCharacter();
@@ -39,57 +47,145 @@ private slots:
 void TestSubtitleFile::decode_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("utf8");
-    QTest::addColumn<bool>("bom");
-    QTest::newRow("ascii") << QByteArray("{1}{2}a\n{3}{4}b\n") << "{1}{2}a\n{3}{4}b" << true << false;
-    QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << "a\nb" << true << false;
-    QTest::newRow("lone cr kept") << QByteArray("a\rb\r") << "a\rb\r" << true << false;
-    QTest::newRow("utf-8") << QByteArray("\xc5\xbc\xc3\xb3\xc5\x82w") << QString::fromUtf8("żółw") << true << false;
-    QTest::newRow("bom") << QByteArray("\xef\xbb\xbf{1}{2}x\n") << "{1}{2}x" << true << true;
-    QTest::newRow("second bom is text") << QByteArray("\xef\xbb\xbf\xef\xbb\xbfx")
-                                        << QString(QChar(0xfeff)) + u'x' << true << true;
-    QTest::newRow("latin-1") << QByteArray("\xbf\xf3mo?\xa0") << QString::fromUtf8("¿ómo?\u00a0") << false << false;
-    QTest::newRow("bom then latin-1") << QByteArray("\xef\xbb\xbf\xe9") << QString::fromLatin1("\xef\xbb\xbf\xe9")
-                                      << false << false;
-    QTest::newRow("nul") << QByteArray("a\0b", 3) << QString::fromUtf16(u"a\0b", 3) << true << false;
-    QTest::newRow("empty") << QByteArray() << "" << true << false;
-    QTest::newRow("only newline") << QByteArray("\n") << "" << true << false;
-    QTest::newRow("blank last line kept") << QByteArray("a\n\n") << "a\n" << true << false;
+    QTest::addColumn<QString>("encoding"); // forced; empty to detect
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("ascii") << QByteArray("{1}{2}a\n{3}{4}b\n") << "" << "UTF-8, LF |{1}{2}a\n{3}{4}b|";
+    QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << "" << "UTF-8, CRLF |a\nb|";
+    QTest::newRow("mixed") << QByteArray("a\r\nb\nc") << "" << "UTF-8, mixed |a\nb\nc|";
+    QTest::newRow("cr only") << QByteArray("a\rb\r") << "" << "UTF-8, CR |a\nb|";
+    QTest::newRow("lone cr in lf file") << QByteArray("a\rb\n") << "" << "UTF-8, LF |a\rb|";
+    QTest::newRow("utf-8") << QByteArray("\xc5\xbc\xc3\xb3\xc5\x82w") << "" << QString::fromUtf8("UTF-8, LF |żółw|");
+    QTest::newRow("bom") << QByteArray("\xef\xbb\xbf{1}{2}x\n") << "" << "UTF-8 with BOM, LF |{1}{2}x|";
+    QTest::newRow("second bom is text") << QByteArray("\xef\xbb\xbf\xef\xbb\xbfx") << "" << QString::fromUtf8("UTF-8 with BOM, LF |\uFEFFx|");
+    QTest::newRow("nul") << QByteArray("a\0b", 3) << "" << QString::fromUtf16(u"UTF-8, LF |a\0b|", 15);
+    QTest::newRow("empty") << QByteArray() << "" << "UTF-8, LF ||";
+    QTest::newRow("only newline") << QByteArray("\n") << "" << "UTF-8, LF ||";
+    QTest::newRow("blank last line kept") << QByteArray("a\n\n") << "" << "UTF-8, LF |a\n|";
+    QTest::newRow("utf-16le") << QByteArray("\xff\xfe{\0" "1\0}\0\n\0\x7c\x01", 12) << "" << QString::fromUtf8("UTF-16LE with BOM, LF |{1}\nż|");
+    QTest::newRow("utf-16be crlf") << QByteArray("\xfe\xff\0a\0\r\0\n\0b", 10) << "" << "UTF-16BE with BOM, CRLF |a\nb|";
+    QTest::newRow("utf-32le") << QByteArray("\xff\xfe\0\0x\0\0\0", 8) << "" << "UTF-32LE with BOM, LF |x|";
+    QTest::newRow("utf-32be") << QByteArray("\0\0\xfe\xff\0\0\0x", 8) << "" << "UTF-32BE with BOM, LF |x|";
+    QTest::newRow("odd utf-16") << QByteArray("\xff\xfex", 3) << "" << QString::fromLatin1("bytes, LF |\xff\xfex| (line 1, byte 1 (0x78) is not UTF-16LE text)");
+    // A UTF-8 mark before text that is not UTF-8 stays aside, and the text
+    // is read in its own encoding: the first subtitle stays a subtitle.
+    QTest::newRow("bom then windows-1250") << QByteArray("\xef\xbb\xbf{1}{2}Zaj\xb9\x9c\xe6 si\xea tym") << ""
+                                           << QString::fromUtf8("windows-1250 with BOM, LF |{1}{2}Zająść się tym|");
+    QTest::newRow("forced") << encoded("KOI8-R", QStringLiteral("{1}{2}Где")) << "koi8-r" << QString::fromUtf8("KOI8-R, LF |{1}{2}Где|");
+    QTest::newRow("forced bytes") << QByteArray("\xc5\xbc") << "bytes" << QString::fromLatin1("bytes, LF |\xc5\xbc|");
+    QTest::newRow("forced, does not fit") << QByteArray("ab\ncd\xff\xfe") << "Shift_JIS"
+                                          << QString::fromLatin1("bytes, LF |ab\ncd\xff\xfe| (line 2, byte 3 (0xFF) is not Shift_JIS text)");
+    QTest::newRow("forced utf-8, does not fit") << QByteArray("ok\xe9") << "UTF-8"
+                                                << QString::fromLatin1("bytes, LF |ok\xe9| (line 1, byte 3 (0xE9) is not UTF-8 text)");
 }
 
 void TestSubtitleFile::decode()
 {
     QFETCH(QByteArray, bytes);
-    const SubtitleText file = decodeSubtitleBytes(bytes);
-    QTEST(file.text, "text");
-    QTEST(file.encoding == FileEncoding::Utf8, "utf8");
-    QTEST(file.bom, "bom");
+    QFETCH(QString, encoding);
+    QTEST(readAs(bytes, encoding), "expected");
 }
 
 void TestSubtitleFile::roundTripIsExact_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("latin-1 with no-break space") << QByteArray("{1}{2}Ol\xe1\xa0se\xf1or\n");
+    QTest::addColumn<QByteArray>("saved"); // empty: the bytes themselves
+    QTest::newRow("latin-1 with no-break space") << QByteArray("{1}{2}Ol\xe1\xa0se\xf1or\n") << QByteArray("{1}{2}Ol\xe1\xa0se\xf1or");
     QTest::newRow("every byte value") << [] {
         QByteArray all;
         for (int i = 0; i < 256; ++i)
             all += char(i);
         return all;
-    }();
-    QTest::newRow("half utf-8 half latin-1") << QByteArray("\xc5\xbc\xc3\xb3\n\xe9t\xe9");
-    QTest::newRow("utf-8 with bom and crlf") << QByteArray("\xef\xbb\xbf\xe4\xb8\x96\r\n\xe7\x95\x8c\r\n");
-    QTest::newRow("surrogate bytes are not utf-8") << QByteArray("\xed\xa0\x80x");
-    QTest::newRow("overlong is not utf-8") << QByteArray("\xc0\xafx");
-    QTest::newRow("noncharacters") << QByteArray("\xef\xbf\xbe\xef\xbf\xbf");
-    QTest::newRow("four-byte") << QByteArray("\xf0\x9f\x98\x80");
-    QTest::newRow("truncated sequence") << QByteArray("ab\xe4\xb8");
+    }() << QByteArray();
+    QTest::newRow("half utf-8 half latin-1") << QByteArray("\xc5\xbc\xc3\xb3\n\xe9t\xe9") << QByteArray();
+    QTest::newRow("utf-8 with bom and crlf") << QByteArray("\xef\xbb\xbf\xe4\xb8\x96\r\n\xe7\x95\x8c\r\n") << QByteArray("\xef\xbb\xbf\xe4\xb8\x96\n\xe7\x95\x8c");
+    QTest::newRow("surrogate bytes are not utf-8") << QByteArray("\xed\xa0\x80x") << QByteArray();
+    QTest::newRow("overlong is not utf-8") << QByteArray("\xc0\xafx") << QByteArray();
+    QTest::newRow("noncharacters") << QByteArray("\xef\xbf\xbe\xef\xbf\xbf") << QByteArray();
+    QTest::newRow("four-byte") << QByteArray("\xf0\x9f\x98\x80") << QByteArray();
+    QTest::newRow("truncated sequence") << QByteArray("ab\xe4\xb8") << QByteArray();
+    QTest::newRow("cr only") << QByteArray("a\rb\r") << QByteArray("a\rb");
+    QTest::newRow("utf-16 with crlf") << QByteArray("\xff\xfe\x41\0\r\0\n\0\x42\0\n\0", 12) << QByteArray("\xff\xfe\x41\0\n\0\x42\0", 8);
+    QTest::newRow("shift_jis") << encoded("Shift_JIS", QString::fromUtf8("ポ-ポ|表示")) << QByteArray();
 }
 
 void TestSubtitleFile::roundTripIsExact()
 {
     QFETCH(QByteArray, bytes);
-    QCOMPARE(roundTrip(bytes), expectedRoundTrip(bytes));
+    QFETCH(QByteArray, saved);
+    const SubtitleText file = decodeSubtitleBytes(bytes);
+    QByteArray out;
+    QString error;
+    QVERIFY2(encodeSubtitleText(file.text, file.format, out, &error), qPrintable(error));
+    QCOMPARE(out, saved.isEmpty() ? bytes : saved);
+}
+
+void TestSubtitleFile::samples_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QString>("firstLine");
+    const QString polish = QString::fromUtf8("{0}{50}Zażółć gęślą jaźń.|Gdzie byłeś wczoraj?");
+    const QString russian = QString::fromUtf8("{0}{50}Съешь же ещё этих мягких французских булок.|Да, выпей чаю.");
+    const QString japanese = QString::fromUtf8("{0}{50}ポーポーと汽笛が鳴った。|どこへ行くの？");
+    QTest::newRow("polish") << "polish.windows-1250.sub" << "windows-1250" << polish;
+    QTest::newRow("polish, bom") << "polish.bom-then-windows-1250.sub" << "windows-1250 with BOM" << polish;
+    QTest::newRow("polish, utf-16") << "polish.UTF-16LE-bom.sub" << "UTF-16LE with BOM" << polish;
+    QTest::newRow("czech") << "czech.ISO-8859-2.sub" << "ISO-8859-2" << QString::fromUtf8("[0][30]Příliš žluťoučký kůň úpěl ďábelské ódy.");
+    QTest::newRow("hungarian") << "hungarian.ISO-8859-2.sub" << "ISO-8859-2" << QString::fromUtf8("{0}{50}Árvíztűrő tükörfúrógép.");
+    QTest::newRow("russian") << "russian.windows-1251.sub" << "windows-1251" << russian;
+    QTest::newRow("russian, koi8-r") << "russian.KOI8-R.sub" << "KOI8-R" << russian;
+    QTest::newRow("russian, utf-16be") << "russian.UTF-16BE-bom.sub" << "UTF-16BE with BOM" << russian;
+    QTest::newRow("greek") << "greek.windows-1253.sub" << "windows-1253" << QString::fromUtf8("{0}{50}Άκου: ξεσκεπάζω την ψυχοφθόρα βδελυγμία.");
+    QTest::newRow("japanese") << "japanese.Shift_JIS.sub" << "Shift_JIS" << japanese;
+    QTest::newRow("japanese, euc-jp") << "japanese.EUC-JP.sub" << "EUC-JP" << japanese;
+    QTest::newRow("chinese") << "chinese-simplified.GB18030.sub" << "GB18030" << QString::fromUtf8("{0}{50}我能吞下玻璃而不伤身体。");
+    QTest::newRow("chinese, big5") << "chinese-traditional.Big5.sub" << "Big5" << QString::fromUtf8("{0}{50}我能吞下玻璃而不傷身體。許功蓋");
+}
+
+void TestSubtitleFile::samples()
+{
+    // Three lines, and the first line alone (the hard case), are read in
+    // their encoding, show their own letters and save byte for byte.
+    QFETCH(QString, file);
+    QFETCH(QString, firstLine);
+    const QByteArray bytes = readBytes(sampleFile("encodings/") + file);
+    const qsizetype firstEnd = bytes.indexOf(bytes.startsWith("\xfe\xff") ? QByteArray("\0\r\0\n", 4) : QByteArray("\n"));
+    for (const QByteArray &sample : {bytes, bytes.first(firstEnd)}) {
+        const SubtitleText text = decodeSubtitleBytes(sample);
+        QTEST(describeFormat(text.format), "encoding");
+        QCOMPARE(text.text.section(u'\n', 0, 0), firstLine);
+        QByteArray out;
+        QVERIFY(encodeSubtitleText(text.text + (sample == bytes ? QStringLiteral("\n") : QString()), text.format, out, nullptr));
+        if (!file.contains(u"UTF-16BE")) // saved with LF, not CRLF
+            QCOMPARE(out, sample);
+    }
+}
+
+void TestSubtitleFile::fallbackFollowsTheLanguage_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QString>("expected");
+    // Too little text for detection to place: the user's language decides.
+    QTest::newRow("polish") << QByteArray("pl_PL.UTF-8") << "windows-1250";
+    QTest::newRow("czech") << QByteArray("cs_CZ") << "windows-1250";
+    QTest::newRow("russian") << QByteArray("ru_RU.UTF-8") << "windows-1251";
+    QTest::newRow("greek") << QByteArray("el_GR.UTF-8") << "windows-1253";
+    QTest::newRow("japanese") << QByteArray("ja_JP.UTF-8") << "Shift_JIS";
+    QTest::newRow("simplified chinese") << QByteArray("zh_CN.UTF-8") << "GB18030";
+    QTest::newRow("traditional chinese") << QByteArray("zh_TW.UTF-8") << "Big5";
+    QTest::newRow("korean") << QByteArray("ko_KR.UTF-8") << "EUC-KR";
+    QTest::newRow("english") << QByteArray("en_US.UTF-8") << "windows-1252";
+    QTest::newRow("c") << QByteArray("C") << "windows-1252";
+}
+
+void TestSubtitleFile::fallbackFollowsTheLanguage()
+{
+    QFETCH(QByteArray, locale);
+    qputenv("LC_ALL", locale);
+    const SubtitleText file = decodeSubtitleBytes("{1}{2}\x81");
+    qunsetenv("LC_ALL");
+    // Where the byte is no text in that encoding, the notice names it.
+    QTEST(file.notice.isEmpty() ? file.format.encoding : file.notice.section(u' ', 7, 7), "expected");
 }
 
 void TestSubtitleFile::streamingRewriteMatchesTheEditor()
@@ -110,7 +206,7 @@ void TestSubtitleFile::streamingRewriteMatchesTheEditor()
         whole.shiftSeconds = -0.26;
         SubEngine streaming = whole;
         QByteArray expected;
-        QVERIFY(encodeSubtitleText(whole.linesChange(file.text, mode), file.encoding, file.bom, expected, nullptr));
+        QVERIFY(encodeSubtitleText(whole.linesChange(file.text, mode), file.format, expected, nullptr));
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         QVERIFY(rewriteSubtitleBytes(streaming, mode, bytes, out, nullptr));
@@ -122,26 +218,26 @@ void TestSubtitleFile::streamingRewriteMatchesTheEditor()
 void TestSubtitleFile::unwritableCharacter_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QString>("encoding");
     QTest::addColumn<QString>("message");
-    QTest::newRow("euro in 8-bit") << QString::fromUtf8("ab\ncd\u20ac") << int(FileEncoding::EightBit)
-                                   << QString::fromUtf8("line 2, column 3 holds \"\u20ac\" (U+20AC), which "
-                                                        "this file's encoding cannot store");
-    QTest::newRow("emoji in 8-bit") << QString::fromUtf8("\U0001F600") << int(FileEncoding::EightBit)
-                                    << QString::fromUtf8("line 1, column 1 holds \"\U0001F600\" (U+1F600), "
-                                                         "which this file's encoding cannot store");
-    QTest::newRow("lone surrogate in utf-8") << QString(QChar(0xd800)) << int(FileEncoding::Utf8)
-                                             << QStringLiteral("line 1, column 1 holds \"") + QChar(0xd800)
-                    + QStringLiteral("\" (U+D800), which this file's encoding cannot store");
+    const QString cannot = QStringLiteral("), which this file's encoding cannot store");
+    QTest::newRow("euro in bytes") << QString::fromUtf8("ab\ncd\u20ac") << "bytes" << QString::fromUtf8("line 2, column 3 holds \"\u20ac\" (U+20AC") + cannot;
+    QTest::newRow("first past latin-1") << QString::fromUtf8("\u0100") << "bytes" << QString::fromUtf8("line 1, column 1 holds \"\u0100\" (U+0100") + cannot;
+    QTest::newRow("emoji in bytes") << QString::fromUtf8("\U0001F600") << "bytes" << QString::fromUtf8("line 1, column 1 holds \"\U0001F600\" (U+1F600") + cannot;
+    QTest::newRow("cyrillic in windows-1250") << QString::fromUtf8("\u0105\u0416") << "windows-1250" << QString::fromUtf8("line 1, column 2 holds \"\u0416\" (U+0416") + cannot;
+    QTest::newRow("emoji in shift_jis") << QString::fromUtf8("ポ\U0001F600") << "Shift_JIS" << QString::fromUtf8("line 1, column 2 holds \"\U0001F600\" (U+1F600") + cannot;
+    QTest::newRow("lone surrogate in utf-8") << QString(QChar(0xd800)) << "UTF-8" << QStringLiteral("line 1, column 1 holds \"") + QChar(0xd800) + QStringLiteral("\" (U+D800") + cannot;
 }
 
 void TestSubtitleFile::unwritableCharacter()
 {
     QFETCH(QString, text);
-    QFETCH(int, encoding);
+    QFETCH(QString, encoding);
     QByteArray bytes = "untouched";
     QString error;
-    QVERIFY(!encodeSubtitleText(text, FileEncoding(encoding), false, bytes, &error));
+    FileFormat format;
+    format.encoding = encoding;
+    QVERIFY(!encodeSubtitleText(text, format, bytes, &error));
     QTEST(error, "message");
     QCOMPARE(bytes, "untouched");
 }

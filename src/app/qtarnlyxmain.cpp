@@ -20,11 +20,13 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLocale>
 #include <QTextDocument>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -45,12 +47,12 @@ const char newFileName[] = "subtitles.txt";
 
 } // namespace
 
-QList<QTarnlyxMain *> openMainWindows(const QStringList &names)
+QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &encoding)
 {
     QList<QTarnlyxMain *> windows;
     const QStringList list = names.isEmpty() ? QStringList{QString::fromLatin1(newFileName)} : names;
     for (const QString &name : list) {
-        auto *window = new QTarnlyxMain(name);
+        auto *window = new QTarnlyxMain(name, encoding);
         window->show();
         window->activateWindow();
         windows << window;
@@ -69,7 +71,7 @@ QList<QTarnlyxMain *> openMainWindows(const QStringList &names)
     return windows;
 }
 
-QTarnlyxMain::QTarnlyxMain(QString name)
+QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedEncoding(encoding)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("Tarnlyx main window, by the Tarnlyx developers"));
@@ -79,6 +81,13 @@ QTarnlyxMain::QTarnlyxMain(QString name)
     addToolBar(toolBar);
     editor = new MyEditor(this, "editor");
     createActions();
+    m_positionLabel = new QLabel(this);
+    m_formatLabel = new QLabel(this);
+    statusBar()->addPermanentWidget(m_positionLabel);
+    statusBar()->addPermanentWidget(m_formatLabel);
+    connect(editor, &QPlainTextEdit::cursorPositionChanged, this, &QTarnlyxMain::showPosition);
+    showPosition();
+    showFormat();
     editor->setFocus();
     setCentralWidget(editor);
     resize(500, 600);
@@ -235,6 +244,18 @@ void QTarnlyxMain::createActions()
     file->addSeparator();
     file->addAction(closeAct);
     file->addAction(closeAllAct);
+    // Beyond the items the File menu always had.
+    file->addSeparator();
+    QMenu *reopen = file->addMenu(QStringLiteral("&Reopen with Encoding"));
+    reopen->setObjectName(QStringLiteral("reopenMenu"));
+    for (const EncodingGroup &group : commonEncodings()) {
+        QMenu *script = reopen->addMenu(group.script);
+        for (const QString &name : group.names)
+            connect(script->addAction(name), &QAction::triggered, this, [this, name] { reopenWith(name); });
+    }
+    reopen->addSeparator();
+    connect(reopen->addAction(QStringLiteral("Raw bytes (Latin-1)")), &QAction::triggered, this,
+            [this] { reopenWith(QStringLiteral("bytes")); });
 
     QMenu *subtitles = menuBar()->addMenu(QStringLiteral("&Subtitles"));
     subtitles->addAction(fpsAct);
@@ -272,6 +293,31 @@ void QTarnlyxMain::createActions()
                                  "correctAction", "aboutAction"};
     for (int i = 0; i < named.size(); ++i)
         named[i]->setObjectName(QString::fromLatin1(names[i]));
+}
+
+void QTarnlyxMain::reopenWith(const QString &encoding)
+{
+    if (fileName.isEmpty())
+        return;
+    const QString previous = m_requestedEncoding;
+    m_requestedEncoding = encoding;
+    if (!load(fileName))
+        m_requestedEncoding = previous;
+}
+
+void QTarnlyxMain::showFormat()
+{
+    static const char *const ends[] = {"LF", "CRLF", "mixed line ends", "CR"};
+    m_formatLabel->setText(QStringLiteral("%1, %2").arg(describeFormat(m_format),
+                                                       QLatin1String(ends[int(m_format.lineEnds)])));
+}
+
+void QTarnlyxMain::showPosition()
+{
+    const QTextCursor cursor = editor->textCursor();
+    m_positionLabel->setText(QStringLiteral("Line %1, column %2")
+                                     .arg(cursor.blockNumber() + 1)
+                                     .arg(cursor.positionInBlock() + 1));
 }
 
 void QTarnlyxMain::setFileName(QString name)
@@ -350,7 +396,7 @@ bool QTarnlyxMain::load(QString name)
         error = kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
     }
     if (ok)
-        ok = readSubtitleFile(name, file, &error);
+        ok = readSubtitleFile(name, file, &error, m_requestedEncoding);
     if (!ok) {
         QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
                         QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), QMessageBox::Ok,
@@ -366,10 +412,22 @@ bool QTarnlyxMain::load(QString name)
     dropRecovery(); // the text before was saved or let go
     fileName = name;
     m_stamp = stampOf(name);
-    m_encoding = file.encoding;
-    m_bom = file.bom;
+    m_format = file.format;
     editor->setText(file.text);
     setFileName(name);
+    showFormat();
+    if (!file.notice.isEmpty()) {
+        QMessageBox box(QMessageBox::Information, QString::fromLatin1(caption),
+                        QStringLiteral("\"%1\" is shown one byte per character.").arg(shownName(name)),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("read as bytes"));
+        QString notice = file.notice;
+        notice[0] = notice[0].toUpper();
+        box.setInformativeText(QStringLiteral("%1, so every byte is shown as one character and kept as it is. "
+                                              "File > Reopen with Encoding chooses another encoding.").arg(notice));
+        box.exec();
+        takeFocusBack(this);
+    }
     const QString absolute = QFileInfo(name).absoluteFilePath();
     for (const RecoveredText &recovered : RecoveryFile::orphans()) {
         if (recovered.fileName == absolute
@@ -391,8 +449,30 @@ bool QTarnlyxMain::save()
         return false;
     QByteArray bytes;
     QString error;
-    if (!encodeSubtitleText(editor->text(), m_encoding, m_bom, bytes, &error)
-        || !writeSubtitleFile(fileName, bytes, &error)) {
+    const QString text = editor->text();
+    if (!encodeSubtitleText(text, m_format, bytes, &error)) {
+        // Never a "?" for a letter: the whole file goes to UTF-8, or nowhere.
+        QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
+                        QStringLiteral("The text cannot be saved as %1.").arg(m_format.encoding), QMessageBox::NoButton, this);
+        box.setObjectName(QStringLiteral("not in encoding"));
+        box.setInformativeText(error.replace(0, 1, error[0].toUpper()) + QStringLiteral(". Save the file as UTF-8 instead?"));
+        QPushButton *utf8 = box.addButton(QStringLiteral("Save as &UTF-8"), QMessageBox::AcceptRole);
+        QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        takeFocusBack(this);
+        if (box.clickedButton() != utf8)
+            return false;
+        FileFormat utf8Format = m_format;
+        utf8Format.encoding = QStringLiteral("UTF-8");
+        utf8Format.bom = false;
+        if (!encodeSubtitleText(text, utf8Format, bytes, &error))
+            return false;
+        m_format = utf8Format;
+        showFormat();
+    }
+    if (!writeSubtitleFile(fileName, bytes, &error)) {
         QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
                         QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)),
                         QMessageBox::Ok, this);
@@ -498,4 +578,42 @@ void QTarnlyxMain::correctSubtitles()
                                 &editor->delDigitSpaces, &editor->delColor, &editor->sustainTime,
                                 &editor->fixPunctuation, &editor->fixDashes),
                  editor, ModeCorrect);
+}
+
+int parseEditorArguments(const QStringList &args, QStringList &names, QString &encoding,
+                         QString &message)
+{
+    static const char usage[] = "Usage: tarnlyx [--encoding NAME] [--] [FILE...]\n"
+                                "Opens a window on each subtitle FILE, or on a new file.\n"
+                                "  --encoding NAME  read the files in encoding NAME (\"bytes\": one byte\n"
+                                "                   per character) instead of detecting it\n"
+                                "  --help           show this help\n"
+                                "  --version        show the version\n";
+    bool onlyNames = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (onlyNames || !arg.startsWith(u'-') || arg == u"-") {
+            names << arg;
+        } else if (arg == u"--") {
+            onlyNames = true;
+        } else if (arg == u"--help" || arg == u"-h") {
+            message = QString::fromLatin1(usage);
+            return 0;
+        } else if (arg == u"--version") {
+            message = QStringLiteral("tarnlyx 0.1\n");
+            return 0;
+        } else if (arg == u"--encoding" || arg.startsWith(u"--encoding=")) {
+            const QString value = arg.contains(u'=') ? arg.section(u'=', 1) : i + 1 < args.size() ? args[++i] : QString();
+            encoding = canonicalEncoding(value);
+            if (encoding.isEmpty()) {
+                message = QStringLiteral("tarnlyx: --encoding: \"%1\" is not an encoding this system knows\n").arg(value);
+                return 2;
+            }
+        } else {
+            message = QStringLiteral("tarnlyx: %1: unknown option (see --help); \"tarnlyx -- %1\" opens a file of that name\n")
+                              .arg(shownName(arg));
+            return 2;
+        }
+    }
+    return -1;
 }

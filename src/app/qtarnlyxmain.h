@@ -4,13 +4,14 @@
 
 #include "files/filesaving.h"
 #include "files/recovery.h"
-#include "files/subtitlefile.h"
+#include "files/textcodec.h"
 
 #include <QMainWindow>
 #include <QThreadPool>
 #include <QTimer>
 
 class MyEditor;
+class QLabel;
 class QToolBar;
 
 class QTarnlyxMain : public QMainWindow
@@ -20,7 +21,8 @@ class QTarnlyxMain : public QMainWindow
 public:
     // A window on the file `name`, loaded at once; "subtitles.txt" stands
     // for a new file that has no name yet.
-    explicit QTarnlyxMain(QString name);
+    // `encoding` forces the one the file is read in; empty detects it.
+    explicit QTarnlyxMain(QString name, const QString &encoding = QString());
     ~QTarnlyxMain() override;
 
     MyEditor *editorWidget() const { return editor; }
@@ -32,6 +34,10 @@ public:
     // Writes the unsaved text to its recovery file now rather than after
     // the pause in typing; waits until it is on disk.
     void writeRecoveryNow();
+    // Reads the file again in `encoding` ("bytes": one byte per character),
+    // asking first about unsaved changes.
+    void reopenWith(const QString &encoding);
+    const FileFormat &fileFormat() const { return m_format; }
 
 public slots:
     // Shows `name` in the caption; the file saved to stays as it was.
@@ -69,13 +75,17 @@ private:
     // it was loaded or saved here; true when it did not.
     bool mayOverwrite();
     void scheduleRecovery();
+    void showFormat();
+    void showPosition();
     void dropRecovery();
 
     QString fileName;
     QToolBar *toolBar = nullptr;
     MyEditor *editor = nullptr;
-    FileEncoding m_encoding = FileEncoding::Utf8;
-    bool m_bom = false;
+    FileFormat m_format;            // new files are UTF-8
+    QString m_requestedEncoding;    // empty: detected
+    QLabel *m_positionLabel = nullptr;
+    QLabel *m_formatLabel = nullptr;
     FileStamp m_stamp;          // the file as this window last read or wrote it
     RecoveryFile m_recovery;    // written from m_recoveryWriter's thread only
     QThreadPool m_recoveryWriter;
@@ -86,4 +96,12 @@ private:
 // no name, one window on a new file), and one for each untitled text that
 // a program which ended without saving left. The toolkit's own options must
 // have been taken out of `names` already.
-QList<QTarnlyxMain *> openMainWindows(const QStringList &names);
+QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &encoding = QString());
+
+// The editor's command line (without the program name, the toolkit's own
+// options taken out): file names, "--encoding NAME", "--" before names that
+// start with "-". Returns -1 to go on; otherwise the exit status, with the
+// text to print in `message` (usage for --help, the version, or what is
+// wrong: 0 to standard output, 2 to standard error).
+int parseEditorArguments(const QStringList &args, QStringList &names, QString &encoding,
+                         QString &message);

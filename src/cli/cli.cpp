@@ -1,9 +1,11 @@
 #include "cli/cli.h"
 
 #include "editor/subengine.h"
+#include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"
-#include "files/subtitlefile.h"
+#include "files/streamrewrite.h"
+#include "files/textcodec.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -17,7 +19,8 @@ namespace {
 
 const char version[] = "tarnlyx-cli 0.1\n";
 
-const char usage[] = R"(Usage: tarnlyx-cli [--fps F] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
+const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
+       tarnlyx-cli [--encoding NAME] info [INPUT...]
 
 Runs one of the editor's whole-file operations on subtitle files. Lines that
 are not subtitles pass through untouched. INPUT "-" or none reads standard
@@ -41,9 +44,14 @@ Operations:
   correct   --[no-]double-spaces  --[no-]end-spaces  --[no-]digit-spaces
             --[no-]color  --[no-]sustain  --[no-]punctuation  --[no-]dashes
             default: all on except digit-spaces and color
+  info                       print each file's encoding, line ends and how
+                             many lines of each format it has
 
 Options:
   --fps F          frame rate of frame numbers (default 25)
+  --encoding NAME  read and write the files in encoding NAME ("bytes": one
+                   byte per character); by default it is detected, and each
+                   file is written back in its own encoding
   -o, --output F   write the result to F
   -i, --in-place   write each result back into its INPUT
   -h, --help       show this help
@@ -67,9 +75,13 @@ struct UsageError
     QString message;
 };
 
+// Not an operation of the editor: the report of `info`.
+constexpr int ModeInfo = 100;
+
 struct Options
 {
     int mode = 0;
+    QString encoding;
     QStringList inputs;
     std::optional<QString> output;
     bool inPlace = false;
@@ -112,7 +124,7 @@ const QList<QPair<QString, int>> &operations()
     static const QList<QPair<QString, int>> list = {
         {QStringLiteral("convert"), ModeConvert}, {QStringLiteral("shift"), ModeShift},
         {QStringLiteral("showtime"), ModeShowTime}, {QStringLiteral("fps"), ModeFpsChange},
-        {QStringLiteral("correct"), ModeCorrect},
+        {QStringLiteral("correct"), ModeCorrect}, {QStringLiteral("info"), ModeInfo},
     };
     return list;
 }
@@ -159,6 +171,11 @@ public:
                 options.showVersion = true;
             } else if (m_name == u"--fps") {
                 m_engine.fps = parseNumber(m_name, value(), 0.1, 200.0);
+            } else if (m_name == u"--encoding") {
+                const QString name = value();
+                options.encoding = canonicalEncoding(name);
+                if (options.encoding.isEmpty())
+                    throw UsageError{QStringLiteral("--encoding: \"%1\" is not an encoding this system knows").arg(name)};
             } else if (m_name == u"-o" || m_name == u"--output") {
                 options.output = value();
             } else if (m_name == u"-i" || m_name == u"--in-place") {
@@ -184,7 +201,7 @@ private:
         }
         throw UsageError{QStringLiteral(
                                  "\"%1\" is not an operation (convert, shift, showtime, fps, "
-                                 "correct)")
+                                 "correct, info)")
                                  .arg(name)};
     }
 
@@ -297,10 +314,38 @@ void checkCombination(Options &options)
         throw UsageError{QStringLiteral("-o and -i cannot be used together")};
     if (options.inPlace && options.inputs.contains(QStringLiteral("-")))
         throw UsageError{QStringLiteral("-i needs input files, not standard input")};
-    if (options.inputs.size() > 1 && !options.inPlace)
+    if (options.mode == ModeInfo && (options.inPlace || options.output))
+        throw UsageError{QStringLiteral("info writes to the standard output only")};
+    if (options.inputs.size() > 1 && !options.inPlace && options.mode != ModeInfo)
         throw UsageError{QStringLiteral("several inputs need -i")};
     if (options.inputs.count(QStringLiteral("-")) > 1)
         throw UsageError{QStringLiteral("standard input can be read only once")};
+}
+
+// "NAME: ENCODING, LINE ENDS, N lines: F frame-based, B bracket-time, C
+// clock-time, O other"
+QByteArray describeFile(const QString &name, const SubtitleText &file)
+{
+    static const char *const ends[] = {"LF", "CRLF", "mixed", "CR"};
+    qsizetype counts[5] = {}; // other, the four formats
+    SubEngine engine;
+    const QStringList lines = file.text.isEmpty() ? QStringList() : file.text.split(u'\n');
+    for (const QString &line : lines) {
+        int format = NoFormat;
+        double show, hide;
+        QString text;
+        if (line.isEmpty() || !engine.getline(line, format, show, hide, text))
+            format = NoFormat;
+        ++counts[format];
+    }
+    return QStringLiteral("%1: %2, %3, %4 lines: %5 frame-based, %6 bracket-time, %7 clock-time, %8 other\n")
+            .arg(shownName(name), describeFormat(file.format), QLatin1String(ends[int(file.format.lineEnds)]))
+            .arg(lines.size())
+            .arg(counts[FrameBased])
+            .arg(counts[BracketTime])
+            .arg(counts[ClockTwoDigitHours] + counts[ClockOneDigitHour])
+            .arg(counts[NoFormat])
+            .toUtf8();
 }
 
 void say(QIODevice &device, const QString &line)
@@ -355,6 +400,18 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             }
             bytes = files.back()->bytes();
         }
+        if (!options.encoding.isEmpty()) {
+            QString notice;
+            qsizetype start = 0;
+            if (detectFormat(bytes, options.encoding, &start, &notice).encoding != options.encoding) {
+                say(err, readError(input, notice));
+                return 1;
+            }
+        }
+        if (options.mode == ModeInfo) {
+            standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding)));
+            continue;
+        }
         const QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
         QIODevice *device = target == u"-" ? &standardOutput : writer.open(target, &error);
         if (!device) {
@@ -362,7 +419,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             return 1;
         }
         SubEngine engine = settings;
-        if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error)) {
+        if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error, 0, options.encoding)) {
             say(err, writeError(target, error));
             return 1;
         }

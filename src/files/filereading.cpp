@@ -197,11 +197,12 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, QString *error)
     }
 }
 
-bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error)
+bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error,
+                      const QString &encoding)
 {
     FileBytes bytes;
     if (!bytes.load(path, error))
         return false;
-    result = decodeSubtitleBytes(bytes.bytes());
+    result = decodeSubtitleBytes(bytes.bytes(), encoding);
     return true;
 }

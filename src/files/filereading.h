@@ -1,7 +1,7 @@
 // Reading subtitle files whole, from a name or from standard input.
 #pragma once
 
-#include "files/subtitlefile.h"
+#include "files/textcodec.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -48,8 +48,10 @@ private:
 // message when it cannot be read or is larger.
 bool readAllCapped(QIODevice &in, QByteArray &bytes, QString *error);
 
-// False, with a message naming the file, when it cannot be read whole.
-bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error);
+// False, with a message naming the file, when it cannot be read whole. An
+// empty `encoding` detects it.
+bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error,
+                      const QString &encoding = QString());
 
 // "cannot read "NAME": WHY", the form of every read error.
 QString readError(const QString &path, const QString &why);

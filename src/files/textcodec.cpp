@@ -1,25 +1,128 @@
-// Subtitle file bytes to text and back, whole or a line at a time.
-#include "editor/subengine.h"
-#include "files/subtitlefile.h"
+#include "files/textcodec.h"
 
-#include <QIODevice>
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include <uchardet/uchardet.h>
 
-#include <algorithm>
 #include <cstring>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace {
 
-const char utf8Bom[] = "\xEF\xBB\xBF";
+// Encodings subtitles are written in: what detection may answer and what
+// the editor offers. One byte per character and nothing that combines:
+// safe to rewrite as Latin-1 bytes.
+struct Known
+{
+    const char *name;
+    const char *script;
+    bool singleByte;
+};
+const Known knownEncodings[] = {
+    {"UTF-8", "Unicode", false},          {"UTF-16LE", "Unicode", false},
+    {"UTF-16BE", "Unicode", false},       {"UTF-32LE", "Unicode", false},
+    {"UTF-32BE", "Unicode", false},       {"windows-1252", "Western European", true},
+    {"ISO-8859-1", "Western European", true}, {"ISO-8859-15", "Western European", true},
+    {"windows-1250", "Central European", true}, {"ISO-8859-2", "Central European", true},
+    {"windows-1251", "Cyrillic", true},   {"KOI8-R", "Cyrillic", true},
+    {"KOI8-U", "Cyrillic", true},         {"ISO-8859-5", "Cyrillic", true},
+    {"windows-1253", "Greek", true},      {"ISO-8859-7", "Greek", true},
+    {"windows-1254", "Turkish", true},    {"ISO-8859-9", "Turkish", true},
+    {"windows-1257", "Baltic", true},     {"ISO-8859-13", "Baltic", true},
+    {"windows-1255", "Hebrew", false},    {"windows-1256", "Arabic", false},
+    {"Shift_JIS", "Japanese", false},     {"EUC-JP", "Japanese", false},
+    {"GB18030", "Chinese", false},        {"Big5", "Chinese", false},
+    {"EUC-KR", "Korean", false},
+};
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF,
-// no sequence cut off at the end), with a fast path over ASCII.
+const Known *knownEncoding(const QString &name)
+{
+    for (const Known &known : knownEncodings) {
+        if (name.compare(QLatin1String(known.name), Qt::CaseInsensitive) == 0)
+            return &known;
+    }
+    return nullptr;
+}
+
+const char bytesName[] = "bytes";
+
+// The encoding the user's language is most often written in, for a file
+// that detection cannot place.
+QString fallbackEncoding()
+{
+    QByteArray locale;
+    for (const char *variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        locale = qgetenv(variable);
+        if (!locale.isEmpty())
+            break;
+    }
+    static const struct
+    {
+        const char *prefixes;
+        const char *encoding;
+    } byLanguage[] = {
+        {"pl cs sk hu hr sl ro", "windows-1250"}, {"ru uk bg sr be", "windows-1251"},
+        {"el", "windows-1253"},                   {"ja", "Shift_JIS"},
+        {"zh_CN zh_SG", "GB18030"},               {"zh_TW zh_HK", "Big5"},
+        {"ko", "EUC-KR"},
+    };
+    for (const auto &entry : byLanguage) {
+        for (const QByteArray &prefix : QByteArray(entry.prefixes).split(' ')) {
+            if (locale.startsWith(prefix) && (locale.size() == prefix.size() || !QChar::isLetter(locale[prefix.size()])))
+                return QLatin1String(entry.encoding);
+        }
+    }
+    return QStringLiteral("windows-1252");
+}
+
+QString detectEncoding(QByteArrayView content)
+{
+    if (isValidUtf8(content))
+        return QStringLiteral("UTF-8");
+    uchardet_t detector = uchardet_new();
+    uchardet_handle_data(detector, content.data(), size_t(std::min<qsizetype>(content.size(), 1 << 16)));
+    uchardet_data_end(detector);
+    const Known *known = knownEncoding(QString::fromLatin1(uchardet_get_charset(detector)));
+    uchardet_delete(detector);
+    if (known && std::strncmp(known->name, "UTF", 3) != 0)
+        return QLatin1String(known->name);
+    return fallbackEncoding();
+}
+
+void decodeLatin1(QByteArrayView bytes, QString &out)
+{
+    out.resize(bytes.size());
+    QChar *data = out.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        data[i] = QChar(uchar(bytes[i]));
+}
+
+qsizetype firstDifference(QByteArrayView bytes, QByteArrayView encodedBack)
+{
+    qsizetype at = 0;
+    while (at < bytes.size() && at < encodedBack.size() && bytes[at] == encodedBack[at])
+        ++at;
+    return at;
+}
+
+// "line 3, byte 17 (0x81)" for the byte at `at`.
+QString where(QByteArrayView bytes, qsizetype at)
+{
+    const qsizetype lineStart = bytes.first(at).lastIndexOf('\n') + 1;
+    const QString line = QStringLiteral("line %1, byte %2").arg(bytes.first(at).count('\n') + 1).arg(at - lineStart + 1);
+    if (at >= bytes.size())
+        return line;
+    return line + QStringLiteral(" (0x%1)").arg(QString::number(uchar(bytes[at]), 16).toUpper().rightJustified(2, u'0'));
+}
+
+LineEnds lineEndsOf(QStringView text)
+{
+    const qsizetype lf = text.count(u'\n');
+    const qsizetype crlf = text.count(u"\r\n");
+    if (lf == 0)
+        return text.contains(u'\r') ? LineEnds::CR : LineEnds::LF;
+    return crlf == 0 ? LineEnds::LF : crlf == lf ? LineEnds::CRLF : LineEnds::Mixed;
+}
+
+} // namespace
+
 bool isValidUtf8(QByteArrayView bytes)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
@@ -68,42 +171,137 @@ bool isValidUtf8(QByteArrayView bytes)
     return true;
 }
 
-// How a file's bytes are to be read: the encoding, and the bytes that hold
-// the text (without the byte-order mark).
-struct Layout
+qsizetype byteOrderMark(QByteArrayView bytes, QString *encoding)
 {
-    FileEncoding encoding = FileEncoding::Utf8;
-    bool bom = false;
-    QByteArrayView content;
-};
-
-Layout layoutOf(QByteArrayView bytes)
-{
-    Layout layout;
-    layout.bom = bytes.startsWith(utf8Bom);
-    layout.content = layout.bom ? bytes.sliced(3) : bytes;
-    if (!isValidUtf8(layout.content)) {
-        layout.encoding = FileEncoding::EightBit;
-        layout.bom = false;
-        layout.content = bytes;
+    static const struct
+    {
+        const char *mark;
+        qsizetype size;
+        const char *name;
+    } marks[] = {
+        {"\xFF\xFE\x00\x00", 4, "UTF-32LE"}, {"\x00\x00\xFE\xFF", 4, "UTF-32BE"},
+        {"\xEF\xBB\xBF", 3, "UTF-8"},        {"\xFF\xFE", 2, "UTF-16LE"},
+        {"\xFE\xFF", 2, "UTF-16BE"},
+    };
+    for (const auto &mark : marks) {
+        if (bytes.startsWith(QByteArrayView(mark.mark, mark.size))) {
+            *encoding = QLatin1String(mark.name);
+            return mark.size;
+        }
     }
-    return layout;
+    encoding->clear();
+    return 0;
 }
 
-// Decodes into `out`, replacing its contents. A byte-order mark inside the
-// text is a character like any other.
-void decodeInto(QString &out, QByteArrayView bytes, FileEncoding encoding)
+QString canonicalEncoding(const QString &name)
 {
-    out.resize(bytes.size());
-    QChar *data = out.data();
-    if (encoding == FileEncoding::EightBit) {
-        for (qsizetype i = 0; i < bytes.size(); ++i)
-            data[i] = QChar(uchar(bytes[i]));
-        return;
+    if (name.compare(QLatin1String(bytesName), Qt::CaseInsensitive) == 0)
+        return QLatin1String(bytesName);
+    if (const Known *known = knownEncoding(name))
+        return QLatin1String(known->name);
+    const QStringDecoder decoder(name.toLatin1().constData());
+    if (!decoder.isValid() || !QStringEncoder(name.toLatin1().constData()).isValid())
+        return QString();
+    const char *qtName = decoder.name();
+    return qtName ? QString::fromLatin1(qtName) : name;
+}
+
+QList<EncodingGroup> commonEncodings()
+{
+    QList<EncodingGroup> groups;
+    for (const Known &known : knownEncodings) {
+        if (groups.isEmpty() || groups.back().script != QLatin1String(known.script))
+            groups.append({QLatin1String(known.script), {}});
+        groups.back().names << QLatin1String(known.name);
     }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
-                                   | QStringDecoder::Flag::ConvertInitialBom);
-    out.truncate(decoder.appendToBuffer(data, bytes) - data);
+    return groups;
+}
+
+QString describeFormat(const FileFormat &format)
+{
+    return format.bom ? format.encoding + QStringLiteral(" with BOM") : format.encoding;
+}
+
+FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
+                        QString *notice)
+{
+    FileFormat format;
+    QString marked;
+    qsizetype markSize = byteOrderMark(bytes, &marked);
+    format.encoding = canonicalEncoding(encoding);
+    if (format.encoding.isEmpty()) {
+        // A UTF-8 mark before bytes that are not UTF-8 is kept aside all the
+        // same, and the rest is read in the encoding it is written in.
+        const QByteArrayView rest = bytes.sliced(markSize);
+        const bool markHolds = !marked.isEmpty() && (marked != u"UTF-8" || isValidUtf8(rest));
+        format.encoding = markHolds ? marked : detectEncoding(rest);
+    }
+    // Beside the Unicode encodings, only a UTF-8 mark is kept aside.
+    if (!format.encoding.startsWith(u"UTF") && marked != u"UTF-8")
+        markSize = 0;
+    format.bom = markSize > 0;
+    const QByteArrayView content = bytes.sliced(markSize);
+
+    // Only an exact round trip is accepted: no file changes by being read
+    // and saved.
+    qsizetype misfit = -1;
+    const Known *known = knownEncoding(format.encoding);
+    if (format.encoding == u"UTF-8") {
+        if (!isValidUtf8(content))
+            misfit = firstDifference(content, QString::fromUtf8(content).toUtf8());
+    } else if (known && known->singleByte) {
+        // Byte by byte: which of the 256 come back as themselves.
+        LineCodec codec(format.encoding, false);
+        bool fits[256];
+        for (int b = 0; b < 256; ++b) {
+            const char c = char(b);
+            QString text;
+            QByteArray back;
+            codec.decode(QByteArrayView(&c, 1), text);
+            codec.appendEncoded(back, text);
+            fits[b] = back.size() == 1 && back[0] == c;
+        }
+        const auto *p = reinterpret_cast<const uchar *>(content.data());
+        for (qsizetype i = 0; i < content.size() && misfit < 0; ++i) {
+            if (!fits[p[i]])
+                misfit = i;
+        }
+    } else if (format.encoding != QLatin1String(bytesName)) {
+        LineCodec codec(format.encoding, false);
+        QString text;
+        QByteArray back;
+        codec.decode(content, text);
+        codec.appendEncoded(back, text);
+        if (back != content)
+            misfit = firstDifference(content, back);
+    }
+    if (misfit >= 0) {
+        if (notice)
+            *notice = QStringLiteral("%1 is not %2 text").arg(where(content, misfit), format.encoding);
+        format.encoding = QLatin1String(bytesName);
+        format.bom = format.bom && marked == u"UTF-8";
+    }
+    *textStart = format.bom ? markSize : 0;
+    const QByteArrayView text = bytes.sliced(*textStart);
+    if (LineCodec(format.encoding, true).asciiCompatible() && !text.contains('\n') && text.contains('\r'))
+        format.lineEnds = LineEnds::CR;
+    return format;
+}
+
+SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding)
+{
+    SubtitleText result;
+    qsizetype start = 0;
+    result.format = detectFormat(bytes, encoding, &start, &result.notice);
+    LineCodec(result.format.encoding, false).decode(bytes.sliced(start), result.text);
+    result.format.lineEnds = lineEndsOf(result.text);
+    if (result.format.lineEnds == LineEnds::CR)
+        result.text.replace(u'\r', u'\n');
+    else if (result.format.lineEnds != LineEnds::LF)
+        result.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (result.text.endsWith(u'\n'))
+        result.text.chop(1);
+    return result;
 }
 
 QString unwritableMessage(QStringView line, qsizetype lineNumber, qsizetype at)
@@ -120,387 +318,121 @@ QString unwritableMessage(QStringView line, qsizetype lineNumber, qsizetype at)
             .arg(QString::number(lineNumber), QString::number(at + 1), shown.toString(), hex);
 }
 
-// Index of the first character `encoding` cannot store, or -1.
-qsizetype firstUnwritable(QStringView text, FileEncoding encoding)
+bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &bytes,
+                        QString *error)
 {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (encoding == FileEncoding::EightBit) {
-            if (c.unicode() > 0xFF)
-                return i;
-        } else if (c.isSurrogate()) {
-            // The encoder would write a lone surrogate as a replacement character.
-            if (!c.isHighSurrogate() || i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
-                return i;
-            ++i;
+    LineCodec codec(format.encoding, false);
+    const qsizetype bad = codec.firstUnwritable(text);
+    if (bad >= 0) {
+        if (error) {
+            const qsizetype lineStart = text.first(bad).lastIndexOf(u'\n') + 1;
+            const qsizetype lineEnd = text.indexOf(u'\n', bad);
+            const QStringView line = text.sliced(lineStart, (lineEnd < 0 ? text.size() : lineEnd) - lineStart);
+            *error = unwritableMessage(line, text.first(lineStart).count(u'\n') + 1, bad - lineStart);
         }
+        return false;
     }
-    return -1;
+    QByteArray out;
+    out.reserve(text.size() + 4);
+    if (format.bom && format.encoding.startsWith(u"UTF"))
+        codec.appendEncoded(out, QStringView(u"\uFEFF"));
+    else if (format.bom)
+        out.append("\xEF\xBB\xBF");
+    if (format.lineEnds == LineEnds::CR)
+        codec.appendEncoded(out, text.toString().replace(u'\n', u'\r'));
+    else
+        codec.appendEncoded(out, text);
+    bytes = std::move(out);
+    return true;
 }
 
-// Appends the encoded text; the caller has checked that it can be stored.
-void appendEncoded(QByteArray &out, QStringView text, FileEncoding encoding)
+LineCodec::LineCodec(const QString &encoding, bool asBytes)
+{
+    const Known *known = knownEncoding(encoding);
+    if (encoding == QLatin1String(bytesName) || (asBytes && known && known->singleByte))
+        m_kind = Kind::Latin1;
+    else if (encoding == u"UTF-8")
+        m_kind = Kind::Utf8;
+    else
+        m_kind = encoding.startsWith(u"UTF-16") || encoding.startsWith(u"UTF-32") ? Kind::Wide : Kind::Other;
+    if (m_kind == Kind::Other || m_kind == Kind::Wide) {
+        const QByteArray name = encoding.toLatin1();
+        m_decoder = QStringDecoder(name.constData(), QStringDecoder::Flag::Stateless);
+        m_encoder = QStringEncoder(name.constData(), QStringEncoder::Flag::Stateless);
+    }
+}
+
+void LineCodec::decode(QByteArrayView bytes, QString &out)
+{
+    switch (m_kind) {
+    case Kind::Latin1:
+        decodeLatin1(bytes, out);
+        return;
+    case Kind::Utf8: {
+        // A byte-order mark inside the text is a character like any other.
+        out.resize(bytes.size());
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
+                                       | QStringDecoder::Flag::ConvertInitialBom);
+        out.truncate(decoder.appendToBuffer(out.data(), bytes) - out.constData());
+        return;
+    }
+    default:
+        out = m_decoder.decode(bytes);
+        return;
+    }
+}
+
+qsizetype LineCodec::firstUnwritable(QStringView text)
+{
+    if (m_kind == Kind::Latin1) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i].unicode() > 0xFF)
+                return i;
+        }
+        return -1;
+    }
+    // Encoders write a lone surrogate as a replacement character.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!text[i].isSurrogate())
+            continue;
+        if (!text[i].isHighSurrogate() || i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
+            return i;
+        ++i;
+    }
+    if (m_kind == Kind::Utf8)
+        return -1;
+    // Whatever does not come back from the encoding is not in it.
+    const QString back = m_decoder.decode(m_encoder.encode(text));
+    if (back == text)
+        return -1;
+    qsizetype at = 0;
+    while (at < text.size() && at < back.size() && text[at] == back[at])
+        ++at;
+    if (at > 0 && text[at - 1].isHighSurrogate())
+        --at;
+    return at;
+}
+
+void LineCodec::appendEncoded(QByteArray &out, QStringView text)
 {
     const qsizetype start = out.size();
-    if (encoding == FileEncoding::EightBit) {
+    switch (m_kind) {
+    case Kind::Latin1: {
         out.resize(start + text.size());
         char *data = out.data() + start;
         for (qsizetype i = 0; i < text.size(); ++i)
             data[i] = char(text[i].unicode());
         return;
     }
-    out.resize(start + text.size() * 3);
-    QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-    char *end = encoder.appendToBuffer(out.data() + start, text);
-    out.truncate(end - out.constData());
-}
-
-} // namespace
-
-SubtitleText decodeSubtitleBytes(QByteArrayView bytes)
-{
-    const Layout layout = layoutOf(bytes);
-    SubtitleText result;
-    result.encoding = layout.encoding;
-    result.bom = layout.bom;
-    decodeInto(result.text, layout.content, layout.encoding);
-    if (result.text.contains(u'\r'))
-        result.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (result.text.endsWith(u'\n'))
-        result.text.chop(1);
-    return result;
-}
-
-bool encodeSubtitleText(QStringView text, FileEncoding encoding, bool bom, QByteArray &bytes,
-                        QString *error)
-{
-    const qsizetype bad = firstUnwritable(text, encoding);
-    if (bad >= 0) {
-        if (error) {
-            const qsizetype lineStart = text.first(bad).lastIndexOf(u'\n') + 1;
-            const qsizetype lineEnd = text.indexOf(u'\n', bad);
-            const QStringView line = text.sliced(lineStart, (lineEnd < 0 ? text.size() : lineEnd)
-                                                                    - lineStart);
-            *error = unwritableMessage(line, text.first(lineStart).count(u'\n') + 1,
-                                       bad - lineStart);
-        }
-        return false;
+    case Kind::Utf8: {
+        out.resize(start + text.size() * 3);
+        QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+        char *end = encoder.appendToBuffer(out.data() + start, text);
+        out.truncate(end - out.constData());
+        return;
     }
-    QByteArray out;
-    out.reserve(text.size() + 3);
-    if (encoding == FileEncoding::Utf8 && bom)
-        out.append(utf8Bom);
-    appendEncoded(out, text, encoding);
-    bytes = std::move(out);
-    return true;
-}
-
-namespace {
-
-// Rewrites whole lines `body` (split at LF, a CR before the LF dropped) with
-// `after` as the look-ahead of the last one, encoding the results and
-// handing them to `write` a chunk at a time.
-class LineRewriter
-{
-public:
-    using Writer = std::function<bool(const QByteArray &chunk)>;
-
-    LineRewriter(SubEngine &engine, SubEngine::LineOperation operation, FileEncoding encoding)
-        : m_engine(engine), m_operation(operation), m_encoding(encoding)
-    {
+    default:
+        out.append(m_encoder.encode(text));
+        return;
     }
-
-    // False when a result cannot be encoded (see badLine()) or `write` fails.
-    bool run(QByteArrayView body, QStringView after, const Writer &write)
-    {
-        m_body = body;
-        m_pos = 0;
-        m_lineIndex = 0;
-        m_badLine = -1;
-        m_failed = false;
-        m_chunk.truncate(0);
-        m_engine.walkLines(
-                m_operation, [this](QStringView &line) { return takeLine(line); },
-                [this, &write](const QString &result, bool last) { put(result, last, write); },
-                after);
-        return !m_failed;
-    }
-
-    // The line, counted from 0 in this body, whose result could not be
-    // encoded, and the message; -1 if none.
-    qsizetype badLine() const { return m_badLine; }
-    const QString &badLineResult() const { return m_badResult; }
-    qsizetype badColumn() const { return m_badColumn; }
-
-private:
-    static constexpr qsizetype chunkSize = 1 << 16;
-
-    // Two buffers in turn: a line stays valid while the one after it is read.
-    bool takeLine(QStringView &line)
-    {
-        if (m_pos < 0)
-            return false;
-        const qsizetype newline = m_body.indexOf('\n', m_pos);
-        QByteArrayView raw;
-        if (newline < 0) {
-            raw = m_body.sliced(m_pos);
-            m_pos = -1;
-        } else {
-            raw = m_body.sliced(m_pos, newline - m_pos);
-            if (raw.endsWith('\r'))
-                raw.chop(1);
-            m_pos = newline + 1;
-        }
-        QString &buffer = m_buffers[m_current];
-        m_current ^= 1;
-        decodeInto(buffer, raw, m_encoding);
-        line = buffer;
-        return true;
-    }
-
-    void put(const QString &result, bool last, const Writer &write)
-    {
-        const qsizetype index = m_lineIndex++;
-        if (m_failed)
-            return;
-        const qsizetype bad = firstUnwritable(result, m_encoding);
-        if (bad >= 0) {
-            m_badLine = index;
-            m_badResult = result;
-            m_badColumn = bad;
-            m_failed = true;
-            return;
-        }
-        appendEncoded(m_chunk, result, m_encoding);
-        if (!last)
-            m_chunk.append('\n');
-        if (m_chunk.size() >= chunkSize || last) {
-            m_failed = !write(m_chunk);
-            m_chunk.truncate(0);
-        }
-    }
-
-    SubEngine &m_engine;
-    SubEngine::LineOperation m_operation;
-    FileEncoding m_encoding;
-    QByteArrayView m_body;
-    qsizetype m_pos = 0;
-    qsizetype m_lineIndex = 0;
-    QString m_buffers[2];
-    int m_current = 0;
-    QByteArray m_chunk;
-    bool m_failed = false;
-    qsizetype m_badLine = -1;
-    QString m_badResult;
-    qsizetype m_badColumn = 0;
-};
-
-// A large file is cut at line ends into pieces of about this size, which
-// two threads rewrite in turn.
-constexpr qsizetype defaultPieceSize = 1 << 19;
-
-struct Piece
-{
-    QByteArrayView body;
-    QString lookAhead; // the first line of the next piece
-};
-
-std::vector<Piece> cutIntoPieces(QByteArrayView body, FileEncoding encoding, qsizetype pieceSize)
-{
-    std::vector<Piece> pieces;
-    qsizetype start = 0;
-    while (body.size() - start > pieceSize * 3 / 2) {
-        const qsizetype cut = body.indexOf('\n', start + pieceSize);
-        if (cut < 0)
-            break;
-        // The piece ends at a line end, and a CR before the LF belongs to it.
-        QByteArrayView piece = body.sliced(start, cut - start);
-        if (piece.endsWith('\r'))
-            piece.chop(1);
-        pieces.push_back({piece, QString()});
-        start = cut + 1;
-    }
-    pieces.push_back({body.sliced(start), QString()});
-    for (size_t i = 0; i + 1 < pieces.size(); ++i) {
-        QByteArrayView first = pieces[i + 1].body;
-        const qsizetype newline = first.indexOf('\n');
-        if (newline >= 0) {
-            first = first.first(newline);
-            if (first.endsWith('\r'))
-                first.chop(1);
-        }
-        decodeInto(pieces[i].lookAhead, first, encoding);
-    }
-    return pieces;
-}
-
-// Hands the odd pieces' output from the second thread to the first, in
-// order, through two buffers that are used again and again: the second
-// thread may be one piece ahead.
-class Handover
-{
-public:
-    // Second thread: a free buffer for piece `index`; null once cancelled.
-    QByteArray *take(size_t index)
-    {
-        const size_t slot = slotOf(index);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_cancelled || m_state[slot] == Free; });
-        if (m_cancelled)
-            return nullptr;
-        m_buffers[slot].truncate(0); // keeps its memory for the next piece
-        return &m_buffers[slot];
-    }
-    void ready(size_t index, bool ok)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_state[slotOf(index)] = ok ? Ready : Failed;
-        m_changed.notify_all();
-    }
-    // First thread: piece `index`'s bytes once ready; null if it failed.
-    const QByteArray *wait(size_t index)
-    {
-        const size_t slot = slotOf(index);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_state[slot] != Free; });
-        return m_state[slot] == Ready ? &m_buffers[slot] : nullptr;
-    }
-    void release(size_t index)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_state[slotOf(index)] = Free;
-        m_changed.notify_all();
-    }
-    void cancel()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_cancelled = true;
-        m_changed.notify_all();
-    }
-
-private:
-    // Pieces 1, 3, 5, 7... take slots 0, 1, 0, 1...
-    static size_t slotOf(size_t index) { return (index / 2) % 2; }
-
-    enum State { Free, Ready, Failed };
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    QByteArray m_buffers[2];
-    State m_state[2] = {Free, Free};
-    bool m_cancelled = false;
-};
-
-} // namespace
-
-bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
-                          QString *error, qsizetype pieceSize)
-{
-    const Layout layout = layoutOf(bytes);
-    const SubEngine::LineOperation operation = SubEngine::lineOperation(mode);
-    if (!operation) {
-        if (error)
-            *error = QStringLiteral("undefined operation %1").arg(mode);
-        return false;
-    }
-
-    // Reading drops the file's final line end, and the walk drops a final
-    // empty line after that: two line ends at most come off the end.
-    QByteArrayView body = layout.content;
-    for (int i = 0; i < 2; ++i) {
-        if (body.endsWith("\r\n"))
-            body.chop(2);
-        else if (body.endsWith('\n'))
-            body.chop(1);
-        else
-            break;
-    }
-
-    QString writeError;
-    auto writeOut = [&](const QByteArray &chunk) {
-        if (out.write(chunk) == chunk.size())
-            return true;
-        writeError = out.errorString();
-        return false;
-    };
-    if (layout.bom && !writeOut(QByteArray(utf8Bom))) {
-        if (error)
-            *error = writeError;
-        return false;
-    }
-
-    // Pieces 0, 2, 4... are rewritten here and written straight out; pieces
-    // 1, 3, 5... by a second thread, whose output waits in a buffer for its
-    // turn. Each piece's last line looks ahead at the next piece's first.
-    std::vector<Piece> pieces = cutIntoPieces(body, layout.encoding,
-                                              pieceSize > 0 ? pieceSize : defaultPieceSize);
-    std::vector<int> timeStyles(pieces.size(), 0); // the clock style each piece wrote last
-    std::vector<qsizetype> badLines(pieces.size(), -1);
-    std::vector<std::pair<QString, qsizetype>> badResults(pieces.size());
-    auto runPiece = [&](LineRewriter &rewriter, SubEngine &pieceEngine, size_t index,
-                        const LineRewriter::Writer &write) {
-        pieceEngine.timeStyle = 0; // written before it is read, so free to mark with
-        const bool ok = rewriter.run(pieces[index].body, pieces[index].lookAhead, write);
-        timeStyles[index] = pieceEngine.timeStyle;
-        badLines[index] = rewriter.badLine();
-        badResults[index] = {rewriter.badLineResult(), rewriter.badColumn()};
-        return ok;
-    };
-
-    const int initialStyle = engine.timeStyle;
-    Handover handover;
-    SubEngine secondEngine = engine;
-    std::thread second;
-    if (pieces.size() > 1) {
-        second = std::thread([&] {
-            LineRewriter rewriter(secondEngine, operation, layout.encoding);
-            for (size_t i = 1; i < pieces.size(); i += 2) {
-                QByteArray *buffer = handover.take(i);
-                if (!buffer)
-                    return;
-                const bool ok = runPiece(rewriter, secondEngine, i, [buffer](const QByteArray &chunk) {
-                    buffer->append(chunk);
-                    return true;
-                });
-                handover.ready(i, ok);
-            }
-        });
-    }
-
-    bool ok = true;
-    LineRewriter rewriter(engine, operation, layout.encoding);
-    for (size_t i = 0; ok && i < pieces.size(); ++i) {
-        if (i % 2 == 0) {
-            const QByteArray separator(i > 0 ? "\n" : "");
-            ok = (separator.isEmpty() || writeOut(separator))
-                    && runPiece(rewriter, engine, i, writeOut);
-        } else {
-            const QByteArray *bytesOut = handover.wait(i);
-            ok = bytesOut && writeOut("\n") && writeOut(*bytesOut);
-            handover.release(i);
-        }
-    }
-    handover.cancel();
-    if (second.joinable())
-        second.join();
-
-    engine.timeStyle = initialStyle;
-    for (int style : timeStyles) {
-        if (style != 0)
-            engine.timeStyle = style;
-    }
-    if (ok)
-        return true;
-    if (error) {
-        *error = writeError;
-        qsizetype lineNumber = 1;
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            if (badLines[i] >= 0) {
-                *error = unwritableMessage(badResults[i].first, lineNumber + badLines[i],
-                                           badResults[i].second);
-                break;
-            }
-            lineNumber += pieces[i].body.count('\n') + 1;
-        }
-    }
-    return false;
 }

@@ -1,0 +1,105 @@
+// Subtitle file bytes to text and back: encodings, their detection and
+// names, byte-order marks and line ends.
+//
+// A byte-order mark (UTF-8, UTF-16 or UTF-32) decides the encoding and is
+// kept aside. Otherwise valid UTF-8 is UTF-8; anything else is given to
+// uchardet, whose answer is taken only for an encoding that subtitles are
+// written in; failing that, the encoding the user's language most often
+// uses. An encoding is accepted only when the text it gives encodes back to
+// the very same bytes; a file that no encoding reads exactly is read one
+// character per byte ("bytes"), so that every byte survives. Lines end at
+// LF or CRLF, or at CR in a file that has no LF; the text holds them as LF,
+// without one after the last line.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+enum class LineEnds { LF, CRLF, Mixed, CR };
+
+// How a file's text is stored: what a save writes back.
+struct FileFormat
+{
+    QString encoding = QStringLiteral("UTF-8"); // a name --encoding takes, or "bytes"
+    bool bom = false;
+    LineEnds lineEnds = LineEnds::LF;
+};
+
+struct SubtitleText
+{
+    QString text;
+    FileFormat format;
+    // Why the file is read one byte per character, naming the first line
+    // and byte that did not fit; empty when it is read in its encoding.
+    QString notice;
+};
+
+// Reads `bytes` in `encoding`, or in the detected encoding when it is empty.
+SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding = QString());
+
+// What decodeSubtitleBytes finds, without making the text where it need
+// not: the format (of the line ends, only whether they are CR), where the
+// text starts (after a byte-order mark kept aside) and the notice.
+FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
+                        QString *notice);
+
+// The bytes a save writes. False, with a message naming the line, the
+// column and the character, when the text holds a character the encoding
+// cannot store.
+bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &bytes,
+                        QString *error);
+
+// The name Tarnlyx uses for an encoding the toolkit knows ("latin1" ->
+// "ISO-8859-1", "bytes" -> "bytes"), or an empty string.
+QString canonicalEncoding(const QString &name);
+
+// The encodings offered to choose from, grouped by script.
+struct EncodingGroup
+{
+    QString script;
+    QStringList names;
+};
+QList<EncodingGroup> commonEncodings();
+
+// "UTF-8", "windows-1250 with BOM", "bytes"...
+QString describeFormat(const FileFormat &format);
+
+// Turns the lines of one file into text and back, a line at a time.
+// Encodings of one byte per character in which no character combines with
+// the one before (windows-1250, KOI8-R...) give the operations the same
+// bytes when read as Latin-1, which is much faster: `asBytes` takes that
+// road for them.
+class LineCodec
+{
+public:
+    LineCodec(const QString &encoding, bool asBytes);
+    // Whether lines can be cut at LF and CR bytes (not so for UTF-16/32).
+    bool asciiCompatible() const { return m_kind != Kind::Wide; }
+    // Replaces `out` with the text of `bytes`.
+    void decode(QByteArrayView bytes, QString &out);
+    // Index of the first character the encoding cannot store, or -1.
+    qsizetype firstUnwritable(QStringView text);
+    // Appends the encoded text; the caller has checked that it can be stored.
+    void appendEncoded(QByteArray &out, QStringView text);
+
+private:
+    enum class Kind { Utf8, Latin1, Other, Wide };
+    Kind m_kind;
+    QStringDecoder m_decoder;
+    QStringEncoder m_encoder;
+};
+
+// "line L, column C holds "X" (U+XXXX), which this file's encoding cannot store"
+QString unwritableMessage(QStringView line, qsizetype lineNumber, qsizetype at);
+
+// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF, no
+// sequence cut off at the end).
+bool isValidUtf8(QByteArrayView bytes);
+
+// The byte-order mark `bytes` start with and the encoding it stands for;
+// 0 and an empty name without one.
+qsizetype byteOrderMark(QByteArrayView bytes, QString *encoding);
