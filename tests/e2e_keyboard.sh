@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 visible() { xdotool search --onlyvisible --class tarnlyx 2>/dev/null | wc -l; }
 
 wait_windows() {
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         [ "$(visible)" -eq "$1" ] && { sleep 0.2; return 0; }
         sleep 0.1
     done
@@ -21,7 +21,7 @@ wait_windows() {
 }
 
 wait_exit() {
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         kill -0 "$pid" 2>/dev/null || { wait "$pid" || fail "the editor exited with $?"; pid=""; return 0; }
         sleep 0.1
     done
@@ -33,8 +33,14 @@ key() { xdotool key --delay 50 "$@"; }
 # Starts the editor on a file and answers its questions (the frame-rate
 # prompt, and first the recovery question if $2 says so) with Return.
 start() {
-    "$editor" "$1" &
-    pid=$!
+    # A connection to the X server now and then fails at once; try again.
+    for _ in 1 2 3; do
+        "$editor" "$1" &
+        pid=$!
+        sleep 0.5
+        kill -0 "$pid" 2>/dev/null && break
+        echo "the editor could not start; again" >&2
+    done
     for i in $(seq "${2:-1}"); do
         wait_windows 1 "a question at start"
         question=$(xdotool search --onlyvisible --class tarnlyx | head -n 1)
@@ -43,7 +49,7 @@ start() {
             sleep 0.1
         done
     done
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         xdotool search --onlyvisible --name "just Tarnlyx" >/dev/null 2>&1 && break
         sleep 0.1
     done
@@ -51,6 +57,15 @@ start() {
 }
 
 saved_form() { sed 's/\r$//' "$1" | head -c -1; }
+
+# Waits until file $1 holds the bytes of file $2.
+wait_content() {
+    for _ in $(seq 300); do
+        cmp -s "$1" "$2" && return 0
+        sleep 0.1
+    done
+    fail "$3"
+}
 
 # 1. Convert to tenths (Ctrl+T, Alt+M), shift by 2 seconds (Ctrl+D), save
 #    (Ctrl+S), close (Ctrl+F4): the file holds what the batch tool makes of it.
@@ -95,9 +110,9 @@ for _ in $(seq 100); do
 done
 kill -9 "$pid"; wait "$pid" 2>/dev/null || true; pid=""
 start "$work/crash.sub" 2
-key ctrl+s; sleep 0.5
+key ctrl+s
 { printf 'lost'; saved_form "$sample"; } > "$work/expected3"
-cmp "$work/crash.sub" "$work/expected3" || fail "the restored text was not saved"
+wait_content "$work/crash.sub" "$work/expected3" "the restored text was not saved"
 [ -z "$(ls -A "$XDG_STATE_HOME/tarnlyx/recovery")" ] || fail "recovery files left after the save"
 key ctrl+F4
 wait_exit "after saving the restored text"
@@ -118,4 +133,31 @@ cmp "$work/changed.sub" "$work/expected2" || fail "Overwrite did not write the t
 key ctrl+F4
 wait_exit "after Overwrite"
 
-echo "4 passed, 0 failed"
+# 5. The keyboard goes where the user looks: to the window Ctrl+N opens,
+#    and after Ctrl+F4 to the window that had it before.
+cp "$sample" "$work/focus.sub"
+start "$work/focus.sub"
+key ctrl+n; wait_windows 2 "the new window"
+key ctrl+F4; wait_windows 1 "the empty new window closed without a question"
+xdotool type --delay 50 "k"; key ctrl+s
+{ printf 'k'; saved_form "$sample"; } > "$work/expected5"
+wait_content "$work/focus.sub" "$work/expected5" "after Ctrl+F4 the keys did not go to the window left"
+key ctrl+n; wait_windows 2 "the new window again"
+xdotool type --delay 50 "n"
+key ctrl+F4; wait_windows 3 "the new window asks: the keys went to it"
+key Escape; wait_windows 2 "after Cancel"
+cmp -s "$work/focus.sub" "$work/expected5" || fail "the keys for the new window went to the old one"
+kill "$pid"; wait "$pid" 2>/dev/null || true; pid=""
+
+# 6. A letter windows-1250 lacks: Ctrl+S asks, Alt+U saves the file as UTF-8.
+cp "$(dirname "$sample")/encodings/polish.windows-1250.sub" "$work/polish.sub"
+start "$work/polish.sub"
+xdotool type --delay 50 "Ж"
+key ctrl+s; wait_windows 2 "the question about the encoding"
+key alt+u; wait_windows 1 "after Save as UTF-8"
+{ printf 'Ж'; iconv -f WINDOWS-1250 -t UTF-8 "$(dirname "$sample")/encodings/polish.windows-1250.sub" | head -c -1; } > "$work/expected6"
+wait_content "$work/polish.sub" "$work/expected6" "the text was not saved as UTF-8"
+key ctrl+F4
+wait_exit "after saving as UTF-8"
+
+echo "6 passed, 0 failed"

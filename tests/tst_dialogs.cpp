@@ -1,5 +1,6 @@
 // The operation dialogs, and the commands that run them over a window's text.
 #include "app/qtarnlyxmain.h"
+#include "dialogs/myabout.h"
 #include "dialogs/myfps.h"
 #include "dialogs/operationdialogs.h"
 #include "editor/myeditor.h"
@@ -9,7 +10,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
@@ -25,7 +28,7 @@ struct Settings
 
     QString written() const
     {
-        QString s = QStringLiteral("%1 %2 %3 ").arg(format).arg(first).arg(second);
+        QString s = QStringLiteral("%1 %2 %3 ").arg(format).arg(first, 0, 'g', 10).arg(second, 0, 'g', 10);
         for (bool f : flags)
             s += f ? u'1' : u'0';
         return s;
@@ -125,7 +128,8 @@ private slots:
     void dismissWritesNothing();
     void commands_data();
     void commands();
-    void screenshots();
+    void fitsEveryFont_data();
+    void fitsEveryFont();
 };
 
 void TestDialogs::textsAndDefaults_data()
@@ -184,16 +188,24 @@ void TestDialogs::accepted_data()
     QTest::newRow("fps default") << "fps" << "" << "-1 25 29 0000000";
     QTest::newRow("fps to 23.976") << "fps" << "field 1 23.976" << "-1 25 23.976 0000000";
     QTest::newRow("fps lowest") << "fps" << "field 0 0.1;field 1 200" << "-1 0.1 200 0000000";
-    QTest::newRow("fps to 0 refused") << "fps" << "field 1 0" << "refused 1";
-    QTest::newRow("fps empty refused") << "fps" << "field 0 " << "refused 0";
-    QTest::newRow("fps too low") << "fps" << "field 0 0.09" << "refused 0";
-    QTest::newRow("fps too high") << "fps" << "field 1 200.1" << "refused 1";
+    QTest::newRow("fps to 0 refused") << "fps" << "field 1 0" << "refused 1 \"0\" is not a number from 0.1 to 200.";
+    QTest::newRow("fps empty refused") << "fps" << "field 0 " << "refused 0 \"\" is not a number from 0.1 to 200.";
+    QTest::newRow("fps too low") << "fps" << "field 0 0.09" << "refused 0 \"0.09\" is not a number from 0.1 to 200.";
+    QTest::newRow("fps too high") << "fps" << "field 1 200.1" << "refused 1 \"200.1\" is not a number from 0.1 to 200.";
     QTest::newRow("myfps lowest") << "myfps" << "field 0 0.1" << "-1 0.1 -1 0000000";
-    QTest::newRow("myfps highest") << "myfps" << "field 0 200" << "-1 200 -1 0000000";
-    QTest::newRow("myfps 0 refused") << "myfps" << "field 0 0" << "refused 0";
-    QTest::newRow("myfps empty refused") << "myfps" << "field 0 " << "refused 0";
-    QTest::newRow("myfps too low") << "myfps" << "field 0 0.09" << "refused 0";
-    QTest::newRow("myfps too high") << "myfps" << "field 0 200.01" << "refused 0";
+    QTest::newRow("myfps highest, comma") << "myfps" << "field 0 200,0" << "-1 200 -1 0000000";
+    QTest::newRow("myfps 0 refused") << "myfps" << "field 0 0" << "refused 0 \"0\" is not a number from 0.1 to 200.";
+    QTest::newRow("myfps too high") << "myfps" << "field 0 200.01" << "refused 0 \"200.01\" is not a number from 0.1 to 200.";
+    QTest::newRow("shift comma") << "shift" << "field 0 2,5" << "-1 2.5 -1 1100000";
+    QTest::newRow("shift lowest") << "shift" << "field 0 -99999999" << "-1 -99999999 -1 1100000";
+    QTest::newRow("shift highest") << "shift" << "field 0  99999999 " << "-1 99999999 -1 1100000";
+    QTest::newRow("shift too far") << "shift" << "field 0 100000000" << "refused 0 \"100000000\" is not a number from -99999999 to 99999999.";
+    QTest::newRow("shift 1e400") << "shift" << "field 0 1e400" << "refused 0 \"1e400\" is not a number from -99999999 to 99999999.";
+    QTest::newRow("shift two points") << "shift" << "field 0 1.2.3" << "refused 0 \"1.2.3\" is not a number from -99999999 to 99999999.";
+    QTest::newRow("showtime lowest") << "showtime" << "field 0 0.1" << "-1 0.1 -1 0011000";
+    QTest::newRow("showtime highest") << "showtime" << "field 0 100" << "-1 100 -1 0011000";
+    QTest::newRow("showtime too short") << "showtime" << "field 0 0.05" << "refused 0 \"0.05\" is not a number from 0.1 to 100.";
+    QTest::newRow("showtime too long") << "showtime" << "field 0 100,01" << "refused 0 \"100,01\" is not a number from 0.1 to 100.";
     QTest::newRow("correct default") << "correct" << "" << "-1 -1 -1 1100111";
     QTest::newRow("correct digits, color") << "correct" << "box Delete spaces between digits;"
                                               "box Delete information about text color (mDVDp);box &Delete double spaces"
@@ -220,14 +232,24 @@ void TestDialogs::accepted()
         for (int i = 1; i < 4; ++i)
             QCOMPARE(d->findChildren<QCheckBox *>()[i]->isEnabled(), !empty);
     }
+    QString why;
+    ModalAnswers answers;
+    answers.then([&](QWidget *box) {
+        why = static_cast<QMessageBox *>(box)->text();
+        press(QStringLiteral("OK"))(box);
+    });
     QTest::keyClick(d.data(), Qt::Key_Return); // OK is the default button
     if (written.startsWith(u"refused")) {
-        // The dialog stays open, on the bad field, and writes nothing.
+        // The dialog says why and stays open, on the bad field, and writes
+        // nothing.
+        QCOMPARE(answers.seen(), QStringList{QStringLiteral("bad number")});
+        QCOMPARE(why, written.mid(10));
         QVERIFY(d->isVisible());
-        QVERIFY(fields(d.data())[written.back().digitValue()]->hasFocus());
+        QTRY_VERIFY(fields(d.data())[written[8].digitValue()]->hasFocus());
         QCOMPARE(s.written(), Settings().written());
         return;
     }
+    QCOMPARE(answers.answered(), 0);
     QCOMPARE(d->result(), int(QDialog::Accepted));
     QCOMPARE(s.written(), written);
 }
@@ -272,14 +294,12 @@ void TestDialogs::commands_data()
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("script"); // played on the dialog before Return; "cancel" presses Cancel
     QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("summary"); // in the status bar
     const QString text = QStringLiteral("{250}{400}Hi ,you  |-Yes\n{300}{}x\nnote");
-    QTest::newRow("convert") << "convertAction" << "radio 3" << "[100][160]Hi ,you  |-Yes\n[120][]x\nnote";
-    QTest::newRow("shift") << "shiftAction" << "field 0 -4" << "{150}{300}Hi ,you  |-Yes\n{200}{-100}x\nnote";
-    QTest::newRow("display time") << "showTimeAction" << "" << "{250}{300}Hi ,you  |-Yes\n{300}{352}x\nnote";
-    QTest::newRow("frame rate") << "changeFpsAction" << "" << "{290}{464}Hi ,you  |-Yes\n{348}{}x\nnote";
-    QTest::newRow("correct") << "correctAction" << "" << "{250}{300}Hi, you|- Yes\n{300}{}x\nnote";
+    QTest::newRow("display time") << "showTimeAction" << "" << "{250}{300}Hi ,you  |-Yes\n{300}{352}x\nnote" << "Display time: 2 lines changed, 1 line is not a subtitle";
+    QTest::newRow("frame rate") << "changeFpsAction" << "" << "{290}{464}Hi ,you  |-Yes\n{348}{}x\nnote" << "Frame rate: 2 lines changed, 1 line is not a subtitle";
     for (const char *action : {"convertAction", "shiftAction", "showTimeAction", "changeFpsAction", "correctAction"})
-        QTest::newRow(action) << action << "field 0 50;field 1 50;radio 0;cancel" << text;
+        QTest::newRow(action) << action << "field 0 50;field 1 50;radio 0;cancel" << text << "";
 }
 
 void TestDialogs::commands()
@@ -303,31 +323,44 @@ void TestDialogs::commands()
     w.findChild<QAction *>(action)->trigger();
     QCOMPARE(answers.answered(), 1);
     QTEST(w.editorWidget()->text(), "after");
+    QTEST(w.statusBar()->currentMessage(), "summary");
     QCOMPARE(w.editorWidget()->document()->isModified(), !script.endsWith(u"cancel"));
     QCOMPARE(other.editorWidget()->shiftSeconds + other.editorWidget()->convertFormat, 3.0);
 }
 
-void TestDialogs::screenshots()
+void TestDialogs::fitsEveryFont_data()
 {
-    // For a person to look at: every operation dialog as it opens.
+    QTest::addColumn<int>("points");
+    for (int points : {8, 9, 11, 14, 16})
+        QTest::newRow(qPrintable(QStringLiteral("%1 pt").arg(points))) << points;
+}
+
+void TestDialogs::fitsEveryFont()
+{
+    // No text is cut at today's fonts: every child is as large as it asks
+    // to be and stands inside its parent. Screenshots for a person to see.
+    QFETCH(int, points);
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSize(points);
+    QApplication::setFont(font);
     const QString out = QStringLiteral(TARNLYX_BUILD_DIR "/screenshots");
     QDir().mkpath(out);
-    for (const char *name : {"convert", "shift", "showtime", "fps", "correct"}) {
+    for (const char *name : {"convert", "shift", "showtime", "fps", "correct", "myfps", "about"}) {
         Settings s;
-        QScopedPointer<QDialog> dialog(makeDialog(QLatin1String(name), s));
+        QScopedPointer<QDialog> dialog(name == QLatin1String("about") ? new MyAbout : makeDialog(QLatin1String(name), s));
         dialog->show();
-        QVERIFY(dialog->grab().save(out + QStringLiteral("/sub%1.png").arg(QLatin1String(name))));
-        // Every label fits its holder, and every check box its frame.
-        for (QLabel *label : dialog->findChildren<QLabel *>())
-            QVERIFY2(label->width() <= label->parentWidget()->width(), qPrintable(label->text()));
-        for (QAbstractButton *option : dialog->findChildren<QAbstractButton *>()) {
-            if (qobject_cast<QPushButton *>(option))
-                continue;
-            QVERIFY2(option->geometry().right() < option->parentWidget()->width()
-                             && option->sizeHint().width() <= option->width(),
-                     qPrintable(option->text()));
+        for (QWidget *child : dialog->findChildren<QWidget *>()) {
+            const QSize hint = child->sizeHint();
+            const QString what = QStringLiteral("%1 at %2 pt: %3 \"%4\"").arg(QLatin1String(name)).arg(points)
+                    .arg(QLatin1String(child->metaObject()->className()), child->property("text").toString());
+            QVERIFY2(!hint.isValid() || (child->width() >= hint.width() && child->height() >= hint.height()), qPrintable(what));
+            QVERIFY2(child->parentWidget()->rect().contains(child->geometry()), qPrintable(what));
         }
+        if (points == 9 || points == 11 || points == 14)
+            QVERIFY(dialog->grab().save(out + QStringLiteral("/%1-%2pt.png").arg(QLatin1String(name)).arg(points)));
     }
+    QApplication::setFont(before);
 }
 
 QTEST_MAIN(TestDialogs)

@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QPointer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -44,6 +45,30 @@ void takeFocusBack(QWidget *window)
         window->activateWindow();
 }
 const char newFileName[] = "subtitles.txt";
+
+// The first shows every file the second does, and the usual subtitle files.
+const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl);;*.txt;;All files (*)";
+
+// The system's reason, or ours, as a sentence of its own: "cannot write
+// "x": No space left on device" -> "No space left on device."
+QString asSentence(QString error)
+{
+    const qsizetype prefix = error.startsWith(u"cannot ") ? error.indexOf(u"\": ") : -1;
+    if (prefix >= 0)
+        error.remove(0, prefix + 3);
+    if (!error.isEmpty())
+        error[0] = error[0].toUpper();
+    if (!error.isEmpty() && !error.endsWith(u'.'))
+        error += u'.';
+    return error;
+}
+
+// The main windows in the order they last had the keyboard.
+QList<QPointer<QTarnlyxMain>> &activationOrder()
+{
+    static QList<QPointer<QTarnlyxMain>> order;
+    return order;
+}
 
 } // namespace
 
@@ -78,6 +103,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedE
 
     toolBar = new QToolBar(this);
     toolBar->setObjectName(QStringLiteral("ToolBar"));
+    toolBar->setWindowTitle(QStringLiteral("Tool bar"));
     addToolBar(toolBar);
     editor = new MyEditor(this, "editor");
     createActions();
@@ -329,12 +355,23 @@ void QTarnlyxMain::newFile()
 {
     auto *window = new QTarnlyxMain(QString::fromLatin1(newFileName));
     window->show();
+    // Without a window manager nothing moves the keyboard to it.
+    window->raise();
+    window->activateWindow();
+}
+
+void QTarnlyxMain::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        activationOrder().removeAll(this);
+        activationOrder().append(this);
+    }
 }
 
 void QTarnlyxMain::open()
 {
-    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                      QStringLiteral("*.txt"));
+    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(), QLatin1String(fileFilters));
     takeFocusBack(this);
     if (!name.isEmpty())
         load(name);
@@ -403,7 +440,7 @@ bool QTarnlyxMain::load(QString name)
                         this);
         box.setObjectName(QStringLiteral("read error"));
         if (!error.isEmpty())
-            box.setInformativeText(error);
+            box.setInformativeText(asSentence(error));
         box.exec();
         takeFocusBack(this);
         return false;
@@ -477,7 +514,7 @@ bool QTarnlyxMain::save()
                         QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)),
                         QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("write error"));
-        box.setInformativeText(error);
+        box.setInformativeText(asSentence(error));
         box.exec();
         takeFocusBack(this);
         return false;
@@ -491,8 +528,7 @@ bool QTarnlyxMain::save()
 
 bool QTarnlyxMain::saveAs()
 {
-    const QString name = QFileDialog::getSaveFileName(this, QString(), QString(),
-                                                      QStringLiteral("*.txt"));
+    const QString name = QFileDialog::getSaveFileName(this, QString(), QString(), QLatin1String(fileFilters));
     takeFocusBack(this);
     if (name.isEmpty())
         return false;
@@ -507,6 +543,16 @@ void QTarnlyxMain::closeEvent(QCloseEvent *event)
     if (mayDiscardText()) {
         dropRecovery();
         event->accept();
+        // The window that had the keyboard before this one takes it back.
+        activationOrder().removeAll(this);
+        activationOrder().removeAll(nullptr);
+        if (!activationOrder().isEmpty()) {
+            QTarnlyxMain *next = activationOrder().back();
+            QTimer::singleShot(0, next, [next] {
+                next->raise();
+                next->activateWindow();
+            });
+        }
     } else {
         event->ignore();
     }
@@ -535,15 +581,30 @@ void QTarnlyxMain::specifyFps()
 
 namespace {
 
+QString lines(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(count);
+}
+
 // Runs an operation's dialog; once it is accepted, the operation runs over
-// the whole text. A rejected dialog changes nothing.
+// the whole text and the status bar says what it did. A rejected dialog
+// changes nothing.
 void runOperation(QDialog *dialog, MyEditor *editor, int mode)
 {
     std::unique_ptr<QDialog> owner(dialog);
     const bool accepted = dialog->exec() == QDialog::Accepted;
-    takeFocusBack(editor->window());
-    if (accepted)
-        editor->linesChange(mode);
+    auto *window = static_cast<QMainWindow *>(editor->window());
+    takeFocusBack(window);
+    if (!accepted)
+        return;
+    editor->linesChange(mode);
+    static const char *const names[] = {"Conversion", "Shift", "Display time", "Frame rate", "Correction"};
+    const SubEngine::WalkCounts &counts = editor->lastWalk;
+    window->statusBar()->showMessage(QStringLiteral("%1: %2 changed, %3")
+                                             .arg(QLatin1String(names[mode - 1]), lines(counts.changed),
+                                                  counts.notSubtitles == 1 ? QStringLiteral("1 line is not a subtitle")
+                                                                           : lines(counts.notSubtitles) + QStringLiteral(" are not subtitles")),
+                                     5000);
 }
 
 } // namespace

@@ -62,6 +62,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     enum class Answer { SaveNow, Cancel, LeaveAnyway };

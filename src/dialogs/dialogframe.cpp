@@ -3,14 +3,19 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialog>
-#include <QDoubleValidator>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 DialogButtons addOkCancel(QDialog *dialog, int okX, int cancelX, int y)
 {
@@ -30,12 +35,11 @@ DialogButtons addOkCancel(QDialog *dialog, int okX, int cancelX, int y)
 QLabel *addLabel(QWidget *parent, const QString &text, const QRect &holder)
 {
     auto *box = new QWidget(parent);
+    box->setObjectName(QStringLiteral("label holder"));
     auto *label = new QLabel(text, box);
-    label->move(0, 0);
-    label->adjustSize();
-    // The holder's size was chosen for a smaller font than most desktops
-    // use today: it grows to show the whole text rather than cut it off.
-    box->setGeometry(QRect(holder.topLeft(), holder.size().expandedTo(label->size())));
+    box->setGeometry(holder);
+    label->setGeometry(QRect(QPoint(0, 0), holder.size()));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
 
@@ -78,60 +82,98 @@ QLineEdit *addNumberField(QWidget *parent, const QString &text, const QRect &geo
 {
     auto *field = new QLineEdit(text, parent);
     field->setGeometry(geometry);
-    auto *validator = new QDoubleValidator(bottom, top, 5, field);
-    validator->setLocale(QLocale::c());
-    validator->setNotation(QDoubleValidator::StandardNotation);
-    field->setValidator(validator);
+    field->setProperty("bottom", bottom);
+    field->setProperty("top", top);
+    // Keys that cannot be part of a number do nothing.
+    field->setValidator(new QRegularExpressionValidator(
+            QRegularExpression(QStringLiteral("\\s*[+-]?[0-9]*[.,]?[0-9]*\\s*")), field));
     return field;
 }
 
-double leadingNumber(const QString &text)
+bool readNumberFields(QDialog *dialog, const QList<QPair<QLineEdit *, double *>> &fields)
 {
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    auto digitAt = [&](qsizetype k) { return k < n && text[k] >= u'0' && text[k] <= u'9'; };
-    while (i < n && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r')))
-        ++i;
-    const qsizetype start = i;
-    if (i < n && (text[i] == u'+' || text[i] == u'-'))
-        ++i;
-    qsizetype digits = 0;
-    while (digitAt(i)) {
-        ++i;
-        ++digits;
-    }
-    if (i < n && text[i] == u'.') {
-        ++i;
-        while (digitAt(i)) {
-            ++i;
-            ++digits;
+    static const QRegularExpression plain(QStringLiteral("\\A[+-]?([0-9]+([.][0-9]*)?|[.][0-9]+)\\z"));
+    QList<double> values;
+    for (const auto &[field, out] : fields) {
+        const double bottom = field->property("bottom").toDouble();
+        const double top = field->property("top").toDouble();
+        const QString text = field->text().trimmed().replace(u',', u'.');
+        bool ok = text.isEmpty() || plain.match(text).hasMatch();
+        const double value = text.isEmpty() || !ok ? 0.0 : QLocale::c().toDouble(text, &ok);
+        if (ok && value >= bottom && value <= top) {
+            values << value;
+            continue;
         }
+        QMessageBox box(QMessageBox::Warning, dialog->windowTitle(),
+                        QStringLiteral("\"%1\" is not a number from %2 to %3.")
+                                .arg(field->text(), shortNumber(bottom), shortNumber(top)),
+                        QMessageBox::Ok, dialog);
+        box.setObjectName(QStringLiteral("bad number"));
+        box.exec();
+        dialog->activateWindow();
+        field->setFocus();
+        field->selectAll();
+        return false;
     }
-    if (digits == 0)
-        return 0.0;
-    // An exponent counts only when digits follow it.
-    if (i < n && (text[i] == u'e' || text[i] == u'E')) {
-        qsizetype e = i + 1;
-        if (e < n && (text[e] == u'+' || text[e] == u'-'))
-            ++e;
-        if (digitAt(e)) {
-            while (digitAt(e))
-                ++e;
-            i = e;
-        }
-    }
-    QString number = text.mid(start, i - start);
-    if (number.endsWith(u'.'))
-        number.chop(1);
-    return QLocale::c().toDouble(number);
+    for (qsizetype i = 0; i < fields.size(); ++i)
+        *fields[i].second = values[i];
+    return true;
 }
 
-bool holdsNumberInRange(const QLineEdit *field)
+namespace {
+
+// The least size a child needs for its text at the font in use.
+QSize neededSize(QWidget *child)
 {
-    const auto *validator = qobject_cast<const QDoubleValidator *>(field->validator());
-    bool ok = false;
-    const double value = QLocale::c().toDouble(field->text().trimmed(), &ok);
-    return ok && validator && value >= validator->bottom() && value <= validator->top();
+    if (child->objectName() == u"label holder")
+        return child->findChild<QLabel *>()->sizeHint();
+    return child->sizeHint();
+}
+
+class RefitOnFontChange : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::Polish)
+            fitToFont(static_cast<QDialog *>(watched));
+        return false;
+    }
+};
+
+} // namespace
+
+void fitToFont(QDialog *dialog)
+{
+    if (!dialog->property("designSize").isValid()) {
+        dialog->installEventFilter(new RefitOnFontChange(dialog));
+        dialog->setProperty("designSize", dialog->childrenRect().bottomRight() + QPoint(10, 10));
+    }
+    const QList<QWidget *> children = dialog->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    double sx = 1.0, sy = 1.0;
+    for (QWidget *child : children) {
+        if (!child->property("design").isValid())
+            child->setProperty("design", child->geometry());
+        const QRect design = child->property("design").toRect();
+        const QSize need = neededSize(child);
+        if (child->property("fixedSize").toBool() || design.isEmpty())
+            continue;
+        sx = std::max(sx, need.width() / double(design.width()));
+        sy = std::max(sy, need.height() / double(design.height()));
+    }
+    auto scaled = [sx, sy](const QRect &r, bool keepSize) {
+        return QRect(qRound(r.x() * sx), qRound(r.y() * sy), keepSize ? r.width() : int(std::ceil(r.width() * sx)),
+                     keepSize ? r.height() : int(std::ceil(r.height() * sy)));
+    };
+    for (QWidget *child : children) {
+        const QRect geometry = scaled(child->property("design").toRect(), child->property("fixedSize").toBool());
+        child->setGeometry(geometry);
+        if (child->objectName() == u"label holder")
+            child->findChild<QLabel *>()->setGeometry(QRect(QPoint(0, 0), geometry.size()));
+    }
+    const QPoint corner = dialog->property("designSize").toPoint();
+    dialog->setFixedSize(qRound(corner.x() * sx), qRound(corner.y() * sy));
 }
 
 QString shortNumber(double value)

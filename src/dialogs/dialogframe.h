@@ -2,6 +2,8 @@
 // in holders, number fields read the way C's atof reads them.
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QRect>
 #include <QString>
 
@@ -40,18 +42,21 @@ OptionBox addOptionBox(QDialog *dialog, const QRect &geometry, bool exclusive);
 QCheckBox *addCheckBox(const OptionBox &box, const QString &text);
 QRadioButton *addRadioButton(const OptionBox &box, const QString &text);
 
-// A line edit with a validator for numbers from `bottom` to `top` with up to
-// five decimals, written with a decimal point whatever the user's locale.
+// A line edit for a plain decimal number from `bottom` to `top`; a comma
+// serves as the decimal point as well as a point does.
 QLineEdit *addNumberField(QWidget *parent, const QString &text, const QRect &geometry,
                           double bottom, double top);
 
-// The number at the start of the text, as C's atof reads it: blanks first
-// are skipped, the longest decimal number is taken, and a text that does not
-// begin with one gives 0.
-double leadingNumber(const QString &text);
+// Reads every number field into its place, or refuses: on the first field
+// whose whole text is not one plain decimal number within its range, a
+// message box (the dialog its parent) says why, the field takes the focus,
+// and nothing is written. An empty field reads as 0, as it always has.
+bool readNumberFields(QDialog *dialog, const QList<QPair<QLineEdit *, double *>> &fields);
 
-// Whether a number field holds a number within its validator's range.
-bool holdsNumberInRange(const QLineEdit *field);
+// Makes the dialog's design geometry the least it has: every child, and
+// the dialog, grow in proportion until each text fits whole at the font in
+// use, keeping their order and alignment. Done again when the font changes.
+void fitToFont(QDialog *dialog);
 
 // `value` as printf's %.10g writes it: 25.0 as "25", 23.976 as "23.976".
 QString shortNumber(double value);

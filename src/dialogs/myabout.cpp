@@ -22,6 +22,7 @@ MyAbout::MyAbout(QWidget *parent) : QDialog(parent)
     palette.setBrush(QPalette::Window, logo);
     banner->setPalette(palette);
     banner->setAutoFillBackground(true);
+    banner->setProperty("fixedSize", true);
 
     addLabel(this, QStringLiteral("Movie subtitles editor"), QRect(25, h + 30, w - 25, 20));
     addLabel(this, QStringLiteral("Written by the Tarnlyx developers"), QRect(25, h + 50, w - 25, 20));
@@ -33,6 +34,7 @@ MyAbout::MyAbout(QWidget *parent) : QDialog(parent)
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     ok->setFocus();
+    fitToFont(this);
 }
 
 MyAbout::~MyAbout() = default;

@@ -15,6 +15,7 @@ MyFps::MyFps(QWidget *parent, double *fps, bool allowCancel) : QDialog(parent), 
     m_field = addNumberField(this, shortNumber(*fps), QRect(20, 50, 210, 20), 0.1, 200.0);
     m_field->setObjectName(QStringLiteral("fps"));
     m_field->setFocus();
+    fitToFont(this);
 }
 
 MyFps::~MyFps() = default;
@@ -22,11 +23,6 @@ MyFps::~MyFps() = default;
 void MyFps::accept()
 {
     // A rate of 0 would turn every frame number into garbage.
-    if (!holdsNumberInRange(m_field)) {
-        m_field->setFocus();
-        m_field->selectAll();
-        return;
-    }
-    *m_fps = leadingNumber(m_field->text());
-    done(QDialog::Accepted);
+    if (readNumberFields(this, {{m_field, m_fps}}))
+        done(QDialog::Accepted);
 }

@@ -31,6 +31,7 @@ SubConvert::SubConvert(int *convertFormat) : m_convertFormat(convertFormat)
     for (int i = 0; i < 4; ++i)
         m_formats[i] = addRadioButton(box, QString::fromLatin1(texts[i]));
     m_formats[2]->setChecked(true);
+    fitToFont(this);
 }
 
 SubConvert::~SubConvert() = default;
@@ -62,15 +63,17 @@ SubShift::SubShift(double *shiftSeconds, bool *shiftStart, bool *shiftEnd)
                              99999999.0);
     addLabel(this, QStringLiteral("seconds"), QRect(190, 52, 50, 15));
     m_field->setFocus();
+    fitToFont(this);
 }
 
 SubShift::~SubShift() = default;
 
 void SubShift::accept()
 {
+    if (!readNumberFields(this, {{m_field, m_seconds}}))
+        return;
     *m_start = m_startBox->isChecked();
     *m_end = m_endBox->isChecked();
-    *m_seconds = leadingNumber(m_field->text());
     done(QDialog::Accepted);
 }
 
@@ -96,6 +99,7 @@ SubShowtime::SubShowtime(double *showSeconds, bool *writeEmptyEnd, bool *onlyEmp
     m_field = addNumberField(this, QStringLiteral("3.0"), QRect(60, 50, 160, 20), 0.1, 100.0);
     addLabel(this, QStringLiteral("sekunds"), QRect(230, 52, 50, 15));
     m_field->setFocus();
+    fitToFont(this);
 }
 
 SubShowtime::~SubShowtime() = default;
@@ -109,10 +113,11 @@ void SubShowtime::setEmpty()
 
 void SubShowtime::accept()
 {
+    if (!readNumberFields(this, {{m_field, m_seconds}}))
+        return;
     // A disabled box is written with the state it shows.
     for (int i = 0; i < 4; ++i)
         *m_fields[i] = m_options[i]->isChecked();
-    *m_seconds = leadingNumber(m_field->text());
     done(QDialog::Accepted);
 }
 
@@ -127,6 +132,7 @@ SubFpschange::SubFpschange(double *fpsFrom, double *fpsTo) : m_from(fpsFrom), m_
     m_toField = addNumberField(this, QStringLiteral("29.0"), QRect(20, 90, 160, 20), 0.1, 200.0);
     addLabel(this, QStringLiteral("frames/s."), QRect(190, 92, 50, 15));
     m_fromField->setFocus();
+    fitToFont(this);
 }
 
 SubFpschange::~SubFpschange() = default;
@@ -135,16 +141,8 @@ void SubFpschange::accept()
 {
     // A target rate of 0 would turn every frame number into 0 and lose
     // every time in the file.
-    for (QLineEdit *field : {m_fromField, m_toField}) {
-        if (!holdsNumberInRange(field)) {
-            field->setFocus();
-            field->selectAll();
-            return;
-        }
-    }
-    *m_from = leadingNumber(m_fromField->text());
-    *m_to = leadingNumber(m_toField->text());
-    done(QDialog::Accepted);
+    if (readNumberFields(this, {{m_fromField, m_from}, {m_toField, m_to}}))
+        done(QDialog::Accepted);
 }
 
 SubCorrect::SubCorrect(bool *delDoubleSpaces, bool *delEndSpaces, bool *delDigitSpaces,
@@ -171,6 +169,7 @@ SubCorrect::SubCorrect(bool *delDoubleSpaces, bool *delEndSpaces, bool *delDigit
         m_options[i] = addCheckBox(box, QString::fromLatin1(texts[i]));
     for (int i = 0; i < 7; ++i)
         m_options[i]->setChecked(checked[i]);
+    fitToFont(this);
 }
 
 SubCorrect::~SubCorrect() = default;

@@ -329,7 +329,7 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
     int format;
     double show, hide;
     QStringView part;
-    if (!readLine(line, format, show, hide, part))
+    if (!readOwnLine(line, format, show, hide, part))
         return line.toString();
 
     // The text works in two buffers that live as long as the engine, so a

@@ -45,7 +45,13 @@ QString SubEngine::linesChange(QStringView text, int mode)
     };
     QString result;
     result.reserve(text.size() + text.size() / 8 + 16);
-    walkLines(operation, takeLine, [&result](const QString &line, bool last) {
+    lastWalk = WalkCounts();
+    qsizetype before = 0; // where the line the result stands for begins
+    walkLines(operation, takeLine, [&](const QString &line, bool last) {
+        const qsizetype end = last ? body.size() : body.indexOf(u'\n', before);
+        lastWalk.changed += QStringView(line) != body.sliced(before, end - before);
+        ++lastWalk.lines;
+        before = end + 1;
         result += line;
         if (!last)
             result += u'\n';

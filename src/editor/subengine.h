@@ -108,6 +108,14 @@ public:
     // An undefined mode leaves the text as it was and says so on qDebug.
     QString linesChange(QStringView text, int mode);
 
+    // What the last linesChange() did: the lines it read, the ones it
+    // changed, and those that are no subtitles (which stay as they are).
+    struct WalkCounts
+    {
+        qsizetype lines = 0, changed = 0, notSubtitles = 0;
+    };
+    WalkCounts lastWalk;
+
     using LineOperation = QString (SubEngine::*)(QStringView line, QStringView next);
     // The per-line operation of `mode`, or null for an undefined mode.
     static LineOperation lineOperation(int mode);
@@ -139,6 +147,14 @@ public:
 private:
     // `getline` with the text part as a view into `line`.
     bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text);
+    // readLine() on the line an operation rewrites: one that is no subtitle
+    // is counted.
+    bool readOwnLine(QStringView line, int &format, double &show, double &hide, QStringView &text)
+    {
+        const bool ok = readLine(line, format, show, hide, text);
+        lastWalk.notSubtitles += !ok;
+        return ok;
+    }
     // Writes the line anew, or gives it back unchanged when it cannot be written.
     QString rewritten(QStringView line, int format, double show, double hide, QStringView text);
     // `hide`, cut back to the show time of the subtitle on `next` when it

@@ -16,7 +16,7 @@ QString SubEngine::convertFunction(QStringView line, QStringView /*next*/)
     int format;
     double show, hide;
     QStringView text;
-    if (!readLine(line, format, show, hide, text))
+    if (!readOwnLine(line, format, show, hide, text))
         return line.toString();
     return rewritten(line, convertFormat, show, hide, text);
 }
@@ -26,7 +26,7 @@ QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
     int format;
     double show, hide;
     QStringView text;
-    if (!readLine(line, format, show, hide, text))
+    if (!readOwnLine(line, format, show, hide, text))
         return line.toString();
     // An empty hide time is shifted like any other, and nothing is clamped.
     if (shiftStart)
@@ -46,7 +46,7 @@ QString SubEngine::fpsChangeFunction(QStringView line, QStringView /*next*/)
     double show, hide;
     QStringView text;
     QString result;
-    if (readLine(line, format, show, hide, text)) {
+    if (readOwnLine(line, format, show, hide, text)) {
         fps = fpsTo;
         result = rewritten(line, format, show, hide, text);
     } else {
@@ -73,7 +73,7 @@ QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
     int format;
     double show, hide;
     QStringView text;
-    if (!readLine(line, format, show, hide, text))
+    if (!readOwnLine(line, format, show, hide, text))
         return line.toString();
     if (writeEmptyEnd)
         return rewritten(line, format, show, 0.0, text);
