@@ -103,15 +103,6 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const QString input = dir.filePath(QStringLiteral("bench.sub"));
     const QString output = dir.filePath(QStringLiteral("out.sub"));
-    const QByteArray bytes = generateFile(lines);
-    {
-        QFile f(input);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(input));
-            return 1;
-        }
-    }
-
     const std::vector<Operation> operations = {
         {"convert", ModeConvert, {"convert", "--to", "tenths"}},
         {"shift", ModeShift, {"shift", "--seconds", "2.5"}},
@@ -119,40 +110,47 @@ int main(int argc, char *argv[])
         {"fps", ModeFpsChange, {"fps", "--from", "25", "--to", "23.976"}},
         {"correct", ModeCorrect, {"correct", "--digit-spaces", "--color"}},
     };
-
-    std::printf("%d lines, %.1f MB, 8-bit text; median of %d runs\n\n", lines,
-                bytes.size() / 1e6, runs);
-    std::printf("%-10s %12s %14s %14s %10s\n", "operation", "engine ms", "end to end ms",
-                "peak memory", "x file");
-    const SubtitleText file = decodeSubtitleBytes(bytes);
     int failures = 0;
-    for (const Operation &op : operations) {
-        std::vector<double> engineMs, cliMs;
-        long peak = 0;
-        for (int r = 0; r < runs; ++r) {
-            SubEngine engine;
-            engine.convertFormat = BracketTime;
-            engine.shiftSeconds = 2.5;
-            engine.fpsTo = 23.976;
-            engine.delDigitSpaces = engine.delColor = true;
-            QElapsedTimer timer;
-            timer.start();
-            const QString result = engine.linesChange(file.text, op.mode);
-            engineMs.push_back(timer.nsecsElapsed() / 1e6);
-            if (result.isEmpty())
-                ++failures;
-
-            std::vector<std::string> args{cli};
-            args.insert(args.end(), op.cliArgs.begin(), op.cliArgs.end());
-            args.insert(args.end(), {input.toStdString(), "-o", output.toStdString()});
-            const ProcessResult p = runProcess(argv[0], args);
-            if (p.status != 0)
-                ++failures;
-            cliMs.push_back(p.ms);
-            peak = std::max(peak, p.peakKiB);
+    for (const char *encoding : {"ISO-8859-1", "windows-1250", "Shift_JIS"}) {
+        const QByteArray bytes = generateFile(lines, encoding);
+        QFile f(input);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(input));
+            return 1;
         }
-        std::printf("%-10s %12.1f %14.1f %11.1f MiB %9.1fx\n", op.name, median(engineMs),
-                    median(cliMs), peak / 1024.0, peak * 1024.0 / bytes.size());
+        f.close();
+        std::printf("\n%d lines, %.1f MB, %s; median of %d runs\n", lines, bytes.size() / 1e6, encoding, runs);
+        std::printf("%-10s %12s %14s %14s %10s\n", "operation", "engine ms", "end to end ms", "peak memory", "x file");
+        const SubtitleText file = decodeSubtitleBytes(bytes);
+        if (file.format.encoding != QString::fromLatin1(encoding) && !(file.format.encoding == u"windows-1252" && encoding[0] == 'I'))
+            std::printf("(read as %s)\n", qPrintable(file.format.encoding));
+        for (const Operation &op : operations) {
+            std::vector<double> engineMs, cliMs;
+            long peak = 0;
+            for (int r = 0; r < runs; ++r) {
+                SubEngine engine;
+                engine.convertFormat = BracketTime;
+                engine.shiftSeconds = 2.5;
+                engine.fpsTo = 23.976;
+                engine.delDigitSpaces = engine.delColor = true;
+                QElapsedTimer timer;
+                timer.start();
+                const QString result = engine.linesChange(file.text, op.mode);
+                engineMs.push_back(timer.nsecsElapsed() / 1e6);
+                if (result.isEmpty())
+                    ++failures;
+                std::vector<std::string> args{cli};
+                args.insert(args.end(), op.cliArgs.begin(), op.cliArgs.end());
+                args.insert(args.end(), {input.toStdString(), "-o", output.toStdString()});
+                const ProcessResult p = runProcess(argv[0], args);
+                if (p.status != 0)
+                    ++failures;
+                cliMs.push_back(p.ms);
+                peak = std::max(peak, p.peakKiB);
+            }
+            std::printf("%-10s %12.1f %14.1f %11.1f MiB %9.1fx\n", op.name, median(engineMs), median(cliMs),
+                        peak / 1024.0, peak * 1024.0 / bytes.size());
+        }
     }
     if (failures)
         std::printf("\n%d runs failed\n", failures);

@@ -25,7 +25,7 @@ diff <(sort <<<"$expected") <(cd "$prefix" && find . -type f | sed 's|^\./||' | 
 pass
 
 # The programs run from where they were installed.
-[ -x "$prefix/bin/tarnlyx" ] || fail "tarnlyx is not executable"
+[ "$("$prefix/bin/tarnlyx" --version)" = "tarnlyx 0.1" ] || fail "tarnlyx --version"
 [ "$("$prefix/bin/tarnlyx-cli" --version)" = "tarnlyx-cli 0.1" ] || fail "tarnlyx-cli --version"
 [ "$(printf '{25}{50}x' | "$prefix/bin/tarnlyx-cli" convert --to tenths)" = "[10][20]x" ] \
     || fail "tarnlyx-cli does not convert"
@@ -79,6 +79,8 @@ complete_line tarnlyx-cli convert --t | grep -qx -- --to || fail "completing --t
 complete_line tarnlyx-cli shift --no | sort | tr '\n' ' ' | grep -q -- "--no-hide --no-show" \
     || fail "completing shift's switches"
 [ "$(complete_line tarnlyx-cli convert --to te)" = "tenths" ] || fail "completing a format"
+[ "$(complete_line tarnlyx-cli --encoding Shi)" = "Shift_JIS" ] || fail "completing an encoding"
+complete_line tarnlyx-cli in | grep -qx info || fail "completing info"
 pass
 
 echo "$checks passed, 0 failed"

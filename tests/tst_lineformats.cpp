@@ -30,8 +30,6 @@ private slots:
     void read();
     void write_data();
     void write();
-    void subtitlesTime_data();
-    void subtitlesTime();
     void engineState();
 };
 
@@ -148,29 +146,6 @@ void TestLineFormats::write()
     QString out = untouched;
     QCOMPARE(engine.putline(format, show, hide, u"x", out), expected != untouched);
     QCOMPARE(out, expected);
-}
-
-void TestLineFormats::subtitlesTime_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<double>("factor");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("empty") << QString() << 7.0 << 2.0;
-    QTest::newRow("25 chars") << QString(25, u'x') << 2.0 << 3.0;
-    QTest::newRow("100 chars") << QString(100, u'x') << 3.0 << 8.0;
-    QTest::newRow("fraction of 50") << QString(10, u'x') << 1.0 << 2.2;
-    // A reader sees one letter where an accent is stored as a combining
-    // mark, and one symbol for a surrogate pair.
-    QTest::newRow("combining accents") << QString::fromUtf8("e\u0301e\u0301e\u0301e\u0301e\u0301") << 10.0 << 3.0;
-    QTest::newRow("outside the BMP") << QString::fromUtf8("\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600") << 10.0 << 3.0;
-    QTest::newRow("latin-1 letters") << QString::fromUtf8("\u00e9\u00e9\u00e9\u00e9\u00e9") << 10.0 << 3.0;
-}
-
-void TestLineFormats::subtitlesTime()
-{
-    QFETCH(QString, text);
-    QFETCH(double, factor);
-    QTEST(SubEngine().getSubtitlesTime(text, factor), "expected");
 }
 
 void TestLineFormats::engineState()

@@ -1,7 +1,6 @@
 // The five per-line operations, the string functions of the correction, and
 // the walk that runs an operation over a whole text.
 #include "editor/correction.h"
-#include "editor/stringfunctions.h"
 #include "editor/subengine.h"
 
 #include <QTest>
@@ -48,7 +47,6 @@ class TestOperations : public QObject
 private slots:
     void lines_data();
     void lines();
-    void stringFunctions();
     void skippingIdleRulesChangesNothing();
     void walk_data();
     void walk();
@@ -95,6 +93,12 @@ void TestOperations::lines_data()
     QTest::newRow("words") << "fps=25>29" << "{x" << "" << "{x";
     QTest::newRow("fixed") << "showtime" << "{250}{999}x" << "" << "{250}{325}x";
     QTest::newRow("by length") << "showtime length" << "{250}{}" + QString(25, u'a') << "" << "{250}{338}" + QString(25, u'a');
+    // A reader sees one letter where an accent is stored as a combining
+    // mark, and one symbol for a surrogate pair: 2 s + 5 / 50 * 3 s, as frames
+    // 57.49999...
+    QTest::newRow("combining accents") << "showtime length" << QString::fromUtf8("{0}{}e\u0301e\u0301e\u0301e\u0301e\u0301") << "" << QString::fromUtf8("{0}{57}e\u0301e\u0301e\u0301e\u0301e\u0301");
+    QTest::newRow("outside the bmp") << "showtime length" << QString::fromUtf8("{0}{}\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600") << "" << QString::fromUtf8("{0}{57}\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600");
+    QTest::newRow("empty text") << "showtime length" << "{0}{}" << "" << "{0}{50}";
     QTest::newRow("blocked") << "showtime block" << "[100][]x" << "[120][130]y" << "[100][120]x";
     QTest::newRow("equal not blocked") << "showtime block" << "[100][]x" << "[130][]y" << "[100][130]x";
     QTest::newRow("next at zero") << "showtime block" << "[100][]x" << "[0][5]y" << "[100][130]x";
@@ -158,33 +162,6 @@ void TestOperations::lines()
     const double fps = e.fps;
     QTEST((e.*SubEngine::lineOperation(mode))(line, next), "expected");
     QCOMPARE(e.fps, fps); // the frame-rate change never sets the window's rate
-}
-
-void TestOperations::stringFunctions()
-{
-    QString s = QStringLiteral("a   b");
-    QCOMPARE(cutspacesright(s, 1), "ab");
-    QCOMPARE(cutspacesright(s, 5), "ab");
-    s = QStringLiteral("   b");
-    QCOMPARE(cutspacesleft(s, 2), " b");
-    QCOMPARE(cutspacesleft(s, 0), " b");
-    s = QStringLiteral("a b");
-    QCOMPARE(cutspacesleft(s, 2), "a b");
-    s = QStringLiteral("x  ");
-    delendspc(s);
-    QCOMPARE(s, "x");
-    s = QStringLiteral("   ");
-    delendspc(s);
-    QCOMPARE(s, "");
-    QVERIFY(numaround(QStringLiteral("1 2"), 1));
-    QVERIFY(!numaround(QStringLiteral("1 2"), 0));
-    QVERIFY(!numaround(QStringLiteral("1 a"), 1));
-    s = QStringLiteral("{a}b{c");
-    QCOMPARE(cutcolor(s), 1);
-    QCOMPARE(s, "b{c");
-    QCOMPARE(cutcolor(s), 0);
-    QVERIFY(charintab(u'?', ".,!?:;", 6));
-    QVERIFY(!charintab(u'?', ".,!?:;", 3));
 }
 
 void TestOperations::skippingIdleRulesChangesNothing()

@@ -83,7 +83,7 @@ private slots:
     void severalFilesAllOrNothing();
     void namesAreBytes();
     void fileCutShortWhileRead();
-    void standardInputIsCapped();
+    void standardStreams();
 };
 
 void TestSaving::keepsWhatTheFileIs_data()
@@ -266,10 +266,14 @@ void TestSaving::fileCutShortWhileRead()
     QVERIFY(file.changedWhileRead());
 }
 
-void TestSaving::standardInputIsCapped()
+void TestSaving::standardStreams()
 {
     QCOMPARE(sh(QStringLiteral("head -c 1073741825 /dev/zero | %1 shift >/dev/null").arg(cli), QDir::tempPath()),
              QStringLiteral("tarnlyx-cli: cannot read the standard input: it is larger than 1 GiB\nexit 1"));
+    QCOMPARE(sh(QStringLiteral("printf '{25}{50}x\\r\\n' | %1 convert --to tenths >/dev/full").arg(cli), QDir::tempPath()),
+             QStringLiteral("tarnlyx-cli: cannot write the standard output: No space left on device\nexit 1"));
+    QCOMPARE(sh(QStringLiteral("printf '{25}{50}x\\r\\nwords\\n' | %1 convert --to tenths").arg(cli), QDir::tempPath()),
+             QStringLiteral("[10][20]x\nwordsexit 0"));
 }
 
 QTEST_GUILESS_MAIN(TestSaving)

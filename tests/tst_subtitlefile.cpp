@@ -1,11 +1,8 @@
 // Subtitle file bytes and text: encodings and their detection, byte-order
 // marks, line ends, exact round trips, and the batch tool's rewrite.
-#include "editor/subengine.h"
-#include "files/streamrewrite.h"
 #include "files/textcodec.h"
 #include "testsupport.h"
 
-#include <QBuffer>
 #include <QTest>
 
 namespace {
@@ -39,7 +36,6 @@ private slots:
     void samples();
     void fallbackFollowsTheLanguage_data();
     void fallbackFollowsTheLanguage();
-    void streamingRewriteMatchesTheEditor();
     void unwritableCharacter_data();
     void unwritableCharacter();
 };
@@ -186,33 +182,6 @@ void TestSubtitleFile::fallbackFollowsTheLanguage()
     qunsetenv("LC_ALL");
     // Where the byte is no text in that encoding, the notice names it.
     QTEST(file.notice.isEmpty() ? file.format.encoding : file.notice.section(u' ', 7, 7), "expected");
-}
-
-void TestSubtitleFile::streamingRewriteMatchesTheEditor()
-{
-    // The batch tool rewrites a large file in pieces on two threads; each
-    // piece's last line must still look ahead at the next piece's first,
-    // and the pieces must come out in order, whatever the operation.
-    QByteArray bytes = "\xef\xbb\xbf";
-    for (int i = 0; i < 150000; ++i) {
-        const QByteArray n = QByteArray::number(i * 10);
-        bytes += (i % 3 == 0 ? "{" + n + "}{}" : "[" + n + "][" + QByteArray::number(i * 10 + 45) + "]");
-        bytes += i % 7 == 0 ? "- Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 ,1 000|-  gesi\r\n" : "words only!\n";
-    }
-    const SubtitleText file = decodeSubtitleBytes(bytes);
-    for (int mode = 1; mode <= 5; ++mode) {
-        SubEngine whole;
-        whole.convertFormat = 2;
-        whole.shiftSeconds = -0.26;
-        SubEngine streaming = whole;
-        QByteArray expected;
-        QVERIFY(encodeSubtitleText(whole.linesChange(file.text, mode), file.format, expected, nullptr));
-        QBuffer out;
-        out.open(QIODevice::WriteOnly);
-        QVERIFY(rewriteSubtitleBytes(streaming, mode, bytes, out, nullptr));
-        QVERIFY2(out.data() == expected, qPrintable(QString::number(mode)));
-        QCOMPARE(streaming.timeStyle, whole.timeStyle);
-    }
 }
 
 void TestSubtitleFile::unwritableCharacter_data()

@@ -253,6 +253,7 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
         // Byte by byte: which of the 256 come back as themselves.
         LineCodec codec(format.encoding, false);
         bool fits[256];
+        bool all = true;
         for (int b = 0; b < 256; ++b) {
             const char c = char(b);
             QString text;
@@ -260,20 +261,34 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
             codec.decode(QByteArrayView(&c, 1), text);
             codec.appendEncoded(back, text);
             fits[b] = back.size() == 1 && back[0] == c;
+            all = all && fits[b];
         }
         const auto *p = reinterpret_cast<const uchar *>(content.data());
-        for (qsizetype i = 0; i < content.size() && misfit < 0; ++i) {
+        for (qsizetype i = 0; !all && i < content.size() && misfit < 0; ++i) {
             if (!fits[p[i]])
                 misfit = i;
         }
     } else if (format.encoding != QLatin1String(bytesName)) {
+        // A piece at a time, cut at line ends where the encoding allows, so
+        // that the check takes little memory.
         LineCodec codec(format.encoding, false);
+        const qsizetype piece = codec.asciiCompatible() ? qsizetype(1) << 20 : content.size();
         QString text;
         QByteArray back;
-        codec.decode(content, text);
-        codec.appendEncoded(back, text);
-        if (back != content)
-            misfit = firstDifference(content, back);
+        for (qsizetype start = 0; start < content.size() && misfit < 0;) {
+            qsizetype end = std::min(content.size(), start + piece);
+            if (end < content.size()) {
+                const qsizetype newline = content.indexOf('\n', end);
+                end = newline < 0 ? content.size() : newline + 1;
+            }
+            const QByteArrayView part = content.sliced(start, end - start);
+            codec.decode(part, text);
+            back.clear();
+            codec.appendEncoded(back, text);
+            if (back != part)
+                misfit = start + firstDifference(part, back);
+            start = end;
+        }
     }
     if (misfit >= 0) {
         if (notice)
