@@ -30,13 +30,11 @@ int main(int argc, char *argv[])
                 return 77;
             }
         }
-        QStringList files;
+        QStringList files{arg};
         if (QFileInfo(arg).isDir()) {
-            QDirIterator it(arg, QDir::Files, QDirIterator::Subdirectories);
-            while (it.hasNext())
+            files.clear();
+            for (QDirIterator it(arg, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
                 files << it.next();
-        } else {
-            files << arg;
         }
         for (const QString &name : files) {
             QFile f(name);

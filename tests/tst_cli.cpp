@@ -25,9 +25,7 @@ private slots:
     void operations();
     void usageErrors_data();
     void usageErrors();
-    void savedBytesMatchTheEditor();
     void outputFileAndInPlace();
-    void fileErrorsChangeNothing();
     void helpAndVersion();
     void rangeEndsAccepted();
     void encodings_data();
@@ -115,17 +113,6 @@ void TestCli::usageErrors()
     QVERIFY(r.err.endsWith('\n'));
 }
 
-void TestCli::savedBytesMatchTheEditor()
-{
-    // CRLF becomes LF, the final line feed goes, a byte-order mark stays,
-    // and an 8-bit file stays 8-bit, byte for byte.
-    QCOMPARE(runTool({"convert", "--to", "tenths"}, "\xef\xbb\xbf{25}{50}\xc5\xbc\r\n\r\n").out,
-             QByteArray("\xef\xbb\xbf[10][20]\xc5\xbc"));
-    QCOMPARE(runTool({"correct"}, "{25}{50}Ol\xe1 ,se\xf1or\xa0\n").out, QByteArray("{25}{50}Ol\xe1, se\xf1or\xa0"));
-    QCOMPARE(runTool({"shift", "--seconds", "1"}, QByteArray("x\0y\n", 4)).out, QByteArray("x\0y", 3));
-    QCOMPARE(runTool({"convert"}, QByteArray()).out, QByteArray("{0}{}"));
-}
-
 void TestCli::outputFileAndInPlace()
 {
     QTemporaryDir dir;
@@ -145,20 +132,6 @@ void TestCli::outputFileAndInPlace()
     QCOMPARE(readBytes(a), QByteArray("{50}{100}a"));
     QCOMPARE(readBytes(b), QByteArray("{100}{150}b"));
     QCOMPARE(runTool({"fps", "--in-place", b, "-o", out}).status, 2);
-}
-
-void TestCli::fileErrorsChangeNothing()
-{
-    // An input that cannot be read, or a bad option, changes no file.
-    QTemporaryDir dir;
-    const QString a = dir.filePath(QStringLiteral("a.sub"));
-    const QString out = dir.filePath(QStringLiteral("out.sub"));
-    QVERIFY(writeBytes(a, "{25}{50}a"));
-    QVERIFY(writeBytes(out, "old"));
-    QCOMPARE(runTool({"convert", "--to", "tenths", "-i", a, dir.filePath(QStringLiteral("missing.sub"))}).status, 1);
-    QCOMPARE(runTool({"shift", "--seconds", "x", a, "-o", out}).status, 2);
-    QCOMPARE(readBytes(a), QByteArray("{25}{50}a"));
-    QCOMPARE(readBytes(out), QByteArray("old"));
 }
 
 void TestCli::helpAndVersion()

@@ -51,7 +51,6 @@ private slots:
     void walk_data();
     void walk();
     void walkLooksAheadAtOriginalText();
-    void undefinedModeKeepsText();
     void longLinesAndOddCharacters();
     void correctionIsLinearOnHugeLines();
 };
@@ -225,14 +224,6 @@ void TestOperations::walkLooksAheadAtOriginalText()
     e.writeEmptyEnd = e.onlyEmptyEnd = e.lengthDependent = false;
     e.blockTooLong = true;
     QCOMPARE(e.linesChange(u"[10][]a\n[40][]b", 3), "[10][40]a\n[40][140]b");
-}
-
-void TestOperations::undefinedModeKeepsText()
-{
-    SubEngine e;
-    for (int i = 0; i < 2; ++i)
-        QTest::ignoreMessage(QtDebugMsg, "ERROR: undefined modification called!");
-    QCOMPARE(e.linesChange(u"{1}{2}a\nb\n", 9), "{1}{2}a\nb\n");
 }
 
 void TestOperations::longLinesAndOddCharacters()
