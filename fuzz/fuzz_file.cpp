@@ -15,9 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QString error;
     FUZZ_CHECK(encodeSubtitleText(text.text, text.format, written, &error));
     // Read again in the same encoding, the saved bytes give the same text
-    // (but a CR that the save puts before a line end).
+    // (but a CR that the save puts before a line end, and an empty last
+    // line, which has no line end after it to be read by).
     const SubtitleText again = decodeSubtitleBytes(written, text.format.encoding);
-    FUZZ_CHECK(again.format.bom == text.format.bom && (again.text == text.text || text.text.contains(u'\r')));
+    const QString expected = text.text.endsWith(u'\n') ? text.text.chopped(1) : text.text;
+    FUZZ_CHECK(again.format.bom == text.format.bom && (again.text == expected || text.text.contains(u'\r')));
     // Where lines end at LF bytes, the save changes nothing else.
     if (text.format.encoding == u"UTF-8" || text.format.encoding == u"bytes")
         FUZZ_CHECK(written == savedForm(bytes, text.format.lineEnds == LineEnds::CR));
