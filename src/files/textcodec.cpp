@@ -406,16 +406,17 @@ qsizetype LineCodec::firstUnwritable(QStringView text)
         }
         return -1;
     }
-    // Encoders write a lone surrogate as a replacement character.
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (!text[i].isSurrogate())
-            continue;
-        if (!text[i].isHighSurrogate() || i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
-            return i;
-        ++i;
-    }
-    if (m_kind == Kind::Utf8)
+    if (m_kind == Kind::Utf8) {
+        // The encoder writes a lone surrogate as a replacement character.
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (!text[i].isSurrogate())
+                continue;
+            if (!text[i].isHighSurrogate() || i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
+                return i;
+            ++i;
+        }
         return -1;
+    }
     // Whatever does not come back from the encoding is not in it.
     const QString back = m_decoder.decode(m_encoder.encode(text));
     if (back == text)
