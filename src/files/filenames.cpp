@@ -1,42 +1,11 @@
 #include "files/filenames.h"
 
+#include "files/textcodec.h"
+
 #include <cstring>
 
-namespace {
-
-constexpr char16_t carriedFirst = 0xDC80;
-
-// Length of the valid UTF-8 sequence at `p`, or 0.
-int sequenceLength(const unsigned char *p, qsizetype left)
-{
-    const unsigned c = p[0];
-    int length;
-    unsigned low = 0x80, high = 0xBF;
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        low = c == 0xE0 ? 0xA0 : low;
-        high = c == 0xED ? 0x9F : high;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        low = c == 0xF0 ? 0x90 : low;
-        high = c == 0xF4 ? 0x8F : high;
-    } else {
-        return 0;
-    }
-    if (left < length || p[1] < low || p[1] > high)
-        return 0;
-    for (int i = 2; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-    }
-    return length;
-}
-
-} // namespace
+// Bytes that are not UTF-8 are carried as U+DC80..U+DCFF.
+static constexpr char16_t carriedFirst = 0xDC80;
 
 QString nameFromNative(QByteArrayView bytes)
 {
@@ -45,7 +14,7 @@ QString nameFromNative(QByteArrayView bytes)
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     qsizetype i = 0;
     while (i < bytes.size()) {
-        const int length = sequenceLength(p + i, bytes.size() - i);
+        const int length = utf8SequenceLength(p + i, bytes.size() - i);
         if (length == 0) {
             name += QChar(char16_t(carriedFirst + (p[i] - 0x80)));
             ++i;

@@ -123,11 +123,41 @@ LineEnds lineEndsOf(QStringView text)
 
 } // namespace
 
+int utf8SequenceLength(const unsigned char *p, qsizetype left)
+{
+    const unsigned c = p[0];
+    int length;
+    unsigned low = 0x80, high = 0xBF; // range of the second byte
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : low;
+        high = c == 0xED ? 0x9F : high;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : low;
+        high = c == 0xF4 ? 0x8F : high;
+    } else {
+        return 0;
+    }
+    if (left < length || p[1] < low || p[1] > high)
+        return 0;
+    for (int i = 2; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
 bool isValidUtf8(QByteArrayView bytes)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *const end = p + bytes.size();
     while (p < end) {
+        // Eight ASCII bytes at a time.
         if (end - p >= 8) {
             quint64 word;
             std::memcpy(&word, p, 8);
@@ -136,36 +166,9 @@ bool isValidUtf8(QByteArrayView bytes)
                 continue;
             }
         }
-        const unsigned c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int length;
-        unsigned low = 0x80, high = 0xBF; // range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0)
-                low = 0xA0;
-            else if (c == 0xED)
-                high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0)
-                low = 0x90;
-            else if (c == 0xF4)
-                high = 0x8F;
-        } else {
+        const int length = utf8SequenceLength(p, end - p);
+        if (length == 0)
             return false;
-        }
-        if (end - p < length || p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-        }
         p += length;
     }
     return true;
