@@ -4,6 +4,8 @@
 set -euo pipefail
 editor=$1 cli=$2 sample=$3
 work=$(mktemp -d)
+# Recovery files and backups of this run stay in it.
+export XDG_STATE_HOME=$work/state
 pid=""
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -z "${KEEP:-}" ] && rm -rf "$work"' EXIT
 
@@ -100,7 +102,6 @@ cmp "$work/typed.sub" "$work/expected2" || fail "Save now did not write the type
 
 # 3. Type, kill -9, start again: Return restores the text, shown as
 #    edited; Ctrl+S saves it and nothing is left for recovery.
-export XDG_STATE_HOME=$work/state
 cp "$sample" "$work/crash.sub"
 start "$work/crash.sub"
 xdotool type --delay 50 "lost"
