@@ -59,7 +59,10 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_state; // where recovery files go, fresh for every run
+
 private slots:
+    void initTestCase() { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); }
     void namesAndTexts();
     void startUp();
     void readErrorsChangeNothing_data();
@@ -354,11 +357,9 @@ void TestMainWindow::recovery()
     // Unsaved text outlives the window that had it (as it would a crash):
     // the next window on the file, or at start-up for an untitled text,
     // offers it back; a live window's text is never offered elsewhere.
-    QTemporaryDir state;
-    qputenv("XDG_STATE_HOME", state.path().toUtf8());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    const QDir folder(state.filePath(QStringLiteral("tarnlyx/recovery")));
+    const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
     QVERIFY(writeBytes(path, "{1}{2}a"));
     auto crash = [](QTarnlyxMain *w, const QString &typed) {
         w->editorWidget()->insertPlainText(typed);
