@@ -44,6 +44,33 @@ void takeFocusBack(QWidget *window)
     if (window->isVisible())
         window->activateWindow();
 }
+
+// Tells the user something in a box named `name`, with OK.
+void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
+          const QString &detail)
+{
+    QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::Ok, window);
+    box.setObjectName(QString::fromLatin1(name));
+    box.setInformativeText(detail);
+    box.exec();
+    takeFocusBack(window);
+}
+
+// Asks whether to go on: `accept`, or Cancel (the default, also on Escape).
+bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
+             const QString &detail, const QString &accept)
+{
+    QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::NoButton, window);
+    box.setObjectName(QString::fromLatin1(name));
+    box.setInformativeText(detail);
+    QPushButton *yes = box.addButton(accept, QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    takeFocusBack(window);
+    return box.clickedButton() == yes;
+}
 const char newFileName[] = "subtitles.txt";
 
 // The first shows every file the second does, and the usual subtitle files.
@@ -198,21 +225,12 @@ bool QTarnlyxMain::mayOverwrite()
     const FileStamp now = stampOf(fileName);
     if (now == m_stamp)
         return true;
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                    QStringLiteral("Another program has %1 \"%2\" since it was opened or saved here.")
-                            .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"),
-                                 shownName(fileName)),
-                    QMessageBox::NoButton, this);
-    box.setObjectName(QStringLiteral("changed on disk"));
-    box.setInformativeText(now.exists ? QStringLiteral("Saving replaces those changes with the text shown here.")
-                                      : QStringLiteral("Saving writes the text shown here to it again."));
-    QPushButton *overwrite = box.addButton(QStringLiteral("&Overwrite"), QMessageBox::AcceptRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    takeFocusBack(this);
-    return box.clickedButton() == overwrite;
+    return confirm(this, QMessageBox::Warning, "changed on disk",
+                   QStringLiteral("Another program has %1 \"%2\" since it was opened or saved here.")
+                           .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"), shownName(fileName)),
+                   now.exists ? QStringLiteral("Saving replaces those changes with the text shown here.")
+                              : QStringLiteral("Saving writes the text shown here to it again."),
+                   QStringLiteral("&Overwrite"));
 }
 
 void QTarnlyxMain::createActions()
@@ -435,14 +453,8 @@ bool QTarnlyxMain::load(QString name)
     if (ok)
         ok = readSubtitleFile(name, file, &error, m_requestedEncoding);
     if (!ok) {
-        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                        QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), QMessageBox::Ok,
-                        this);
-        box.setObjectName(QStringLiteral("read error"));
-        if (!error.isEmpty())
-            box.setInformativeText(asSentence(error));
-        box.exec();
-        takeFocusBack(this);
+        tell(this, QMessageBox::Warning, "read error",
+             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error));
         return false;
     }
 
@@ -454,16 +466,12 @@ bool QTarnlyxMain::load(QString name)
     setFileName(name);
     showFormat();
     if (!file.notice.isEmpty()) {
-        QMessageBox box(QMessageBox::Information, QString::fromLatin1(caption),
-                        QStringLiteral("\"%1\" is shown one byte per character.").arg(shownName(name)),
-                        QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("read as bytes"));
         QString notice = file.notice;
         notice[0] = notice[0].toUpper();
-        box.setInformativeText(QStringLiteral("%1, so every byte is shown as one character and kept as it is. "
-                                              "File > Reopen with Encoding chooses another encoding.").arg(notice));
-        box.exec();
-        takeFocusBack(this);
+        tell(this, QMessageBox::Information, "read as bytes",
+             QStringLiteral("\"%1\" is shown one byte per character.").arg(shownName(name)),
+             QStringLiteral("%1, so every byte is shown as one character and kept as it is. "
+                            "File > Reopen with Encoding chooses another encoding.").arg(notice));
     }
     const QString absolute = QFileInfo(name).absoluteFilePath();
     for (const RecoveredText &recovered : RecoveryFile::orphans()) {
@@ -489,17 +497,10 @@ bool QTarnlyxMain::save()
     const QString text = editor->text();
     if (!encodeSubtitleText(text, m_format, bytes, &error)) {
         // Never a "?" for a letter: the whole file goes to UTF-8, or nowhere.
-        QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
-                        QStringLiteral("The text cannot be saved as %1.").arg(m_format.encoding), QMessageBox::NoButton, this);
-        box.setObjectName(QStringLiteral("not in encoding"));
-        box.setInformativeText(error.replace(0, 1, error[0].toUpper()) + QStringLiteral(". Save the file as UTF-8 instead?"));
-        QPushButton *utf8 = box.addButton(QStringLiteral("Save as &UTF-8"), QMessageBox::AcceptRole);
-        QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-        box.setDefaultButton(cancel);
-        box.setEscapeButton(cancel);
-        box.exec();
-        takeFocusBack(this);
-        if (box.clickedButton() != utf8)
+        if (!confirm(this, QMessageBox::Question, "not in encoding",
+                     QStringLiteral("The text cannot be saved as %1.").arg(m_format.encoding),
+                     asSentence(error) + QStringLiteral(" Save the file as UTF-8 instead?"),
+                     QStringLiteral("Save as &UTF-8")))
             return false;
         FileFormat utf8Format = m_format;
         utf8Format.encoding = QStringLiteral("UTF-8");
@@ -510,13 +511,8 @@ bool QTarnlyxMain::save()
         showFormat();
     }
     if (!writeSubtitleFile(fileName, bytes, &error)) {
-        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                        QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)),
-                        QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("write error"));
-        box.setInformativeText(asSentence(error));
-        box.exec();
-        takeFocusBack(this);
+        tell(this, QMessageBox::Warning, "write error",
+             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)), asSentence(error));
         return false;
     }
     m_stamp = stampOf(fileName);
