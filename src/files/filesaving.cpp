@@ -6,6 +6,7 @@
 #include <QIODevice>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -340,6 +341,10 @@ bool FileSetWriter::commit(QString *error)
         if (entry->method == Method::InPlace && !backUp(entry->target, entry->fd, entry->backup, &why))
             return fail(*entry, QStringLiteral("no copy of it could be kept before writing over it: %1").arg(why));
     }
+    // Files written over go first: a failure there is undone from the copy
+    // before any other file is touched.
+    std::stable_partition(m_entries.begin(), m_entries.end(),
+                          [](const auto &entry) { return entry->method == Method::InPlace; });
     for (const auto &entry : m_entries) {
         if (!apply(*entry, error)) {
             m_entries.clear();
