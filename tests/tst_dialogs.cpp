@@ -49,6 +49,8 @@ QDialog *makeDialog(const QString &name, Settings &s)
         return new SubFpschange(&s.first, &s.second);
     if (name == u"myfps")
         return new MyFps(nullptr, &s.first, true);
+    if (name == u"about")
+        return new MyAbout;
     return new SubCorrect(&f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6]);
 }
 
@@ -142,6 +144,9 @@ void TestDialogs::textsAndDefaults_data()
                                 "Delete spaces between digits|Delete information about text color (mDVDp)|"
                                 "Sustain subtitles display time*|Correct punctuation marks position*|"
                                 "Correct dash positions (dialogues)*|OK|Cancel";
+    QTest::newRow("myfps") << "myfps" << "my_fps" << "FPS value:|=-1|OK|Cancel";
+    QTest::newRow("about") << "about" << "my_about" << "Movie subtitles editor|Written by the Tarnlyx developers|"
+                                                       "https://tarnlyx.example.org/|OK";
 }
 
 void TestDialogs::textsAndDefaults()
@@ -152,6 +157,8 @@ void TestDialogs::textsAndDefaults()
     QTEST(d->objectName(), "objectName");
     QVERIFY(d->isModal());
     QTEST(texts(d.data()), "texts");
+    if (QWidget *logo = d->findChild<QWidget *>(QStringLiteral("logo")))
+        QCOMPARE(logo->x(), 5);
 }
 
 void TestDialogs::accepted_data()
@@ -315,8 +322,10 @@ void TestDialogs::fitsEveryFont()
     QDir().mkpath(out);
     for (const char *name : {"convert", "shift", "showtime", "fps", "correct", "myfps", "about"}) {
         Settings s;
-        QScopedPointer<QDialog> dialog(name == QLatin1String("about") ? new MyAbout : makeDialog(QLatin1String(name), s));
+        QScopedPointer<QDialog> dialog(makeDialog(QLatin1String(name), s));
         dialog->show();
+        if (QWidget *logo = dialog->findChild<QWidget *>(QStringLiteral("logo"))) // keeps its size
+            QCOMPARE(logo->size(), QSize(313, 60));
         for (QWidget *child : dialog->findChildren<QWidget *>()) {
             const QSize hint = child->sizeHint();
             const QString what = QStringLiteral("%1 at %2 pt: %3 \"%4\"").arg(QLatin1String(name)).arg(points)
