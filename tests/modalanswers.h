@@ -77,11 +77,6 @@ inline ModalAnswers::Answer frameRate(const QString &rate)
     };
 }
 
-inline ModalAnswers::Answer confirmFrameRate()
-{
-    return press(QStringLiteral("OK"));
-}
-
 // Picks `path` in a file dialog, typed whole, or cancels it for an empty path.
 inline ModalAnswers::Answer chooseFile(const QString &path)
 {

@@ -24,13 +24,3 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes)
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
-
-// What reading a file and saving it back gives: the same bytes with CRLF as
-// LF and without a final line feed.
-inline QByteArray expectedRoundTrip(QByteArray bytes)
-{
-    bytes.replace("\r\n", "\n");
-    if (bytes.endsWith('\n'))
-        bytes.chop(1);
-    return bytes;
-}
