@@ -1,4 +1,5 @@
-// The operation dialogs, and the commands that run them over a window's text.
+// The operation dialogs, the commands that run them over a window's text,
+// and the editor's walk over what the user sees.
 #include "app/qtarnlyxmain.h"
 #include "dialogs/myabout.h"
 #include "dialogs/myfps.h"
@@ -16,6 +17,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
 
 namespace {
@@ -120,6 +122,7 @@ private slots:
     void commands();
     void fitsEveryFont_data();
     void fitsEveryFont();
+    void editorWalk();
 };
 
 void TestDialogs::textsAndDefaults_data()
@@ -337,6 +340,53 @@ void TestDialogs::fitsEveryFont()
             QVERIFY(dialog->grab().save(out + QStringLiteral("/%1-%2pt.png").arg(QLatin1String(name)).arg(points)));
     }
     QApplication::setFont(before);
+}
+
+void TestDialogs::editorWalk()
+{
+    // An operation is one undo step and marks the text edited even where no
+    // line changed; an undefined mode changes nothing and says so once a line.
+    MyEditor editor;
+    editor.setText(QStringLiteral("{0250}{0375}Hi\n{1}{2}there\n"));
+    QTest::ignoreMessage(QtDebugMsg, "ERROR: undefined modification called!");
+    QTest::ignoreMessage(QtDebugMsg, "ERROR: undefined modification called!");
+    editor.linesChange(42);
+    QVERIFY(!editor.document()->isUndoAvailable() && !editor.document()->isModified());
+    editor.linesChange(ModeShift);
+    QVERIFY(editor.document()->isModified());
+    editor.convertFormat = BracketTime;
+    editor.linesChange(ModeConvert);
+    QCOMPARE(editor.text(), QStringLiteral("[100][150]Hi\n[0][1]there"));
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(editor.text(), QStringLiteral("{250}{375}Hi\n{1}{2}there"));
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(editor.text(), QStringLiteral("[100][150]Hi\n[0][1]there"));
+
+    // The cursor keeps its line and column, moved back where the line grew
+    // shorter, and up where its line went: line, column before and after.
+    const int cases[][4] = {{1, 3, 1, 3}, {0, 14, 0, 12}, {2, 0, 1, 0}};
+    for (const auto &c : cases) {
+        editor.setText(QStringLiteral("{0250}{0375}Hi\n{1}{2}there\n"));
+        QTextCursor cursor(editor.document()->findBlockByNumber(c[0]));
+        cursor.setPosition(cursor.position() + c[1]);
+        editor.setTextCursor(cursor);
+        editor.convertFormat = FrameBased;
+        editor.linesChange(ModeConvert);
+        QCOMPARE(QPoint(editor.textCursor().positionInBlock(), editor.textCursor().blockNumber()), QPoint(c[3], c[2]));
+        QVERIFY(!editor.textCursor().hasSelection());
+    }
+
+    // A no-break space stays one (plain-text export would make it a space),
+    // and characters the text area takes as breaks stay inside their line.
+    const QString text = QString::fromUtf8("{1}{2}a\u00a0b\rc\u2029d") + QChar(0xfdd0) + QChar(0xfdd1)
+            + QChar(0) + QStringLiteral("\n\nend");
+    editor.setText(text);
+    QCOMPARE(editor.document()->blockCount(), 3);
+    QCOMPARE(editor.text(), text);
+    editor.fixPunctuation = editor.fixDashes = editor.delDoubleSpaces = editor.delEndSpaces = false;
+    editor.sustainTime = false;
+    editor.linesChange(ModeCorrect);
+    QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
 }
 
 QTEST_MAIN(TestDialogs)
