@@ -11,26 +11,19 @@ trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -z "${KEEP:-}" ] && rm -rf "$w
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# Runs a check every 0.1 s until it holds, for up to 30 s.
+within() { for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done; return 1; }
+
 # The editor's windows that are on screen (the dialogs have no title).
 visible() { xdotool search --onlyvisible --class tarnlyx 2>/dev/null | wc -l; }
-
-wait_windows() {
-    for _ in $(seq 300); do
-        [ "$(visible)" -eq "$1" ] && { sleep 0.2; return 0; }
-        sleep 0.1
-    done
-    fail "expected $1 windows on screen, saw $(visible) ($2)"
-}
-
-wait_exit() {
-    for _ in $(seq 300); do
-        kill -0 "$pid" 2>/dev/null || { wait "$pid" || fail "the editor exited with $?"; pid=""; return 0; }
-        sleep 0.1
-    done
-    fail "the editor did not end ($1)"
-}
-
+shown() { [ "$(visible)" -eq "$1" ]; }
+wait_windows() { within shown "$1" || fail "expected $1 windows on screen, saw $(visible) ($2)"; sleep 0.2; }
+ended() { ! kill -0 "$pid" 2>/dev/null; }
+wait_exit() { within ended || fail "the editor did not end ($1)"; wait "$pid" || fail "the editor exited with $?"; pid=""; }
+# Waits until file $1 holds the bytes of file $2.
+wait_content() { within cmp -s "$1" "$2" || fail "$3"; }
 key() { xdotool key --delay 50 "$@"; }
+gone() { ! xdotool search --onlyvisible --class tarnlyx | grep -qx "$1"; }
 
 # Starts the editor on a file and answers its questions (the frame-rate
 # prompt, and first the recovery question if $2 says so) with Return.
@@ -40,34 +33,20 @@ start() {
         "$editor" "$1" &
         pid=$!
         sleep 0.5
-        kill -0 "$pid" 2>/dev/null && break
+        ended || break
         echo "the editor could not start; again" >&2
     done
     for i in $(seq "${2:-1}"); do
         wait_windows 1 "a question at start"
         question=$(xdotool search --onlyvisible --class tarnlyx | head -n 1)
         key Return
-        while [ "$i" -lt "${2:-1}" ] && xdotool search --onlyvisible --class tarnlyx | grep -qx "$question"; do
-            sleep 0.1
-        done
+        [ "$i" -eq "${2:-1}" ] || within gone "$question" || fail "question $i stayed"
     done
-    for _ in $(seq 300); do
-        xdotool search --onlyvisible --name "just Tarnlyx" >/dev/null 2>&1 && break
-        sleep 0.1
-    done
+    within xdotool search --onlyvisible --name "just Tarnlyx" >/dev/null 2>&1 || fail "no main window"
     wait_windows 1 "the main window"
 }
 
 saved_form() { sed 's/\r$//' "$1" | head -c -1; }
-
-# Waits until file $1 holds the bytes of file $2.
-wait_content() {
-    for _ in $(seq 300); do
-        cmp -s "$1" "$2" && return 0
-        sleep 0.1
-    done
-    fail "$3"
-}
 
 # 1. Convert to tenths (Ctrl+T, Alt+M), shift by 2 seconds (Ctrl+D), save
 #    (Ctrl+S), close (Ctrl+F4): the file holds what the batch tool makes of it.
@@ -105,10 +84,8 @@ cmp "$work/typed.sub" "$work/expected2" || fail "Save now did not write the type
 cp "$sample" "$work/crash.sub"
 start "$work/crash.sub"
 xdotool type --delay 50 "lost"
-for _ in $(seq 100); do
-    ls "$XDG_STATE_HOME"/tarnlyx/recovery/*.txt >/dev/null 2>&1 && break
-    sleep 0.1
-done
+kept() { ls "$XDG_STATE_HOME"/tarnlyx/recovery/*.txt >/dev/null 2>&1; }
+within kept || fail "no recovery file"
 kill -9 "$pid"; wait "$pid" 2>/dev/null || true; pid=""
 start "$work/crash.sub" 2
 key ctrl+s
