@@ -68,15 +68,6 @@ inline ModalAnswers::Answer press(const QString &text)
     };
 }
 
-// Types a frame rate into the frame-rate dialog and presses OK.
-inline ModalAnswers::Answer frameRate(const QString &rate)
-{
-    return [rate](QWidget *dialog) {
-        dialog->findChild<QLineEdit *>(QStringLiteral("fps"))->setText(rate);
-        press(QStringLiteral("OK"))(dialog);
-    };
-}
-
 // Picks `path` in a file dialog, typed whole, or cancels it for an empty path.
 inline ModalAnswers::Answer chooseFile(const QString &path)
 {

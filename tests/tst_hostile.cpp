@@ -10,9 +10,6 @@
 #include <QTest>
 #include <QTextDocument>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 class TestHostile : public QObject
 {
     Q_OBJECT
@@ -30,7 +27,6 @@ void TestHostile::unreadableInputs_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("folder") << "." << "" << "cannot read \"DIR\": it is a directory";
     QTest::newRow("missing") << "missing.sub" << "" << "cannot read \"DIR/missing.sub\": No such file";
-    QTest::newRow("no read permission") << "secret.sub" << "" << "cannot read \"DIR/secret.sub\": Permission denied";
     QTest::newRow("missing output folder") << "a.sub" << "gone/out.sub" << "cannot write \"DIR/gone/out.sub\": ";
     QTest::newRow("full device") << "a.sub" << "/dev/full" << "cannot write \"/dev/full\": No space left";
 }
@@ -41,10 +37,6 @@ void TestHostile::unreadableInputs()
     QFETCH(QString, output);
     QTemporaryDir dir;
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("a.sub")), "{1}{2}x\n"));
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("secret.sub")), "{1}{2}x\n"));
-    QFile::setPermissions(dir.filePath(QStringLiteral("secret.sub")), QFileDevice::WriteOwner);
-    if (input == u"secret.sub" && geteuid() == 0)
-        QSKIP("root may read any file");
     QStringList args{QStringLiteral("convert"), QDir::cleanPath(dir.filePath(input))};
     if (!output.isEmpty())
         args << QStringLiteral("-o") << (output.startsWith(u'/') ? output : dir.filePath(output));

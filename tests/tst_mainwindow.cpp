@@ -30,6 +30,19 @@ QTarnlyxMain *openWindow(const QString &path)
     return new QTarnlyxMain(path);
 }
 
+// Types `rate` into the frame-rate prompt and presses `key`; notes in
+// `shown` the rate it showed, and "+cancel" where Cancel was enabled.
+ModalAnswers::Answer frameRate(const char *rate, QStringList *shown = nullptr, Qt::Key key = Qt::Key_Return)
+{
+    return [=](QWidget *dialog) {
+        auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fps"));
+        if (shown)
+            *shown << field->text() + (buttonWithText(dialog, QStringLiteral("Cancel"))->isEnabled() ? "+cancel" : "");
+        field->setText(QLatin1String(rate));
+        QTest::keyClick(dialog, key);
+    };
+}
+
 QAction *action(QTarnlyxMain *w, const char *name)
 {
     return w->findChild<QAction *>(QString::fromLatin1(name));
@@ -116,7 +129,7 @@ void TestMainWindow::startUp()
     const QStringList names = {QStringLiteral("./subtitles.txt"), dir.filePath(QStringLiteral("new.sub")),
                                QStringLiteral("subtitles.txt"), dir.path()};
     ModalAnswers answers;
-    answers.then(frameRate(QStringLiteral("23.976"))).then(frameRate(QStringLiteral("30"))).then(press(QStringLiteral("OK")));
+    answers.then(frameRate("23.976")).then(frameRate("30")).then(press(QStringLiteral("OK")));
     const QList<QTarnlyxMain *> windows = openMainWindows(names);
     QCOMPARE(answers.seen(), (QStringList{"my_fps", "my_fps", "read error"}));
     QCOMPARE(windows.size(), 4);
@@ -446,16 +459,8 @@ void TestMainWindow::frameRatePrompts()
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     QVERIFY(writeBytes(path, "{250}{375}x"));
     QStringList shown;
-    auto answer = [&shown](const char *rate, Qt::Key key) {
-        return [&shown, rate, key](QWidget *dialog) {
-            auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fps"));
-            shown << field->text() + (buttonWithText(dialog, QStringLiteral("Cancel"))->isEnabled() ? "+cancel" : "");
-            field->setText(QLatin1String(rate));
-            QTest::keyClick(dialog, key);
-        };
-    };
     ModalAnswers answers;
-    answers.then(answer("23.976", Qt::Key_Return)).then(answer("50", Qt::Key_Escape)).then(answer("50", Qt::Key_Escape));
+    answers.then(frameRate("23.976", &shown)).then(frameRate("50", &shown, Qt::Key_Escape)).then(frameRate("50", &shown, Qt::Key_Escape));
     QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
     action(w.data(), "fpsAction")->trigger();
     QVERIFY(w->load(path));

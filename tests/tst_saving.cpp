@@ -31,10 +31,8 @@ QString sh(const QString &command, const QString &dir)
 }
 
 #define REQUIRE_ROOT()                                                                       \
-    do {                                                                                     \
-        if (geteuid() != 0)                                                                  \
-            QSKIP("needs root (as in CI): other owners, other users, tmpfs mounts");         \
-    } while (false)
+    if (geteuid() != 0)                                                                      \
+    QSKIP("needs root (as in CI): other owners, other users, tmpfs mounts")
 
 } // namespace
 

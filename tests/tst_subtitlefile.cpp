@@ -16,11 +16,6 @@ QString readAs(const QByteArray &bytes, const QString &encoding = QString())
     return file.notice.isEmpty() ? out : out + QStringLiteral(" (") + file.notice + u')';
 }
 
-QByteArray encoded(const char *encoding, const QString &text)
-{
-    return QStringEncoder(encoding).encode(text);
-}
-
 } // namespace
 
 class TestSubtitleFile : public QObject
@@ -66,7 +61,7 @@ void TestSubtitleFile::decode_data()
     // is read in its own encoding: the first subtitle stays a subtitle.
     QTest::newRow("bom then windows-1250") << QByteArray("\xef\xbb\xbf{1}{2}Zaj\xb9\x9c\xe6 si\xea tym") << ""
                                            << QString::fromUtf8("windows-1250 with BOM, LF |{1}{2}Zająść się tym|");
-    QTest::newRow("forced") << encoded("KOI8-R", QStringLiteral("{1}{2}Где")) << "koi8-r" << QString::fromUtf8("KOI8-R, LF |{1}{2}Где|");
+    QTest::newRow("forced") << QByteArray(QStringEncoder("KOI8-R").encode(QStringLiteral("{1}{2}Где"))) << "koi8-r" << QString::fromUtf8("KOI8-R, LF |{1}{2}Где|");
     QTest::newRow("forced bytes") << QByteArray("\xc5\xbc") << "bytes" << QString::fromLatin1("bytes, LF |\xc5\xbc|");
     QTest::newRow("forced, does not fit") << QByteArray("ab\ncd\xff\xfe") << "Shift_JIS"
                                           << QString::fromLatin1("bytes, LF |ab\ncd\xff\xfe| (line 2, byte 3 (0xFF) is not Shift_JIS text)");
@@ -101,7 +96,7 @@ void TestSubtitleFile::roundTripIsExact_data()
     QTest::newRow("truncated sequence") << QByteArray("ab\xe4\xb8") << QByteArray();
     QTest::newRow("cr only") << QByteArray("a\rb\r") << QByteArray("a\rb");
     QTest::newRow("utf-16 with crlf") << QByteArray("\xff\xfe\x41\0\r\0\n\0\x42\0\n\0", 12) << QByteArray("\xff\xfe\x41\0\n\0\x42\0", 8);
-    QTest::newRow("shift_jis") << encoded("Shift_JIS", QString::fromUtf8("ポ-ポ|表示")) << QByteArray();
+    QTest::newRow("shift_jis") << QByteArray(QStringEncoder("Shift_JIS").encode(QString::fromUtf8("ポ-ポ|表示"))) << QByteArray();
 }
 
 void TestSubtitleFile::roundTripIsExact()
