@@ -6,7 +6,6 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cstdint>
 #include <cstdio>
@@ -31,12 +30,9 @@ int main(int argc, char *argv[])
             }
         }
         QStringList files{arg};
-        if (QFileInfo(arg).isDir()) {
-            files.clear();
-            for (QDirIterator it(arg, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-                files << it.next();
-        }
-        for (const QString &name : files) {
+        for (QDirIterator it(arg, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            files << it.next();
+        for (const QString &name : files.size() > 1 ? files.mid(1) : files) {
             QFile f(name);
             if (!f.open(QIODevice::ReadOnly)) {
                 std::fprintf(stderr, "cannot read %s\n", qPrintable(name));
