@@ -47,7 +47,6 @@ private slots:
     void otherUsers();
     void fullDisk_data();
     void fullDisk();
-    void severalFilesAllOrNothing();
     void namesAreBytes();
     void fileCutShortWhileRead();
     void standardStreams();
@@ -170,23 +169,6 @@ void TestSaving::fullDisk()
     QVERIFY2(error.contains(QStringLiteral("No space left on device")), qPrintable(error));
     QCOMPARE(readBytes(path) + readBytes(other), bytes + "{1}{2}x");
     QCOMPARE(sh(QStringLiteral("ls -A disk"), dir.path()), before);
-}
-
-void TestSaving::severalFilesAllOrNothing()
-{
-    // Long names take short temporary names; an error before the last file
-    // is in place changes none of them.
-    QTemporaryDir dir;
-    const QString first = dir.filePath(QStringLiteral("first.sub"));
-    const QString longName = dir.filePath(QString(250, u'n'));
-    QVERIFY(writeBytes(first, "{25}{50}a"));
-    QVERIFY(writeBytes(longName, "{25}{50}b"));
-    QCOMPARE(runTool({"shift", "--seconds", "1", "-i", first, longName}).status, 0);
-    QCOMPARE(readBytes(first) + readBytes(longName), QByteArray("{50}{75}a{50}{75}b"));
-    const CliRun r = runTool({"shift", "--seconds", "1", "-i", first, longName, dir.path()});
-    QCOMPARE(r.status, 1);
-    QCOMPARE(readBytes(first) + readBytes(longName), QByteArray("{50}{75}a{50}{75}b"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 void TestSaving::namesAreBytes()
