@@ -281,8 +281,8 @@ void TestDialogs::commands()
     ModalAnswers answers;
     const QString way = script.section(u';', -1);
     const bool leave = way == u"cancel" || way == u"escape" || way == u"close";
-    const auto before = std::make_tuple(w.editorWidget()->convertFormat, w.editorWidget()->shiftSeconds,
-                                        w.editorWidget()->fpsTo, w.editorWidget()->delDoubleSpaces, w.editorWidget()->shiftStart);
+    auto settings = [e = w.editorWidget()] { return std::make_tuple(e->convertFormat, e->shiftSeconds, e->fpsTo, e->delDoubleSpaces, e->shiftStart); };
+    const auto before = settings();
     answers.then([&](QWidget *dialog) {
         play(dialog, leave ? script.section(u';', 0, -2) : script);
         if (way == u"cancel")
@@ -299,9 +299,7 @@ void TestDialogs::commands()
     QTEST(w.editorWidget()->text(), "after");
     QTEST(w.statusBar()->currentMessage(), "summary");
     QCOMPARE(w.editorWidget()->document()->isModified(), !leave);
-    if (leave)
-        QVERIFY(before == std::make_tuple(w.editorWidget()->convertFormat, w.editorWidget()->shiftSeconds,
-                                          w.editorWidget()->fpsTo, w.editorWidget()->delDoubleSpaces, w.editorWidget()->shiftStart));
+    QVERIFY(!leave || settings() == before);
     QCOMPARE(other.editorWidget()->shiftSeconds + other.editorWidget()->convertFormat, 3.0);
 }
 
