@@ -29,10 +29,12 @@ int main(int argc, char *argv[])
                 return 77;
             }
         }
-        QStringList files{arg};
+        QStringList files;
         for (QDirIterator it(arg, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
             files << it.next();
-        for (const QString &name : files.size() > 1 ? files.mid(1) : files) {
+        if (files.isEmpty()) // a file, not a folder
+            files << arg;
+        for (const QString &name : files) {
             QFile f(name);
             if (!f.open(QIODevice::ReadOnly)) {
                 std::fprintf(stderr, "cannot read %s\n", qPrintable(name));

@@ -341,6 +341,9 @@ bool FileSetWriter::commit(QString *error)
         if (entry->method == Method::InPlace && !backUp(entry->target, entry->fd, entry->backup, &why))
             return fail(*entry, QStringLiteral("no copy of it could be kept before writing over it: %1").arg(why));
     }
+    QList<Method> methods;
+    for (const auto &entry : m_entries)
+        methods << entry->method;
     // Files written over go first: a failure there is undone from the copy
     // before any other file is touched.
     std::stable_partition(m_entries.begin(), m_entries.end(),
@@ -350,9 +353,9 @@ bool FileSetWriter::commit(QString *error)
             m_entries.clear();
             return false;
         }
-        m_methods << entry->method;
     }
     m_entries.clear();
+    m_methods = methods;
     return true;
 }
 
