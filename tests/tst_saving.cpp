@@ -31,8 +31,10 @@ QString sh(const QString &command, const QString &dir)
 }
 
 #define REQUIRE_ROOT()                                                                       \
-    if (geteuid() != 0)                                                                      \
-    QSKIP("needs root (as in CI): other owners, other users, tmpfs mounts")
+    do {                                                                                     \
+        if (geteuid() != 0)                                                                  \
+            QSKIP("needs root (as in CI): other owners, other users, tmpfs mounts");         \
+    } while (false)
 
 } // namespace
 
