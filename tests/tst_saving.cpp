@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(FileSetWriter::Method)
@@ -50,7 +53,7 @@ private slots:
     void fullDisk_data();
     void fullDisk();
     void namesAreBytes();
-    void fileCutShortWhileRead();
+    void fileChangedWhileRead();
     void standardStreams();
 };
 
@@ -197,7 +200,7 @@ void TestSaving::namesAreBytes()
     sh(QStringLiteral("rm caf*"), dir.path()); // names the toolkit cannot remove
 }
 
-void TestSaving::fileCutShortWhileRead()
+void TestSaving::fileChangedWhileRead()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("big.sub"));
@@ -211,6 +214,24 @@ void TestSaving::fileCutShortWhileRead()
         sum += c;
     QCOMPARE(sum, 100 * qint64('x')); // the rest reads as zeros
     QVERIFY(file.changedWhileRead());
+
+    // The batch tool says so, and writes nothing, when another program
+    // keeps writing to the file while it works on it.
+    QVERIFY(writeBytes(path, QByteArray("{1}{2}x\n").repeated(500000)));
+    std::atomic<bool> done = false;
+    std::thread other([&] {
+        QFile f(path);
+        for (f.open(QIODevice::Append); !done; f.flush())
+            f.write("{1}{2}x\n");
+    });
+    while (QFileInfo(path).size() == 4000000) // until it writes
+        std::this_thread::yield();
+    const CliRun r = runTool({"shift", path, "-o", dir.filePath(QStringLiteral("out.sub"))});
+    done = true;
+    other.join();
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.endsWith("another program changed it while it was read\n"), r.err.constData());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.sub"))));
 }
 
 void TestSaving::standardStreams()
