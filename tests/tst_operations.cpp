@@ -14,28 +14,22 @@ int setUp(SubEngine &e, const QString &settings)
 {
     const QStringList words = settings.split(u' ', Qt::SkipEmptyParts);
     const QString op = words[0].section(u'=', 0, 0), value = words[0].section(u'=', 1);
-    auto has = [&words](const char *word) { return words.contains(QLatin1String(word)); };
     e.convertFormat = value.toInt();
     e.shiftSeconds = value.toDouble();
-    e.shiftStart = !has("nostart");
-    e.shiftEnd = !has("noend");
-    if (op == u"fps")
-        e.fps = 23.976;
     e.fpsFrom = value.section(u'>', 0, 0).toDouble();
     e.fpsTo = value.section(u'>', 1).toDouble();
-    e.writeEmptyEnd = has("empty");
-    e.onlyEmptyEnd = has("only");
-    e.lengthDependent = has("length");
-    e.blockTooLong = has("block");
-    e.fixPunctuation = has("punct");
-    e.fixDashes = has("dashes");
-    e.delDoubleSpaces = has("double");
-    e.delEndSpaces = has("end");
-    e.delDigitSpaces = has("digit");
-    e.delColor = has("color");
-    e.sustainTime = has("sustain");
-    const QStringList ops = {"convert", "shift", "showtime", "fps", "correct"};
-    return int(ops.indexOf(op)) + 1;
+    if (op == u"fps")
+        e.fps = 23.976;
+    const std::pair<const char *, bool SubEngine::*> switches[] = {
+            {"empty", &SubEngine::writeEmptyEnd}, {"only", &SubEngine::onlyEmptyEnd}, {"length", &SubEngine::lengthDependent},
+            {"block", &SubEngine::blockTooLong}, {"punct", &SubEngine::fixPunctuation}, {"dashes", &SubEngine::fixDashes},
+            {"double", &SubEngine::delDoubleSpaces}, {"end", &SubEngine::delEndSpaces}, {"digit", &SubEngine::delDigitSpaces},
+            {"color", &SubEngine::delColor}, {"sustain", &SubEngine::sustainTime}};
+    for (const auto &[word, member] : switches)
+        e.*member = words.contains(QLatin1String(word));
+    e.shiftStart = !words.contains(QStringLiteral("nostart"));
+    e.shiftEnd = !words.contains(QStringLiteral("noend"));
+    return int(QStringList{"convert", "shift", "showtime", "fps", "correct"}.indexOf(op)) + 1;
 }
 
 } // namespace
