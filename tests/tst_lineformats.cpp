@@ -31,6 +31,7 @@ private slots:
     void write_data();
     void write();
     void engineState();
+    void rateHeader();
 };
 
 void TestLineFormats::read_data()
@@ -165,6 +166,18 @@ void TestLineFormats::engineState()
     QTest::ignoreMessage(QtDebugMsg, "putline(): 'format' parametr error!!!");
     QVERIFY(!engine.putline(7, 1.0, 2.0, u"x", out));
     QCOMPARE(out, QStringLiteral("before"));
+}
+
+void TestLineFormats::rateHeader()
+{
+    const struct { const char16_t *line; double rate; } cases[] = {
+        {u"{1}{1}23.976", 23.976}, {u"{0}{0}25", 25.0}, {u"{1}{1}1", 1.0}, {u"{1}{1}200", 200.0},
+        {u"{1}{1}0.99", 0.0}, {u"{1}{1}200.01", 0.0}, {u"{1}{2}25", 0.0}, {u"{2}{2}25", 0.0},
+        {u"{1}{1}25fps", 0.0}, {u"{1}{1}25.", 0.0}, {u"{1}{1}.5", 0.0}, {u"{1}{1}2.3.4", 0.0},
+        {u"{1}{1}-25", 0.0}, {u"{1}{1} 25", 0.0}, {u"{1}{1}", 0.0}, {u"[1][1]25", 0.0},
+    };
+    for (const auto &c : cases)
+        QCOMPARE(frameRateHeader(c.line), c.rate);
 }
 
 QTEST_APPLESS_MAIN(TestLineFormats)

@@ -27,6 +27,11 @@ enum OperationMode : int {
     ModeCorrect = 5,
 };
 
+// The frame rate a frame-based file declares on its first line, as many
+// players read it: `{1}{1}RATE` or `{0}{0}RATE`, RATE a plain number (digits,
+// at most one point) from 1 to 200. 0 when `firstLine` is no such header.
+double frameRateHeader(QStringView firstLine);
+
 class SubEngine
 {
 public:

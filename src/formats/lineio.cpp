@@ -82,3 +82,25 @@ bool SubEngine::putline(int format, double show, double hide, QStringView text, 
         return false;
     }
 }
+
+double frameRateHeader(QStringView firstLine)
+{
+    BracketParts parts;
+    if (!splitBracketLine(firstLine, u'{', u'}', parts) || parts.start != parts.end
+        || (parts.start != u"0" && parts.start != u"1"))
+        return 0.0;
+    const QStringView rate = parts.text;
+    qsizetype points = 0, digits = 0;
+    for (const QChar c : rate) {
+        if (c == u'.')
+            ++points;
+        else if (c >= u'0' && c <= u'9')
+            ++digits;
+        else
+            return 0.0;
+    }
+    if (points > 1 || digits == 0 || rate.startsWith(u'.') || rate.endsWith(u'.'))
+        return 0.0;
+    const double value = rate.toDouble();
+    return value >= 1.0 && value <= 200.0 ? value : 0.0;
+}
