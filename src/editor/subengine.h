@@ -114,10 +114,12 @@ public:
     QString linesChange(QStringView text, int mode);
 
     // What the last linesChange() did: the lines it read, the ones it
-    // changed, and those that are no subtitles (which stay as they are).
+    // changed, those that are no subtitles (which stay as they are) and the
+    // subtitles whose result could not be written in the format asked for
+    // (left as they were).
     struct WalkCounts
     {
-        qsizetype lines = 0, changed = 0, notSubtitles = 0;
+        qsizetype lines = 0, changed = 0, notSubtitles = 0, unwritten = 0;
     };
     WalkCounts lastWalk;
 
