@@ -45,6 +45,15 @@ void takeFocusBack(QWidget *window)
         window->activateWindow();
 }
 
+// File names may hold anything, markup included: every box shows its texts
+// as they are.
+void showPlainText(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel *label : box.findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+}
+
 // Tells the user something in a box named `name`, with OK.
 void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
           const QString &detail)
@@ -52,6 +61,7 @@ void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QStri
     QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::Ok, window);
     box.setObjectName(QString::fromLatin1(name));
     box.setInformativeText(detail);
+    showPlainText(box);
     box.exec();
     takeFocusBack(window);
 }
@@ -63,6 +73,7 @@ bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QS
     QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::NoButton, window);
     box.setObjectName(QString::fromLatin1(name));
     box.setInformativeText(detail);
+    showPlainText(box);
     QPushButton *yes = box.addButton(accept, QMessageBox::AcceptRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(cancel);
@@ -207,6 +218,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("recovery"));
     box.setInformativeText(QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
+    showPlainText(box);
     QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
     box.setDefaultButton(restore);
@@ -401,6 +413,7 @@ QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
                     QStringLiteral("File has been changed and not saved!"), QMessageBox::NoButton,
                     this);
     box.setObjectName(QStringLiteral("unsaved"));
+    showPlainText(box);
     // One role for all three keeps them left to right in this order.
     QPushButton *saveNow = box.addButton(QStringLiteral("Save now"), QMessageBox::ActionRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::ActionRole);
