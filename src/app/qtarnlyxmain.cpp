@@ -187,8 +187,13 @@ void QTarnlyxMain::scheduleRecovery()
     const QString name = fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath();
     m_recoveryWriter.start([this, name, text = editor->text()] {
         QString error;
-        if (!m_recovery.write(name, text, &error))
-            qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+        if (m_recovery.write(name, text, &error))
+            return;
+        qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+        // The window says so: a crash now would lose the text.
+        QMetaObject::invokeMethod(this, [this, error] {
+            statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
+        }, Qt::QueuedConnection);
     });
 }
 
