@@ -17,6 +17,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <cstdio>
+
 #include <sys/stat.h>
 
 namespace {
@@ -83,6 +85,7 @@ private slots:
     void unsavedQuestion();
     void changedOnDisk_data();
     void changedOnDisk();
+    void replacedWhileAsked();
     void recovery();
     void encodings();
     void commandLine_data();
@@ -323,6 +326,28 @@ void TestMainWindow::changedOnDisk()
     QCOMPARE(w->editorWidget()->document()->isModified(), !saved);
     if (saved) // and the next save does not ask again
         QVERIFY(w->save());
+}
+
+void TestMainWindow::replacedWhileAsked()
+{
+    // A file another program puts in place while a save asks a question is
+    // kept: the save writes nothing and says so.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QVERIFY(writeBytes(path, readBytes(sampleFile("encodings/polish.windows-1250.sub"))));
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    w->editorWidget()->insertPlainText(QString::fromUtf8("\u0436 ")); // not in windows-1250
+    ModalAnswers answers;
+    BoxSeen box;
+    answers.then([&](QWidget *b) {
+        writeBytes(dir.filePath(QStringLiteral("new")), "theirs");
+        rename(QFile::encodeName(dir.filePath(QStringLiteral("new"))).constData(), QFile::encodeName(path).constData());
+        press(QStringLiteral("Save as UTF-8"))(b);
+    }).then(readBox(&box));
+    QVERIFY(!w->save());
+    QCOMPARE(box.detail, QStringLiteral("Another program replaced it meanwhile; nothing was written."));
+    QCOMPARE(readBytes(path), QByteArray("theirs"));
+    QVERIFY(w->editorWidget()->document()->isModified());
 }
 
 void TestMainWindow::recovery()

@@ -276,11 +276,15 @@ void TestSaving::linksInSharedFolders()
     const auto restore = qScopeGuard([&] { writeBytes(setting, before); });
     QTemporaryDir dir;
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("in.sub")), "{25}{50}x"));
-    QCOMPARE(sh(QStringLiteral("chmod 755 . && mkdir -m 1777 shared && chown nobody shared && mkdir victim && "
-                               "printf secret > victim/notes.txt && "
-                               "runuser -u daemon -- ln -s \"$PWD/victim/notes.txt\" shared/planted.sub && "
-                               "runuser -u nobody -- ln -s \"$PWD/victim/owners.sub\" shared/owners.sub && "
-                               "ln -s \"$PWD/victim/mine.sub\" shared/mine.sub"),
+    // Links of root's, of the folder's owner and of another user, in a
+    // sticky folder anyone may write to, in one that is not sticky, and in
+    // one that only its owner may write to.
+    QCOMPARE(sh(QStringLiteral("chmod 755 . && mkdir victim && printf secret > victim/notes.txt && "
+                               "mkdir -m 1777 shared && chown nobody shared && mkdir -m 777 open && mkdir -m 1755 own && "
+                               "link() { ln -s \"$PWD/victim/$2\" $1 && chown -h $3 $1; } && "
+                               "link shared/planted.sub notes.txt daemon && link shared/owners.sub owners.sub nobody && "
+                               "link shared/mine.sub mine.sub root && link open/daemon.sub open.sub daemon && "
+                               "link own/daemon.sub own.sub daemon && link shared/missing.sub missing.txt daemon"),
                 dir.path()),
              QStringLiteral("exit 0"));
     const QString planted = dir.filePath(QStringLiteral("shared/planted.sub"));
@@ -291,12 +295,15 @@ void TestSaving::linksInSharedFolders()
     QVERIFY(!writeSubtitleFile(planted, "{1}{2}x", &error));
     QCOMPARE(error, QStringLiteral("cannot write \"%1\": Permission denied").arg(planted));
     QCOMPARE(readBytes(dir.filePath(QStringLiteral("victim/notes.txt"))), QByteArray("secret"));
-    for (const char *name : {"shared/mine.sub", "shared/owners.sub"}) {
+    // Nor is a file made through one (the editor makes a missing file it opens).
+    QVERIFY(!createEmptyFile(dir.filePath(QStringLiteral("shared/missing.sub")), &error));
+    QCOMPARE(error, QStringLiteral("Permission denied"));
+    for (const char *name : {"shared/mine.sub", "shared/owners.sub", "open/daemon.sub", "own/daemon.sub"}) {
         QVERIFY2(writeSubtitleFile(dir.filePath(QLatin1String(name)), "{1}{2}x", &error), qPrintable(error));
         QVERIFY(QFileInfo(dir.filePath(QLatin1String(name))).isSymLink());
     }
-    QCOMPARE(sh(QStringLiteral("ls -A victim shared"), dir.path()),
-             QStringLiteral("shared:\nmine.sub\nowners.sub\nplanted.sub\n\nvictim:\nmine.sub\nnotes.txt\nowners.sub\nexit 0"));
+    QCOMPARE(sh(QStringLiteral("ls victim"), dir.path()),
+             QStringLiteral("mine.sub\nnotes.txt\nopen.sub\nown.sub\nowners.sub\nexit 0"));
 }
 
 void TestSaving::descriptorsWrittenAsTheyAre()
@@ -314,6 +321,8 @@ void TestSaving::descriptorsWrittenAsTheyAre()
     check(QStringLiteral("echo log > log && %1/dev/stderr 2>>log && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
     check(QStringLiteral("echo log > log && %1/dev/fd/4 4>>log && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
     check(QStringLiteral("echo log > log && %1/proc/self/fd/4 4>>log && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
+    // This process's descriptor by its number: written at its offset.
+    check(QStringLiteral("echo log > log && sh -c 'exec %1/proc/$$/fd/4' 4<>log && cat log"), QStringLiteral("[10][20]xexit 0"));
     // Another process's descriptor: added after what the file holds.
     check(QStringLiteral("echo log > log && exec 4<>log && %1/proc/$$/fd/4 && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
     check(QStringLiteral("%1/dev/stdout | tr x y"), QStringLiteral("[10][20]yexit 0"));

@@ -510,6 +510,9 @@ bool QTarnlyxMain::save()
 
     if (!mayOverwrite())
         return false;
+    // What the name holds now is what may be written over, nothing another
+    // program puts there while the user answers a question.
+    const FileStamp current = stampOf(fileName);
     QByteArray bytes;
     QString error;
     const QString text = editor->text();
@@ -528,7 +531,7 @@ bool QTarnlyxMain::save()
         m_format = utf8Format;
         showFormat();
     }
-    if (!writeSubtitleFile(fileName, bytes, &error)) {
+    if (!writeSubtitleFile(fileName, bytes, &error, nullptr, &current)) {
         tell(this, QMessageBox::Warning, "write error",
              QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)), asSentence(error));
         return false;

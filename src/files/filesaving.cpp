@@ -684,7 +684,17 @@ FileKind kindOf(const QString &path)
 
 bool createEmptyFile(const QString &path, QString *error)
 {
-    const int fd = ::open(nameToNative(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // The links are followed by the same rule as for a save.
+    QByteArray target, descriptor;
+    int errnum = 0;
+    if (!followLinks(nameToNative(path), target, descriptor, errnum)) {
+        if (error)
+            *error = systemReason(errnum);
+        return false;
+    }
+    if (!descriptor.isEmpty())
+        target = descriptor;
+    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (descriptor.isEmpty() ? O_NOFOLLOW : 0), 0666);
     if (fd < 0 || close(fd) != 0) {
         if (error)
             *error = systemReason(errno);
