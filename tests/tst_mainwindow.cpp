@@ -485,16 +485,19 @@ void TestMainWindow::commandLine()
 
 void TestMainWindow::namesAfterDashDash()
 {
-    // After "--" even the toolkit's own options are file names: the editor
-    // opens "-platform" (and does not stop for want of a platform).
-    QTemporaryDir dir;
-    QProcess editor;
-    editor.setWorkingDirectory(dir.path());
-    editor.start(QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx"), {"--", "-platform", "a.sub"});
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath(QStringLiteral("-platform"))) || editor.state() == QProcess::NotRunning, 20000);
-    QCOMPARE(editor.state(), QProcess::Running);
-    editor.kill();
-    editor.waitForFinished();
+    // After "--" even the toolkit's own options and --help are file names:
+    // the editor opens the file (and neither stops for want of a platform
+    // nor prints its usage).
+    for (const char *name : {"-platform", "--help"}) {
+        QTemporaryDir dir;
+        QProcess editor;
+        editor.setWorkingDirectory(dir.path());
+        editor.start(QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx"), {"--", QLatin1String(name), "a.sub"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath(QLatin1String(name))) || editor.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(editor.state(), QProcess::Running);
+        editor.kill();
+        editor.waitForFinished();
+    }
 }
 
 void TestMainWindow::recoveryOffSaysSo()

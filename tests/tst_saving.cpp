@@ -362,6 +362,15 @@ void TestSaving::replacedWhileWorking()
     QVERIFY(!writeSubtitleFile(path, "{1}{2}x", &error, nullptr, &readFrom));
     QVERIFY(error.endsWith(QStringLiteral("another program replaced it meanwhile; nothing was written")));
     QCOMPARE(readBytes(path), QByteArray("again"));
+
+    // A file another program makes under a new name meanwhile: the same.
+    const QString fresh = dir.filePath(QStringLiteral("fresh.sub"));
+    FileSetWriter writer;
+    writer.open(fresh, &error)->write("{1}{2}x");
+    QVERIFY(writeBytes(fresh, "theirs"));
+    QVERIFY(!writer.commit(&error));
+    QCOMPARE(error, QStringLiteral("cannot write \"%1\": another program replaced it meanwhile; nothing was written").arg(fresh));
+    QCOMPARE(readBytes(fresh), QByteArray("theirs"));
 }
 
 void TestSaving::mountedOnItsName()
