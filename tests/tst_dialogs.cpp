@@ -200,6 +200,7 @@ void TestDialogs::accepted_data()
     QTest::newRow("shift too far") << "shift" << "field 0 100000000" << "refused 0 \"100000000\" is not a number from -99999999 to 99999999.";
     QTest::newRow("shift 1e400") << "shift" << "field 0 1e400" << "refused 0 \"1e400\" is not a number from -99999999 to 99999999.";
     QTest::newRow("shift two points") << "shift" << "field 0 1.2.3" << "refused 0 \"1.2.3\" is not a number from -99999999 to 99999999.";
+    QTest::newRow("shift in markup") << "shift" << "field 0 <h1>1</h1>" << "refused 0 \"<h1>1</h1>\" is not a number from -99999999 to 99999999.";
     QTest::newRow("showtime lowest") << "showtime" << "field 0 0.1" << "-1 0.1 -1 0011000";
     QTest::newRow("showtime highest") << "showtime" << "field 0 100" << "-1 100 -1 0011000";
     QTest::newRow("showtime too short") << "showtime" << "field 0 0.05" << "refused 0 \"0.05\" is not a number from 0.1 to 100.";
@@ -233,7 +234,7 @@ void TestDialogs::accepted()
     QString why;
     ModalAnswers answers;
     answers.then([&](QWidget *box) {
-        why = static_cast<QMessageBox *>(box)->text();
+        why = shownText(static_cast<QMessageBox *>(box), static_cast<QMessageBox *>(box)->text());
         press(QStringLiteral("OK"))(box);
     });
     QTest::keyClick(d.data(), Qt::Key_Return); // OK is the default button

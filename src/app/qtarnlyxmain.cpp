@@ -45,6 +45,15 @@ void takeFocusBack(QWidget *window)
         window->activateWindow();
 }
 
+// File names may hold anything, markup included: every box shows its texts
+// as they are.
+void showPlainText(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel *label : box.findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+}
+
 // Tells the user something in a box named `name`, with OK.
 void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
           const QString &detail)
@@ -52,6 +61,7 @@ void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QStri
     QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::Ok, window);
     box.setObjectName(QString::fromLatin1(name));
     box.setInformativeText(detail);
+    showPlainText(box);
     box.exec();
     takeFocusBack(window);
 }
@@ -63,6 +73,7 @@ bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QS
     QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::NoButton, window);
     box.setObjectName(QString::fromLatin1(name));
     box.setInformativeText(detail);
+    showPlainText(box);
     QPushButton *yes = box.addButton(accept, QMessageBox::AcceptRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(cancel);
@@ -176,8 +187,13 @@ void QTarnlyxMain::scheduleRecovery()
     const QString name = fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath();
     m_recoveryWriter.start([this, name, text = editor->text()] {
         QString error;
-        if (!m_recovery.write(name, text, &error))
-            qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+        if (m_recovery.write(name, text, &error))
+            return;
+        qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+        // The window says so: a crash now would lose the text.
+        QMetaObject::invokeMethod(this, [this, error] {
+            statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
+        }, Qt::QueuedConnection);
     });
 }
 
@@ -207,6 +223,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("recovery"));
     box.setInformativeText(QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
+    showPlainText(box);
     QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
     box.setDefaultButton(restore);
@@ -401,6 +418,7 @@ QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
                     QStringLiteral("File has been changed and not saved!"), QMessageBox::NoButton,
                     this);
     box.setObjectName(QStringLiteral("unsaved"));
+    showPlainText(box);
     // One role for all three keeps them left to right in this order.
     QPushButton *saveNow = box.addButton(QStringLiteral("Save now"), QMessageBox::ActionRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::ActionRole);
@@ -492,6 +510,9 @@ bool QTarnlyxMain::save()
 
     if (!mayOverwrite())
         return false;
+    // What the name holds now is what may be written over, nothing another
+    // program puts there while the user answers a question.
+    const FileStamp current = stampOf(fileName);
     QByteArray bytes;
     QString error;
     const QString text = editor->text();
@@ -510,7 +531,7 @@ bool QTarnlyxMain::save()
         m_format = utf8Format;
         showFormat();
     }
-    if (!writeSubtitleFile(fileName, bytes, &error)) {
+    if (!writeSubtitleFile(fileName, bytes, &error, nullptr, &current)) {
         tell(this, QMessageBox::Warning, "write error",
              QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)), asSentence(error));
         return false;

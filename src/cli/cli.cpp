@@ -413,7 +413,16 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             continue;
         }
         const QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
-        QIODevice *device = target == u"-" ? &standardOutput : writer.open(target, &error);
+        // Rewritten in place, the file must still be the one read when the
+        // result takes its place.
+        FileStamp readFrom;
+        if (options.inPlace && input != u"-") {
+            readFrom.exists = true;
+            readFrom.device = files.back()->device();
+            readFrom.inode = files.back()->inode();
+        }
+        QIODevice *device = target == u"-" ? &standardOutput
+                                           : writer.open(target, &error, options.inPlace ? &readFrom : nullptr);
         if (!device) {
             say(err, error);
             return 1;

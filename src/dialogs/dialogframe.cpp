@@ -109,6 +109,7 @@ bool readNumberFields(QDialog *dialog, const QList<QPair<QLineEdit *, double *>>
                                 .arg(field->text(), shortNumber(bottom), shortNumber(top)),
                         QMessageBox::Ok, dialog);
         box.setObjectName(QStringLiteral("bad number"));
+        box.setTextFormat(Qt::PlainText);
         box.exec();
         dialog->activateWindow();
         field->setFocus();
