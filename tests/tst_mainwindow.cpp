@@ -113,7 +113,8 @@ void TestMainWindow::namesAndTexts()
             "newAction=Ctrl+N openAction=Ctrl+O saveAction=Ctrl+S saveAsAction=Ctrl+Shift+S "
             "closeAction=Ctrl+F4 closeAllAction=Alt+F4 fpsAction=Ctrl+I convertAction=Ctrl+T "
             "shiftAction=Ctrl+D showTimeAction=Ctrl+W changeFpsAction=Ctrl+Q "
-            "correctAction=Ctrl+R aboutAction=F1").split(u' ');
+            "correctAction=Ctrl+R aboutAction=F1 findAction=Ctrl+F findNextAction=F3 "
+            "findPreviousAction=Shift+F3 replaceAction=Ctrl+H goToAction=Ctrl+G").split(u' ');
     for (const QString &pair : keys)
         QCOMPARE(w.findChild<QAction *>(pair.section(u'=', 0, 0))->shortcut(), QKeySequence(pair.section(u'=', 1)));
 }

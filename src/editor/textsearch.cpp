@@ -160,7 +160,7 @@ qsizetype nthSubtitleLine(SubEngine &engine, QStringView text, qsizetype n)
     double show = 0, hide = 0;
     QString part;
     return firstLine(text, [&](QStringView line) {
-        return engine.getline(line, format, show, hide, part) && ++seen == n;
+        return !line.isEmpty() && engine.getline(line, format, show, hide, part) && ++seen == n;
     });
 }
 
@@ -170,7 +170,7 @@ qsizetype subtitleLineAtTime(SubEngine &engine, QStringView text, double seconds
     double show = 0, hide = 0;
     QString part;
     return firstLine(text, [&](QStringView line) {
-        return engine.getline(line, format, show, hide, part)
+        return !line.isEmpty() && engine.getline(line, format, show, hide, part)
                 && (show >= seconds || (hide > show && show <= seconds && seconds < hide));
     });
 }
