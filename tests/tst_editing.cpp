@@ -581,10 +581,19 @@ void TestEditing::screenshots()
         }
     };
     trigger(w.data(), "replaceAction");
+    child<QLineEdit>(w.data(), "findField")->setText(QStringLiteral("line"));
+    child<QLineEdit>(w.data(), "replaceField")->setText(QStringLiteral("row"));
+    child<QPushButton>(w.data(), "replaceAll")->click();
+    ModalAnswers answers;
+    answers.then(press(QStringLiteral("OK")));
+    trigger(w.data(), "correctAction");
+    auto *summary = child<QLabel>(w.data(), "summary");
+    QCOMPARE(summary->text(), QStringLiteral("Correction: 0 lines changed, 0 lines are not subtitles"));
     child<QLineEdit>(w.data(), "findField")->setText(QStringLiteral("missing"));
     QTest::keyClick(child(w.data(), "findField"), Qt::Key_Return);
     QApplication::processEvents();
     noneCut(child(w.data(), "findBar"));
+    QVERIFY(summary->height() >= summary->heightForWidth(summary->width()) && summary->width() <= w->width());
     QVERIFY(w->grab().save(out + QStringLiteral("/findbar-%1pt.png").arg(points)));
     QTest::keyClick(child(w.data(), "findField"), Qt::Key_Escape);
 

@@ -65,8 +65,8 @@ FindBar::FindBar(MyEditor *editor, QWidget *parent) : QWidget(parent), m_editor(
     options->addWidget(m_matchCase);
     options->addWidget(m_wholeWords);
     options->addStretch(1);
-    grid->addLayout(options, 2, 1, 1, 4);
-    grid->addWidget(m_notice, 3, 1, 1, 4);
+    grid->addLayout(options, 2, 0, 1, 5);
+    grid->addWidget(m_notice, 3, 0, 1, 5);
     grid->setColumnStretch(1, 1);
 
     // Tab goes from the find field to the replace field, then on in

@@ -148,17 +148,24 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedE
     m_summaryLabel->setObjectName(QStringLiteral("summary"));
     m_summaryLabel->setTextFormat(Qt::PlainText);
     m_summaryLabel->setWordWrap(true);
+    m_summaryLabel->setContentsMargins(6, 3, 6, 3);
+    m_summaryLabel->hide();
     m_editedLabel = new QLabel(QStringLiteral("Edited"), this);
     m_editedLabel->setObjectName(QStringLiteral("edited"));
     m_editedLabel->setToolTip(QStringLiteral("The text differs from the file it was read from or saved to"));
+    m_editedLabel->setContentsMargins(0, 0, 8, 0);
     m_editedLabel->hide();
-    statusBar()->addWidget(m_summaryLabel, 1);
     statusBar()->addPermanentWidget(m_editedLabel);
     statusBar()->addPermanentWidget(m_positionLabel);
     statusBar()->addPermanentWidget(m_formatLabel);
     connect(editor, &QPlainTextEdit::cursorPositionChanged, this, &QTarnlyxMain::showPosition);
     connect(editor->document(), &QTextDocument::modificationChanged, m_editedLabel, &QWidget::setVisible);
-    connect(editor->document(), &QTextDocument::contentsChanged, m_summaryLabel, &QLabel::clear);
+    connect(editor->document(), &QTextDocument::contentsChanged, m_summaryLabel, [this] {
+        if (!m_summaryLabel->isHidden()) {
+            m_summaryLabel->clear();
+            m_summaryLabel->hide();
+        }
+    });
     connect(editor, &MyEditor::filesDropped, this, [this](const QStringList &names) {
         // Not inside the drop: the questions of a load are modal.
         QTimer::singleShot(0, this, [this, names] { openDropped(names); });
@@ -176,6 +183,8 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedE
     column->addWidget(m_changedBar);
     column->addWidget(editor, 1);
     column->addWidget(m_findBar);
+    // Above the status bar, where a long summary has room to wrap.
+    column->addWidget(m_summaryLabel);
     connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
     connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
         m_keptStamp = stampOf(fileName);
@@ -456,6 +465,7 @@ void QTarnlyxMain::showSummary(const QString &summary)
         return; // a dialog cancelled: what was shown stays
     m_summaryLabel->setText(summary);
     m_summaryLabel->setToolTip(summary);
+    m_summaryLabel->show();
 }
 
 void QTarnlyxMain::checkDisk()
