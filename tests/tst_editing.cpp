@@ -83,8 +83,8 @@ class TestEditing : public QObject
 
 private slots:
     void initTestCase() { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); }
-    void replaceAllInText_data();
-    void replaceAllInText();
+    void replacements_data();
+    void replacements();
     void goToTargets_data();
     void goToTargets();
     void goToLines_data();
@@ -102,7 +102,7 @@ private slots:
     void screenshots();
 };
 
-void TestEditing::replaceAllInText_data()
+void TestEditing::replacements_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("find");
@@ -124,14 +124,17 @@ void TestEditing::replaceAllInText_data()
     QTest::newRow("empty lines at the end") << "a\n\n" << "a" << "" << "b" << "b\n\n" << 1;
 }
 
-void TestEditing::replaceAllInText()
+void TestEditing::replacements()
 {
     QFETCH(QString, text);
     QFETCH(QString, find);
     QFETCH(QString, options);
     QFETCH(QString, replacement);
     const SearchOptions o{options.contains(u'r'), options.contains(u'c'), options.contains(u'w')};
-    const qsizetype count = ::replaceAllInText(text, searchPattern(find, o), replacement, o.regularExpression);
+    const QList<TextEdit> edits = replacementsInText(text, searchPattern(find, o), replacement, o.regularExpression);
+    for (auto it = edits.crbegin(); it != edits.crend(); ++it)
+        text.replace(it->start, it->length, it->text);
+    const qsizetype count = edits.size();
     QTEST(text, "result");
     QTEST(int(count), "count");
 }

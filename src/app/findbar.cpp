@@ -213,14 +213,14 @@ qsizetype FindBar::replaceAll()
     QRegularExpression re;
     if (!pattern(re))
         return 0;
-    QString text = m_editor->text();
-    const qsizetype count = replaceAllInText(text, re, m_replace->text(), m_regularExpression->isChecked());
+    const QList<TextEdit> edits = replacementsInText(m_editor->text(), re, m_replace->text(), m_regularExpression->isChecked());
+    const qsizetype count = edits.size();
     if (count == 0) {
         say(QStringLiteral("\"%1\" was not found.").arg(m_find->text()));
         return 0;
     }
     say(QString());
-    m_editor->replaceWhole(text);
+    m_editor->replaceParts(edits);
     emit replaced(count == 1 ? QStringLiteral("Replace All: 1 replaced")
                              : QStringLiteral("Replace All: %1 replaced").arg(count));
     return count;

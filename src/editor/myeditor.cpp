@@ -105,6 +105,23 @@ void MyEditor::replaceWhole(const QString &text)
     goTo(before);
 }
 
+void MyEditor::replaceParts(const QList<TextEdit> &edits)
+{
+    const Place before = place();
+    const int step = document()->availableUndoSteps();
+    // From the end, so that the places before each edit stay where they were.
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    for (auto it = edits.crbegin(); it != edits.crend(); ++it) {
+        cursor.setPosition(int(it->start));
+        cursor.setPosition(int(it->start + it->length), QTextCursor::KeepAnchor);
+        cursor.insertText(toDocument(it->text));
+    }
+    cursor.endEditBlock();
+    m_placeBefore.insert(step, before);
+    goTo(before);
+}
+
 void MyEditor::undo()
 {
     QPlainTextEdit::undo();

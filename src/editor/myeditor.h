@@ -3,6 +3,7 @@
 #pragma once
 
 #include "editor/subengine.h"
+#include "editor/textsearch.h"
 
 #include <QHash>
 #include <QPlainTextEdit>
@@ -33,6 +34,9 @@ public:
     // and column (clamped) and the view; undoing or redoing the step puts
     // them back there too.
     void replaceWhole(const QString &text);
+    // Makes the edits, in order and not overlapping, at places in text()
+    // as one undo step; the cursor and view stay as replaceWhole() keeps them.
+    void replaceParts(const QList<TextEdit> &edits);
 
 public slots:
     // The text area's own undo and redo, which after a whole-text step

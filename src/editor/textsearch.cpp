@@ -38,40 +38,35 @@ QString replacementFor(const QRegularExpressionMatch &match, const QString &repl
     return out;
 }
 
-qsizetype replaceAllInText(QString &text, const QRegularExpression &pattern,
-                           const QString &replacement, bool regularExpression)
+QList<TextEdit> replacementsInText(QStringView text, const QRegularExpression &pattern,
+                                   const QString &replacement, bool regularExpression)
 {
+    QList<TextEdit> edits;
     if (!pattern.isValid())
-        return 0;
-    qsizetype count = 0;
-    QString out;
-    bool changed = false;
-    qsizetype copied = 0; // text before this has gone to `out`
-    const QStringView all(text);
-    for (qsizetype start = 0; start <= all.size();) {
-        qsizetype end = all.indexOf(u'\n', start);
-        if (end < 0)
-            end = all.size();
-        const QStringView line = all.sliced(start, end - start);
-        auto matches = pattern.globalMatch(line);
+        return edits;
+    if (!regularExpression) {
+        // Literal text holds no line end, so no match spans one: one pass
+        // over the whole text finds what one per line would.
+        auto matches = pattern.globalMatch(text);
         while (matches.hasNext()) {
             const QRegularExpressionMatch match = matches.next();
-            if (!changed) {
-                out.reserve(text.size() + text.size() / 8);
-                changed = true;
-            }
-            out += all.sliced(copied, start + match.capturedStart() - copied);
-            out += replacementFor(match, replacement, regularExpression);
-            copied = start + match.capturedEnd();
-            ++count;
+            edits.append({match.capturedStart(), match.capturedLength(), replacement});
+        }
+        return edits;
+    }
+    for (qsizetype start = 0; start <= text.size();) {
+        qsizetype end = text.indexOf(u'\n', start);
+        if (end < 0)
+            end = text.size();
+        auto matches = pattern.globalMatch(text.sliced(start, end - start));
+        while (matches.hasNext()) {
+            const QRegularExpressionMatch match = matches.next();
+            edits.append({start + match.capturedStart(), match.capturedLength(),
+                          replacementFor(match, replacement, regularExpression)});
         }
         start = end + 1;
     }
-    if (changed) {
-        out += all.sliced(copied);
-        text = out;
-    }
-    return count;
+    return edits;
 }
 
 namespace {

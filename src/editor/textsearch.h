@@ -3,6 +3,7 @@
 // Qt Core only, so that the widgets stay thin.
 #pragma once
 
+#include <QList>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringView>
@@ -26,10 +27,18 @@ QRegularExpression searchPattern(const QString &needle, const SearchOptions &opt
 QString replacementFor(const QRegularExpressionMatch &match, const QString &replacement,
                        bool regularExpression);
 
-// Replaces every match of `pattern` in `text`, line by line (a match never
-// spans a line end, as in Find), and returns how many there were.
-qsizetype replaceAllInText(QString &text, const QRegularExpression &pattern,
-                           const QString &replacement, bool regularExpression);
+// One replacement: `length` characters from `start` become `text`.
+struct TextEdit
+{
+    qsizetype start = 0, length = 0;
+    QString text;
+};
+
+// Every match of `pattern` in `text`, line by line (a match never spans a
+// line end, as in Find), in order, with what replaces it.
+QList<TextEdit> replacementsInText(QStringView text, const QRegularExpression &pattern,
+                                   const QString &replacement, bool regularExpression);
+
 
 // A "Go to" target as typed: "12" a line, "#12" the 12th subtitle line,
 // "1:02:03", "1:02:03.5", "2:03" or "3723.5" (seconds, with a point or a
