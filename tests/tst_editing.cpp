@@ -89,6 +89,7 @@ private slots:
     void goToTargets();
     void goToLines_data();
     void goToLines();
+    void goToDialog();
     void findBar();
     void undoKeepsThePlace();
     void editedMarkAndSummary();
@@ -214,6 +215,29 @@ void TestEditing::goToLines()
     QTEST(GoToDialog::lineFor(&editor, typed, &why) + 1, "line");
 }
 
+void TestEditing::goToDialog()
+{
+    // A target that leads nowhere keeps the dialog open and says why; one
+    // that leads somewhere moves the cursor to the start of its line.
+    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
+    w.editorWidget()->setText(numberedLines(30));
+    QString notice;
+    ModalAnswers answers;
+    answers.then([&](QWidget *d) {
+        auto *field = d->findChild<QLineEdit *>(QStringLiteral("goToField"));
+        field->setText(QStringLiteral("#31"));
+        QTest::keyClick(field, Qt::Key_Return);
+        notice = d->findChild<QLabel *>(QStringLiteral("goToNotice"))->text();
+        field->setText(QStringLiteral("0:00:41"));
+        QTest::keyClick(field, Qt::Key_Return);
+    });
+    putCursor(w.editorWidget(), 2, 3);
+    trigger(&w, "goToAction");
+    QCOMPARE(answers.answered(), 1);
+    QCOMPARE(notice, QStringLiteral("The text has fewer than 31 subtitles."));
+    QCOMPARE(place(w.editorWidget()), QStringLiteral("10:1")); // frames 1000-1050 at 25 fps: 40-42 s
+}
+
 void TestEditing::findBar()
 {
     QTarnlyxMain w(QStringLiteral("subtitles.txt"));
@@ -231,7 +255,12 @@ void TestEditing::findBar()
         return QStringLiteral("%1@%2").arg(c.selectedText()).arg(c.blockNumber() + 1);
     };
 
-    // Ctrl+F: the keys in the find field, the replace row hidden.
+    // F3 with nothing to find asks for it; Ctrl+F: the keys in the find
+    // field, the replace row hidden.
+    QTest::keyClick(editor, Qt::Key_F3);
+    QVERIFY(bar->isVisible() && !replace->isVisible());
+    QTest::keyClick(find, Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
     QTest::keyClick(editor, Qt::Key_F, Qt::ControlModifier);
     QVERIFY(bar->isVisible() && !replace->isVisible());
     QCOMPARE(QApplication::focusWidget(), find);
@@ -261,6 +290,16 @@ void TestEditing::findBar()
     QTest::keyClick(find, Qt::Key_Return);
     QCOMPARE(notice->text(), QStringLiteral("\"missing\" was not found."));
     QCOMPARE(selection(), QStringLiteral("the@3"));
+
+    // An empty match is passed over, not found again where it stands.
+    child<QCheckBox>(&w, "regularExpression")->setChecked(true);
+    putCursor(editor, 1, 1);
+    find->setText(QStringLiteral("$"));
+    QTest::keyClick(find, Qt::Key_F3);
+    QCOMPARE(place(editor), QStringLiteral("1:14"));
+    QTest::keyClick(find, Qt::Key_F3);
+    QCOMPARE(place(editor), QStringLiteral("2:12"));
+    child<QCheckBox>(&w, "regularExpression")->setChecked(false);
 
     // Escape gives the keys back to the text.
     QTest::keyClick(find, Qt::Key_Escape);

@@ -153,6 +153,10 @@ bool FindBar::findPrevious()
 
 bool FindBar::find(bool backward)
 {
+    if (m_find->text().isEmpty()) { // nothing to find yet: ask for it
+        start(isVisible() && m_replace->isVisible());
+        return false;
+    }
     QRegularExpression re;
     if (!pattern(re))
         return false;
