@@ -7,6 +7,7 @@
 #include "clirun.h"
 #include "editor/myeditor.h"
 #include "editor/textsearch.h"
+#include "editor/walksummary.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 
@@ -93,6 +94,8 @@ private slots:
     void findBar();
     void undoKeepsThePlace();
     void editedMarkAndSummary();
+    void summaryWords_data();
+    void summaryWords();
     void drops();
     void fileDialogsStartAtTheFile();
     void changedOnDiskBar();
@@ -399,6 +402,36 @@ void TestEditing::editedMarkAndSummary()
     QVERIFY(!labelShown(w.data(), "edited"));
     QTest::keyClicks(editor, QStringLiteral("y"));
     QVERIFY(!labelShown(w.data(), "summary"));
+}
+
+void TestEditing::summaryWords_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("convertFormat");
+    QTest::addColumn<QList<int>>("counts"); // changed, not subtitles, unwritten
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("none") << int(ModeShift) << 0 << QList<int>{0, 0, 0} << "Shift: 0 lines changed, 0 lines are not subtitles";
+    QTest::newRow("one") << int(ModeShowTime) << 0 << QList<int>{1, 1, 0} << "Display time: 1 line changed, 1 line is not a subtitle";
+    QTest::newRow("two") << int(ModeCorrect) << 0 << QList<int>{2, 2, 0} << "Correction: 2 lines changed, 2 lines are not subtitles";
+    QTest::newRow("one unwritten, clock-time") << int(ModeConvert) << int(ClockOneDigitHour) << QList<int>{3, 0, 1}
+                                              << "Conversion: 3 lines changed, 0 lines are not subtitles, 1 line could not be written in clock-time";
+    QTest::newRow("two unwritten, frames") << int(ModeConvert) << int(FrameBased) << QList<int>{0, 0, 2}
+                                          << "Conversion: 0 lines changed, 0 lines are not subtitles, 2 lines could not be written in frame-based";
+    QTest::newRow("unwritten by a shift") << int(ModeShift) << int(BracketTime) << QList<int>{0, 0, 2}
+                                         << "Shift: 0 lines changed, 0 lines are not subtitles, 2 lines could not be written";
+    QTest::newRow("frame rate") << int(ModeFpsChange) << 0 << QList<int>{5, 0, 0} << "Frame rate: 5 lines changed, 0 lines are not subtitles";
+}
+
+void TestEditing::summaryWords()
+{
+    QFETCH(int, mode);
+    QFETCH(int, convertFormat);
+    QFETCH(QList<int>, counts);
+    SubEngine::WalkCounts walk;
+    walk.changed = counts[0];
+    walk.notSubtitles = counts[1];
+    walk.unwritten = counts[2];
+    QTEST(walkSummary(mode, walk, convertFormat), "summary");
 }
 
 void TestEditing::drops()

@@ -8,6 +8,7 @@
 #include "dialogs/myfps.h"
 #include "dialogs/operationdialogs.h"
 #include "editor/myeditor.h"
+#include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "images/changefps.xpm"
@@ -743,11 +744,6 @@ void QTarnlyxMain::specifyFps()
 
 namespace {
 
-QString lines(qsizetype count)
-{
-    return count == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(count);
-}
-
 // Runs an operation's dialog; once it is accepted, the operation runs over
 // the whole text and the result says what it did. A rejected dialog
 // changes nothing and gives an empty text.
@@ -759,23 +755,7 @@ QString runOperation(QDialog *dialog, MyEditor *editor, int mode)
     if (!accepted)
         return QString();
     editor->linesChange(mode);
-    static const char *const names[] = {"Conversion", "Shift", "Display time", "Frame rate", "Correction"};
-    const SubEngine::WalkCounts &counts = editor->lastWalk;
-    QString summary = QStringLiteral("%1: %2 changed, %3")
-                              .arg(QLatin1String(names[mode - 1]), lines(counts.changed),
-                                   counts.notSubtitles == 1 ? QStringLiteral("1 line is not a subtitle")
-                                                            : lines(counts.notSubtitles) + QStringLiteral(" are not subtitles"));
-    if (counts.unwritten > 0) {
-        // Only a conversion names the format the lines were to be in.
-        static const char *const formats[] = {"clock-time", "clock-time", "frame-based", "bracket-time"};
-        const bool named = mode == ModeConvert && editor->convertFormat >= 1 && editor->convertFormat <= 4;
-        summary += QStringLiteral(", %1 not be written%2")
-                           .arg(counts.unwritten == 1 ? QStringLiteral("1 line could")
-                                                      : lines(counts.unwritten) + QStringLiteral(" could"),
-                                named ? QStringLiteral(" in ") + QLatin1String(formats[editor->convertFormat - 1])
-                                      : QString());
-    }
-    return summary;
+    return walkSummary(mode, editor->lastWalk, editor->convertFormat);
 }
 
 } // namespace
