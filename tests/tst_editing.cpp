@@ -231,6 +231,8 @@ void TestEditing::goToDialog()
         field->setText(QStringLiteral("#31"));
         QTest::keyClick(field, Qt::Key_Return);
         notice = d->findChild<QLabel *>(QStringLiteral("goToNotice"))->text();
+        QDir().mkpath(QStringLiteral(TARNLYX_BUILD_DIR "/screenshots"));
+        d->grab().save(QStringLiteral(TARNLYX_BUILD_DIR "/screenshots/goto.png"));
         field->setText(QStringLiteral("0:00:41"));
         QTest::keyClick(field, Qt::Key_Return);
     });

@@ -32,6 +32,7 @@ GoToDialog::GoToDialog(MyEditor *editor, QWidget *parent) : QDialog(parent), m_e
     layout->addWidget(m_field);
     layout->addWidget(m_notice);
     layout->addWidget(buttons);
+    setMinimumWidth(fontMetrics().averageCharWidth() * 40);
     m_field->setText(QString::number(editor->textCursor().blockNumber() + 1));
     m_field->selectAll();
     m_field->setFocus();
@@ -73,6 +74,7 @@ void GoToDialog::accept()
     if (line < 0) {
         m_notice->setText(why);
         m_notice->show();
+        adjustSize();
         m_field->setFocus();
         m_field->selectAll();
         return;
