@@ -470,6 +470,24 @@ void TestEditing::drops()
     QTRY_COMPARE(w.currentFileName(), path);
     QCOMPARE(answers.seen(), (QStringList{"unsaved", "my_fps"}));
     QCOMPARE(editor->text(), QStringLiteral("{1}{2}dropped"));
+
+    // Several files: the first here, each other one in a window of its own.
+    const QString second = dir.filePath(QStringLiteral("second.sub"));
+    QVERIFY(writeBytes(second, "{1}{2}second"));
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(path), QUrl::fromLocalFile(second)});
+    answers.then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK")));
+    QVERIFY(drop(&files));
+    QTRY_COMPARE(answers.answered(), 4);
+    QTarnlyxMain *other = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<QTarnlyxMain *>(top); window && window != &w)
+            other = window;
+    }
+    QVERIFY(other);
+    QCOMPARE(other->currentFileName(), second);
+    QCOMPARE(w.currentFileName(), path);
+    delete other;
 }
 
 void TestEditing::fileDialogsStartAtTheFile()
