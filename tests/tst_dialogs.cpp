@@ -123,6 +123,8 @@ private slots:
     void fitsEveryFont_data();
     void fitsEveryFont();
     void editorWalk();
+    void tabOrder_data();
+    void tabOrder();
 };
 
 void TestDialogs::textsAndDefaults_data()
@@ -298,7 +300,7 @@ void TestDialogs::commands()
     w.findChild<QAction *>(action)->trigger();
     QCOMPARE(answers.answered(), 1);
     QTEST(w.editorWidget()->text(), "after");
-    QTEST(w.statusBar()->currentMessage(), "summary");
+    QTEST(w.findChild<QLabel *>(QStringLiteral("summary"))->text(), "summary");
     QCOMPARE(w.editorWidget()->document()->isModified(), !leave);
     QVERIFY(!leave || settings() == before);
     QCOMPARE(other.editorWidget()->shiftSeconds + other.editorWidget()->convertFormat, 3.0);
@@ -386,6 +388,53 @@ void TestDialogs::editorWalk()
     editor.sustainTime = false;
     editor.linesChange(ModeCorrect);
     QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
+}
+
+void TestDialogs::tabOrder_data()
+{
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<QString>("stops"); // from the first field round to it again
+    QTest::newRow("convert") << "convert" << "&Time based    00:00:00:|OK|Cancel";
+    QTest::newRow("shift") << "shift" << "=0|Change &show time/frames|Change &hide time/frames|OK|Cancel";
+    QTest::newRow("showtime") << "showtime" << "=3.0|&Write down empty hide-time|&Change only empty chide-time|"
+                                               "&Display time dependent on subtitles length|&Block too long hide time|OK|Cancel";
+    QTest::newRow("fps") << "fps" << "=25.0|=29.0|OK|Cancel";
+    QTest::newRow("correct") << "correct" << "&Delete double spaces|Delete spaces at the end of lines|"
+                                             "Delete spaces between digits|Delete information about text color (mDVDp)|"
+                                             "Sustain subtitles display time|Correct punctuation marks position|"
+                                             "Correct dash positions (dialogues)|OK|Cancel";
+    QTest::newRow("myfps") << "myfps" << "=25|OK|Cancel";
+}
+
+void TestDialogs::tabOrder()
+{
+    // Tab reaches every field and box of a dialog in reading order (one
+    // stop for a row of radio buttons, as arrows move in it).
+    QFETCH(QString, dialog);
+    Settings s;
+    s.first = 25.0;
+    QScopedPointer<QDialog> d(makeDialog(dialog, s));
+    d->show();
+    QApplication::setActiveWindow(d.data());
+    QVERIFY(QTest::qWaitForWindowActive(d.data()));
+    QList<QWidget *> stops;
+    for (int i = 0; i < 12; ++i) {
+        QWidget *w = QApplication::focusWidget();
+        QVERIFY(w);
+        if (stops.contains(w))
+            break;
+        stops << w;
+        QTest::keyClick(w, Qt::Key_Tab);
+    }
+    // The round, told from its top left stop.
+    auto place = [&](QWidget *w) { const QPoint p = w->mapTo(d.data(), QPoint()); return std::make_pair(p.y(), p.x()); };
+    std::rotate(stops.begin(), std::min_element(stops.begin(), stops.end(), [&](QWidget *a, QWidget *b) { return place(a) < place(b); }), stops.end());
+    QStringList names;
+    for (QWidget *w : stops) {
+        auto *field = qobject_cast<QLineEdit *>(w);
+        names << (field ? QLatin1Char('=') + field->text() : w->property("text").toString());
+    }
+    QTEST(names.join(u'|'), "stops");
 }
 
 QTEST_MAIN(TestDialogs)
