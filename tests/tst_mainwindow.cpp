@@ -361,11 +361,13 @@ void TestMainWindow::recovery()
     QVERIFY(!w->editorWidget()->document()->isModified());
     QCOMPARE(folder.entryList(QDir::Files), QStringList());
 
-    crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), QStringLiteral("untitled"));
+    // A stray byte of a UTF-8 file is kept as the byte it was.
+    const QString untitled = QStringLiteral("untitled") + QChar(0xDCE9);
+    crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), untitled);
     answers.then(press(QStringLiteral("Restore unsaved text")));
     const QList<QTarnlyxMain *> windows = openMainWindows({});
     QCOMPARE(windows.size(), 1);
-    QCOMPARE(windows[0]->editorWidget()->text(), QStringLiteral("untitled"));
+    QCOMPARE(windows[0]->editorWidget()->text(), untitled);
     QVERIFY(windows[0]->editorWidget()->document()->isModified());
     QCOMPARE(answers.pending(), 0);
     windows[0]->editorWidget()->document()->setModified(false);

@@ -2,6 +2,7 @@
 
 #include "files/filenames.h"
 #include "files/filesaving.h"
+#include "files/textcodec.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -90,7 +91,7 @@ bool RecoveryFile::write(const QString &fileName, const QString &text, QString *
         close(created);
     QByteArray bytes = magic;
     bytes += nameToNative(fileName).toPercentEncoding() + '\n';
-    bytes += text.toUtf8();
+    LineCodec(QStringLiteral("UTF-8"), false).appendEncoded(bytes, text); // stray bytes as they were
     return writeSubtitleFile(nameFromNative(path), bytes, error);
 }
 
@@ -127,8 +128,10 @@ QList<RecoveredText> RecoveryFile::orphans()
         if (!bytes.startsWith(magic) || nameEnd < 0)
             continue;
         const QByteArray name = bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1));
-        found << RecoveredText{id, nameFromNative(QByteArray::fromPercentEncoding(name)),
-                               QString::fromUtf8(bytes.sliced(nameEnd + 1)), info.lastModified()};
+        QString text;
+        LineCodec(QStringLiteral("UTF-8"), false).decode(bytes.sliced(nameEnd + 1), text);
+        found << RecoveredText{id, nameFromNative(QByteArray::fromPercentEncoding(name)), text,
+                               info.lastModified()};
     }
     std::sort(found.begin(), found.end(),
               [](const RecoveredText &a, const RecoveredText &b) { return a.written < b.written; });
