@@ -136,6 +136,7 @@ void TestSubtitleFile::roundTripIsExact_data()
     QTest::newRow("utf-16 with crlf") << QByteArray("\xff\xfe\x41\0\r\0\n\0\x42\0\n\0", 12) << QByteArray("\xff\xfe\x41\0\r\0\n\0\x42\0\r\0\n\0", 14);
     // Bytes that are not UTF-8 in UTF-8 text come back as themselves.
     QTest::newRow("utf-8 with a stray byte") << QByteArray("\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 \xe9\n") << QByteArray();
+    QTest::newRow("mark after a stray byte") << QByteArray("\xc5\xbc").repeated(10) + "\xf4\xef\xbb\xbfx" << QByteArray();
     QTest::newRow("utf-8 cut short, stray") << QByteArray("\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 \xe4\xb8") << QByteArray();
     QTest::newRow("shift_jis") << QByteArray(QStringEncoder("Shift_JIS").encode(QString::fromUtf8("ポ-ポ|表示"))) << QByteArray();
 }

@@ -222,6 +222,9 @@ void decodeCarryingStrayBytes(QByteArrayView bytes, QString &out)
 {
     out.clear();
     out.reserve(bytes.size());
+    // A byte-order mark after a stray byte is a character like any other.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
+                                   | QStringDecoder::Flag::ConvertInitialBom);
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     qsizetype start = 0, i = 0;
     while (i <= bytes.size()) {
@@ -230,7 +233,7 @@ void decodeCarryingStrayBytes(QByteArrayView bytes, QString &out)
             i += length;
             continue;
         }
-        out += QString::fromUtf8(bytes.sliced(start, i - start));
+        out += decoder.decode(bytes.sliced(start, i - start));
         if (i < bytes.size())
             out += QChar(char16_t(0xDC80 + (p[i] - 0x80)));
         start = ++i;
