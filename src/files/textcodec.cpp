@@ -2,6 +2,7 @@
 
 #include <uchardet/uchardet.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -72,10 +73,14 @@ QString fallbackEncoding()
     return QStringLiteral("windows-1252");
 }
 
-// Whether bytes that are not strictly UTF-8 are UTF-8 all the same, with
-// a few stray bytes: at least four multi-byte sequences, and at least ten
-// of them for every byte that breaks UTF-8. A windows-1252 "café" has none.
-bool isUtf8WithStrayBytes(QByteArrayView bytes)
+// Multi-byte UTF-8 sequences, and bytes that break UTF-8, in `bytes`.
+struct Utf8Counts
+{
+    qsizetype sequences = 0, stray = 0;
+    bool mostlyUtf8() const { return sequences >= 4 && sequences >= 10 * stray; }
+};
+
+Utf8Counts countUtf8(QByteArrayView bytes)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *const end = p + bytes.size();
@@ -98,7 +103,50 @@ bool isUtf8WithStrayBytes(QByteArrayView bytes)
             p += length;
         }
     }
-    return stray > 0 && sequences >= 4 && sequences >= 10 * stray;
+    return {sequences, stray};
+}
+
+// Index of the first byte of `bytes` whose entry in `table` is set, or -1.
+// A block at a time, without a branch per byte: most files hold none.
+qsizetype firstByteIn(const unsigned char (&table)[256], QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    constexpr qsizetype block = 4096;
+    for (qsizetype start = 0; start < n; start += block) {
+        const qsizetype end = std::min(n, start + block);
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        qsizetype i = start;
+        for (; i + 4 <= end; i += 4) {
+            a |= table[p[i]];
+            b |= table[p[i + 1]];
+            c |= table[p[i + 2]];
+            d |= table[p[i + 3]];
+        }
+        for (; i < end; ++i)
+            a |= table[p[i]];
+        if ((a | b | c | d) == 0)
+            continue;
+        for (i = start;; ++i) {
+            if (table[p[i]])
+                return i;
+        }
+    }
+    return -1;
+}
+
+// Whether bytes that are not strictly UTF-8 are UTF-8 all the same, with
+// a few stray bytes: at least four multi-byte sequences, and at least ten
+// of them for every byte that breaks UTF-8. A windows-1252 "café" has none.
+// A file whose first 64 KiB (what detection looks at) are not mostly UTF-8
+// is not counted further: most files in another encoding stop there.
+bool isUtf8WithStrayBytes(QByteArrayView bytes)
+{
+    const qsizetype sample = qsizetype(1) << 16;
+    if (bytes.size() > sample && !countUtf8(bytes.first(sample)).mostlyUtf8())
+        return false;
+    const Utf8Counts counts = countUtf8(bytes);
+    return counts.stray > 0 && counts.mostlyUtf8();
 }
 
 // Index of the first byte that is not UTF-8, or the size.
@@ -133,21 +181,17 @@ QString windowsPageFirst(const QString &iso, QByteArrayView content)
     }
     if (!windows)
         return iso;
-    bool present[256] = {};
-    for (const char c : content)
-        present[uchar(c)] = true;
+    // The bytes the two read differently, then whether the file holds one.
+    unsigned char differs[256] = {};
     LineCodec isoCodec(iso, false), windowsCodec(QLatin1String(windows), false);
     QString a, b;
     for (int byte = 0x80; byte < 256; ++byte) {
-        if (!present[byte])
-            continue;
         const char c = char(byte);
         isoCodec.decode(QByteArrayView(&c, 1), a);
         windowsCodec.decode(QByteArrayView(&c, 1), b);
-        if (a != b)
-            return iso;
+        differs[byte] = a != b;
     }
-    return QLatin1String(windows);
+    return firstByteIn(differs, content) < 0 ? QLatin1String(windows) : iso;
 }
 
 QString detectEncoding(QByteArrayView content)
@@ -405,7 +449,7 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
     } else if (known && known->singleByte) {
         // Byte by byte: which of the 256 come back as themselves.
         LineCodec codec(format.encoding, false);
-        bool fits[256];
+        unsigned char misfits[256];
         bool all = true;
         for (int b = 0; b < 256; ++b) {
             const char c = char(b);
@@ -413,14 +457,11 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
             QByteArray back;
             codec.decode(QByteArrayView(&c, 1), text);
             codec.appendEncoded(back, text);
-            fits[b] = back.size() == 1 && back[0] == c;
-            all = all && fits[b];
+            misfits[b] = !(back.size() == 1 && back[0] == c);
+            all = all && !misfits[b];
         }
-        const auto *p = reinterpret_cast<const uchar *>(content.data());
-        for (qsizetype i = 0; !all && i < content.size() && misfit < 0; ++i) {
-            if (!fits[p[i]])
-                misfit = i;
-        }
+        if (!all)
+            misfit = firstByteIn(misfits, content);
     } else if (format.encoding != QLatin1String(bytesName)) {
         // A piece at a time, cut at line ends where the encoding allows, so
         // that the check takes little memory.
