@@ -17,14 +17,13 @@
         }                                                                                    \
     } while (false)
 
-// Bytes after a read and a save: CRLF as LF (or CR kept where lines end at
-// CR), no line end after the last line.
-inline QByteArray savedForm(QByteArray bytes, bool crLines = false)
+// Bytes of a file of mixed line ends after a read and a save: every line
+// end as the first one (CRLF or LF).
+inline QByteArray savedForm(QByteArray bytes, bool crlf)
 {
-    if (!crLines)
-        bytes.replace("\r\n", "\n");
-    if (bytes.endsWith(crLines ? '\r' : '\n'))
-        bytes.chop(1);
+    bytes.replace("\r\n", "\n");
+    if (crlf)
+        bytes.replace("\n", "\r\n");
     return bytes;
 }
 

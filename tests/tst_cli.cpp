@@ -27,30 +27,33 @@ private slots:
     void encodings_data();
     void encodings();
     void info();
+    void lineEndsKept_data();
+    void lineEndsKept();
+    void clockLinesNotWritten();
 };
 
 void TestCli::operations_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("convert default is frames") << QStringList{"convert"} << QByteArray("{250}{300}Hello ,world  \n{250}{375}-Hi|-You\nplain words");
-    QTest::newRow("convert to tenths") << QStringList{"convert", "--to", "tenths"} << QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words");
-    QTest::newRow("convert to h:mm:ss") << QStringList{"convert", "--to=h:mm:ss"} << QByteArray("0:00:10:Hello ,world  \n0:00:10:-Hi|-You\nplain words");
-    QTest::newRow("convert to 1") << QStringList{"convert", "--to", "1"} << QByteArray("00:00:10:Hello ,world  \n00:00:10:-Hi|-You\nplain words");
-    QTest::newRow("convert at 10 fps") << QStringList{"--fps", "10", "convert", "--to", "tenths"} << QByteArray("[250][300]Hello ,world  \n[100][150]-Hi|-You\nplain words");
-    QTest::newRow("shift default is nothing") << QStringList{"shift"} << QByteArray("{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words");
-    QTest::newRow("shift back, show only") << QStringList{"shift", "--seconds", "-2.5", "--no-hide"} << QByteArray("{188}{300}Hello ,world  \n[75][150]-Hi|-You\nplain words");
-    QTest::newRow("shift hide only") << QStringList{"shift", "--no-show", "--seconds=1"} << QByteArray("{250}{325}Hello ,world  \n[100][160]-Hi|-You\nplain words");
-    QTest::newRow("showtime default") << QStringList{"showtime"} << QByteArray("{250}{250}Hello ,world  \n[100][125]-Hi|-You\nplain words");
-    QTest::newRow("showtime fixed, not blocked") << QStringList{"showtime", "--fixed", "--no-block", "--seconds", "2"} << QByteArray("{250}{300}Hello ,world  \n[100][120]-Hi|-You\nplain words");
-    QTest::newRow("showtime write empty") << QStringList{"showtime", "--write-empty"} << QByteArray("{250}{}Hello ,world  \n[100][]-Hi|-You\nplain words");
-    QTest::newRow("showtime only empty") << QStringList{"showtime", "--only-empty"} << QByteArray("{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words");
-    QTest::newRow("fps default") << QStringList{"fps"} << QByteArray("{290}{348}Hello ,world  \n[100][150]-Hi|-You\nplain words");
-    QTest::newRow("fps from to") << QStringList{"fps", "--from", "29.97", "--to", "25"} << QByteArray("{209}{250}Hello ,world  \n[100][150]-Hi|-You\nplain words");
-    QTest::newRow("correct default") << QStringList{"correct"} << QByteArray("{250}{250}Hello, world\n[100][150]- Hi|- You\nplain words");
-    QTest::newRow("correct without sustain and punctuation") << QStringList{"correct", "--no-sustain", "--no-punctuation", "--no-end-spaces"} << QByteArray("{250}{300}Hello ,world \n[100][150]- Hi|- You\nplain words");
+    QTest::newRow("convert default is frames") << QStringList{"convert"} << QByteArray("{250}{300}Hello ,world  \n{250}{375}-Hi|-You\nplain words\n");
+    QTest::newRow("convert to tenths") << QStringList{"convert", "--to", "tenths"} << QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
+    QTest::newRow("convert to h:mm:ss") << QStringList{"convert", "--to=h:mm:ss"} << QByteArray("0:00:10:Hello ,world  \n0:00:10:-Hi|-You\nplain words\n");
+    QTest::newRow("convert to 1") << QStringList{"convert", "--to", "1"} << QByteArray("00:00:10:Hello ,world  \n00:00:10:-Hi|-You\nplain words\n");
+    QTest::newRow("convert at 10 fps") << QStringList{"--fps", "10", "convert", "--to", "tenths"} << QByteArray("[250][300]Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
+    QTest::newRow("shift default is nothing") << QStringList{"shift"} << QByteArray("{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
+    QTest::newRow("shift back, show only") << QStringList{"shift", "--seconds", "-2.5", "--no-hide"} << QByteArray("{188}{300}Hello ,world  \n[75][150]-Hi|-You\nplain words\n");
+    QTest::newRow("shift hide only") << QStringList{"shift", "--no-show", "--seconds=1"} << QByteArray("{250}{325}Hello ,world  \n[100][160]-Hi|-You\nplain words\n");
+    QTest::newRow("showtime default") << QStringList{"showtime"} << QByteArray("{250}{321}Hello ,world  \n[100][125]-Hi|-You\nplain words\n");
+    QTest::newRow("showtime fixed, not blocked") << QStringList{"showtime", "--fixed", "--no-block", "--seconds", "2"} << QByteArray("{250}{300}Hello ,world  \n[100][120]-Hi|-You\nplain words\n");
+    QTest::newRow("showtime write empty") << QStringList{"showtime", "--write-empty"} << QByteArray("{250}{}Hello ,world  \n[100][]-Hi|-You\nplain words\n");
+    QTest::newRow("showtime only empty") << QStringList{"showtime", "--only-empty"} << QByteArray("{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
+    QTest::newRow("fps default") << QStringList{"fps"} << QByteArray("{290}{348}Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
+    QTest::newRow("fps from to") << QStringList{"fps", "--from", "29.97", "--to", "25"} << QByteArray("{209}{250}Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
+    QTest::newRow("correct default") << QStringList{"correct"} << QByteArray("{250}{300}Hello, world\n[100][150]- Hi|- You\nplain words\n");
+    QTest::newRow("correct without sustain and punctuation") << QStringList{"correct", "--no-sustain", "--no-punctuation", "--no-end-spaces"} << QByteArray("{250}{300}Hello ,world \n[100][150]- Hi|- You\nplain words\n");
     QTest::newRow("version") << QStringList{"--version"} << QByteArray("tarnlyx-cli 0.1\n");
-    QTest::newRow("options after inputs") << QStringList{"convert", "-", "--to", "tenths"} << QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words");
+    QTest::newRow("options after inputs") << QStringList{"convert", "-", "--to", "tenths"} << QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
 }
 
 void TestCli::operations()
@@ -124,13 +127,13 @@ void TestCli::outputFileAndInPlace()
     CliRun r = runTool({"convert", "--to", "tenths", a, "--output", out});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out + r.err, QByteArray());
-    QCOMPARE(readBytes(out) + readBytes(a), QByteArray("[10][20]a{25}{50}a\n"));
+    QCOMPARE(readBytes(out) + readBytes(a), QByteArray("[10][20]a\n{25}{50}a\n"));
     r = runTool({"fps", "--to", "50", "-i", a, b});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out + r.err, QByteArray());
-    QCOMPARE(readBytes(a) + readBytes(b), QByteArray("{50}{100}a{100}{150}b"));
+    QCOMPARE(readBytes(a) + readBytes(b), QByteArray("{50}{100}a\n{100}{150}b"));
     QCOMPARE(runTool({"fps", "--to", "50", "-i", a, b, dir.path()}).status, 1);
-    QCOMPARE(readBytes(a) + readBytes(b), QByteArray("{50}{100}a{100}{150}b"));
+    QCOMPARE(readBytes(a) + readBytes(b), QByteArray("{50}{100}a\n{100}{150}b"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
@@ -164,14 +167,15 @@ void TestCli::encodings_data()
     auto sjis = [&](const char *text) { return japanese + QByteArray(QStringEncoder("Shift_JIS").encode(QString::fromUtf8(text))); };
     // In Shift_JIS the second byte of ポ is "|": read as bytes, the dash
     // rule took it for a row break.
-    QTest::newRow("shift_jis, correct") << QStringList{"correct"} << sjis("{200}{250}ポ-ポ|-ポ\n") << sjis("{200}{250}ポ-ポ|- ポ") << 0;
+    QTest::newRow("shift_jis, correct") << QStringList{"correct"} << sjis("{200}{250}ポ-ポ|-ポ\n") << sjis("{200}{250}ポ-ポ|- ポ\n") << 0;
     QTest::newRow("shift_jis, 30 kana") << QStringList{"showtime", "--only-empty"} << sjis("{200}{}アイウエオアイウエオアイウエオアイウエオアイウエオアイウエオ")
                                         << sjis("{200}{295}アイウエオアイウエオアイウエオアイウエオアイウエオアイウエオ") << 0;
-    QTest::newRow("cr lines") << QStringList{"convert", "--to", "tenths"} << QByteArray("{25}{50}One\r{50}{75}Two\r") << QByteArray("[10][20]One\r[20][30]Two") << 0;
-    QTest::newRow("forced") << QStringList{"--encoding", "windows-1250", "shift", "--seconds", "1"} << QByteArray("{0}{25}\xb9\n") << QByteArray("{25}{50}\xb9") << 0;
+    QTest::newRow("cr lines") << QStringList{"convert", "--to", "tenths"} << QByteArray("{25}{50}One\r{50}{75}Two\r") << QByteArray("[10][20]One\r[20][30]Two\r") << 0;
+    QTest::newRow("forced") << QStringList{"--encoding", "windows-1250", "shift", "--seconds", "1"} << QByteArray("{0}{25}\xb9\n") << QByteArray("{25}{50}\xb9\n") << 0;
     QTest::newRow("forced bytes") << QStringList{"--encoding", "bytes", "correct"} << sjis("{200}{250}ポ-ポ") << sjis("{200}{250}ポ- ポ") << 0;
     QTest::newRow("forced, does not fit") << QStringList{"--encoding", "Shift_JIS", "shift"} << QByteArray("{0}{25}\xb9\xe6\n") << QByteArray() << 1;
-    QTest::newRow("forced utf-8, does not fit") << QStringList{"--encoding", "utf-8", "shift"} << QByteArray("\xb9\n") << QByteArray() << 1;
+    // Bytes that are not UTF-8 in a file read as UTF-8 are written back as they were.
+    QTest::newRow("forced utf-8, stray byte") << QStringList{"--encoding", "utf-8", "shift"} << QByteArray("\xb9\n") << QByteArray("\xb9\n") << 0;
 }
 
 void TestCli::encodings()
@@ -192,6 +196,53 @@ void TestCli::info()
                         TARNLYX_TEST_DATA "/frames-crlf.sub: UTF-8, CRLF, 8 lines: 7 frame-based, 0 bracket-time, 0 clock-time, 1 other, frame rate 23.976 (first line)\n"));
     QCOMPARE(runTool({"info"}, "\xef\xbb\xbf[1][2]x\r\ny\n").out, QByteArray("-: UTF-8 with BOM, mixed, 2 lines: 0 frame-based, 1 bracket-time, 0 clock-time, 1 other\n"));
     QCOMPARE(runTool({"info", sampleFile("missing.sub")}).status, 1);
+}
+
+void TestCli::lineEndsKept_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("expected"); // empty: the bytes themselves
+    QTest::newRow("lf") << QByteArray("{1}{2}a\n{3}{4}b\n") << QByteArray();
+    QTest::newRow("lf, no final") << QByteArray("{1}{2}a\n{3}{4}b") << QByteArray();
+    QTest::newRow("crlf") << QByteArray("{1}{2}a\r\n{3}{4}b\r\n") << QByteArray();
+    QTest::newRow("crlf, no final") << QByteArray("{1}{2}a\r\nb") << QByteArray();
+    QTest::newRow("cr") << QByteArray("{1}{2}a\r{3}{4}b\r") << QByteArray();
+    QTest::newRow("cr, no final") << QByteArray("{1}{2}a\r{3}{4}b") << QByteArray();
+    QTest::newRow("trailing empty line") << QByteArray("{1}{2}a\r\n\r\n") << QByteArray("{1}{2}a\r\n");
+    QTest::newRow("mixed, crlf first") << QByteArray("{1}{2}a\r\nb\nc") << QByteArray("{1}{2}a\r\nb\r\nc");
+    QTest::newRow("mixed, lf first") << QByteArray("{1}{2}a\nb\r\nc\r\n") << QByteArray("{1}{2}a\nb\nc\n");
+    QTest::newRow("utf-8 with a stray byte") << QByteArray("{1}{2}\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87\xc5\xbc\xc3\xb3 \xe9\r\n") << QByteArray();
+}
+
+void TestCli::lineEndsKept()
+{
+    // An operation that changes no line writes the file as it was read,
+    // line ends and all (the walk still drops a final empty line).
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("in.sub"));
+    QVERIFY(writeBytes(path, bytes));
+    const CliRun r = runTool({"shift", "-i", path});
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.status, 0);
+    QCOMPARE(readBytes(path), expected.isEmpty() ? bytes : expected);
+}
+
+void TestCli::clockLinesNotWritten()
+{
+    // A clock-time result below zero leaves its line as it was, and the
+    // report says how many; the rest of the file is done.
+    CliRun r = runTool({"shift", "--seconds", "-15"}, "0:00:10:a\n0:00:20:b\n00:00:01:c\n");
+    QCOMPARE(r.out, QByteArray("0:00:10:a\n0:00:05:b\n00:00:01:c\n"));
+    QCOMPARE(r.err, QByteArray("tarnlyx-cli: -: 2 lines could not be written in clock-time\n"));
+    QCOMPARE(r.status, 0);
+    r = runTool({"convert", "--to", "hh:mm:ss"}, "{-164}{}x\n{25}{}y");
+    QCOMPARE(r.out, QByteArray("{-164}{}x\n00:00:01:y"));
+    QCOMPARE(r.err, QByteArray("tarnlyx-cli: -: 1 line could not be written in clock-time\n"));
+    r = runTool({"convert", "--to", "h:mm:ss"}, "{-12}{}x\n");
+    QCOMPARE(r.out, QByteArray("0:00:00:x\n"));
+    QCOMPARE(r.err, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -72,6 +72,12 @@ void TestLineFormats::read_data()
     QTest::newRow("empty hours") << ":01:05:x" << no;
     QTest::newRow("empty minutes") << "00::05:x" << no;
     QTest::newRow("negative minutes") << "00:-1:05:x" << no;
+    // A sign is no part of a clock field, not even on a zero.
+    QTest::newRow("minus zero hours") << "-0:00:07:x" << no;
+    QTest::newRow("plus hours") << "+1:00:07:x" << no;
+    QTest::newRow("minus zero minutes") << "0:-0:07:x" << no;
+    QTest::newRow("plus seconds") << "0:00:+7:x" << no;
+    QTest::newRow("minus zero seconds") << "0:00:-0 x" << no;
     QTest::newRow("minutes with words") << "12:30 text" << no;
     QTest::newRow("words") << "Hello world" << no;
     // A NUL is a character like any other: in a text part it is kept, and
@@ -109,7 +115,6 @@ void TestLineFormats::write_data()
     QTest::newRow("clock 3599 s") << 1 << 3599.0 << 0.0 << "00:59:59:x";
     QTest::newRow("clock 100 hours") << 1 << 360000.0 << 0.0 << "100:00:00:x";
     QTest::newRow("clock int max") << 1 << 2147483647.0 << 0.0 << "596523:14:07:x";
-    QTest::newRow("clock int min") << 2 << -2147483648.0 << 0.0 << "-596523:-14:-8:x";
     QTest::newRow("zero, clock 1") << 1 << 0.0 << 0.0 << "00:00:00:x";
     QTest::newRow("zero, clock 2") << 2 << 0.0 << 0.0 << "0:00:00:x";
     QTest::newRow("zero, frames") << 3 << 0.0 << 0.0 << "{0}{}x";
@@ -119,9 +124,12 @@ void TestLineFormats::write_data()
     QTest::newRow("negative tenths") << 4 << -0.26 << -1.0 << "[-3][-10]x";
     QTest::newRow("negative halves") << 4 << -0.05 << -0.04 << "[-1][]x";
     QTest::newRow("negative frames") << 3 << -2.72 << -0.02 << "{-68}{-1}x";
-    QTest::newRow("negative clock") << 1 << -30.0 << 0.0 << "00:00:-30:x";
-    QTest::newRow("negative clock minute") << 1 << -61.4 << 0.0 << "00:-1:-1:x";
-    QTest::newRow("negative clock hour") << 1 << -3661.0 << 0.0 << "-1:-1:-1:x";
+    // A clock has no time below zero: such a line is not written. A time
+    // that rounds to 0 s is no such time.
+    QTest::newRow("negative clock") << 1 << -30.0 << 0.0 << untouched;
+    QTest::newRow("negative clock, one second") << 2 << -0.5 << 0.0 << untouched;
+    QTest::newRow("clock rounds to zero") << 2 << -0.49 << 0.0 << "0:00:00:x";
+    QTest::newRow("clock int min") << 2 << -2147483648.0 << 0.0 << untouched;
     QTest::newRow("int min tenths") << 4 << -214748364.8 << 0.0 << "[-2147483648][]x";
     // Times that would not fit a 32-bit number leave the line alone.
     QTest::newRow("below int min") << 4 << -214748364.85 << 0.0 << untouched;

@@ -88,6 +88,10 @@ private slots:
     void replacedWhileAsked();
     void recovery();
     void encodings();
+    void unchangedSaveKeepsBytes_data();
+    void unchangedSaveKeepsBytes();
+    void strayBytesInUtf8();
+    void typedLetterInBytes();
     void commandLine_data();
     void commandLine();
     void namesAfterDashDash();
@@ -390,11 +394,13 @@ void TestMainWindow::recovery()
     QVERIFY(!w->editorWidget()->document()->isModified());
     QCOMPARE(folder.entryList(QDir::Files), QStringList());
 
-    crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), QStringLiteral("untitled"));
+    // A stray byte of a UTF-8 file is kept as the byte it was.
+    const QString untitled = QStringLiteral("untitled") + QChar(0xDCE9);
+    crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), untitled);
     answers.then(press(QStringLiteral("Restore unsaved text")));
     const QList<QTarnlyxMain *> windows = openMainWindows({});
     QCOMPARE(windows.size(), 1);
-    QCOMPARE(windows[0]->editorWidget()->text(), QStringLiteral("untitled"));
+    QCOMPARE(windows[0]->editorWidget()->text(), untitled);
     QVERIFY(windows[0]->editorWidget()->document()->isModified());
     QCOMPARE(answers.pending(), 0);
     windows[0]->editorWidget()->document()->setModified(false);
@@ -427,7 +433,7 @@ void TestMainWindow::encodings()
     w->editorWidget()->moveCursor(QTextCursor::End);
     w->editorWidget()->insertPlainText(QString::fromUtf8("ą"));
     QVERIFY(w->save());
-    QCOMPARE(readBytes(path), original.chopped(1) + "\xb9"); // saved without the last line end
+    QCOMPARE(readBytes(path), original.chopped(1) + "\xb9\n"); // the last line end kept
     QVERIFY2(status().endsWith(QStringLiteral("|windows-1250, LF")), qPrintable(status()));
 
     // Saving a letter the encoding lacks asks first (driven in the real
@@ -436,7 +442,7 @@ void TestMainWindow::encodings()
     ModalAnswers answers;
     answers.then(press(QStringLiteral("Save as UTF-8")));
     QVERIFY(w->save());
-    QCOMPARE(readBytes(path), w->editorWidget()->text().toUtf8());
+    QCOMPARE(readBytes(path), w->editorWidget()->text().toUtf8() + '\n');
     QCOMPARE(status(), QStringLiteral("Line 3, column 37|UTF-8, LF"));
 
     QVERIFY(writeBytes(path, original));
@@ -453,6 +459,106 @@ void TestMainWindow::encodings()
     QCOMPARE(box.name, QStringLiteral("read as bytes"));
     QVERIFY2(box.detail.startsWith(QStringLiteral("Line 1, byte 13 (0xE6) is not Shift_JIS text, so every byte")), qPrintable(box.detail));
     QCOMPARE(answers.pending(), 0);
+}
+
+void TestMainWindow::unchangedSaveKeepsBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("saved"); // empty: the bytes themselves
+    QTest::addColumn<QString>("before");   // the line ends the status bar names
+    QTest::addColumn<QString>("after");
+    QTest::newRow("lf") << QByteArray("{1}{2}a\n{3}{4}b\n") << QByteArray() << "LF" << "LF";
+    QTest::newRow("lf, no final") << QByteArray("{1}{2}a\n{3}{4}b") << QByteArray() << "LF" << "LF";
+    QTest::newRow("crlf") << QByteArray("{1}{2}a\r\n{3}{4}b\r\n") << QByteArray() << "CRLF" << "CRLF";
+    QTest::newRow("crlf, no final") << QByteArray("{1}{2}a\r\n{3}{4}b") << QByteArray() << "CRLF" << "CRLF";
+    QTest::newRow("cr") << QByteArray("{1}{2}a\r{3}{4}b\r") << QByteArray() << "CR" << "CR";
+    QTest::newRow("trailing empty line") << QByteArray("{1}{2}a\r\n\r\n") << QByteArray() << "CRLF" << "CRLF";
+    QTest::newRow("one line, no end") << QByteArray("{1}{2}a") << QByteArray() << "LF" << "LF";
+    QTest::newRow("mixed") << QByteArray("{1}{2}a\r\n{3}{4}b\nc\n") << QByteArray("{1}{2}a\r\n{3}{4}b\r\nc\r\n")
+                           << "mixed line ends" << "CRLF";
+}
+
+void TestMainWindow::unchangedSaveKeepsBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, saved);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("lines.sub"));
+    QVERIFY(writeBytes(path, bytes));
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    auto *format = w->statusBar()->findChildren<QLabel *>().constLast();
+    QFETCH(QString, before);
+    QCOMPARE(format->text(), QStringLiteral("UTF-8, ") + before);
+    QVERIFY(w->save());
+    QCOMPARE(readBytes(path), saved.isEmpty() ? bytes : saved);
+    QFETCH(QString, after);
+    QCOMPARE(format->text(), QStringLiteral("UTF-8, ") + after);
+}
+
+void TestMainWindow::strayBytesInUtf8()
+{
+    // One byte that is not UTF-8 among many UTF-8 letters: the text is
+    // UTF-8, the byte is marked and named, and it is saved as itself, also
+    // after an operation over the whole text.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("stray.sub"));
+    const QByteArray polish = "Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 g\xc4\x99\xc5\x9bl\xc4\x85 ja\xc5\xba\xc5\x84 \xc5\xbc\xc3\xb3\xc5\x82w";
+    const QByteArray original = "{10}{20}" + polish + " ,x\n{30}{40}caf\xe9 ,x\n";
+    QVERIFY(writeBytes(path, original));
+    BoxSeen box;
+    ModalAnswers answers;
+    answers.then(readBox(&box)).then(press(QStringLiteral("OK")));
+    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
+    QCOMPARE(box.name, QStringLiteral("stray bytes"));
+    QCOMPARE(box.text, QStringLiteral("\"%1\" is UTF-8 text with bytes that are not UTF-8.").arg(path));
+    QVERIFY2(box.detail.startsWith(QStringLiteral("The first is at line 2, byte 12 (0xE9).")), qPrintable(box.detail));
+    QVERIFY(w->editorWidget()->text().startsWith(QStringLiteral("{10}{20}") + QString::fromUtf8(polish)));
+    QCOMPARE(w->fileFormat().encoding, QStringLiteral("UTF-8"));
+    QVERIFY(w->grab().save(QStringLiteral(TARNLYX_BUILD_DIR "/screenshots/stray-byte.png")));
+    QVERIFY(w->save());
+    QCOMPARE(readBytes(path), original);
+
+    w->editorWidget()->linesChange(ModeCorrect);
+    QVERIFY(w->save());
+    QCOMPARE(readBytes(path), "{10}{20}" + polish + ", x\n{30}{40}caf\xe9, x\n");
+}
+
+void TestMainWindow::typedLetterInBytes()
+{
+    // Shown as raw bytes, a file cannot take a letter past Latin-1, and
+    // saving it as UTF-8 would store every misread letter for good: only
+    // reading it in its encoding is offered, and the file stays as it was.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("raw.sub"));
+    const QByteArray original = readBytes(sampleFile("encodings/polish.windows-1250.sub"));
+    QVERIFY(writeBytes(path, original));
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    ModalAnswers answers;
+    answers.then(press(QStringLiteral("OK")));
+    w->reopenWith(QStringLiteral("bytes"));
+    QCOMPARE(w->fileFormat().encoding, QStringLiteral("bytes"));
+    QCOMPARE(answers.pending(), 0);
+    w->editorWidget()->moveCursor(QTextCursor::End);
+    QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("ż"));
+    QApplication::sendEvent(w->editorWidget(), &typed);
+    QVERIFY(w->editorWidget()->text().endsWith(QString::fromUtf8("!ż")));
+    QStringList buttons;
+    QString defaultButton;
+    BoxSeen box;
+    answers.then([&](QWidget *dialog) {
+        for (QPushButton *b : dialog->findChildren<QPushButton *>())
+            buttons << b->text();
+        defaultButton = static_cast<QMessageBox *>(dialog)->defaultButton()->text();
+        readBox(&box, QStringLiteral("Cancel"))(dialog);
+    });
+    QVERIFY(!w->save());
+    QCOMPARE(box.name, QStringLiteral("not in bytes"));
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{"&Reopen with Encoding...", "Cancel"}));
+    QCOMPARE(defaultButton, QStringLiteral("Cancel")); // Return keeps the text
+    QCOMPARE(readBytes(path), original);
+    QVERIFY(w->editorWidget()->document()->isModified());
+    w->editorWidget()->document()->setModified(false);
 }
 
 void TestMainWindow::commandLine_data()

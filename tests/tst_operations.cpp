@@ -45,6 +45,7 @@ private slots:
     void walk_data();
     void walk();
     void walkLooksAheadAtOriginalText();
+    void walkCountsClockLinesNotWritten();
     void oddCharacters();
     void correctionIsLinearOnHugeLines();
 };
@@ -77,6 +78,14 @@ void TestOperations::lines_data()
     QTest::newRow("below zero") << "shift=-10 noend" << "{100}{}x" << "" << "{-150}{}x";
     QTest::newRow("negative show kept") << "shift=2 nostart" << "[-68][10]x" << "" << "[-68][30]x";
     QTest::newRow("clock") << "shift=65" << "00:00:10:x" << "" << "00:01:15:x";
+    // A clock holds no time below zero: such a line stays as it was.
+    QTest::newRow("clock below zero") << "shift=-15" << "0:00:10:x" << "" << "0:00:10:x";
+    QTest::newRow("clock to zero") << "shift=-10" << "0:00:10:x" << "" << "0:00:00:x";
+    QTest::newRow("clock a half below zero") << "shift=-10.5" << "0:00:10:x" << "" << "0:00:10:x";
+    QTest::newRow("negative frames into clock") << "convert=1" << "{-164}{}x" << "" << "{-164}{}x";
+    QTest::newRow("negative tenths into clock") << "convert=2" << "[-5][]x" << "" << "[-5][]x";
+    QTest::newRow("just below zero into clock") << "convert=2" << "[-4][]x" << "" << "0:00:00:x";
+    QTest::newRow("signed clock is no subtitle") << "convert=3" << "-0:00:07:x" << "" << "-0:00:07:x";
     QTest::newRow("words") << "shift=2" << "Hello" << "" << "Hello";
     QTest::newRow("shift past 32 bits") << "shift=99999999" << "{1}{2}x" << "" << "{1}{2}x";
     QTest::newRow("25 to 29") << "fps=25>29" << "{250}{300}x" << "" << "{290}{348}x";
@@ -96,7 +105,11 @@ void TestOperations::lines_data()
     QTest::newRow("equal not blocked") << "showtime block" << "[100][]x" << "[130][]y" << "[100][130]x";
     QTest::newRow("next at zero") << "showtime block" << "[100][]x" << "[0][5]y" << "[100][130]x";
     QTest::newRow("next not subtitle") << "showtime block" << "[100][]x" << "Hello" << "[100][130]x";
-    QTest::newRow("next earlier") << "showtime block" << "[100][]x" << "[50][]y" << "[100][50]x";
+    // Never cut back to this line's own show time or before it.
+    QTest::newRow("next earlier") << "showtime block" << "[100][]x" << "[50][]y" << "[100][130]x";
+    QTest::newRow("next at same time") << "showtime block" << "[100][]x" << "[100][]y" << "[100][130]x";
+    QTest::newRow("next just after") << "showtime block" << "[100][]x" << "[101][]y" << "[100][101]x";
+    QTest::newRow("next earlier, other format") << "showtime block" << "{350}{420}x" << "[100][150]y" << "{350}{425}x";
     QTest::newRow("next other format") << "showtime block" << "{250}{}x" << "00:00:11:y" << "{250}{275}x";
     QTest::newRow("write empty") << "showtime empty only length block" << "{250}{300}x" << "" << "{250}{}x";
     QTest::newRow("only empty keeps numbers") << "showtime only" << "{0250}{300}x" << "" << "{0250}{300}x";
@@ -112,7 +125,17 @@ void TestOperations::lines_data()
     QTest::newRow("punct clock") << "correct punct" << "{1}{2}12 : 30" << "" << "{1}{2}12:30";
     QTest::newRow("punct row end") << "correct punct" << "{1}{2}Hi. |Yes" << "" << "{1}{2}Hi.|Yes";
     QTest::newRow("punct pair") << "correct punct" << "{1}{2}Hi!?" << "" << "{1}{2}Hi!?";
-    QTest::newRow("punct style code") << "correct punct" << "{1}{2}{y:i}Hello" << "" << "{1}{2}{y: i}Hello";
+    // Style codes are the player's: nothing inside one is touched, marks
+    // beside one are.
+    QTest::newRow("punct style code") << "correct punct" << "{1}{2}{y:i}Hello" << "" << "{1}{2}{y:i}Hello";
+    QTest::newRow("punct style codes") << "correct punct" << "{1}{2}{y:b,u}{c:$0000FF}{s:20}{f:Arial}{P:0}Hi" << ""
+                                       << "{1}{2}{y:b,u}{c:$0000FF}{s:20}{f:Arial}{P:0}Hi";
+    QTest::newRow("punct before style code") << "correct punct" << "{1}{2}Hi ,{y:i}x" << "" << "{1}{2}Hi, {y:i}x";
+    QTest::newRow("punct after style code") << "correct punct" << "{1}{2}a{Y:i} .b" << "" << "{1}{2}a{Y:i}. b";
+    QTest::newRow("punct style code at end") << "correct punct" << "{1}{2}Hi !{y: i , u}" << "" << "{1}{2}Hi! {y: i , u}";
+    QTest::newRow("punct unclosed brace") << "correct punct" << "{1}{2}a {y:i ,b" << "" << "{1}{2}a {y: i, b";
+    QTest::newRow("punct closed then unclosed") << "correct punct" << "{1}{2}{P:0}a:b{x:y" << "" << "{1}{2}{P:0}a: b{x: y";
+    QTest::newRow("punct lone close") << "correct punct" << "{1}{2}a}:b" << "" << "{1}{2}a}: b";
     QTest::newRow("punct first char") << "correct punct" << "{1}{2} .x" << "" << "{1}{2} . x";
     QTest::newRow("punct only spaces after") << "correct punct" << "{1}{2}End.   " << "" << "{1}{2}End.";
     QTest::newRow("dashes") << "correct dashes" << "{1}{2}-Hi.|-Hello." << "" << "{1}{2}- Hi.|- Hello.";
@@ -138,6 +161,9 @@ void TestOperations::lines_data()
     QTest::newRow("non-ascii") << "correct punct dashes double end digit color" << "{1}{2}" + QString::fromUtf8("-Żółw ,正しい\u00a0 !|- \U0001F600  .") << "" << "{1}{2}" + QString::fromUtf8("- Żółw, 正しい\u00a0!|- \U0001F600.");
     QTest::newRow("nul kept") << "correct punct double" << "{1}{2}" + QString::fromUtf16(u"a\0  ,b", 6) << "" << "{1}{2}" + QString::fromUtf16(u"a\0, b", 5);
     QTest::newRow("cut back") << "correct sustain" << "[100][130]x" << "[120][]y" << "[100][120]x";
+    QTest::newRow("next earlier") << "correct sustain" << "{500}{600}A" << "{300}{400}B" << "{500}{600}A";
+    QTest::newRow("next at same time") << "correct sustain" << "[100][130]x" << "[100][]y" << "[100][130]x";
+    QTest::newRow("next just after") << "correct sustain" << "[100][130]x" << "[101][]y" << "[100][101]x";
     QTest::newRow("next at zero") << "correct sustain" << "[100][130]x" << "[0][]y" << "[100][130]x";
     QTest::newRow("next words") << "correct sustain" << "[100][130]x" << "words" << "[100][130]x";
     QTest::newRow("last line") << "correct sustain" << "[100][130]x" << "" << "[100][130]x";
@@ -207,6 +233,19 @@ void TestOperations::walk()
     QTEST(e.linesChange(text, mode), "expected");
 }
 
+void TestOperations::walkCountsClockLinesNotWritten()
+{
+    SubEngine e;
+    setUp(e, QStringLiteral("shift=-15"));
+    QCOMPARE(e.linesChange(u"0:00:10:x\n0:00:20:y\nwords\n00:00:01:z\n{100}{}f", ModeShift),
+             "0:00:10:x\n0:00:05:y\nwords\n00:00:01:z\n{-275}{-375}f");
+    QCOMPARE(e.lastWalk.unwritten, 2);
+    QCOMPARE(e.lastWalk.changed, 2);
+    QCOMPARE(e.lastWalk.notSubtitles, 1);
+    e.linesChange(u"0:00:20:y", ModeShift);
+    QCOMPARE(e.lastWalk.unwritten, 0); // counted afresh
+}
+
 void TestOperations::walkLooksAheadAtOriginalText()
 {
     // Each line is cut back to the next line's show time as it was before
@@ -224,7 +263,8 @@ void TestOperations::oddCharacters()
 {
     // Characters outside Latin-1, a no-break space and a NUL go through
     // every operation unchanged.
-    const QString odd = QString::fromUtf8("Дом\u00a0χ\U0001F600") + QChar(0) + QStringLiteral("end");
+    // A byte that is no UTF-8, carried as U+DCE9, too.
+    const QString odd = QString::fromUtf8("Дом\u00a0χ\U0001F600") + QChar(0) + QChar(0xDCE9) + QStringLiteral("end");
     const QString line = QStringLiteral("{25}{50}") + odd;
     for (int mode = 1; mode <= 5; ++mode) {
         SubEngine engine;

@@ -253,7 +253,7 @@ void TestSaving::standardStreams()
     QCOMPARE(sh(QStringLiteral("printf '{25}{50}x\\r\\n' | %1 convert --to tenths >/dev/full").arg(cli), QDir::tempPath()),
              QStringLiteral("tarnlyx-cli: cannot write the standard output: No space left on device\nexit 1"));
     QCOMPARE(sh(QStringLiteral("printf '{25}{50}x\\r\\nwords\\n' | %1 convert --to tenths").arg(cli), QDir::tempPath()),
-             QStringLiteral("[10][20]x\nwordsexit 0"));
+             QStringLiteral("[10][20]x\r\nwords\r\nexit 0"));
 }
 
 void TestSaving::linksInSharedFolders_data()

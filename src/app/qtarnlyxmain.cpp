@@ -31,6 +31,7 @@
 #include <QLocale>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -643,6 +644,13 @@ bool QTarnlyxMain::load(QString name)
     editor->setText(file.text);
     setFileName(name);
     showFormat();
+    if (!file.strayBytes.isEmpty()) {
+        tell(this, QMessageBox::Information, "stray bytes",
+             QStringLiteral("\"%1\" is UTF-8 text with bytes that are not UTF-8.").arg(shownName(name)),
+             QStringLiteral("The first is at %1. Each such byte is shown as a marked character, "
+                            "left alone by every operation and saved as the same byte.")
+                     .arg(file.strayBytes));
+    }
     if (!file.notice.isEmpty()) {
         QString notice = file.notice;
         notice[0] = notice[0].toUpper();
@@ -677,6 +685,20 @@ bool QTarnlyxMain::save()
     QString error;
     const QString text = editor->text();
     if (!encodeSubtitleText(text, m_format, bytes, &error)) {
+        // A window of raw bytes shows each byte as a Latin-1 character, so
+        // its other letters are misread ones: stored as UTF-8 they would be
+        // wrong for good. Only reading the file in its own encoding helps.
+        if (m_format.encoding == u"bytes") {
+            if (confirm(this, QMessageBox::Warning, "not in bytes",
+                        QStringLiteral("The text cannot be saved as raw bytes."),
+                        asSentence(error) + QStringLiteral(" The file is shown one byte per character; "
+                                                           "reopen it in its encoding to edit its letters."),
+                        QStringLiteral("&Reopen with Encoding..."))) {
+                if (auto *menu = findChild<QMenu *>(QStringLiteral("reopenMenu")))
+                    menu->popup(mapToGlobal(rect().center()));
+            }
+            return false;
+        }
         // Never a "?" for a letter: the whole file goes to UTF-8, or nowhere.
         if (!confirm(this, QMessageBox::Question, "not in encoding",
                      QStringLiteral("The text cannot be saved as %1.").arg(m_format.encoding),
@@ -700,6 +722,8 @@ bool QTarnlyxMain::save()
     editor->document()->setModified(false);
     dropRecovery();
     setFileName(fileName);
+    m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
+    showFormat();
     return true;
 }
 

@@ -451,6 +451,12 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             say(err, writeError(target, error));
             return 1;
         }
+        // Such lines are left as they were; the rest of the file is done.
+        if (const qsizetype unwritten = engine.lastWalk.unwritten) {
+            say(err, QStringLiteral("%1: %2 could not be written in clock-time")
+                             .arg(shownName(input), unwritten == 1 ? QStringLiteral("1 line")
+                                                                   : QStringLiteral("%1 lines").arg(unwritten)));
+        }
         if (input != u"-" && files.back()->changedWhileRead()) {
             say(err, readError(input, QStringLiteral("another program changed it while it was read")));
             return 1;

@@ -64,7 +64,7 @@ qsizetype find(const char16_t *in, qsizetype n, qsizetype from, char16_t c)
     return QStringView(in, n).indexOf(QChar(c), from);
 }
 
-// Index of the first punctuation mark at or after `i`, or `n`.
+// Index of the first punctuation mark or "{" at or after `i`, or `n`.
 qsizetype nextMark(const char16_t *in, qsizetype n, qsizetype i)
 {
 #ifdef __SSE2__
@@ -73,29 +73,40 @@ qsizetype nextMark(const char16_t *in, qsizetype n, qsizetype i)
         auto is = [c](char16_t m) { return _mm_cmpeq_epi16(c, _mm_set1_epi16(short(m))); };
         const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_or_si128(is(u'.'), is(u',')),
                                                         _mm_or_si128(is(u'!'), is(u'?'))),
-                                           _mm_or_si128(is(u':'), is(u';')));
+                                           _mm_or_si128(_mm_or_si128(is(u':'), is(u';')), is(u'{')));
         const unsigned bits = unsigned(_mm_movemask_epi8(marks));
         if (bits)
             return i + __builtin_ctz(bits) / 2;
     }
 #endif
-    while (i < n && !isPunctuation(in[i]))
+    while (i < n && !isPunctuation(in[i]) && in[i] != u'{')
         ++i;
     return i;
 }
 
 // One space after each punctuation mark and none before it; none after a
 // mark that ends the text or a row, is followed by another mark, or stands
-// inside a number ("3.50", "12:30").
+// inside a number ("3.50", "12:30"). A style code ("{y:i}", "{c:$0000FF}":
+// a "{" and the first "}" after it) is a player's, not text: it is copied
+// whole. A "{" that no "}" follows is text.
 qsizetype fixPunctuationMarks(const char16_t *in, qsizetype n, char16_t *out)
 {
     qsizetype o = 0;
     qsizetype i = 0;
+    bool closed = true; // whether a "}" may still follow
     while (i < n) {
         const qsizetype mark = nextMark(in, n, i);
         o = copyStretch(in, i, mark, out, o);
         if (mark >= n)
             break;
+        if (in[mark] == u'{') {
+            const qsizetype close = closed ? find(in, n, mark + 1, u'}') : -1;
+            closed = close >= 0;
+            const qsizetype end = closed ? close + 1 : mark + 1;
+            o = copyStretch(in, mark, end, out, o);
+            i = end;
+            continue;
+        }
         const char16_t c = in[mark];
         i = skipSpaces(in, n, mark + 1);
         o = dropSpacesBefore(out, o);
@@ -341,6 +352,6 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
                                delDigitSpaces, delColor};
     correctText(text, rules, m_textBuffers[1]);
     if (sustainTime)
-        hide = notPast(next, hide);
+        hide = notPast(next, show, hide);
     return rewritten(line, format, show, hide, text);
 }

@@ -97,8 +97,9 @@ public:
     // False for a line that fits no format, or whose numbers do not fit a
     // 32-bit integer; then nothing is written.
     bool getline(QStringView line, int &format, double &show, double &hide, QString &text);
-    // False, with `out` untouched, for a code outside 1..4 or for times that
-    // do not fit a 32-bit integer once turned into frames, tenths or seconds.
+    // False, with `out` untouched, for a code outside 1..4, for times that
+    // do not fit a 32-bit integer once turned into frames, tenths or seconds,
+    // and for a clock time below zero (a clock has no such time).
     bool putline(int format, double show, double hide, QStringView text, QString &out);
 
     // ---- Per-line operations: the line and the line after it in, the new line out
@@ -115,8 +116,8 @@ public:
 
     // What the last linesChange() did: the lines it read, the ones it
     // changed, those that are no subtitles (which stay as they are) and the
-    // subtitles whose result could not be written in the format asked for
-    // (left as they were).
+    // subtitles whose result could not be written in clock-time (a time
+    // below zero, or past 32 bits; left as they were).
     struct WalkCounts
     {
         qsizetype lines = 0, changed = 0, notSubtitles = 0, unwritten = 0;
@@ -165,8 +166,8 @@ private:
     // Writes the line anew, or gives it back unchanged when it cannot be written.
     QString rewritten(QStringView line, int format, double show, double hide, QStringView text);
     // `hide`, cut back to the show time of the subtitle on `next` when it
-    // would pass it.
-    double notPast(QStringView next, double hide);
+    // would pass it, but never to `show` or before.
+    double notPast(QStringView next, double show, double hide);
 
     // Working space of the correction, kept between lines.
     QString m_textBuffers[2];

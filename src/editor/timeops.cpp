@@ -6,8 +6,10 @@ QString SubEngine::rewritten(QStringView line, int format, double show, double h
                              QStringView text)
 {
     QString out;
-    if (!putline(format, show, hide, text, out))
+    if (!putline(format, show, hide, text, out)) {
+        lastWalk.unwritten += format == ClockTwoDigitHours || format == ClockOneDigitHour;
         return line.toString();
+    }
     return out;
 }
 
@@ -56,14 +58,16 @@ QString SubEngine::fpsChangeFunction(QStringView line, QStringView /*next*/)
     return result;
 }
 
-double SubEngine::notPast(QStringView next, double hide)
+double SubEngine::notPast(QStringView next, double show, double hide)
 {
     // A look-ahead line that is no subtitle, or shows at 0 or before, sets
-    // no limit; a subtitle that shows earlier than this one does.
+    // no limit; neither does one that shows no later than this one, which
+    // would make this subtitle hide before it shows.
     int format;
     double nextShow = 0.0, nextHide;
     QStringView text;
-    if (readLine(next, format, nextShow, nextHide, text) && hide > nextShow && nextShow > 0.0)
+    if (readLine(next, format, nextShow, nextHide, text) && hide > nextShow && nextShow > 0.0
+        && nextShow > show)
         return nextShow;
     return hide;
 }
@@ -84,6 +88,6 @@ QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
 
     hide = lengthDependent ? show + getSubtitlesTime(text, showSeconds) : show + showSeconds;
     if (blockTooLong)
-        hide = notPast(next, hide);
+        hide = notPast(next, show, hide);
     return rewritten(line, format, show, hide, text);
 }

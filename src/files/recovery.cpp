@@ -2,6 +2,7 @@
 
 #include "files/filenames.h"
 #include "files/filesaving.h"
+#include "files/textcodec.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -122,7 +123,7 @@ bool RecoveryFile::write(const QString &fileName, const QString &text, QString *
         return false;
     QByteArray bytes = magic;
     bytes += nameToNative(fileName).toPercentEncoding() + '\n';
-    bytes += text.toUtf8();
+    LineCodec(QStringLiteral("UTF-8"), false).appendEncoded(bytes, text); // stray bytes as they were
     return replaceFileAt(dir.fd, entryName(m_id, ".txt"), bytes, error);
 }
 
@@ -177,8 +178,9 @@ QList<RecoveredText> RecoveryFile::orphans()
         if (!bytes.startsWith(magic) || nameEnd < 0)
             continue;
         const QByteArray named = bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1));
-        found << RecoveredText{id, nameFromNative(QByteArray::fromPercentEncoding(named)),
-                               QString::fromUtf8(bytes.sliced(nameEnd + 1)),
+        QString text;
+        LineCodec(QStringLiteral("UTF-8"), false).decode(bytes.sliced(nameEnd + 1), text);
+        found << RecoveredText{id, nameFromNative(QByteArray::fromPercentEncoding(named)), text,
                                QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000)};
     }
     closedir(listing);

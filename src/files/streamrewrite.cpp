@@ -16,12 +16,14 @@
 namespace {
 
 // How a file's bytes are to be read: its format, the bytes that hold the
-// text (without a byte-order mark) and the byte its lines end at.
+// text (without a byte-order mark), the byte its lines end at and the line
+// end they are written with.
 struct Layout
 {
     FileFormat format;
     QByteArrayView content;
     char separator = '\n';
+    QByteArrayView lineEnd;
     QString notice;
 };
 
@@ -36,6 +38,7 @@ Layout layoutOf(QByteArrayView bytes, const QString &encoding)
         layout.notice.clear();
     layout.content = bytes.sliced(start);
     layout.separator = layout.format.lineEnds == LineEnds::CR ? '\r' : '\n';
+    layout.lineEnd = lineEndBytes(layout.format.writtenLineEnds());
     return layout;
 }
 
@@ -65,7 +68,7 @@ public:
 
     LineRewriter(SubEngine &engine, SubEngine::LineOperation operation, const Layout &layout)
         : m_engine(engine), m_operation(operation), m_codec(layout.format.encoding, true),
-          m_separator(layout.separator)
+          m_separator(layout.separator), m_lineEnd(layout.lineEnd)
     {
     }
 
@@ -132,7 +135,7 @@ private:
         }
         m_codec.appendEncoded(m_chunk, result);
         if (!last)
-            m_chunk.append(m_separator);
+            m_chunk.append(m_lineEnd);
         if (m_chunk.size() >= chunkSize || last) {
             m_failed = !write(m_chunk);
             m_chunk.truncate(0);
@@ -143,6 +146,7 @@ private:
     SubEngine::LineOperation m_operation;
     LineCodec m_codec;
     char m_separator;
+    QByteArrayView m_lineEnd;
     QByteArrayView m_body;
     qsizetype m_pos = 0;
     qsizetype m_lineIndex = 0;
@@ -272,8 +276,9 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     if (!LineCodec(layout.format.encoding, true).asciiCompatible())
         return rewriteWhole(engine, mode, bytes, out, error, layout.format.encoding);
 
-    // Reading drops the file's final line end, and the walk drops a final
-    // empty line after that: two line ends at most come off the end.
+    // Reading drops the file's final line end (written again at the end),
+    // and the walk drops a final empty line after that: two line ends at
+    // most come off the end.
     QByteArrayView body = layout.content;
     for (int i = 0; i < 2; ++i) {
         if (layout.separator == '\n' && body.endsWith("\r\n"))
@@ -304,6 +309,7 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     std::vector<int> timeStyles(pieces.size(), 0); // the clock style each piece wrote last
     std::vector<qsizetype> badLines(pieces.size(), -1);
     std::vector<std::pair<QString, qsizetype>> badResults(pieces.size());
+    engine.lastWalk = SubEngine::WalkCounts();
     auto runPiece = [&](LineRewriter &rewriter, SubEngine &pieceEngine, size_t index,
                         const LineRewriter::Writer &write) {
         pieceEngine.timeStyle = 0; // written before it is read, so free to mark with
@@ -338,19 +344,22 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     LineRewriter rewriter(engine, operation, layout);
     for (size_t i = 0; ok && i < pieces.size(); ++i) {
         if (i % 2 == 0) {
-            const QByteArray separator = i > 0 ? QByteArray(1, layout.separator) : QByteArray();
-            ok = (separator.isEmpty() || writeOut(separator))
+            ok = (i == 0 || writeOut(layout.lineEnd.toByteArray()))
                     && runPiece(rewriter, engine, i, writeOut);
         } else {
             const QByteArray *bytesOut = handover.wait(i);
-            ok = bytesOut && writeOut(QByteArray(1, layout.separator)) && writeOut(*bytesOut);
+            ok = bytesOut && writeOut(layout.lineEnd.toByteArray()) && writeOut(*bytesOut);
             handover.release(i);
         }
     }
+    if (ok && layout.format.finalLineEnd)
+        ok = writeOut(layout.lineEnd.toByteArray());
     handover.cancel();
     if (second.joinable())
         second.join();
 
+    engine.lastWalk.notSubtitles += secondEngine.lastWalk.notSubtitles;
+    engine.lastWalk.unwritten += secondEngine.lastWalk.unwritten;
     engine.timeStyle = initialStyle;
     for (int style : timeStyles) {
         if (style != 0)

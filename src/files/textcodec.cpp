@@ -2,6 +2,7 @@
 
 #include <uchardet/uchardet.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -72,9 +73,130 @@ QString fallbackEncoding()
     return QStringLiteral("windows-1252");
 }
 
+// Multi-byte UTF-8 sequences, and bytes that break UTF-8, in `bytes`.
+struct Utf8Counts
+{
+    qsizetype sequences = 0, stray = 0;
+    bool mostlyUtf8() const { return sequences >= 4 && sequences >= 10 * stray; }
+};
+
+Utf8Counts countUtf8(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *const end = p + bytes.size();
+    qsizetype sequences = 0, stray = 0;
+    while (p < end) {
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const int length = utf8SequenceLength(p, end - p);
+        if (length == 0) {
+            ++stray;
+            ++p;
+        } else {
+            sequences += length > 1;
+            p += length;
+        }
+    }
+    return {sequences, stray};
+}
+
+// Index of the first byte of `bytes` whose entry in `table` is set, or -1.
+// A block at a time, without a branch per byte: most files hold none.
+qsizetype firstByteIn(const unsigned char (&table)[256], QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    constexpr qsizetype block = 4096;
+    for (qsizetype start = 0; start < n; start += block) {
+        const qsizetype end = std::min(n, start + block);
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        qsizetype i = start;
+        for (; i + 4 <= end; i += 4) {
+            a |= table[p[i]];
+            b |= table[p[i + 1]];
+            c |= table[p[i + 2]];
+            d |= table[p[i + 3]];
+        }
+        for (; i < end; ++i)
+            a |= table[p[i]];
+        if ((a | b | c | d) == 0)
+            continue;
+        for (i = start;; ++i) {
+            if (table[p[i]])
+                return i;
+        }
+    }
+    return -1;
+}
+
+// Whether bytes that are not strictly UTF-8 are UTF-8 all the same, with
+// a few stray bytes: at least four multi-byte sequences, and at least ten
+// of them for every byte that breaks UTF-8. A windows-1252 "café" has none.
+// A file whose first 64 KiB (what detection looks at) are not mostly UTF-8
+// is not counted further: most files in another encoding stop there.
+bool isUtf8WithStrayBytes(QByteArrayView bytes)
+{
+    const qsizetype sample = qsizetype(1) << 16;
+    if (bytes.size() > sample && !countUtf8(bytes.first(sample)).mostlyUtf8())
+        return false;
+    const Utf8Counts counts = countUtf8(bytes);
+    return counts.stray > 0 && counts.mostlyUtf8();
+}
+
+// Index of the first byte that is not UTF-8, or the size.
+qsizetype firstStrayByte(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        const int length = utf8SequenceLength(p + i, bytes.size() - i);
+        if (length == 0)
+            break;
+        i += length;
+    }
+    return i;
+}
+
+// An ISO-8859 answer stands for the windows code page of the same script
+// when both read the file alike: the windows page is what such files are
+// written in, and a letter typed later is stored as its byte. Where the
+// bytes tell them apart, the answer stays.
+QString windowsPageFirst(const QString &iso, QByteArrayView content)
+{
+    static const char *const pairs[][2] = {
+        {"ISO-8859-1", "windows-1252"},  {"ISO-8859-15", "windows-1252"},
+        {"ISO-8859-2", "windows-1250"},  {"ISO-8859-7", "windows-1253"},
+        {"ISO-8859-9", "windows-1254"},  {"ISO-8859-13", "windows-1257"},
+    };
+    const char *windows = nullptr;
+    for (const auto &pair : pairs) {
+        if (iso == QLatin1String(pair[0]))
+            windows = pair[1];
+    }
+    if (!windows)
+        return iso;
+    // The bytes the two read differently, then whether the file holds one.
+    unsigned char differs[256] = {};
+    LineCodec isoCodec(iso, false), windowsCodec(QLatin1String(windows), false);
+    QString a, b;
+    for (int byte = 0x80; byte < 256; ++byte) {
+        const char c = char(byte);
+        isoCodec.decode(QByteArrayView(&c, 1), a);
+        windowsCodec.decode(QByteArrayView(&c, 1), b);
+        differs[byte] = a != b;
+    }
+    return firstByteIn(differs, content) < 0 ? QLatin1String(windows) : iso;
+}
+
 QString detectEncoding(QByteArrayView content)
 {
-    if (isValidUtf8(content))
+    if (isValidUtf8(content) || isUtf8WithStrayBytes(content))
         return QStringLiteral("UTF-8");
     uchardet_t detector = uchardet_new();
     uchardet_handle_data(detector, content.data(), size_t(std::min<qsizetype>(content.size(), 1 << 16)));
@@ -82,7 +204,7 @@ QString detectEncoding(QByteArrayView content)
     const Known *known = knownEncoding(QString::fromLatin1(uchardet_get_charset(detector)));
     uchardet_delete(detector);
     if (known && std::strncmp(known->name, "UTF", 3) != 0)
-        return QLatin1String(known->name);
+        return windowsPageFirst(QLatin1String(known->name), content);
     return fallbackEncoding();
 }
 
@@ -119,6 +241,68 @@ LineEnds lineEndsOf(QStringView text)
     if (lf == 0)
         return text.contains(u'\r') ? LineEnds::CR : LineEnds::LF;
     return crlf == 0 ? LineEnds::LF : crlf == lf ? LineEnds::CRLF : LineEnds::Mixed;
+}
+
+// The end of the first line: CRLF or LF, CR where no line ends at LF, and
+// LF for a text of one line.
+LineEnds firstLineEndOf(QByteArrayView text)
+{
+    const qsizetype lf = text.indexOf('\n');
+    if (lf < 0)
+        return text.contains('\r') ? LineEnds::CR : LineEnds::LF;
+    return lf > 0 && text[lf - 1] == '\r' ? LineEnds::CRLF : LineEnds::LF;
+}
+
+LineEnds firstLineEndOf(QStringView text)
+{
+    const qsizetype lf = text.indexOf(u'\n');
+    if (lf < 0)
+        return text.contains(u'\r') ? LineEnds::CR : LineEnds::LF;
+    return lf > 0 && text[lf - 1] == u'\r' ? LineEnds::CRLF : LineEnds::LF;
+}
+
+// Bytes that are not UTF-8 as U+DC80..U+DCFF, the rest as UTF-8.
+void decodeCarryingStrayBytes(QByteArrayView bytes, QString &out)
+{
+    out.clear();
+    out.reserve(bytes.size());
+    // A byte-order mark after a stray byte is a character like any other.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
+                                   | QStringDecoder::Flag::ConvertInitialBom);
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    qsizetype start = 0, i = 0;
+    while (i <= bytes.size()) {
+        const int length = i < bytes.size() ? utf8SequenceLength(p + i, bytes.size() - i) : 0;
+        if (length > 0) {
+            i += length;
+            continue;
+        }
+        out += decoder.decode(bytes.sliced(start, i - start));
+        if (i < bytes.size())
+            out += QChar(char16_t(0xDC80 + (p[i] - 0x80)));
+        start = ++i;
+    }
+}
+
+// A U+DC80..U+DCFF that is no half of a pair: a byte carried through.
+bool isCarriedByte(QStringView text, qsizetype i)
+{
+    const char16_t c = text[i].unicode();
+    return c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !text[i - 1].isHighSurrogate());
+}
+
+void encodeCarryingStrayBytes(QByteArray &out, QStringView text)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        const bool carried = i < text.size() && isCarriedByte(text, i);
+        if (i < text.size() && !carried)
+            continue;
+        out += text.sliced(start, i - start).toUtf8();
+        if (carried)
+            out += char(0x80 + (text[i].unicode() - 0xDC80));
+        start = i + 1;
+    }
 }
 
 } // namespace
@@ -225,8 +409,17 @@ QString describeFormat(const FileFormat &format)
     return format.bom ? format.encoding + QStringLiteral(" with BOM") : format.encoding;
 }
 
+QByteArrayView lineEndBytes(LineEnds ends)
+{
+    switch (ends) {
+    case LineEnds::CRLF: return "\r\n";
+    case LineEnds::CR: return "\r";
+    default: return "\n";
+    }
+}
+
 FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
-                        QString *notice)
+                        QString *notice, QString *strayBytes)
 {
     FileFormat format;
     QString marked;
@@ -250,12 +443,13 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
     qsizetype misfit = -1;
     const Known *known = knownEncoding(format.encoding);
     if (format.encoding == u"UTF-8") {
-        if (!isValidUtf8(content))
-            misfit = firstDifference(content, QString::fromUtf8(content).toUtf8());
+        // Stray bytes are carried through and written back: UTF-8 fits.
+        if (strayBytes && !isValidUtf8(content))
+            *strayBytes = where(content, firstStrayByte(content));
     } else if (known && known->singleByte) {
         // Byte by byte: which of the 256 come back as themselves.
         LineCodec codec(format.encoding, false);
-        bool fits[256];
+        unsigned char misfits[256];
         bool all = true;
         for (int b = 0; b < 256; ++b) {
             const char c = char(b);
@@ -263,14 +457,11 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
             QByteArray back;
             codec.decode(QByteArrayView(&c, 1), text);
             codec.appendEncoded(back, text);
-            fits[b] = back.size() == 1 && back[0] == c;
-            all = all && fits[b];
+            misfits[b] = !(back.size() == 1 && back[0] == c);
+            all = all && !misfits[b];
         }
-        const auto *p = reinterpret_cast<const uchar *>(content.data());
-        for (qsizetype i = 0; !all && i < content.size() && misfit < 0; ++i) {
-            if (!fits[p[i]])
-                misfit = i;
-        }
+        if (!all)
+            misfit = firstByteIn(misfits, content);
     } else if (format.encoding != QLatin1String(bytesName)) {
         // A piece at a time, cut at line ends where the encoding allows, so
         // that the check takes little memory.
@@ -301,8 +492,10 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
     }
     *textStart = format.bom ? markSize : 0;
     const QByteArrayView text = bytes.sliced(*textStart);
-    if (LineCodec(format.encoding, true).asciiCompatible() && !text.contains('\n') && text.contains('\r'))
-        format.lineEnds = LineEnds::CR;
+    if (LineCodec(format.encoding, true).asciiCompatible()) {
+        format.lineEnds = format.firstLineEnd = firstLineEndOf(text);
+        format.finalLineEnd = text.endsWith(format.lineEnds == LineEnds::CR ? '\r' : '\n');
+    }
     return format;
 }
 
@@ -310,14 +503,16 @@ SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding)
 {
     SubtitleText result;
     qsizetype start = 0;
-    result.format = detectFormat(bytes, encoding, &start, &result.notice);
+    result.format = detectFormat(bytes, encoding, &start, &result.notice, &result.strayBytes);
     LineCodec(result.format.encoding, false).decode(bytes.sliced(start), result.text);
     result.format.lineEnds = lineEndsOf(result.text);
+    result.format.firstLineEnd = firstLineEndOf(QStringView(result.text));
     if (result.format.lineEnds == LineEnds::CR)
         result.text.replace(u'\r', u'\n');
     else if (result.format.lineEnds != LineEnds::LF)
         result.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (result.text.endsWith(u'\n'))
+    result.format.finalLineEnd = result.text.endsWith(u'\n');
+    if (result.format.finalLineEnd)
         result.text.chop(1);
     return result;
 }
@@ -356,10 +551,15 @@ bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &
         codec.appendEncoded(out, QStringView(u"\uFEFF"));
     else if (format.bom)
         out.append("\xEF\xBB\xBF");
-    if (format.lineEnds == LineEnds::CR)
-        codec.appendEncoded(out, text.toString().replace(u'\n', u'\r'));
-    else
+    // Every line ends as the file's first did, the last one only if it did.
+    const LineEnds ends = format.writtenLineEnds();
+    const QString end = QString::fromLatin1(lineEndBytes(ends));
+    if (ends == LineEnds::LF)
         codec.appendEncoded(out, text);
+    else
+        codec.appendEncoded(out, text.toString().replace(u'\n', end));
+    if (format.finalLineEnd)
+        codec.appendEncoded(out, end);
     bytes = std::move(out);
     return true;
 }
@@ -392,6 +592,8 @@ void LineCodec::decode(QByteArrayView bytes, QString &out)
         QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
                                        | QStringDecoder::Flag::ConvertInitialBom);
         out.truncate(decoder.appendToBuffer(out.data(), bytes) - out.constData());
+        if (decoder.hasError())
+            decodeCarryingStrayBytes(bytes, out);
         return;
     }
     default:
@@ -410,9 +612,9 @@ qsizetype LineCodec::firstUnwritable(QStringView text)
         return -1;
     }
     if (m_kind == Kind::Utf8) {
-        // The encoder writes a lone surrogate as a replacement character.
+        // A lone surrogate has no UTF-8 form, but for a carried byte.
         for (qsizetype i = 0; i < text.size(); ++i) {
-            if (!text[i].isSurrogate())
+            if (!text[i].isSurrogate() || isCarriedByte(text, i))
                 continue;
             if (!text[i].isHighSurrogate() || i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
                 return i;
@@ -448,6 +650,10 @@ void LineCodec::appendEncoded(QByteArray &out, QStringView text)
         QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
         char *end = encoder.appendToBuffer(out.data() + start, text);
         out.truncate(end - out.constData());
+        if (encoder.hasError()) {
+            out.truncate(start);
+            encodeCarryingStrayBytes(out, text);
+        }
         return;
     }
     default:

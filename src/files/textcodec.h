@@ -7,9 +7,12 @@
 // written in; failing that, the encoding the user's language most often
 // uses. An encoding is accepted only when the text it gives encodes back to
 // the very same bytes; a file that no encoding reads exactly is read one
-// character per byte ("bytes"), so that every byte survives. Lines end at
-// LF or CRLF, or at CR in a file that has no LF; the text holds them as LF,
-// without one after the last line.
+// character per byte ("bytes"), so that every byte survives. UTF-8 with a
+// few stray bytes stays UTF-8: each byte that is not UTF-8 is carried
+// through the text as one of U+DC80..U+DCFF and written back as itself.
+// Lines end at LF or CRLF, or at CR in a file that has no LF; the text holds
+// them as LF, without one after the last line, and a save writes them back
+// as the file had them.
 #pragma once
 
 #include <QByteArray>
@@ -26,7 +29,16 @@ struct FileFormat
 {
     QString encoding = QStringLiteral("UTF-8"); // a name --encoding takes, or "bytes"
     bool bom = false;
+    // The line ends as read: Mixed when the lines do not all end alike.
     LineEnds lineEnds = LineEnds::LF;
+    // The end of the file's first line (LF for a file without one), which a
+    // file of mixed line ends is written with.
+    LineEnds firstLineEnd = LineEnds::LF;
+    // Whether the last line ends with a line end.
+    bool finalLineEnd = false;
+
+    // What a save ends every line with.
+    LineEnds writtenLineEnds() const { return lineEnds == LineEnds::Mixed ? firstLineEnd : lineEnds; }
 };
 
 struct SubtitleText
@@ -36,16 +48,21 @@ struct SubtitleText
     // Why the file is read one byte per character, naming the first line
     // and byte that did not fit; empty when it is read in its encoding.
     QString notice;
+    // Where the first byte that is not UTF-8 stands in a UTF-8 file that
+    // holds such bytes ("line 3, byte 17 (0xE9)"); empty for other files.
+    QString strayBytes;
 };
 
 // Reads `bytes` in `encoding`, or in the detected encoding when it is empty.
 SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding = QString());
 
 // What decodeSubtitleBytes finds, without making the text where it need
-// not: the format (of the line ends, only whether they are CR), where the
-// text starts (after a byte-order mark kept aside) and the notice.
+// not: the format (of the line ends, only the first line's and the final
+// one: Mixed is not told apart; for UTF-16 and UTF-32 neither), where the
+// text starts (after a byte-order mark kept aside), the notice and where
+// stray bytes begin.
 FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
-                        QString *notice);
+                        QString *notice, QString *strayBytes = nullptr);
 
 // The bytes a save writes. False, with a message naming the line, the
 // column and the character, when the text holds a character the encoding
@@ -68,6 +85,9 @@ QList<EncodingGroup> commonEncodings();
 // "UTF-8", "windows-1250 with BOM", "bytes"...
 QString describeFormat(const FileFormat &format);
 
+// The bytes of a line end: "\n", "\r\n" or "\r" (Mixed: "\n").
+QByteArrayView lineEndBytes(LineEnds ends);
+
 // Turns the lines of one file into text and back, a line at a time.
 // Encodings of one byte per character in which no character combines with
 // the one before (windows-1250, KOI8-R...) give the operations the same
@@ -79,7 +99,8 @@ public:
     LineCodec(const QString &encoding, bool asBytes);
     // Whether lines can be cut at LF and CR bytes (not so for UTF-16/32).
     bool asciiCompatible() const { return m_kind != Kind::Wide; }
-    // Replaces `out` with the text of `bytes`.
+    // Replaces `out` with the text of `bytes`. In UTF-8 a byte that is not
+    // UTF-8 becomes U+DC80..U+DCFF, which appendEncoded() writes back.
     void decode(QByteArrayView bytes, QString &out);
     // Index of the first character the encoding cannot store, or -1.
     qsizetype firstUnwritable(QStringView text);

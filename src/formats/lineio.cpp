@@ -71,7 +71,7 @@ bool SubEngine::putline(int format, double show, double hide, QStringView text, 
     case ClockOneDigitHour: {
         timeStyle = format;
         int seconds = 0;
-        if (!roundToInt(show, seconds))
+        if (!roundToInt(show, seconds) || seconds < 0)
             return false;
         int h, m, s;
         splitSeconds(seconds, h, m, s);

@@ -54,7 +54,9 @@ int clockFieldValue(QStringView field)
     }
     // The toolkit's conversion stops at a NUL as at the end of the field;
     // here a NUL is a character like any other, so the field is no number.
-    if (field.contains(QChar(0)))
+    // A sign makes no number either: "-0" is not a clock's 0, and a clock
+    // holds no time below zero.
+    if (field.contains(QChar(0)) || field.contains(u'-') || field.contains(u'+'))
         return -1;
     bool ok = false;
     const int v = field.toInt(&ok, 10);

@@ -10,7 +10,7 @@
 bool fieldToInt(QStringView field, int &value);
 
 // The toolkit's base-10 conversion of a whole clock field; -1 when it fails
-// (not a number, or out of range).
+// (not a number, a sign, or out of range).
 int clockFieldValue(QStringView field);
 
 // Plain decimal form with a single "0" in front of a one-character form:
