@@ -4,8 +4,10 @@
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"
+#include "files/savingformat.h"
 #include "files/streamrewrite.h"
 #include "files/textcodec.h"
+#include "formats/subrip.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -19,7 +21,8 @@ namespace {
 
 const char version[] = "tarnlyx-cli 0.1\n";
 
-const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
+const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] [--output-encoding NAME [--bom]]
+                   [--crlf | --lf] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
        tarnlyx-cli [--encoding NAME] info [INPUT...]
 
 Runs one of the editor's whole-file operations on subtitle files. Lines that
@@ -29,7 +32,11 @@ each INPUT with -i (several INPUTs only with -i).
 
 Operations:
   convert   --to FORMAT      hh:mm:ss (1), h:mm:ss (2), frames (3), tenths (4);
-                             default frames
+                             default frames; or srt (SubRip), vtt (WebVTT).
+                             A SubRip INPUT is converted into the line format
+                             (srt and vtt: UTF-8 unless --output-encoding;
+                             -i writes NAME.srt, NAME.vtt or NAME.sub beside
+                             NAME, never over it)
   shift     --seconds S      seconds to add, negative for earlier (default 0)
             --no-show        leave the show times alone
             --no-hide        leave the hide times alone
@@ -52,6 +59,9 @@ Options:
   --encoding NAME  read and write the files in encoding NAME ("bytes": one
                    byte per character); by default it is detected, and each
                    file is written back in its own encoding
+  --output-encoding NAME  write in encoding NAME (by default the input's own)
+  --bom            write a byte-order mark (UTF encodings only)
+  --crlf, --lf     end lines with CR LF, or with LF (by default as the input)
   -o, --output F   write the result to F
   -i, --in-place   write each result back into its INPUT
   -h, --help       show this help
@@ -62,6 +72,8 @@ Ranges: frame rates 0.1 to 200, shift -99999999 to 99999999, display time
 
 Examples:
   tarnlyx-cli convert --to tenths movie.sub -o movie.txt
+  tarnlyx-cli convert --to srt -i movie.sub        (writes movie.srt)
+  tarnlyx-cli --output-encoding windows-1250 --crlf correct -i movie.sub
   tarnlyx-cli --fps 23.976 shift --seconds -2.5 --no-hide -i movie.sub
   tarnlyx-cli showtime --seconds 2 --only-empty < in.sub > out.sub
   tarnlyx-cli fps --from 25 --to 23.976 -i part1.sub part2.sub
@@ -78,6 +90,10 @@ struct UsageError
 // Not an operation of the editor: the report of `info`.
 constexpr int ModeInfo = 100;
 
+// Conversion targets beside the line formats.
+constexpr int ToSubRip = 101;
+constexpr int ToWebVtt = 102;
+
 struct Options
 {
     int mode = 0;
@@ -87,6 +103,10 @@ struct Options
     bool inPlace = false;
     bool help = false;
     bool showVersion = false;
+    // What the output is written in, where it differs from the input.
+    QString outputEncoding;
+    bool bom = false;
+    std::optional<LineEnds> lineEnds;
 };
 
 double parseNumber(const QString &option, const QString &text, double low, double high)
@@ -109,13 +129,14 @@ int parseFormat(const QString &text)
         {QStringLiteral("h:mm:ss"), ClockOneDigitHour},   {QStringLiteral("2"), ClockOneDigitHour},
         {QStringLiteral("frames"), FrameBased},           {QStringLiteral("3"), FrameBased},
         {QStringLiteral("tenths"), BracketTime},          {QStringLiteral("4"), BracketTime},
+        {QStringLiteral("srt"), ToSubRip},                {QStringLiteral("vtt"), ToWebVtt},
     };
     for (const auto &name : names) {
         if (name.first == text)
             return name.second;
     }
     throw UsageError{QStringLiteral(
-                             "--to: \"%1\" is not a format (hh:mm:ss, h:mm:ss, frames, tenths)")
+                             "--to: \"%1\" is not a format (hh:mm:ss, h:mm:ss, frames, tenths, srt, vtt)")
                              .arg(text)};
 }
 
@@ -176,6 +197,18 @@ public:
                 options.encoding = canonicalEncoding(name);
                 if (options.encoding.isEmpty())
                     throw UsageError{QStringLiteral("--encoding: \"%1\" is not an encoding this system knows").arg(name)};
+            } else if (m_name == u"--output-encoding") {
+                const QString name = value();
+                options.outputEncoding = canonicalEncoding(name);
+                if (options.outputEncoding.isEmpty() || options.outputEncoding == u"bytes")
+                    throw UsageError{QStringLiteral("--output-encoding: \"%1\" is not an encoding this system knows").arg(name)};
+            } else if (m_name == u"--bom") {
+                options.bom = true;
+            } else if (m_name == u"--crlf" || m_name == u"--lf") {
+                const LineEnds ends = m_name == u"--crlf" ? LineEnds::CRLF : LineEnds::LF;
+                if (options.lineEnds && *options.lineEnds != ends)
+                    throw UsageError{QStringLiteral("--crlf and --lf cannot be used together")};
+                options.lineEnds = ends;
             } else if (m_name == u"-o" || m_name == u"--output") {
                 options.output = value();
             } else if (m_name == u"-i" || m_name == u"--in-place") {
@@ -308,6 +341,8 @@ void checkCombination(Options &options)
 {
     if (options.mode == 0)
         throw UsageError{QStringLiteral("no operation given (see --help)")};
+    if (options.mode == ModeInfo && (!options.outputEncoding.isEmpty() || options.bom || options.lineEnds))
+        throw UsageError{QStringLiteral("info writes no file")};
     if (options.inputs.isEmpty())
         options.inputs << QStringLiteral("-");
     if (options.inPlace && options.output)
@@ -320,6 +355,66 @@ void checkCombination(Options &options)
         throw UsageError{QStringLiteral("several inputs need -i")};
     if (options.inputs.count(QStringLiteral("-")) > 1)
         throw UsageError{QStringLiteral("standard input can be read only once")};
+    if (options.bom && !options.outputEncoding.isEmpty() && !options.outputEncoding.startsWith(u"UTF"))
+        throw UsageError{QStringLiteral("--bom: %1 has no byte-order mark").arg(options.outputEncoding)};
+}
+
+// `name` with its extension replaced by `suffix` (".srt").
+QString besideName(const QString &name, const QString &suffix)
+{
+    const qsizetype slash = name.lastIndexOf(u'/');
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return (dot > slash + 1 ? name.first(dot) : name) + suffix;
+}
+
+// The whole-text road: SubRip and WebVTT out, SubRip in, and any output in
+// a format of the user's choice. False, with the message said, on failure.
+bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const Options &options,
+                  const QString &input, QByteArrayView bytes, QByteArray &result, QString &targetName,
+                  QIODevice &err)
+{
+    const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
+    FileFormat format = file.format;
+    if (format.lineEnds != LineEnds::CRLF)
+        format.lineEnds = LineEnds::LF;
+    QString text;
+    CueReport report;
+    QString error;
+    if (target == ToSubRip || target == ToWebVtt) {
+        text = exportCues(file.text, engine.fps, target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt, report);
+        format.encoding = QStringLiteral("UTF-8");
+        format.bom = false;
+    } else if (subRipIn) {
+        if (!importSubRip(file.text, engine.convertFormat, engine.fps, text, report, &error)) {
+            err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(readError(input, error)).toLocal8Bit());
+            return false;
+        }
+    } else {
+        text = engine.linesChange(file.text, mode);
+    }
+    if (!options.outputEncoding.isEmpty()) {
+        format.encoding = options.outputEncoding;
+        format.bom = false;
+    }
+    if (options.bom)
+        format.bom = true;
+    if (options.lineEnds)
+        format.lineEnds = *options.lineEnds;
+    if (target == ToWebVtt && format.encoding != u"UTF-8") {
+        err.write("tarnlyx-cli: --output-encoding: a WebVTT file is always UTF-8\n");
+        return false;
+    }
+    if (format.bom && !format.encoding.startsWith(u"UTF")) {
+        err.write(QStringLiteral("tarnlyx-cli: --bom: %1 has no byte-order mark\n").arg(format.encoding).toLocal8Bit());
+        return false;
+    }
+    if (!encodeInFormat(text, format, result, &error)) {
+        err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(writeError(targetName, error)).toLocal8Bit());
+        return false;
+    }
+    if (report.notSubtitles || report.clampedTimes || report.droppedCodes || report.emptyRows)
+        err.write(QStringLiteral("tarnlyx-cli: %1: %2\n").arg(shownName(input), describeCueReport(report)).toLocal8Bit());
+    return true;
 }
 
 // "NAME: ENCODING, LINE ENDS, N lines: F frame-based, B bracket-time, C
@@ -412,14 +507,43 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding)));
             continue;
         }
-        const QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
+        SubEngine engine = settings;
+        const int convertTo = options.mode == ModeConvert ? engine.convertFormat : 0;
+        const bool cuesOut = convertTo == ToSubRip || convertTo == ToWebVtt;
+        // Only the first lines tell a SubRip file.
+        const bool subRipIn = looksLikeSubRip(
+                decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), options.encoding).text);
+        if (subRipIn && (options.mode != ModeConvert || cuesOut)) {
+            say(err, readError(input, options.mode == ModeConvert
+                                       ? QStringLiteral("it is SubRip already")
+                                       : QStringLiteral("it is a SubRip file: convert it into a line format first")));
+            return 1;
+        }
+        QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
+        if (options.inPlace && (cuesOut || subRipIn)) {
+            // Another kind of file goes beside the source, never over it.
+            target = besideName(input, cuesOut ? (convertTo == ToSubRip ? QStringLiteral(".srt") : QStringLiteral(".vtt"))
+                                               : QStringLiteral(".sub"));
+            if (target == input) {
+                say(err, writeError(target, QStringLiteral("it is the file being converted")));
+                return 1;
+            }
+        }
+        const bool whole = cuesOut || subRipIn || !options.outputEncoding.isEmpty() || options.bom || options.lineEnds;
+        QByteArray converted;
+        if (whole && !rewriteWhole(engine, options.mode, convertTo, subRipIn, options, input, bytes, converted, target, err))
+            return 1;
         QIODevice *device = target == u"-" ? &standardOutput : writer.open(target, &error);
         if (!device) {
             say(err, error);
             return 1;
         }
-        SubEngine engine = settings;
-        if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error, 0, options.encoding)) {
+        if (whole) {
+            if (device->write(converted) != converted.size()) {
+                say(err, writeError(target, device->errorString()));
+                return 1;
+            }
+        } else if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error, 0, options.encoding)) {
             say(err, writeError(target, error));
             return 1;
         }
