@@ -2,36 +2,16 @@
 // and saving in another encoding. Every SubRip or WebVTT file made here is
 // read back by ffmpeg, a reader that is not ours.
 #include "clirun.h"
+#include "ffmpegcheck.h"
 #include "formats/subrip.h"
 #include "editor/subengine.h"
 #include "testsupport.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-// How many cues ffmpeg reads in `path`; -1, with the reason in the test's
-// log, when it reports an error.
-int ffmpegCues(const QString &path, const QString &encoding = QString())
-{
-    QStringList args{"-nostdin", "-v", "error"};
-    if (!encoding.isEmpty())
-        args << "-sub_charenc" << encoding;
-    args << "-i" << path << "-f" << "srt" << "-";
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), args);
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0 || !ffmpeg.readAllStandardError().isEmpty()) {
-        qWarning() << "ffmpeg failed on" << path;
-        return -1;
-    }
-    static const QRegularExpression timeLine(QStringLiteral("^\\d+:\\d\\d:\\d\\d,\\d\\d\\d --> "),
-                                             QRegularExpression::MultilineOption);
-    return int(QString::fromUtf8(ffmpeg.readAllStandardOutput()).count(timeLine));
-}
 
 // Cues with text: ffmpeg leaves out the others.
 int cuesWithText(const QString &cues)

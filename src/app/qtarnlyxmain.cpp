@@ -6,6 +6,8 @@
 #include "editor/myeditor.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
+#include "files/savingformat.h"
+#include "formats/subrip.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
 #include "images/correctsub.xpm"
@@ -74,7 +76,7 @@ bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QS
 const char newFileName[] = "subtitles.txt";
 
 // The first shows every file the second does, and the usual subtitle files.
-const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl);;*.txt;;All files (*)";
+const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl *.srt);;*.txt;;All files (*)";
 
 // The system's reason, or ours, as a sentence of its own: "cannot write
 // "x": No space left on device" -> "No space left on device."
@@ -300,6 +302,7 @@ void QTarnlyxMain::createActions()
     reopen->addSeparator();
     connect(reopen->addAction(QStringLiteral("Raw bytes (Latin-1)")), &QAction::triggered, this,
             [this] { reopenWith(QStringLiteral("bytes")); });
+    addFileFormatActions(file);
 
     QMenu *subtitles = menuBar()->addMenu(QStringLiteral("&Subtitles"));
     subtitles->addAction(fpsAct);
@@ -458,7 +461,11 @@ bool QTarnlyxMain::load(QString name)
         return false;
     }
 
+    if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
+        return true;
     dropRecovery(); // the text before was saved or let go
+    m_lineEndsChosen = false;
+    m_proposedName.clear();
     fileName = name;
     m_stamp = stampOf(name);
     m_format = file.format;
@@ -495,7 +502,8 @@ bool QTarnlyxMain::save()
     QByteArray bytes;
     QString error;
     const QString text = editor->text();
-    if (!encodeSubtitleText(text, m_format, bytes, &error)) {
+    const auto encode = m_lineEndsChosen ? encodeInFormat : encodeSubtitleText;
+    if (!encode(text, m_format, bytes, &error)) {
         // Never a "?" for a letter: the whole file goes to UTF-8, or nowhere.
         if (!confirm(this, QMessageBox::Question, "not in encoding",
                      QStringLiteral("The text cannot be saved as %1.").arg(m_format.encoding),
@@ -505,7 +513,7 @@ bool QTarnlyxMain::save()
         FileFormat utf8Format = m_format;
         utf8Format.encoding = QStringLiteral("UTF-8");
         utf8Format.bom = false;
-        if (!encodeSubtitleText(text, utf8Format, bytes, &error))
+        if (!encode(text, utf8Format, bytes, &error))
             return false;
         m_format = utf8Format;
         showFormat();
@@ -524,12 +532,13 @@ bool QTarnlyxMain::save()
 
 bool QTarnlyxMain::saveAs()
 {
-    const QString name = QFileDialog::getSaveFileName(this, QString(), QString(), QLatin1String(fileFilters));
+    const QString name = QFileDialog::getSaveFileName(this, QString(), m_proposedName, QLatin1String(fileFilters));
     takeFocusBack(this);
     if (name.isEmpty())
         return false;
     // The file dialog asked before a file of that name is replaced.
     fileName = name;
+    m_proposedName.clear();
     m_stamp = stampOf(name);
     return save();
 }
