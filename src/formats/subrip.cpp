@@ -3,6 +3,7 @@
 #include "editor/subengine.h"
 
 #include <QList>
+#include <QVarLengthArray>
 
 #include <cmath>
 #include <vector>
@@ -17,8 +18,9 @@ enum class Scope { Row, Cue };
 struct Style
 {
     char kind;
-    QString colour; // BBGGRR as the code writes it, for 'c'
+    QStringView colour; // BBGGRR as the code writes it, for 'c'
 };
+using Styles = QVarLengthArray<Style, 8>;
 
 bool isHex(QChar c)
 {
@@ -42,23 +44,22 @@ qsizetype braceCodeLength(QStringView s)
 
 // The styles of a {y:..}/{Y:..} or {c:$..}/{C:$..} code, false for any other
 // code (which is then dropped).
-bool codeStyles(QStringView code, Scope &scope, QList<Style> &styles)
+bool codeStyles(QStringView code, Scope &scope, Styles &styles)
 {
     const QChar kind = code[1];
     const QStringView value = code.sliced(3, code.size() - 4);
     scope = kind.isUpper() ? Scope::Cue : Scope::Row;
     if (kind == u'y' || kind == u'Y') {
-        QList<Style> found;
+        const qsizetype before = styles.size();
         for (QChar c : value) {
-            if (c == u'i' || c == u'b' || c == u'u')
-                found.append(Style{char(c.unicode()), QString()});
-            else if (c != u',')
+            if (c == u'i' || c == u'b' || c == u'u') {
+                styles.append(Style{char(c.unicode()), QStringView()});
+            } else if (c != u',') {
+                styles.resize(before);
                 return false;
+            }
         }
-        if (found.isEmpty())
-            return false;
-        styles += found;
-        return true;
+        return styles.size() > before;
     }
     if (kind == u'c' || kind == u'C') {
         if (value.size() != 7 || value[0] != u'$')
@@ -67,7 +68,7 @@ bool codeStyles(QStringView code, Scope &scope, QList<Style> &styles)
             if (!isHex(c))
                 return false;
         }
-        styles.append(Style{'c', value.sliced(1).toString()});
+        styles.append(Style{'c', value.sliced(1)});
         return true;
     }
     return false;
@@ -79,138 +80,214 @@ void appendEscaped(QString &out, QStringView text, CueStyle style)
         out += text;
         return;
     }
-    for (QChar c : text) {
-        if (c == u'&')
-            out += QLatin1String("&amp;");
-        else if (c == u'<')
-            out += QLatin1String("&lt;");
-        else if (c == u'>')
-            out += QLatin1String("&gt;");
-        else
-            out += c;
+    qsizetype from = 0;
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        const QChar c = text[k];
+        const char *entity = c == u'&' ? "&amp;" : c == u'<' ? "&lt;" : c == u'>' ? "&gt;" : nullptr;
+        if (!entity)
+            continue;
+        out += text.sliced(from, k - from);
+        out += QLatin1String(entity);
+        from = k + 1;
     }
+    out += text.sliced(from);
 }
 
-void openTags(QString &out, const QList<Style> &styles)
+void openTags(QString &out, const Styles &styles)
 {
     for (const Style &s : styles) {
         if (s.kind == 'c') {
             // $BBGGRR -> #RRGGBB
             out += QLatin1String("<font color=\"#");
-            out += QStringView(s.colour).sliced(4, 2);
-            out += QStringView(s.colour).sliced(2, 2);
-            out += QStringView(s.colour).sliced(0, 2);
+            out += s.colour.sliced(4, 2);
+            out += s.colour.sliced(2, 2);
+            out += s.colour.sliced(0, 2);
             out += QLatin1String("\">");
         } else {
-            out += u'<';
-            out += QLatin1Char(s.kind);
-            out += u'>';
+            const char16_t tag[] = {u'<', char16_t(s.kind), u'>'};
+            out += QStringView(tag, 3);
         }
     }
 }
 
-void closeTags(QString &out, const QList<Style> &styles)
+void closeTags(QString &out, const Styles &styles)
 {
     for (qsizetype k = styles.size() - 1; k >= 0; --k) {
         if (styles[k].kind == 'c') {
             out += QLatin1String("</font>");
         } else {
-            out += QLatin1String("</");
-            out += QLatin1Char(styles[k].kind);
-            out += u'>';
+            const char16_t tag[] = {u'<', u'/', char16_t(styles[k].kind), u'>'};
+            out += QStringView(tag, 4);
         }
     }
 }
 
+bool isBlank(QStringView text)
+{
+    for (QChar c : text) {
+        if (!c.isSpace())
+            return false;
+    }
+    return true;
+}
+
+// One row of a line's text part: its codes taken out (and, with `write`,
+// its text appended to `out`). Codes of the whole subtitle go to `cue`,
+// when given; WebVTT has no colour of its own without a style sheet, so
+// there a colour counts as dropped. Returns whether the row shows anything.
+bool readRow(QStringView row, bool bracketTime, CueStyle style, Styles &rowStyles, Styles *cue,
+             qsizetype *dropped, QString *out)
+{
+    if (bracketTime && row.startsWith(u'/')) {
+        rowStyles.append(Style{'i', QStringView()});
+        row = row.sliced(1);
+    }
+    bool visible = false;
+    qsizetype plainFrom = 0;
+    auto plain = [&](QStringView text) {
+        if (out)
+            appendEscaped(*out, text, style);
+        else if (!visible)
+            visible = !isBlank(text);
+    };
+    for (qsizetype at = row.indexOf(u'{'); at >= 0; at = row.indexOf(u'{', at)) {
+        const qsizetype length = braceCodeLength(row.sliced(at));
+        if (length == 0) {
+            ++at;
+            continue;
+        }
+        plain(row.sliced(plainFrom, at - plainFrom));
+        Scope scope;
+        Styles styles;
+        if (codeStyles(row.sliced(at, length), scope, styles)
+            && !(style == CueStyle::WebVtt && styles.back().kind == 'c')) {
+            if (scope == Scope::Row)
+                rowStyles.append(styles.constData(), styles.size());
+            else if (cue)
+                cue->append(styles.constData(), styles.size());
+        } else if (dropped) {
+            ++*dropped;
+        }
+        at += length;
+        plainFrom = at;
+    }
+    plain(row.sliced(plainFrom));
+    return visible;
+}
+
 // The cue text of a line's text part: rows on lines of their own, codes as
-// tags.
+// tags. Rows that show nothing are left out: an empty line ends a cue.
 void appendCueText(QString &out, QStringView text, bool bracketTime, CueStyle style,
                    CueReport &report)
 {
-    struct Row
-    {
-        QList<Style> styles;
-        QString text;
-    };
-    QList<Style> cueStyles;
-    QList<Row> rows;
-    for (QStringView part : text.tokenize(u'|')) {
-        Row row;
-        if (bracketTime && part.startsWith(u'/')) {
-            row.styles.append(Style{'i', QString()});
-            part = part.sliced(1);
+    // Codes for the whole subtitle may stand in any row.
+    Styles cueStyles;
+    const bool codes = text.contains(u'{');
+    if (codes) {
+        for (QStringView row : text.tokenize(u'|')) {
+            Styles ignored;
+            readRow(row, bracketTime, style, ignored, &cueStyles, nullptr, nullptr);
         }
-        qsizetype plainFrom = 0;
-        for (qsizetype at = 0; at < part.size(); ++at) {
-            const qsizetype length = part[at] == u'{' ? braceCodeLength(part.sliced(at)) : 0;
-            if (length == 0)
-                continue;
-            row.text += part.sliced(plainFrom, at - plainFrom);
-            Scope scope;
-            QList<Style> styles;
-            // WebVTT has no colour of its own without a style sheet.
-            if (codeStyles(part.sliced(at, length), scope, styles)
-                && !(style == CueStyle::WebVtt && styles.constLast().kind == 'c'))
-                (scope == Scope::Cue ? cueStyles : row.styles) += styles;
-            else
-                ++report.droppedCodes;
-            at += length - 1;
-            plainFrom = at + 1;
-        }
-        row.text += part.sliced(plainFrom);
-        if (row.text.trimmed().isEmpty())
+    }
+    bool first = true;
+    for (QStringView row : text.tokenize(u'|')) {
+        Styles rowStyles;
+        if (!readRow(row, bracketTime, style, rowStyles, nullptr, &report.droppedCodes, nullptr)) {
             report.emptyRows += !text.isEmpty();
+            continue;
+        }
+        if (first)
+            openTags(out, cueStyles);
         else
-            rows.append(std::move(row));
-    }
-    if (rows.isEmpty())
-        return;
-    openTags(out, cueStyles);
-    for (qsizetype r = 0; r < rows.size(); ++r) {
-        if (r > 0)
             out += u'\n';
-        openTags(out, rows[r].styles);
-        appendEscaped(out, rows[r].text, style);
-        closeTags(out, rows[r].styles);
+        first = false;
+        openTags(out, rowStyles);
+        if (codes || (bracketTime && row.startsWith(u'/'))) {
+            Styles again;
+            readRow(row, bracketTime, style, again, nullptr, nullptr, &out);
+        } else {
+            appendEscaped(out, row, style);
+        }
+        closeTags(out, rowStyles);
     }
-    closeTags(out, cueStyles);
+    if (!first)
+        closeTags(out, cueStyles);
 }
 
 // ---- Times --------------------------------------------------------------
 
-void appendDigits(QString &out, qint64 value, int width)
+// Appends `value` with at least `width` digits.
+qsizetype putDigits(char16_t *to, qint64 value, int width)
 {
-    char digits[24];
+    char16_t digits[24];
     int n = 0;
     do {
-        digits[n++] = char('0' + value % 10);
+        digits[n++] = char16_t(u'0' + value % 10);
         value /= 10;
     } while (value > 0);
-    for (int k = n; k < width; ++k)
-        out += u'0';
+    qsizetype k = 0;
+    for (int pad = n; pad < width; ++pad)
+        to[k++] = u'0';
     while (n > 0)
-        out += QLatin1Char(digits[--n]);
+        to[k++] = digits[--n];
+    return k;
 }
 
 // HH:MM:SS,mmm (a point for WebVTT); hours take more digits when they need them.
-void appendCueTime(QString &out, qint64 ms, CueStyle style)
+qsizetype putCueTime(char16_t *to, qint64 ms, CueStyle style)
 {
-    appendDigits(out, ms / 3600000, 2);
-    out += u':';
-    appendDigits(out, ms / 60000 % 60, 2);
-    out += u':';
-    appendDigits(out, ms / 1000 % 60, 2);
-    out += style == CueStyle::SubRip ? u',' : u'.';
-    appendDigits(out, ms % 1000, 3);
+    qsizetype k = putDigits(to, ms / 3600000, 2);
+    to[k++] = u':';
+    k += putDigits(to + k, ms / 60000 % 60, 2);
+    to[k++] = u':';
+    k += putDigits(to + k, ms / 1000 % 60, 2);
+    to[k++] = style == CueStyle::SubRip ? u',' : u'.';
+    k += putDigits(to + k, ms % 1000, 3);
+    return k;
 }
 
 struct Subtitle
 {
     qint64 show = 0;
     qint64 hide = -1; // none
-    QString text;
+    QStringView text;
     bool bracketTime = false;
 };
+
+// Writes one cue; `next` is the show time of the subtitle after it, or -1.
+void appendCue(QString &out, qint64 number, const Subtitle &s, qint64 next, CueStyle style,
+               const SubEngine &defaults, CueReport &report)
+{
+    qint64 hide = s.hide;
+    if (hide < 0) {
+        // The display time Set display times gives a subtitle with its
+        // defaults, but not past the next subtitle, nor before this one.
+        const double display = defaults.lengthDependent
+                ? defaults.getSubtitlesTime(s.text, defaults.showSeconds)
+                : defaults.showSeconds;
+        hide = s.show + std::llround(display * 1000.0);
+        if (next > s.show && hide > next)
+            hide = next;
+        hide = std::max(hide, s.show + 1);
+    }
+    char16_t head[96];
+    qsizetype k = 0;
+    if (number > 1 || style == CueStyle::WebVtt)
+        head[k++] = u'\n';
+    k += putDigits(head + k, number, 1);
+    head[k++] = u'\n';
+    k += putCueTime(head + k, s.show, style);
+    for (char16_t c : u" --> ")
+        if (c)
+            head[k++] = c;
+    k += putCueTime(head + k, hide, style);
+    head[k++] = u'\n';
+    out += QStringView(head, k);
+    const qsizetype before = out.size();
+    appendCueText(out, s.text, s.bracketTime, style, report);
+    if (out.size() > before)
+        out += u'\n';
+}
 
 } // namespace
 
@@ -219,7 +296,14 @@ QString exportCues(QStringView text, double fps, CueStyle style, CueReport &repo
     report = CueReport();
     SubEngine engine;
     engine.fps = fps;
-    std::vector<Subtitle> subtitles;
+    const SubEngine defaults;
+    QString out;
+    out.reserve(text.size() + text.size() / 2);
+    if (style == CueStyle::WebVtt)
+        out += QLatin1String("WEBVTT\n");
+    // A cue is written once the subtitle after it is known.
+    Subtitle pending;
+    bool havePending = false;
     bool firstLine = true;
     for (QStringView line : text.tokenize(u'\n')) {
         if (firstLine) {
@@ -229,12 +313,12 @@ QString exportCues(QStringView text, double fps, CueStyle style, CueReport &repo
                 continue;
             }
         }
+        if (isBlank(line))
+            continue;
         int format = NoFormat;
         double show = 0, hide = 0;
         Subtitle s;
-        if (line.trimmed().isEmpty())
-            continue;
-        if (!engine.getline(line, format, show, hide, s.text)) {
+        if (!engine.readLine(line, format, show, hide, s.text)) {
             ++report.notSubtitles;
             continue;
         }
@@ -262,55 +346,19 @@ QString exportCues(QStringView text, double fps, CueStyle style, CueReport &repo
             ++report.clampedTimes;
         }
         s.bracketTime = format == BracketTime;
-        subtitles.push_back(std::move(s));
+        if (havePending)
+            appendCue(out, ++report.cues, pending, s.show, style, defaults, report);
+        pending = s;
+        havePending = true;
     }
-
-    // The display time Set display times gives a subtitle with its defaults.
-    SubEngine defaults;
-    QString out;
-    out.reserve(text.size() + qsizetype(subtitles.size()) * 40);
-    if (style == CueStyle::WebVtt)
-        out += QLatin1String("WEBVTT\n");
-    for (size_t k = 0; k < subtitles.size(); ++k) {
-        const Subtitle &s = subtitles[k];
-        qint64 hide = s.hide;
-        if (hide < 0) {
-            const double display = defaults.lengthDependent
-                    ? defaults.getSubtitlesTime(s.text, defaults.showSeconds)
-                    : defaults.showSeconds;
-            hide = s.show + std::llround(display * 1000.0);
-            if (k + 1 < subtitles.size()) {
-                const qint64 next = subtitles[k + 1].show;
-                if (next > s.show && hide > next)
-                    hide = next;
-            }
-            hide = std::max(hide, s.show + 1);
-        }
-        if (k > 0 || style == CueStyle::WebVtt)
-            out += u'\n';
-        appendDigits(out, qint64(k) + 1, 1);
-        out += u'\n';
-        appendCueTime(out, s.show, style);
-        out += QLatin1String(" --> ");
-        appendCueTime(out, hide, style);
-        out += u'\n';
-        const qsizetype before = out.size();
-        appendCueText(out, s.text, s.bracketTime, style, report);
-        if (out.size() > before)
-            out += u'\n';
-    }
-    report.cues = qsizetype(subtitles.size());
+    if (havePending)
+        appendCue(out, ++report.cues, pending, -1, style, defaults, report);
     return out;
 }
 
 // ---- SubRip in ------------------------------------------------------------
 
 namespace {
-
-bool isBlank(QStringView line)
-{
-    return line.trimmed().isEmpty();
-}
 
 bool isCueNumber(QStringView line)
 {
@@ -545,7 +593,7 @@ QString cueToTextPart(QStringView cueText, bool bracketTime, CueReport &report)
         qsizetype b = rowBegin, e = k;
         QList<Style> rowStyles = peelWrappers(tokens, b, e);
         if (cueItalic)
-            rowStyles.prepend(Style{'i', QString()});
+            rowStyles.prepend(Style{'i', QStringView()});
         if (rowBegin > begin)
             out += u'|';
         out += stylesToCodes(rowStyles, Scope::Row, bracketTime);
