@@ -181,18 +181,20 @@ int main(int argc, char *argv[])
             commands.push_back({"ffmpeg -i big.sub big.srt", {ffmpeg, "-nostdin", "-v", "quiet", "-sub_charenc", "CP1250", "-y", "-i", in, srt}});
         std::printf("\n%d lines, %.1f MB, windows-1250; median of %d runs\n", lines, bytes.size() / 1e6, runs);
         std::printf("%-34s %14s %14s\n", "command", "end to end ms", "peak memory");
-        for (const Command &c : commands) {
-            std::vector<double> ms;
-            long peak = 0;
-            for (int r = 0; r < runs; ++r) {
-                const ProcessResult p = runProcess(argv[0], c.args);
+        // Taken in turns, so that a busy moment of the machine falls on all.
+        std::vector<std::vector<double>> ms(commands.size());
+        std::vector<long> peak(commands.size());
+        for (int r = 0; r < runs; ++r) {
+            for (size_t c = 0; c < commands.size(); ++c) {
+                const ProcessResult p = runProcess(argv[0], commands[c].args);
                 if (p.status != 0)
                     ++failures;
-                ms.push_back(p.ms);
-                peak = std::max(peak, p.peakKiB);
+                ms[c].push_back(p.ms);
+                peak[c] = std::max(peak[c], p.peakKiB);
             }
-            std::printf("%-34s %14.1f %11.1f MiB\n", c.name, median(ms), peak / 1024.0);
         }
+        for (size_t c = 0; c < commands.size(); ++c)
+            std::printf("%-34s %14.1f %11.1f MiB\n", commands[c].name, median(ms[c]), peak[c] / 1024.0);
     }
     if (failures)
         std::printf("\n%d runs failed\n", failures);

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -367,6 +368,23 @@ QString besideName(const QString &name, const QString &suffix)
     return (dot > slash + 1 ? name.first(dot) : name) + suffix;
 }
 
+// Encodes two pieces of a text on two threads; false when either cannot
+// be encoded (encoding the whole then names the place).
+bool encodePieces(const QStringList &pieces, const FileFormat &format, QByteArray &result)
+{
+    FileFormat rest = format;
+    rest.bom = false;
+    QByteArray second;
+    bool secondOk = false;
+    std::thread thread([&] { secondOk = encodeInFormat(pieces[1], rest, second, nullptr); });
+    const bool firstOk = encodeInFormat(pieces[0], format, result, nullptr);
+    thread.join();
+    if (!firstOk || !secondOk)
+        return false;
+    result += second;
+    return true;
+}
+
 // The whole-text road: SubRip and WebVTT out, SubRip in, and any output in
 // a format of the user's choice. False, with the message said, on failure.
 bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const Options &options,
@@ -377,11 +395,12 @@ bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const 
     FileFormat format = file.format;
     if (format.lineEnds != LineEnds::CRLF)
         format.lineEnds = LineEnds::LF;
+    QStringList pieces;
     QString text;
     CueReport report;
     QString error;
     if (target == ToSubRip || target == ToWebVtt) {
-        text = exportCues(file.text, engine.fps, target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt, report);
+        pieces = exportCuePieces(file.text, engine.fps, target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt, report);
         format.encoding = QStringLiteral("UTF-8");
         format.bom = false;
     } else if (subRipIn) {
@@ -408,7 +427,10 @@ bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const 
         err.write(QStringLiteral("tarnlyx-cli: --bom: %1 has no byte-order mark\n").arg(format.encoding).toLocal8Bit());
         return false;
     }
-    if (!encodeInFormat(text, format, result, &error)) {
+    const bool encoded = pieces.size() == 2 && encodePieces(pieces, format, result);
+    if (!encoded && !pieces.isEmpty())
+        text = pieces.join(QString());
+    if (!encoded && !encodeInFormat(text, format, result, &error)) {
         err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(writeError(targetName, error)).toLocal8Bit());
         return false;
     }

@@ -6,6 +6,7 @@
 #include <QVarLengthArray>
 
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -30,6 +31,23 @@ bool isHex(QChar c)
 bool isAsciiLetter(QChar c)
 {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+// Calls `take` on each piece of `text` between `separator`s, empty ones
+// included; faster than a tokenizer on the short rows and lines here.
+template <typename Take>
+void forEachPiece(QStringView text, QChar separator, Take &&take)
+{
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype end = text.indexOf(separator, from);
+        if (end < 0) {
+            take(text.sliced(from));
+            return;
+        }
+        take(text.sliced(from, end - from));
+        from = end + 1;
+    }
 }
 
 // Length of the brace code at the start of `s` ({x:...}), or 0 for braces
@@ -180,36 +198,44 @@ bool readRow(QStringView row, bool bracketTime, CueStyle style, Styles &rowStyle
 void appendCueText(QString &out, QStringView text, bool bracketTime, CueStyle style,
                    CueReport &report)
 {
-    // Codes for the whole subtitle may stand in any row.
-    Styles cueStyles;
-    const bool codes = text.contains(u'{');
-    if (codes) {
-        for (QStringView row : text.tokenize(u'|')) {
-            Styles ignored;
-            readRow(row, bracketTime, style, ignored, &cueStyles, nullptr, nullptr);
+    bool codes = false;
+    for (QChar c : text) {
+        if (c == u'{') {
+            codes = true;
+            break;
         }
     }
+    // Codes for the whole subtitle may stand in any row.
+    Styles cueStyles;
+    if (codes) {
+        forEachPiece(text, u'|', [&](QStringView row) {
+            Styles ignored;
+            readRow(row, bracketTime, style, ignored, &cueStyles, nullptr, nullptr);
+        });
+    }
     bool first = true;
-    for (QStringView row : text.tokenize(u'|')) {
+    forEachPiece(text, u'|', [&](QStringView row) {
         Styles rowStyles;
-        if (!readRow(row, bracketTime, style, rowStyles, nullptr, &report.droppedCodes, nullptr)) {
+        const bool plainRow = !codes && !(bracketTime && row.startsWith(u'/'));
+        if (plainRow ? isBlank(row)
+                     : !readRow(row, bracketTime, style, rowStyles, nullptr, &report.droppedCodes, nullptr)) {
             report.emptyRows += !text.isEmpty();
-            continue;
+            return;
         }
         if (first)
             openTags(out, cueStyles);
         else
             out += u'\n';
         first = false;
-        openTags(out, rowStyles);
-        if (codes || (bracketTime && row.startsWith(u'/'))) {
-            Styles again;
-            readRow(row, bracketTime, style, again, nullptr, nullptr, &out);
-        } else {
+        if (plainRow) {
             appendEscaped(out, row, style);
+            return;
         }
+        openTags(out, rowStyles);
+        Styles again;
+        readRow(row, bracketTime, style, again, nullptr, nullptr, &out);
         closeTags(out, rowStyles);
-    }
+    });
     if (!first)
         closeTags(out, cueStyles);
 }
@@ -289,38 +315,21 @@ void appendCue(QString &out, qint64 number, const Subtitle &s, qint64 next, CueS
         out += u'\n';
 }
 
-} // namespace
-
-QString exportCues(QStringView text, double fps, CueStyle style, CueReport &report)
+// The subtitles of some lines, their times in milliseconds.
+void readSubtitles(QStringView text, double fps, std::vector<Subtitle> &subtitles, CueReport &report)
 {
-    report = CueReport();
     SubEngine engine;
     engine.fps = fps;
-    const SubEngine defaults;
-    QString out;
-    out.reserve(text.size() + text.size() / 2);
-    if (style == CueStyle::WebVtt)
-        out += QLatin1String("WEBVTT\n");
-    // A cue is written once the subtitle after it is known.
-    Subtitle pending;
-    bool havePending = false;
-    bool firstLine = true;
-    for (QStringView line : text.tokenize(u'\n')) {
-        if (firstLine) {
-            firstLine = false;
-            if (const double rate = frameRateHeader(line); rate > 0) {
-                engine.fps = rate;
-                continue;
-            }
-        }
-        if (isBlank(line))
-            continue;
+    subtitles.reserve(size_t(text.size() / 40));
+    forEachPiece(text, u'\n', [&](QStringView line) {
         int format = NoFormat;
         double show = 0, hide = 0;
         Subtitle s;
+        if (line.isEmpty())
+            return;
         if (!engine.readLine(line, format, show, hide, s.text)) {
-            ++report.notSubtitles;
-            continue;
+            report.notSubtitles += !isBlank(line);
+            return;
         }
         // Back to the whole numbers of the line, then to milliseconds, so
         // that a frame time rounds from its exact value.
@@ -346,14 +355,79 @@ QString exportCues(QStringView text, double fps, CueStyle style, CueReport &repo
             ++report.clampedTimes;
         }
         s.bracketTime = format == BracketTime;
-        if (havePending)
-            appendCue(out, ++report.cues, pending, s.show, style, defaults, report);
-        pending = s;
-        havePending = true;
+        subtitles.push_back(s);
+    });
+}
+
+// Cues `first` on, for `subtitles`; `next` is the show time of the
+// subtitle after the last, or -1.
+void writeCues(const std::vector<Subtitle> &subtitles, qint64 first, qint64 next, CueStyle style,
+               QString &out, CueReport &report)
+{
+    const SubEngine defaults;
+    for (size_t k = 0; k < subtitles.size(); ++k)
+        appendCue(out, first + qint64(k), subtitles[k], k + 1 < subtitles.size() ? subtitles[k + 1].show : next,
+                  style, defaults, report);
+}
+
+void add(CueReport &to, const CueReport &from)
+{
+    to.cues += from.cues;
+    to.notSubtitles += from.notSubtitles;
+    to.clampedTimes += from.clampedTimes;
+    to.droppedCodes += from.droppedCodes;
+    to.emptyRows += from.emptyRows;
+}
+
+} // namespace
+
+QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueReport &report)
+{
+    report = CueReport();
+    // A first line {1}{1}RATE gives the rate of the whole file.
+    const qsizetype firstEnd = text.indexOf(u'\n');
+    const QStringView firstLine = firstEnd < 0 ? text : text.first(firstEnd);
+    if (const double rate = frameRateHeader(firstLine); rate > 0) {
+        fps = rate;
+        text = firstEnd < 0 ? QStringView() : text.sliced(firstEnd + 1);
     }
-    if (havePending)
-        appendCue(out, ++report.cues, pending, -1, style, defaults, report);
-    return out;
+    // A large text is done in two halves, split at a line end, one of them
+    // on a thread of its own; the second half's cues are numbered on from
+    // the first's.
+    qsizetype split = text.size() < 4 * 1024 * 1024 ? -1 : text.indexOf(u'\n', text.size() / 2);
+    const QStringView halves[2] = {split < 0 ? text : text.first(split + 1),
+                                   split < 0 ? QStringView() : text.sliced(split + 1)};
+    std::vector<Subtitle> subtitles[2];
+    CueReport reports[2];
+    QString out[2];
+    auto runBoth = [&](auto &&work) {
+        if (split < 0) {
+            work(0);
+            return;
+        }
+        std::thread second([&] { work(1); });
+        work(0);
+        second.join();
+    };
+    runBoth([&](int h) { readSubtitles(halves[h], fps, subtitles[h], reports[h]); });
+    runBoth([&](int h) {
+        out[h].reserve(halves[h].size() * 2 + 16);
+        if (h == 0 && style == CueStyle::WebVtt)
+            out[h] += QLatin1String("WEBVTT\n");
+        const qint64 first = h == 0 ? 1 : qint64(subtitles[0].size()) + 1;
+        const qint64 next = h == 0 && !subtitles[1].empty() ? subtitles[1].front().show : -1;
+        writeCues(subtitles[h], first, next, style, out[h], reports[h]);
+        reports[h].cues = qsizetype(subtitles[h].size());
+    });
+    add(report, reports[0]);
+    add(report, reports[1]);
+    return split < 0 ? QStringList{out[0]} : QStringList{out[0], out[1]};
+}
+
+QString exportCues(QStringView text, double fps, CueStyle style, CueReport &report)
+{
+    const QStringList pieces = exportCuePieces(text, fps, style, report);
+    return pieces.size() == 1 ? pieces[0] : pieces.join(QString());
 }
 
 // ---- SubRip in ------------------------------------------------------------

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 enum class CueStyle { SubRip, WebVtt };
@@ -34,6 +35,9 @@ struct CueReport
 // are read at `fps`, or at the rate a {1}{1}RATE first line names (that line
 // is left out).
 QString exportCues(QStringView text, double fps, CueStyle style, CueReport &report);
+// The same in pieces to be joined (a large text is done in two, on two
+// threads), so that each can be encoded on its own.
+QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueReport &report);
 
 // Whether `text` reads as SubRip: its first line that is not blank is a cue
 // number and the line after it a time line.
