@@ -43,6 +43,7 @@ private slots:
     void linesToCues();
     void cuesToLines_data();
     void cuesToLines();
+    void largeTextInHalves();
     void recognised_data();
     void recognised();
     void roundTrip_data();
@@ -209,6 +210,11 @@ void TestSubRip::cuesToLines_data()
                                    << "line 6: cue 2 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
     QTest::newRow("number at the end") << int(BracketTime) << "1\n00:00:01,000 --> 00:00:02,000\na\n\n2\n"
                                        << "line 6: cue 2 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
+    QTest::newRow("largest minute and second, nine hour digits") << int(ClockTwoDigitHours)
+            << "1\n00:59:59,999 --> 01:00:00,000\na\n\n2\n000000001:00:00,000 --> 1:00:01,000\nb"
+            << "01:00:00:a\n01:00:00:b" << "2 cues";
+    QTest::newRow("ten hour digits") << int(BracketTime) << "1\n0000000001:00:00,000 --> 1:00:01,000\na"
+                                     << "line 2: cue 1 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
     QTest::newRow("point for comma") << int(BracketTime) << "1\n00:00:01.000 --> 00:00:02.000\na"
                                      << "line 2: cue 1 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
     QTest::newRow("minute 60") << int(BracketTime) << "1\n00:60:00,000 --> 01:00:01,000\na"
@@ -240,6 +246,42 @@ void TestSubRip::cuesToLines()
     QVERIFY2(ok, qPrintable(error));
     QTEST(lines, "lines");
     QCOMPARE(describeCueReport(counts), report);
+}
+
+// Long enough to be done in two halves on two threads: the numbering runs
+// on across the split, a cue without a hide time stops at the next show time
+// there too, and WebVTT has one header.
+void TestSubRip::largeTextInHalves()
+{
+    const int count = 70000;
+    const QString words(60, u'x');
+    QString lines;
+    for (int k = 0; k < count; ++k)
+        lines += QStringLiteral("[%1][]%2\n").arg(k * 10).arg(words);
+    auto time = [](qint64 ms, char point) {
+        return QString::asprintf("%02lld:%02lld:%02lld%c%03lld", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                                 point, ms % 1000);
+    };
+    for (CueStyle style : {CueStyle::SubRip, CueStyle::WebVtt}) {
+        const char point = style == CueStyle::SubRip ? ',' : '.';
+        QString expected = style == CueStyle::WebVtt ? QStringLiteral("WEBVTT\n\n") : QString();
+        for (int k = 0; k < count; ++k) {
+            const qint64 hide = k + 1 < count ? (k + 1) * 1000 : k * 1000 + 5600;
+            expected += QStringLiteral("%1\n%2 --> %3\n%4\n").arg(k + 1).arg(time(k * 1000, point), time(hide, point), words);
+            if (k + 1 < count)
+                expected += u'\n';
+        }
+        CueReport report;
+        const QStringList pieces = exportCuePieces(lines, 25.0, style, report);
+        QCOMPARE(pieces.size(), 2);
+        QCOMPARE(report.cues, count);
+        QVERIFY(pieces.join(QString()) == expected);
+    }
+    // Two halves from 4 Mi characters on.
+    CueReport report;
+    const QString big(4 * 1024 * 1024, u'\n');
+    QCOMPARE(exportCuePieces(big, 25.0, CueStyle::SubRip, report).size(), 2);
+    QCOMPARE(exportCuePieces(QStringView(big).sliced(1), 25.0, CueStyle::SubRip, report).size(), 1);
 }
 
 void TestSubRip::recognised_data()
@@ -350,6 +392,7 @@ void TestSubRip::batchRefusals()
         {{"convert", "--to", "srt", "-i", srt}, "it is SubRip already"},
         {{"convert", "--to", "vtt", srt}, "it is SubRip already"},
         {{"convert", "--to", "tenths", "-i", broken}, "line 5: \"not a number\" is no cue number"},
+        {{"convert", "--to", "srt", sampleFile("mixed.sub"), "-o", "/dev/full"}, "cannot write \"/dev/full\": No space left on device"},
     };
     for (const Case &c : cases) {
         const CliRun r = runTool(c.args);
