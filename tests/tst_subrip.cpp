@@ -412,6 +412,14 @@ void TestSubRip::batchRefusals()
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.contains("it is the file being converted"), r.err.constData());
     QCOMPARE(readBytes(named), cues);
+
+    // Two results for one file: nothing is written.
+    const QString lines = m_dir.filePath(QStringLiteral("refused.sub"));
+    QVERIFY(writeBytes(lines, "[0][10]a"));
+    const CliRun twice = runTool({"convert", "--to", "frames", "-i", lines, srt});
+    QCOMPARE(twice.status, 1);
+    QVERIFY2(twice.err.contains("another INPUT's result goes there too"), twice.err.constData());
+    QCOMPARE(readBytes(lines), QByteArray("[0][10]a"));
 }
 
 void TestSubRip::outputEncoding_data()

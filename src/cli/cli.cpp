@@ -10,6 +10,7 @@
 #include "formats/subrip.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QList>
 
@@ -499,6 +500,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
     QBuffer standardOutput;
     standardOutput.open(QIODevice::WriteOnly);
     std::vector<std::unique_ptr<FileBytes>> files; // checked once all are rewritten
+    QStringList targets;
     for (const QString &input : std::as_const(options.inputs)) {
         QString error;
         QByteArray standardInput;
@@ -550,6 +552,15 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
                 say(err, writeError(target, QStringLiteral("it is the file being converted")));
                 return 1;
             }
+        }
+        if (target != u"-") {
+            // movie.sub and movie.srt with -i: two results for one movie.sub.
+            const QString absolute = QFileInfo(target).absoluteFilePath();
+            if (targets.contains(absolute)) {
+                say(err, writeError(target, QStringLiteral("another INPUT's result goes there too")));
+                return 1;
+            }
+            targets << absolute;
         }
         const bool whole = cuesOut || subRipIn || !options.outputEncoding.isEmpty() || options.bom || options.lineEnds;
         QByteArray converted;
