@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QProcess>
-#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QtDebug>
@@ -21,7 +20,11 @@ inline int ffmpegCues(const QString &path, const QString &encoding = QString())
         qWarning() << "ffmpeg failed on" << path;
         return -1;
     }
-    static const QRegularExpression timeLine(QStringLiteral("^\\d+:\\d\\d:\\d\\d,\\d\\d\\d --> "),
-                                             QRegularExpression::MultilineOption);
-    return int(QString::fromUtf8(ffmpeg.readAllStandardOutput()).count(timeLine));
+    // Time lines: "00:00:01,000 --> ...".
+    int cues = 0;
+    for (const QByteArray &line : ffmpeg.readAllStandardOutput().split('\n')) {
+        const qsizetype arrow = line.indexOf(" --> ");
+        cues += arrow >= 12 && line[arrow - 4] == ',' && line[arrow - 7] == ':' && line[arrow - 10] == ':';
+    }
+    return cues;
 }

@@ -268,13 +268,15 @@ void TestFileFormats::saveWithEncodingRefused()
         shown << combo->currentText() << QString::number(bom->isEnabled());
         combo->setCurrentIndex(combo->findText(QStringLiteral("ISO-8859-2")));
         shown << QString::number(bom->isEnabled()) << QString::number(bom->isChecked());
+        combo->setCurrentIndex(combo->findText(QStringLiteral("UTF-16LE")));
+        shown << QString::number(bom->isChecked());
         combo->setCurrentIndex(combo->findText(QStringLiteral("ISO-8859-1")));
         QTest::keyClick(dialog, Qt::Key_Return);
     });
     answers.then(readBox(&seen, QStringLiteral("OK")));
     QVERIFY(!w.saveWithEncoding());
     QCOMPARE(answers.pending(), 0);
-    QCOMPARE(shown, (QStringList{"UTF-8", "1", "0", "0"}));
+    QCOMPARE(shown, (QStringList{"UTF-8", "1", "0", "0", "1"}));
     QCOMPARE(seen, (QStringList{"not in encoding", "The text cannot be saved as ISO-8859-1.",
                                 "Line 1, column 10 holds \"\xc5\xbc\" (U+017C), which this file's encoding cannot store."}));
     QCOMPARE(readBytes(path), polishUtf8);

@@ -372,6 +372,18 @@ void TestSubRip::batchConversions()
     QCOMPARE(r.out, QByteArray("00:00:01:Hello\r\n00:00:03:{y:i}Bye"));
     r = runTool({"convert", "--to", "h:mm:ss"}, cues);
     QCOMPARE(r.out, QByteArray("0:00:01:Hello\r\n0:00:03:{y:i}Bye"));
+
+    // A large file is written in two pieces: one byte-order mark, every cue.
+    QByteArray many;
+    for (int k = 0; k < 70000; ++k)
+        many += "[" + QByteArray::number(k * 10) + "][" + QByteArray::number(k * 10 + 5) + "]" + QByteArray(60, 'x') + "\n";
+    const QString big = m_dir.filePath(QStringLiteral("big.sub"));
+    QVERIFY(writeBytes(big, many));
+    QCOMPARE(runTool({"--bom", "convert", "--to", "srt", "-i", big}).status, 0);
+    const QByteArray bigCues = readBytes(m_dir.filePath(QStringLiteral("big.srt")));
+    QVERIFY(bigCues.startsWith("\xef\xbb\xbf" "1\n"));
+    QCOMPARE(bigCues.count("\xef\xbb\xbf"), 1);
+    QCOMPARE(ffmpegCues(m_dir.filePath(QStringLiteral("big.srt"))), 70000);
 }
 
 void TestSubRip::batchRefusals()

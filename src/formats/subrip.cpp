@@ -287,14 +287,14 @@ void appendCue(QString &out, qint64 number, const Subtitle &s, qint64 next, CueS
     qint64 hide = s.hide;
     if (hide < 0) {
         // The display time Set display times gives a subtitle with its
-        // defaults, but not past the next subtitle, nor before this one.
+        // defaults (2 s at least), but not past the next subtitle when that
+        // comes later: so never less than 1 ms.
         const double display = defaults.lengthDependent
                 ? defaults.getSubtitlesTime(s.text, defaults.showSeconds)
                 : defaults.showSeconds;
         hide = s.show + std::llround(display * 1000.0);
         if (next > s.show && hide > next)
             hide = next;
-        hide = std::max(hide, s.show + 1);
     }
     char16_t head[96];
     qsizetype k = 0;
