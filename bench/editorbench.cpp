@@ -1,7 +1,9 @@
 // Benchmark of the editor window on the 200,000-line file: loading it,
-// each operation on the whole text, and saving it. Runs offscreen.
+// Replace All of a common word, each operation on the whole text, and
+// saving it. Runs offscreen.
 //
 //   build/tarnlyx-editor-bench [RUNS]
+#include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
 #include "editor/myeditor.h"
 #include "generate.h"
@@ -10,6 +12,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -67,11 +70,21 @@ int main(int argc, char *argv[])
     editor->fpsTo = 23.976;
     editor->delDigitSpaces = editor->delColor = true;
 
-    std::vector<double> load, save;
+    auto *findBar = window.findChild<FindBar *>();
+    findBar->start(true);
+    window.findChild<QLineEdit *>(QStringLiteral("findField"))->setText(QStringLiteral("world"));
+    window.findChild<QLineEdit *>(QStringLiteral("replaceField"))->setText(QStringLiteral("earth"));
+    qsizetype replaced = 0;
+
+    std::vector<double> load, replaceAll, save;
     std::vector<std::vector<double>> ops(5);
     for (int r = 0; r < runs; ++r) {
         load.push_back(timeMs([&] {
             window.load(path);
+            app.processEvents();
+        }));
+        replaceAll.push_back(timeMs([&] {
+            replaced = findBar->replaceAll();
             app.processEvents();
         }));
         for (int mode = 1; mode <= 5; ++mode) {
@@ -90,6 +103,7 @@ int main(int argc, char *argv[])
 
     std::printf("editor, 200000 lines, %.1f MB; median of %d runs\n\n", bytes.size() / 1e6, runs);
     std::printf("load       %8.0f ms\n", median(load));
+    std::printf("replaceall %8.0f ms  (%lld times \"world\")\n", median(replaceAll), static_cast<long long>(replaced));
     const char *const names[] = {"convert", "shift", "showtime", "fps", "correct"};
     for (int i = 0; i < 5; ++i)
         std::printf("%-10s %8.0f ms\n", names[i], median(ops[i]));

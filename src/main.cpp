@@ -10,11 +10,14 @@
 namespace {
 
 // Prints what the command line asks for and gives the exit status, or -1.
-int handleArguments(int argc, char *argv[], QStringList &names, QString &encoding)
+int handleArguments(int argc, char *argv[], char *rest[], int restCount, QStringList &names,
+                    QString &encoding)
 {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << nameFromNative(argv[i]);
+    for (int i = 0; i < restCount; ++i)
+        args << nameFromNative(rest[i]);
     QString message;
     const int status = parseEditorArguments(args, names, encoding, message);
     if (status >= 0)
@@ -28,12 +31,19 @@ int main(int argc, char *argv[])
 {
     QStringList names;
     QString encoding;
+    // The toolkit sees only what comes before "--": what follows is file
+    // names, whatever they look like.
+    int toolkitArgc = 1;
+    while (toolkitArgc < argc && std::strcmp(argv[toolkitArgc], "--") != 0)
+        ++toolkitArgc;
+    char **rest = argv + toolkitArgc;
+    const int restCount = argc - toolkitArgc;
     // --help and --version need no display.
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    for (int i = 1; i < toolkitArgc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--version"))
-            return handleArguments(argc, argv, names, encoding);
+            return handleArguments(toolkitArgc, argv, rest, restCount, names, encoding);
     }
-    QApplication app(argc, argv);
+    QApplication app(toolkitArgc, argv);
     QApplication::setDesktopFileName(QStringLiteral("org.tarnlyx.Tarnlyx"));
     QIcon icon;
     for (const char *size : {"32x32", "64x64", "256x256"})
@@ -41,7 +51,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(icon);
     // The toolkit has taken out its own options; the rest are file names,
     // kept byte for byte.
-    const int status = handleArguments(argc, argv, names, encoding);
+    const int status = handleArguments(toolkitArgc, argv, rest, restCount, names, encoding);
     if (status >= 0)
         return status;
     openMainWindows(names, encoding);

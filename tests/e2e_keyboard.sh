@@ -139,4 +139,25 @@ wait_content "$work/polish.sub" "$work/expected6" "the text was not saved as UTF
 key ctrl+F4
 wait_exit "after saving as UTF-8"
 
-echo "6 passed, 0 failed"
+# 7. Everyday editing: Ctrl+F a word, Ctrl+H replace it everywhere (Tab to
+#    the replace field, Alt+A), Ctrl+G a time, type there, Ctrl+S.
+cp "$sample" "$work/edit.sub"
+start "$work/edit.sub"
+key ctrl+f
+xdotool type --delay 50 "night"
+key Return
+key ctrl+h Tab
+xdotool type --delay 50 "day"
+key alt+a; sleep 0.4  # a mnemonic clicks its button after a moment
+key Escape
+key ctrl+g; wait_windows 2 "the Go to dialog"
+xdotool type --delay 50 "0:00:10"
+key Return; wait_windows 1 "after Go to"
+xdotool type --delay 50 "X"
+key ctrl+s
+saved_form "$sample" | sed 's/night/day/g; 5s/^/X/' > "$work/expected7"
+wait_content "$work/edit.sub" "$work/expected7" "the edited text was not saved as expected"
+key ctrl+F4
+wait_exit "after the everyday editing"
+
+echo "7 passed, 0 failed"

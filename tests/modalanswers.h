@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -47,6 +49,17 @@ private:
     QPointer<QWidget> m_last;
     QStringList m_seen;
 };
+
+// One of a message box's texts as the box shows it: marked where markup in
+// it (a file name's, say) would be drawn rather than shown.
+inline QString shownText(const QMessageBox *box, const QString &text)
+{
+    for (const QLabel *label : box->findChildren<QLabel *>()) {
+        if (text.isEmpty() || (label->text() == text && label->textFormat() == Qt::PlainText))
+            return text;
+    }
+    return QStringLiteral("(drawn as markup) ") + text;
+}
 
 inline QPushButton *buttonWithText(QWidget *dialog, const QString &text)
 {

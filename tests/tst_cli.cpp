@@ -189,7 +189,7 @@ void TestCli::info()
 {
     QCOMPARE(runTool({"info", sampleFile("mixed.sub"), sampleFile("frames-crlf.sub")}).out,
              QByteArray(TARNLYX_TEST_DATA "/mixed.sub: UTF-8, LF, 10 lines: 3 frame-based, 2 bracket-time, 2 clock-time, 3 other\n"
-                        TARNLYX_TEST_DATA "/frames-crlf.sub: UTF-8, CRLF, 8 lines: 7 frame-based, 0 bracket-time, 0 clock-time, 1 other\n"));
+                        TARNLYX_TEST_DATA "/frames-crlf.sub: UTF-8, CRLF, 8 lines: 7 frame-based, 0 bracket-time, 0 clock-time, 1 other, frame rate 23.976 (first line)\n"));
     QCOMPARE(runTool({"info"}, "\xef\xbb\xbf[1][2]x\r\ny\n").out, QByteArray("-: UTF-8 with BOM, mixed, 2 lines: 0 frame-based, 1 bracket-time, 0 clock-time, 1 other\n"));
     QCOMPARE(runTool({"info", sampleFile("missing.sub")}).status, 1);
 }

@@ -123,6 +123,8 @@ private slots:
     void fitsEveryFont_data();
     void fitsEveryFont();
     void editorWalk();
+    void tabOrder_data();
+    void tabOrder();
 };
 
 void TestDialogs::textsAndDefaults_data()
@@ -200,6 +202,7 @@ void TestDialogs::accepted_data()
     QTest::newRow("shift too far") << "shift" << "field 0 100000000" << "refused 0 \"100000000\" is not a number from -99999999 to 99999999.";
     QTest::newRow("shift 1e400") << "shift" << "field 0 1e400" << "refused 0 \"1e400\" is not a number from -99999999 to 99999999.";
     QTest::newRow("shift two points") << "shift" << "field 0 1.2.3" << "refused 0 \"1.2.3\" is not a number from -99999999 to 99999999.";
+    QTest::newRow("shift in markup") << "shift" << "field 0 <h1>1</h1>" << "refused 0 \"<h1>1</h1>\" is not a number from -99999999 to 99999999.";
     QTest::newRow("showtime lowest") << "showtime" << "field 0 0.1" << "-1 0.1 -1 0011000";
     QTest::newRow("showtime highest") << "showtime" << "field 0 100" << "-1 100 -1 0011000";
     QTest::newRow("showtime too short") << "showtime" << "field 0 0.05" << "refused 0 \"0.05\" is not a number from 0.1 to 100.";
@@ -233,7 +236,7 @@ void TestDialogs::accepted()
     QString why;
     ModalAnswers answers;
     answers.then([&](QWidget *box) {
-        why = static_cast<QMessageBox *>(box)->text();
+        why = shownText(static_cast<QMessageBox *>(box), static_cast<QMessageBox *>(box)->text());
         press(QStringLiteral("OK"))(box);
     });
     QTest::keyClick(d.data(), Qt::Key_Return); // OK is the default button
@@ -297,7 +300,7 @@ void TestDialogs::commands()
     w.findChild<QAction *>(action)->trigger();
     QCOMPARE(answers.answered(), 1);
     QTEST(w.editorWidget()->text(), "after");
-    QTEST(w.statusBar()->currentMessage(), "summary");
+    QTEST(w.findChild<QLabel *>(QStringLiteral("summary"))->text(), "summary");
     QCOMPARE(w.editorWidget()->document()->isModified(), !leave);
     QVERIFY(!leave || settings() == before);
     QCOMPARE(other.editorWidget()->shiftSeconds + other.editorWidget()->convertFormat, 3.0);
@@ -385,6 +388,53 @@ void TestDialogs::editorWalk()
     editor.sustainTime = false;
     editor.linesChange(ModeCorrect);
     QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
+}
+
+void TestDialogs::tabOrder_data()
+{
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<QString>("stops"); // from the first field round to it again
+    QTest::newRow("convert") << "convert" << "&Time based    00:00:00:|OK|Cancel";
+    QTest::newRow("shift") << "shift" << "=0|Change &show time/frames|Change &hide time/frames|OK|Cancel";
+    QTest::newRow("showtime") << "showtime" << "=3.0|&Write down empty hide-time|&Change only empty chide-time|"
+                                               "&Display time dependent on subtitles length|&Block too long hide time|OK|Cancel";
+    QTest::newRow("fps") << "fps" << "=25.0|=29.0|OK|Cancel";
+    QTest::newRow("correct") << "correct" << "&Delete double spaces|Delete spaces at the end of lines|"
+                                             "Delete spaces between digits|Delete information about text color (mDVDp)|"
+                                             "Sustain subtitles display time|Correct punctuation marks position|"
+                                             "Correct dash positions (dialogues)|OK|Cancel";
+    QTest::newRow("myfps") << "myfps" << "=25|OK|Cancel";
+}
+
+void TestDialogs::tabOrder()
+{
+    // Tab reaches every field and box of a dialog in reading order (one
+    // stop for a row of radio buttons, as arrows move in it).
+    QFETCH(QString, dialog);
+    Settings s;
+    s.first = 25.0;
+    QScopedPointer<QDialog> d(makeDialog(dialog, s));
+    d->show();
+    QApplication::setActiveWindow(d.data());
+    QVERIFY(QTest::qWaitForWindowActive(d.data()));
+    QList<QWidget *> stops;
+    for (int i = 0; i < 12; ++i) {
+        QWidget *w = QApplication::focusWidget();
+        QVERIFY(w);
+        if (stops.contains(w))
+            break;
+        stops << w;
+        QTest::keyClick(w, Qt::Key_Tab);
+    }
+    // The round, told from its top left stop.
+    auto place = [&](QWidget *w) { const QPoint p = w->mapTo(d.data(), QPoint()); return std::make_pair(p.y(), p.x()); };
+    std::rotate(stops.begin(), std::min_element(stops.begin(), stops.end(), [&](QWidget *a, QWidget *b) { return place(a) < place(b); }), stops.end());
+    QStringList names;
+    for (QWidget *w : stops) {
+        auto *field = qobject_cast<QLineEdit *>(w);
+        names << (field ? QLatin1Char('=') + field->text() : w->property("text").toString());
+    }
+    QTEST(names.join(u'|'), "stops");
 }
 
 QTEST_MAIN(TestDialogs)

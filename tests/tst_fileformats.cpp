@@ -11,7 +11,7 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QRadioButton>
-#include <QStatusBar>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
@@ -105,7 +105,8 @@ void TestFileFormats::exportLeavesTheWindowAlone()
     QCOMPARE(readBytes(srt), QByteArray("1\r\n00:00:01,000 --> 00:00:02,000\r\nHello\r\n\r\n"
                                         "2\r\n00:00:03,000 --> 00:00:05,540\r\n<i>Bye!</i>\r\n"));
     QCOMPARE(ffmpegCues(srt), 2);
-    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Exported to out.srt: 2 cues; 1 line that is no subtitle left out"));
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("summary"))->text(),
+             QStringLiteral("Exported to out.srt: 2 cues; 1 line that is no subtitle left out"));
     QCOMPARE(w.currentFileName(), sub);
     QVERIFY(w.editorWidget()->document()->isModified());
     QCOMPARE(readBytes(sub), QByteArray("{25}{50}Hello\r\nnote\r\n{75}{}{y:i}Bye"));

@@ -9,12 +9,15 @@
 #include <QMenuBar>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <cstdio>
 
 #include <sys/stat.h>
 
@@ -58,7 +61,8 @@ ModalAnswers::Answer readBox(BoxSeen *seen, const QString &button = QStringLiter
 {
     return [=](QWidget *w) {
         auto *box = static_cast<QMessageBox *>(w);
-        *seen = {box->objectName(), box->windowTitle(), box->text(), box->informativeText()};
+        *seen = {box->objectName(), box->windowTitle(), shownText(box, box->text()),
+                 shownText(box, box->informativeText())};
         press(button)(box);
     };
 }
@@ -81,10 +85,13 @@ private slots:
     void unsavedQuestion();
     void changedOnDisk_data();
     void changedOnDisk();
+    void replacedWhileAsked();
     void recovery();
     void encodings();
     void commandLine_data();
     void commandLine();
+    void namesAfterDashDash();
+    void recoveryOffSaysSo();
     void frameRatePrompts();
 };
 
@@ -108,12 +115,13 @@ void TestMainWindow::namesAndTexts()
     QStringList menus;
     for (QAction *a : w.menuBar()->actions())
         menus << (a->isSeparator() ? QStringLiteral("|") : a->text());
-    QCOMPARE(menus, (QStringList{"&File", "&Subtitles", "|", "&Help"}));
+    QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Subtitles", "|", "&Help"}));
     const QStringList keys = QStringLiteral(
             "newAction=Ctrl+N openAction=Ctrl+O saveAction=Ctrl+S saveAsAction=Ctrl+Shift+S "
             "closeAction=Ctrl+F4 closeAllAction=Alt+F4 fpsAction=Ctrl+I convertAction=Ctrl+T "
             "shiftAction=Ctrl+D showTimeAction=Ctrl+W changeFpsAction=Ctrl+Q "
-            "correctAction=Ctrl+R aboutAction=F1").split(u' ');
+            "correctAction=Ctrl+R aboutAction=F1 findAction=Ctrl+F findNextAction=F3 "
+            "findPreviousAction=Shift+F3 replaceAction=Ctrl+H goToAction=Ctrl+G").split(u' ');
     for (const QString &pair : keys)
         QCOMPARE(w.findChild<QAction *>(pair.section(u'=', 0, 0))->shortcut(), QKeySequence(pair.section(u'=', 1)));
 }
@@ -165,6 +173,9 @@ void TestMainWindow::fileErrors_data()
     QTest::newRow("save, folder removed") << "save" << "write error|Error in writing file \"DIR/a.sub\"!|Cannot create a file in the folder \"DIR\": No such file or directory.";
     QTest::newRow("save as into a missing folder") << "save as gone/out.sub"
             << "write error|Error in writing file \"DIR/gone/out.sub\"!|Cannot create a file in the folder \"DIR/gone\": No such file or directory.";
+    QTest::newRow("save as into a folder named in markup") << "save as <h1><font>Saved.<br>OK<hr>/out.sub"
+            << "write error|Error in writing file \"DIR/<h1><font>Saved.<br>OK<hr>/out.sub\"!|"
+               "Cannot create a file in the folder \"DIR/<h1><font>Saved.<br>OK<hr>\": No such file or directory.";
     QTest::newRow("save as onto a full device") << "save as /dev/full" << "write error|Error in writing file \"/dev/full\"!|No space left on device.";
 }
 
@@ -249,7 +260,7 @@ void TestMainWindow::unsavedQuestion()
             QStringList buttons;
             for (QAbstractButton *x : box->buttons())
                 buttons << x->text();
-            seen << QStringList{box->windowTitle(), box->text(), buttons.join(u','), box->defaultButton()->text()}.join(u'|');
+            seen << QStringList{box->windowTitle(), shownText(box, box->text()), buttons.join(u','), box->defaultButton()->text()}.join(u'|');
             press(button)(b);
         };
     };
@@ -318,6 +329,28 @@ void TestMainWindow::changedOnDisk()
         QVERIFY(w->save());
 }
 
+void TestMainWindow::replacedWhileAsked()
+{
+    // A file another program puts in place while a save asks a question is
+    // kept: the save writes nothing and says so.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QVERIFY(writeBytes(path, readBytes(sampleFile("encodings/polish.windows-1250.sub"))));
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    w->editorWidget()->insertPlainText(QString::fromUtf8("\u0436 ")); // not in windows-1250
+    ModalAnswers answers;
+    BoxSeen box;
+    answers.then([&](QWidget *b) {
+        writeBytes(dir.filePath(QStringLiteral("new")), "theirs");
+        rename(QFile::encodeName(dir.filePath(QStringLiteral("new"))).constData(), QFile::encodeName(path).constData());
+        press(QStringLiteral("Save as UTF-8"))(b);
+    }).then(readBox(&box));
+    QVERIFY(!w->save());
+    QCOMPARE(box.detail, QStringLiteral("Another program replaced it meanwhile; nothing was written."));
+    QCOMPARE(readBytes(path), QByteArray("theirs"));
+    QVERIFY(w->editorWidget()->document()->isModified());
+}
+
 void TestMainWindow::recovery()
 {
     // Unsaved text outlives the window that had it (as it would a crash):
@@ -344,7 +377,7 @@ void TestMainWindow::recovery()
     answers.then([&](QWidget *b) { readBox(&box, QString())(b); QTest::keyClick(b, Qt::Key_Return); }).then(press(QStringLiteral("OK")));
     QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
     QCOMPARE(answers.seen(), (QStringList{"recovery", "my_fps"}));
-    QVERIFY2(box.text.contains(path), qPrintable(box.text));
+    QVERIFY2(box.text.startsWith(QStringLiteral("There is unsaved text of \"%1\"").arg(path)), qPrintable(box.text));
     QCOMPARE(w->editorWidget()->text(), QStringLiteral("lost {1}{2}a"));
     QVERIFY(w->editorWidget()->document()->isModified());
     QVERIFY(w->save());
@@ -381,8 +414,10 @@ void TestMainWindow::encodings()
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
     auto status = [&] {
         QStringList labels;
-        for (QLabel *label : w->statusBar()->findChildren<QLabel *>())
-            labels << label->text();
+        for (QLabel *label : w->statusBar()->findChildren<QLabel *>()) {
+            if (!label->isHidden() && !label->text().isEmpty())
+                labels << label->text();
+        }
         return labels.join(u'|');
     };
     QVERIFY(w->editorWidget()->text().startsWith(QString::fromUtf8("{0}{50}Zażółć gęślą jaźń.")));
@@ -449,6 +484,44 @@ void TestMainWindow::commandLine()
         QCOMPARE((names + QStringList{encoding}).join(u'|'), result);
     else
         QVERIFY2(message.startsWith(result), qPrintable(message));
+}
+
+void TestMainWindow::namesAfterDashDash()
+{
+    // After "--" even the toolkit's own options and --help are file names:
+    // the editor opens the file (and neither stops for want of a platform
+    // nor prints its usage).
+    for (const char *name : {"-platform", "--help"}) {
+        QTemporaryDir dir;
+        QProcess editor;
+        editor.setWorkingDirectory(dir.path());
+        editor.start(QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx"), {"--", QLatin1String(name), "a.sub"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath(QLatin1String(name))) || editor.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(editor.state(), QProcess::Running);
+        editor.kill();
+        editor.waitForFinished();
+    }
+}
+
+void TestMainWindow::recoveryOffSaysSo()
+{
+    // A state folder that others may use is not used: the window says that
+    // its unsaved text is not kept.
+    QTemporaryDir state;
+    QVERIFY(QDir(state.path()).mkdir(QStringLiteral("tarnlyx")));
+    QVERIFY(QFile::setPermissions(state.filePath(QStringLiteral("tarnlyx")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                          | QFile::ReadOther | QFile::ExeOther));
+    const QByteArray kept = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
+    w.editorWidget()->insertPlainText(QStringLiteral("typed"));
+    w.writeRecoveryNow();
+    qputenv("XDG_STATE_HOME", kept);
+    QTRY_COMPARE(w.statusBar()->currentMessage(),
+                 QStringLiteral("Unsaved text is not kept for recovery: \"%1/tarnlyx\": other users may use it (mode 0705, not 0700)")
+                         .arg(state.path()));
+    QCOMPARE(QDir(state.filePath(QStringLiteral("tarnlyx"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    w.editorWidget()->document()->setModified(false);
 }
 
 void TestMainWindow::frameRatePrompts()

@@ -4,16 +4,19 @@
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"
+#include "files/recovery.h"
 #include "testsupport.h"
 
 #include <QProcess>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(FileSetWriter::Method)
@@ -55,6 +58,14 @@ private slots:
     void namesAreBytes();
     void fileChangedWhileRead();
     void standardStreams();
+    void linksInSharedFolders_data();
+    void linksInSharedFolders();
+    void descriptorsWrittenAsTheyAre();
+    void replacedWhileWorking();
+    void mountedOnItsName();
+    void stateFolderChecked_data();
+    void stateFolderChecked();
+    void onlyOwnRecoveryFilesOffered();
 };
 
 void TestSaving::keepsWhatTheFileIs_data()
@@ -74,6 +85,7 @@ void TestSaving::keepsWhatTheFileIs_data()
     QTest::newRow("folder's default acl") << "setfacl -d -m u:nobody:r ." << "f.sub" << M::Renamed << "getfacl -cp f.sub" << false;
     QTest::newRow("extended attribute") << "setfattr -n user.note -v kept f.sub" << "f.sub" << M::Renamed
                                         << "getfattr -d f.sub" << false;
+    QTest::newRow("inode flags") << "chattr +A +d f.sub" << "f.sub" << M::Renamed << "lsattr f.sub" << false;
     QTest::newRow("hard link") << "ln f.sub g.sub" << "g.sub" << M::InPlace << "stat -c '%i %h' f.sub g.sub; ls -a" << false;
     QTest::newRow("symbolic link") << "mkdir d && mv f.sub d/ && ln -s d/f.sub l.sub && ln -s l.sub f.sub"
                                    << "f.sub" << M::Renamed << "readlink f.sub l.sub; ls -a d" << false;
@@ -242,6 +254,238 @@ void TestSaving::standardStreams()
              QStringLiteral("tarnlyx-cli: cannot write the standard output: No space left on device\nexit 1"));
     QCOMPARE(sh(QStringLiteral("printf '{25}{50}x\\r\\nwords\\n' | %1 convert --to tenths").arg(cli), QDir::tempPath()),
              QStringLiteral("[10][20]x\nwordsexit 0"));
+}
+
+void TestSaving::linksInSharedFolders_data()
+{
+    QTest::addColumn<QByteArray>("protection"); // fs.protected_symlinks
+    QTest::newRow("system protection off") << QByteArray("0");
+    QTest::newRow("system protection on") << QByteArray("1");
+}
+
+void TestSaving::linksInSharedFolders()
+{
+    // In a sticky folder anyone may write to, a link is followed only if it
+    // is the user's own or the folder owner's, as a shell would: another
+    // user's link is refused with the shell's reason, its target untouched.
+    REQUIRE_ROOT();
+    QFETCH(QByteArray, protection);
+    const QString setting = QStringLiteral("/proc/sys/fs/protected_symlinks");
+    const QByteArray before = readBytes(setting);
+    QVERIFY(writeBytes(setting, protection));
+    const auto restore = qScopeGuard([&] { writeBytes(setting, before); });
+    QTemporaryDir dir;
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("in.sub")), "{25}{50}x"));
+    // Links of root's, of the folder's owner and of another user, in a
+    // sticky folder anyone may write to, in one that is not sticky, and in
+    // one that only its owner may write to.
+    QCOMPARE(sh(QStringLiteral("chmod 755 . && mkdir victim && printf secret > victim/notes.txt && "
+                               "mkdir -m 1777 shared && chown nobody shared && mkdir -m 777 open && mkdir -m 1755 own && "
+                               "link() { ln -s \"$PWD/victim/$2\" $1 && chown -h $3 $1; } && "
+                               "link shared/planted.sub notes.txt daemon && link shared/owners.sub owners.sub nobody && "
+                               "link shared/mine.sub mine.sub root && link open/daemon.sub open.sub daemon && "
+                               "link own/daemon.sub own.sub daemon && link shared/missing.sub missing.txt daemon"),
+                dir.path()),
+             QStringLiteral("exit 0"));
+    const QString planted = dir.filePath(QStringLiteral("shared/planted.sub"));
+    const CliRun r = runTool({"convert", "--to", "tenths", dir.filePath(QStringLiteral("in.sub")), "-o", planted});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.err, "tarnlyx-cli: cannot write \"" + planted.toUtf8() + "\": Permission denied\n");
+    QString error;
+    QVERIFY(!writeSubtitleFile(planted, "{1}{2}x", &error));
+    QCOMPARE(error, QStringLiteral("cannot write \"%1\": Permission denied").arg(planted));
+    QCOMPARE(readBytes(dir.filePath(QStringLiteral("victim/notes.txt"))), QByteArray("secret"));
+    // Nor is a file made through one (the editor makes a missing file it opens).
+    QVERIFY(!createEmptyFile(dir.filePath(QStringLiteral("shared/missing.sub")), &error));
+    QCOMPARE(error, QStringLiteral("Permission denied"));
+    for (const char *name : {"shared/mine.sub", "shared/owners.sub", "open/daemon.sub", "own/daemon.sub"}) {
+        QVERIFY2(writeSubtitleFile(dir.filePath(QLatin1String(name)), "{1}{2}x", &error), qPrintable(error));
+        QVERIFY(QFileInfo(dir.filePath(QLatin1String(name))).isSymLink());
+    }
+    QCOMPARE(sh(QStringLiteral("ls victim"), dir.path()),
+             QStringLiteral("mine.sub\nnotes.txt\nopen.sub\nown.sub\nowners.sub\nexit 0"));
+}
+
+void TestSaving::descriptorsWrittenAsTheyAre()
+{
+    // Standard output and other open descriptors get the result through
+    // the descriptor: what a file holds stays, in append mode the result
+    // follows it; nothing is renamed over the file behind it.
+    QTemporaryDir dir;
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("in.sub")), "{25}{50}x\n"));
+    const QString run = cli + QStringLiteral(" convert --to tenths in.sub -o ");
+    auto check = [&](const QString &command, const QString &expected) {
+        QCOMPARE(sh(command.arg(run), dir.path()), expected);
+    };
+    check(QStringLiteral("echo log > log && %1/dev/stdout >>log && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
+    check(QStringLiteral("echo log > log && %1/dev/stderr 2>>log && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
+    check(QStringLiteral("echo log > log && %1/dev/fd/4 4>>log && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
+    check(QStringLiteral("echo log > log && %1/proc/self/fd/4 4>>log && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
+    // This process's descriptor by its number: written at its offset.
+    check(QStringLiteral("echo log > log && sh -c 'exec %1/proc/$$/fd/4' 4<>log && cat log"), QStringLiteral("[10][20]xexit 0"));
+    // Another process's descriptor: added after what the file holds.
+    check(QStringLiteral("echo log > log && exec 4<>log && %1/proc/$$/fd/4 && cat log"), QStringLiteral("log\n[10][20]xexit 0"));
+    check(QStringLiteral("%1/dev/stdout | tr x y"), QStringLiteral("[10][20]yexit 0"));
+    check(QStringLiteral("exec 3>gone && rm gone && %1/dev/fd/3 && cat /proc/$$/fd/3 && ls"),
+          QStringLiteral("[10][20]xin.sub\nlog\nexit 0"));
+    check(QStringLiteral("%1/dev/fd/3 3<in.sub"),
+          QStringLiteral("tarnlyx-cli: cannot write \"/dev/fd/3\": Bad file descriptor\nexit 1"));
+    check(QStringLiteral("%1/dev/fd/9"), QStringLiteral("tarnlyx-cli: cannot write \"/dev/fd/9\": Bad file descriptor\nexit 1"));
+}
+
+void TestSaving::replacedWhileWorking()
+{
+    // Another program puts its own version in place while -i works (the
+    // tool held in its flush): it is kept, and the tool says so.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("needs strace");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("f.sub"));
+    QVERIFY(writeBytes(path, "{25}{50}x"));
+    QProcess tool;
+    tool.setWorkingDirectory(dir.path());
+    tool.start(QStringLiteral("strace"), {"-o", "trace", "-e", "trace=fsync", "-e", "inject=fsync:delay_exit=2000000",
+                                          cli, "shift", "--seconds", "1", "-i", "f.sub"});
+    QTRY_VERIFY_WITH_TIMEOUT(readBytes(dir.filePath(QStringLiteral("trace"))).contains("fsync("), 20000);
+    QCOMPARE(sh(QStringLiteral("printf theirs > new && mv new f.sub"), dir.path()), QStringLiteral("exit 0"));
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitCode(), 1);
+    QCOMPARE(tool.readAllStandardError(),
+             QByteArray("tarnlyx-cli: cannot write \"f.sub\": another program replaced it meanwhile; nothing was written\n"));
+    QCOMPARE(readBytes(path), QByteArray("theirs"));
+    QCOMPARE(sh(QStringLiteral("ls -A"), dir.path()), QStringLiteral("f.sub\ntrace\nexit 0"));
+
+    // Replaced between reading and opening it for the result: the same.
+    FileStamp readFrom = stampOf(path);
+    QCOMPARE(sh(QStringLiteral("printf again > new && mv new f.sub"), dir.path()), QStringLiteral("exit 0"));
+    QString error;
+    QVERIFY(!writeSubtitleFile(path, "{1}{2}x", &error, nullptr, &readFrom));
+    QVERIFY(error.endsWith(QStringLiteral("another program replaced it meanwhile; nothing was written")));
+    QCOMPARE(readBytes(path), QByteArray("again"));
+
+    // A file another program makes under a new name meanwhile: the same.
+    const QString fresh = dir.filePath(QStringLiteral("fresh.sub"));
+    FileSetWriter writer;
+    writer.open(fresh, &error)->write("{1}{2}x");
+    QVERIFY(writeBytes(fresh, "theirs"));
+    QVERIFY(!writer.commit(&error));
+    QCOMPARE(error, QStringLiteral("cannot write \"%1\": another program replaced it meanwhile; nothing was written").arg(fresh));
+    QCOMPARE(readBytes(fresh), QByteArray("theirs"));
+}
+
+void TestSaving::mountedOnItsName()
+{
+    // A file mounted on its name (as /etc/hosts in a container) cannot be
+    // replaced: it is written in place, after a copy.
+    REQUIRE_ROOT();
+    QTemporaryDir dir;
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("f.sub")), "{25}{50}x"));
+    QCOMPARE(sh(QStringLiteral("touch hosts && mount --bind f.sub hosts"), dir.path()), QStringLiteral("exit 0"));
+    const auto unmount = qScopeGuard([&] { sh(QStringLiteral("umount hosts"), dir.path()); });
+    const CliRun r = runTool({"shift", "--seconds", "1", "-i", dir.filePath(QStringLiteral("hosts"))});
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.status, 0);
+    QCOMPARE(readBytes(dir.filePath(QStringLiteral("f.sub"))), QByteArray("{50}{75}x"));
+    QCOMPARE(sh(QStringLiteral("ls -A"), dir.path()), QStringLiteral("f.sub\nhosts\nexit 0"));
+}
+
+void TestSaving::stateFolderChecked_data()
+{
+    QTest::addColumn<QString>("setup"); // in a folder where state/ is XDG_STATE_HOME
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("root");
+    QTest::newRow("made fresh, under umask 0277") << "" << "" << true;
+    QTest::newRow("tarnlyx a link") << "mkdir state elsewhere && ln -s ../elsewhere state/tarnlyx"
+                                    << "\"DIR/state/tarnlyx\": it is a symbolic link, not a folder" << false;
+    QTest::newRow("recovery and backup links")
+            << "mkdir -p -m 700 state/tarnlyx elsewhere && ln -s ../../elsewhere state/tarnlyx/recovery && "
+               "ln -s ../../elsewhere state/tarnlyx/backup"
+            << "\"DIR/state/tarnlyx/LEVEL\": it is a symbolic link, not a folder" << false;
+    QTest::newRow("tarnlyx a file") << "mkdir state && touch state/tarnlyx" << "\"DIR/state/tarnlyx\": it is not a folder" << false;
+    QTest::newRow("another owner's") << "mkdir -p -m 700 state/tarnlyx && chown nobody state/tarnlyx"
+                                     << "\"DIR/state/tarnlyx\": it belongs to another user" << true;
+    QTest::newRow("mode 0755") << "mkdir -p -m 755 state/tarnlyx"
+                               << "\"DIR/state/tarnlyx\": other users may use it (mode 0755, not 0700)" << false;
+    QTest::newRow("recovery and backup 0701") << "mkdir -p -m 700 state/tarnlyx && "
+                                                 "mkdir -m 701 state/tarnlyx/recovery state/tarnlyx/backup"
+                                              << "\"DIR/state/tarnlyx/LEVEL\": other users may use it (mode 0701, not 0700)" << false;
+    QTest::newRow("no home") << "unset" << "neither XDG_STATE_HOME nor HOME names a folder to keep it in" << false;
+}
+
+void TestSaving::stateFolderChecked()
+{
+    // Unsaved text and backup copies go only to the user's own folders that
+    // no one else may use; anything else is refused with the reason and
+    // nothing is written, there or elsewhere.
+    QFETCH(QString, setup);
+    QFETCH(QString, reason);
+    QFETCH(bool, root);
+    if (root)
+        REQUIRE_ROOT();
+    QTemporaryDir dir;
+    const QByteArray home = qgetenv("HOME"), state = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", home);
+        qputenv("XDG_STATE_HOME", state);
+    });
+    const bool rootHad = QFileInfo::exists(QStringLiteral("/.local"));
+    if (setup == u"unset") {
+        qunsetenv("HOME");
+        qunsetenv("XDG_STATE_HOME");
+    } else {
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+        if (!setup.isEmpty())
+            QCOMPARE(sh(setup, dir.path()), QStringLiteral("exit 0"));
+    }
+    const QString linked = dir.filePath(QStringLiteral("linked.sub"));
+    QVERIFY(writeBytes(linked, "{1}{2}old"));
+    QCOMPARE(link(QFile::encodeName(linked).constData(), QFile::encodeName(dir.filePath(QStringLiteral("hard.sub"))).constData()), 0);
+    const mode_t mask = umask(setup.isEmpty() ? 0277 : 022);
+    QString recoveryError, backupError;
+    RecoveryFile recovery;
+    const bool kept = recovery.write(QString(), QStringLiteral("typed"), &recoveryError);
+    // A file with a second name is written in place after a backup copy.
+    const bool saved = writeSubtitleFile(linked, "{1}{2}new", &backupError);
+    umask(mask);
+    reason.replace(QStringLiteral("DIR"), dir.path());
+    QCOMPARE(kept, reason.isEmpty());
+    QCOMPARE(saved, reason.isEmpty());
+    QCOMPARE(recoveryError, QString(reason).replace(QStringLiteral("LEVEL"), QStringLiteral("recovery")));
+    if (!saved)
+        QCOMPARE(backupError, QStringLiteral("cannot write \"%1\": no copy of it could be kept before writing over it: %2")
+                                      .arg(linked, QString(reason).replace(QStringLiteral("LEVEL"), QStringLiteral("backup"))));
+    QCOMPARE(readBytes(linked), saved ? QByteArray("{1}{2}new") : QByteArray("{1}{2}old"));
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("elsewhere"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    if (!rootHad)
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/.local")));
+    if (reason.isEmpty())
+        QCOMPARE(sh(QStringLiteral("stat -c '%a %n' state/tarnlyx state/tarnlyx/*"), dir.path()),
+                 QStringLiteral("700 state/tarnlyx\n700 state/tarnlyx/backup\n700 state/tarnlyx/recovery\nexit 0"));
+    recovery.remove();
+}
+
+void TestSaving::onlyOwnRecoveryFilesOffered()
+{
+    // A recovery file another user put in the folder, or a link there, is
+    // never offered back.
+    REQUIRE_ROOT();
+    QTemporaryDir dir;
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    {
+        RecoveryFile mine; // left behind, as after a crash
+        QVERIFY(mine.write(QString(), QStringLiteral("mine"), nullptr));
+    }
+    QCOMPARE(sh(QStringLiteral("cd state/tarnlyx/recovery && printf 'tarnlyx recovery 1\\n%2Fetc%2Fsudoers\\nplanted' > theirs.txt && "
+                               "cp theirs.txt ../../../outside.txt && chown nobody theirs.txt && "
+                               "ln -s ../../../outside.txt linked.txt"),
+                dir.path()),
+             QStringLiteral("exit 0"));
+    const QList<RecoveredText> found = RecoveryFile::orphans();
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found[0].text, QStringLiteral("mine"));
+    QCOMPARE(found[0].fileName, QString());
 }
 
 QTEST_GUILESS_MAIN(TestSaving)

@@ -11,22 +11,29 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStatusBar>
 
 namespace {
 
-// A message box of this window, its texts shown as they are: file names
-// are data, not markup.
+// File names are data, not markup: a box shows its texts as they are.
+void showAsText(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel *label : box.findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+}
+
+// A message box of this window.
 void showMessage(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
                  const QString &detail)
 {
     QMessageBox box(icon, QStringLiteral("just Tarnlyx v0.1"), text, QMessageBox::Ok, window);
     box.setObjectName(QString::fromLatin1(name));
-    box.setTextFormat(Qt::PlainText);
     box.setInformativeText(detail);
+    showAsText(box);
     box.exec();
     if (window->isVisible())
         window->activateWindow();
@@ -109,8 +116,7 @@ void QTarnlyxMain::exportCuesAs(CueStyle style)
                     QStringLiteral("Error in writing file \"%1\"!").arg(shownName(path)), error);
         return;
     }
-    statusBar()->showMessage(QStringLiteral("Exported to %1: %2")
-                                     .arg(QFileInfo(path).fileName(), describeCueReport(report)));
+    showSummary(QStringLiteral("Exported to %1: %2").arg(QFileInfo(path).fileName(), describeCueReport(report)));
 }
 
 bool QTarnlyxMain::saveWithEncoding()
@@ -149,9 +155,9 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     QMessageBox box(QMessageBox::Question, QStringLiteral("just Tarnlyx v0.1"),
                     QStringLiteral("\"%1\" is a SubRip file.").arg(shownName(name)), QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("convert SubRip"));
-    box.setTextFormat(Qt::PlainText);
     box.setInformativeText(QStringLiteral("Convert it into subtitle lines? The result is a new text; "
                                           "the SubRip file stays as it is. Cancel shows the file as it is."));
+    showAsText(box);
     QPushButton *bracket = box.addButton(QStringLiteral("&Bracket-time [000][000]"), QMessageBox::AcceptRole);
     QPushButton *frames = box.addButton(QStringLiteral("&Frame-based {000}{000}"), QMessageBox::AcceptRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
@@ -184,7 +190,7 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     editor->document()->setModified(true);
     setFileName(QStringLiteral("subtitles.txt"));
     showFormat();
-    statusBar()->showMessage(QStringLiteral("Converted from SubRip: %1").arg(describeCueReport(report)));
+    showSummary(QStringLiteral("Converted from SubRip: %1").arg(describeCueReport(report)));
     if (!frameBased)
         mustSpecifyFps();
     return true;

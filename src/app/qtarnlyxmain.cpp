@@ -1,9 +1,14 @@
 #include "app/qtarnlyxmain.h"
 
+#include "app/changedbar.h"
+#include "app/findbar.h"
+#include "app/gotodialog.h"
+
 #include "dialogs/myabout.h"
 #include "dialogs/myfps.h"
 #include "dialogs/operationdialogs.h"
 #include "editor/myeditor.h"
+#include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/savingformat.h"
@@ -18,6 +23,7 @@
 #include "images/showtimechange.xpm"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPointer>
@@ -25,6 +31,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -32,7 +39,9 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -47,6 +56,15 @@ void takeFocusBack(QWidget *window)
         window->activateWindow();
 }
 
+// File names may hold anything, markup included: every box shows its texts
+// as they are.
+void showPlainText(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel *label : box.findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+}
+
 // Tells the user something in a box named `name`, with OK.
 void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
           const QString &detail)
@@ -54,6 +72,7 @@ void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QStri
     QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::Ok, window);
     box.setObjectName(QString::fromLatin1(name));
     box.setInformativeText(detail);
+    showPlainText(box);
     box.exec();
     takeFocusBack(window);
 }
@@ -65,6 +84,7 @@ bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QS
     QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::NoButton, window);
     box.setObjectName(QString::fromLatin1(name));
     box.setInformativeText(detail);
+    showPlainText(box);
     QPushButton *yes = box.addButton(accept, QMessageBox::AcceptRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(cancel);
@@ -138,13 +158,57 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedE
     createActions();
     m_positionLabel = new QLabel(this);
     m_formatLabel = new QLabel(this);
+    m_summaryLabel = new QLabel(this);
+    m_summaryLabel->setObjectName(QStringLiteral("summary"));
+    m_summaryLabel->setTextFormat(Qt::PlainText);
+    m_summaryLabel->setWordWrap(true);
+    m_summaryLabel->setContentsMargins(6, 3, 6, 3);
+    m_summaryLabel->hide();
+    m_editedLabel = new QLabel(QStringLiteral("Edited"), this);
+    m_editedLabel->setObjectName(QStringLiteral("edited"));
+    m_editedLabel->setToolTip(QStringLiteral("The text differs from the file it was read from or saved to"));
+    m_editedLabel->setContentsMargins(0, 0, 8, 0);
+    m_editedLabel->hide();
+    statusBar()->addPermanentWidget(m_editedLabel);
     statusBar()->addPermanentWidget(m_positionLabel);
     statusBar()->addPermanentWidget(m_formatLabel);
     connect(editor, &QPlainTextEdit::cursorPositionChanged, this, &QTarnlyxMain::showPosition);
+    connect(editor->document(), &QTextDocument::modificationChanged, m_editedLabel, &QWidget::setVisible);
+    connect(editor->document(), &QTextDocument::contentsChanged, m_summaryLabel, [this] {
+        if (!m_summaryLabel->isHidden()) {
+            m_summaryLabel->clear();
+            m_summaryLabel->hide();
+        }
+    });
+    connect(editor, &MyEditor::filesDropped, this, [this](const QStringList &names) {
+        // Not inside the drop: the questions of a load are modal.
+        QTimer::singleShot(0, this, [this, names] { openDropped(names); });
+    });
     showPosition();
     showFormat();
     editor->setFocus();
-    setCentralWidget(editor);
+    // The text between the changed-on-disk bar and the find bar.
+    auto *centre = new QWidget(this);
+    auto *column = new QVBoxLayout(centre);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_changedBar = new ChangedOnDiskBar(centre);
+    m_findBar = new FindBar(editor, centre);
+    column->addWidget(m_changedBar);
+    column->addWidget(editor, 1);
+    column->addWidget(m_findBar);
+    // Above the status bar, where a long summary has room to wrap.
+    column->addWidget(m_summaryLabel);
+    connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
+    connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
+        m_keptStamp = stampOf(fileName);
+        editor->setFocus();
+    });
+    connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
+        if (load(fileName))
+            editor->setFocus();
+    });
+    setCentralWidget(centre);
     resize(500, 600);
 
     // Unsaved text goes to its recovery file after a pause in typing.
@@ -178,8 +242,13 @@ void QTarnlyxMain::scheduleRecovery()
     const QString name = fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath();
     m_recoveryWriter.start([this, name, text = editor->text()] {
         QString error;
-        if (!m_recovery.write(name, text, &error))
-            qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+        if (m_recovery.write(name, text, &error))
+            return;
+        qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+        // The window says so: a crash now would lose the text.
+        QMetaObject::invokeMethod(this, [this, error] {
+            statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
+        }, Qt::QueuedConnection);
     });
 }
 
@@ -209,6 +278,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("recovery"));
     box.setInformativeText(QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
+    showPlainText(box);
     QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
     box.setDefaultButton(restore);
@@ -294,15 +364,30 @@ void QTarnlyxMain::createActions()
     file->addSeparator();
     QMenu *reopen = file->addMenu(QStringLiteral("&Reopen with Encoding"));
     reopen->setObjectName(QStringLiteral("reopenMenu"));
+    m_reopenMenu = reopen;
+    connect(reopen->addAction(QStringLiteral("&Detect Again")), &QAction::triggered, this,
+            [this] { reopenWith(QString()); });
+    reopen->addSeparator();
+    // One check mark, at the encoding the text was read in.
+    auto *marks = new QActionGroup(reopen);
+    auto encodingAction = [this, marks](QMenu *menu, const QString &text, const QString &name) {
+        QAction *a = menu->addAction(text);
+        a->setCheckable(true);
+        a->setData(name);
+        marks->addAction(a);
+        connect(a, &QAction::triggered, this, [this, name] { reopenWith(name); });
+    };
     for (const EncodingGroup &group : commonEncodings()) {
         QMenu *script = reopen->addMenu(group.script);
         for (const QString &name : group.names)
-            connect(script->addAction(name), &QAction::triggered, this, [this, name] { reopenWith(name); });
+            encodingAction(script, name, name);
     }
     reopen->addSeparator();
-    connect(reopen->addAction(QStringLiteral("Raw bytes (Latin-1)")), &QAction::triggered, this,
-            [this] { reopenWith(QStringLiteral("bytes")); });
+    encodingAction(reopen, QStringLiteral("Raw bytes (Latin-1)"), QStringLiteral("bytes"));
+    connect(reopen, &QMenu::aboutToShow, this, &QTarnlyxMain::markReopenMenu);
     addFileFormatActions(file);
+
+    createEditMenu();
 
     QMenu *subtitles = menuBar()->addMenu(QStringLiteral("&Subtitles"));
     subtitles->addAction(fpsAct);
@@ -342,6 +427,92 @@ void QTarnlyxMain::createActions()
         named[i]->setObjectName(QString::fromLatin1(names[i]));
 }
 
+void QTarnlyxMain::createEditMenu()
+{
+    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("editMenu"));
+    struct Item
+    {
+        const char *text, *name;
+        QKeySequence keys;
+        std::function<void()> run;
+    };
+    const Item items[] = {
+        {"&Undo", "undoAction", QKeySequence::Undo, [this] { editor->undo(); }},
+        {"&Redo", "redoAction", QKeySequence::Redo, [this] { editor->redo(); }},
+        {nullptr, nullptr, {}, {}},
+        {"Cu&t", "cutAction", QKeySequence::Cut, [this] { editor->cut(); }},
+        {"&Copy", "copyAction", QKeySequence::Copy, [this] { editor->copy(); }},
+        {"&Paste", "pasteAction", QKeySequence::Paste, [this] { editor->paste(); }},
+        {"Select &All", "selectAllAction", QKeySequence::SelectAll, [this] { editor->selectAll(); }},
+        {nullptr, nullptr, {}, {}},
+        {"&Find...", "findAction", QKeySequence(Qt::CTRL | Qt::Key_F), [this] { m_findBar->start(false); }},
+        {"Find &Next", "findNextAction", QKeySequence(Qt::Key_F3), [this] { m_findBar->findNext(); }},
+        {"Find Pre&vious", "findPreviousAction", QKeySequence(Qt::SHIFT | Qt::Key_F3),
+         [this] { m_findBar->findPrevious(); }},
+        {"R&eplace...", "replaceAction", QKeySequence(Qt::CTRL | Qt::Key_H), [this] { m_findBar->start(true); }},
+        {"&Go to...", "goToAction", QKeySequence(Qt::CTRL | Qt::Key_G), [this] {
+             GoToDialog dialog(editor, this);
+             dialog.exec();
+             takeFocusBack(this);
+         }},
+    };
+    for (const Item &item : items) {
+        if (!item.text) {
+            edit->addSeparator();
+            continue;
+        }
+        QAction *a = edit->addAction(QString::fromLatin1(item.text));
+        a->setObjectName(QString::fromLatin1(item.name));
+        a->setShortcut(item.keys);
+        // The text area's own keys for these reach it first where it has
+        // the keyboard; elsewhere in the window the menu's take them.
+        connect(a, &QAction::triggered, this, item.run);
+    }
+}
+
+void QTarnlyxMain::markReopenMenu()
+{
+    const QString current = fileName.isEmpty() ? QString() : m_format.encoding;
+    for (QAction *a : m_reopenMenu->findChildren<QAction *>()) {
+        if (a->isCheckable())
+            a->setChecked(a->data().toString() == current);
+    }
+}
+
+void QTarnlyxMain::showSummary(const QString &summary)
+{
+    if (summary.isEmpty())
+        return; // a dialog cancelled: what was shown stays
+    m_summaryLabel->setText(summary);
+    m_summaryLabel->setToolTip(summary);
+    m_summaryLabel->show();
+}
+
+void QTarnlyxMain::checkDisk()
+{
+    if (fileName.isEmpty())
+        return;
+    const FileStamp now = stampOf(fileName);
+    if (now == m_stamp || now == m_keptStamp) {
+        if (now == m_stamp)
+            m_changedBar->hide();
+        return;
+    }
+    m_changedBar->showFor(shownName(fileName), !now.exists);
+}
+
+void QTarnlyxMain::openDropped(const QStringList &names)
+{
+    for (qsizetype i = 1; i < names.size(); ++i) {
+        auto *window = new QTarnlyxMain(names[i]);
+        window->show();
+    }
+    load(names.first());
+    raise();
+    activateWindow();
+}
+
 void QTarnlyxMain::reopenWith(const QString &encoding)
 {
     if (fileName.isEmpty())
@@ -370,6 +541,10 @@ void QTarnlyxMain::showPosition()
 void QTarnlyxMain::setFileName(QString name)
 {
     setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), shownName(name)));
+    // Nothing to read again before the text has a file.
+    m_reopenMenu->setEnabled(!fileName.isEmpty());
+    if (stampOf(fileName) == m_stamp)
+        m_changedBar->hide();
 }
 
 void QTarnlyxMain::newFile()
@@ -387,12 +562,14 @@ void QTarnlyxMain::changeEvent(QEvent *event)
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         activationOrder().removeAll(this);
         activationOrder().append(this);
+        checkDisk();
     }
 }
 
 void QTarnlyxMain::open()
 {
-    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(), QLatin1String(fileFilters));
+    const QString folder = fileName.isEmpty() ? QString() : QFileInfo(fileName).absolutePath();
+    const QString name = QFileDialog::getOpenFileName(this, QString(), folder, QLatin1String(fileFilters));
     takeFocusBack(this);
     if (!name.isEmpty())
         load(name);
@@ -404,6 +581,7 @@ QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
                     QStringLiteral("File has been changed and not saved!"), QMessageBox::NoButton,
                     this);
     box.setObjectName(QStringLiteral("unsaved"));
+    showPlainText(box);
     // One role for all three keeps them left to right in this order.
     QPushButton *saveNow = box.addButton(QStringLiteral("Save now"), QMessageBox::ActionRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::ActionRole);
@@ -499,6 +677,9 @@ bool QTarnlyxMain::save()
 
     if (!mayOverwrite())
         return false;
+    // What the name holds now is what may be written over, nothing another
+    // program puts there while the user answers a question.
+    const FileStamp current = stampOf(fileName);
     QByteArray bytes;
     QString error;
     const QString text = editor->text();
@@ -518,7 +699,7 @@ bool QTarnlyxMain::save()
         m_format = utf8Format;
         showFormat();
     }
-    if (!writeSubtitleFile(fileName, bytes, &error)) {
+    if (!writeSubtitleFile(fileName, bytes, &error, nullptr, &current)) {
         tell(this, QMessageBox::Warning, "write error",
              QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)), asSentence(error));
         return false;
@@ -532,7 +713,12 @@ bool QTarnlyxMain::save()
 
 bool QTarnlyxMain::saveAs()
 {
-    const QString name = QFileDialog::getSaveFileName(this, QString(), m_proposedName, QLatin1String(fileFilters));
+    // A converted text proposes the name of its own; else the file's.
+    const QString name = QFileDialog::getSaveFileName(
+            this, QString(),
+            !m_proposedName.isEmpty() ? m_proposedName
+                                      : fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath(),
+            QLatin1String(fileFilters));
     takeFocusBack(this);
     if (name.isEmpty())
         return false;
@@ -572,8 +758,13 @@ void QTarnlyxMain::showAbout()
 
 void QTarnlyxMain::mustSpecifyFps()
 {
-    MyFps dialog(nullptr, &editor->fps, false);
-    dialog.exec();
+    // A file that names its rate on its first line proposes that rate; the
+    // window's stays unless the user confirms one.
+    const double header = frameRateHeader(editor->document()->firstBlock().text());
+    double rate = header > 0.0 ? header : editor->fps;
+    MyFps dialog(nullptr, &rate, false);
+    if (dialog.exec() == QDialog::Accepted)
+        editor->fps = rate;
     takeFocusBack(this);
 }
 
@@ -586,64 +777,52 @@ void QTarnlyxMain::specifyFps()
 
 namespace {
 
-QString lines(qsizetype count)
-{
-    return count == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(count);
-}
-
 // Runs an operation's dialog; once it is accepted, the operation runs over
-// the whole text and the status bar says what it did. A rejected dialog
-// changes nothing.
-void runOperation(QDialog *dialog, MyEditor *editor, int mode)
+// the whole text and the result says what it did. A rejected dialog
+// changes nothing and gives an empty text.
+QString runOperation(QDialog *dialog, MyEditor *editor, int mode)
 {
     std::unique_ptr<QDialog> owner(dialog);
     const bool accepted = dialog->exec() == QDialog::Accepted;
-    auto *window = static_cast<QMainWindow *>(editor->window());
-    takeFocusBack(window);
+    takeFocusBack(editor->window());
     if (!accepted)
-        return;
+        return QString();
     editor->linesChange(mode);
-    static const char *const names[] = {"Conversion", "Shift", "Display time", "Frame rate", "Correction"};
-    const SubEngine::WalkCounts &counts = editor->lastWalk;
-    window->statusBar()->showMessage(QStringLiteral("%1: %2 changed, %3")
-                                             .arg(QLatin1String(names[mode - 1]), lines(counts.changed),
-                                                  counts.notSubtitles == 1 ? QStringLiteral("1 line is not a subtitle")
-                                                                           : lines(counts.notSubtitles) + QStringLiteral(" are not subtitles")),
-                                     5000);
+    return walkSummary(mode, editor->lastWalk, editor->convertFormat);
 }
 
 } // namespace
 
 void QTarnlyxMain::subtitlesConvert()
 {
-    runOperation(new SubConvert(&editor->convertFormat), editor, ModeConvert);
+    showSummary(runOperation(new SubConvert(&editor->convertFormat), editor, ModeConvert));
 }
 
 void QTarnlyxMain::shiftTime()
 {
-    runOperation(new SubShift(&editor->shiftSeconds, &editor->shiftStart, &editor->shiftEnd),
-                 editor, ModeShift);
+    showSummary(runOperation(new SubShift(&editor->shiftSeconds, &editor->shiftStart, &editor->shiftEnd),
+                 editor, ModeShift));
 }
 
 void QTarnlyxMain::changeShowTime()
 {
-    runOperation(new SubShowtime(&editor->showSeconds, &editor->writeEmptyEnd,
+    showSummary(runOperation(new SubShowtime(&editor->showSeconds, &editor->writeEmptyEnd,
                                  &editor->onlyEmptyEnd, &editor->lengthDependent,
                                  &editor->blockTooLong),
-                 editor, ModeShowTime);
+                 editor, ModeShowTime));
 }
 
 void QTarnlyxMain::changeSubFps()
 {
-    runOperation(new SubFpschange(&editor->fpsFrom, &editor->fpsTo), editor, ModeFpsChange);
+    showSummary(runOperation(new SubFpschange(&editor->fpsFrom, &editor->fpsTo), editor, ModeFpsChange));
 }
 
 void QTarnlyxMain::correctSubtitles()
 {
-    runOperation(new SubCorrect(&editor->delDoubleSpaces, &editor->delEndSpaces,
+    showSummary(runOperation(new SubCorrect(&editor->delDoubleSpaces, &editor->delEndSpaces,
                                 &editor->delDigitSpaces, &editor->delColor, &editor->sustainTime,
                                 &editor->fixPunctuation, &editor->fixDashes),
-                 editor, ModeCorrect);
+                 editor, ModeCorrect));
 }
 
 int parseEditorArguments(const QStringList &args, QStringList &names, QString &encoding,

@@ -10,6 +10,8 @@
 #include <QThreadPool>
 #include <QTimer>
 
+class ChangedOnDiskBar;
+class FindBar;
 class MyEditor;
 class QLabel;
 class QMenu;
@@ -93,6 +95,17 @@ private:
     // Offers to turn a SubRip file just read into subtitle lines, as a new
     // unnamed text; true when it did.
     bool offerSubRipConversion(const QString &name, const SubtitleText &file);
+    // The Edit menu: the text area's own commands, find and replace, go to.
+    void createEditMenu();
+    // What the last operation or Replace All did, until the next edit.
+    void showSummary(const QString &summary);
+    // Shows the changed-on-disk bar when the file changed or went since it
+    // was read or saved here, and the user has not kept this version yet.
+    void checkDisk();
+    // Files dropped on the text: the first here, as Open would, the others
+    // each in a window of its own.
+    void openDropped(const QStringList &names);
+    void markReopenMenu();
 
     QString fileName;
     QToolBar *toolBar = nullptr;
@@ -107,6 +120,12 @@ private:
     RecoveryFile m_recovery;    // written from m_recoveryWriter's thread only
     QThreadPool m_recoveryWriter;
     QTimer m_recoveryTimer;
+    FindBar *m_findBar = nullptr;
+    ChangedOnDiskBar *m_changedBar = nullptr;
+    QLabel *m_summaryLabel = nullptr;
+    QLabel *m_editedLabel = nullptr;
+    QMenu *m_reopenMenu = nullptr;
+    FileStamp m_keptStamp;      // a change on disk the user chose to keep the text over
 };
 
 // Opens a window per file name, each shown before the next is built (with

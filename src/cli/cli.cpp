@@ -57,7 +57,8 @@ Operations:
                              many lines of each format it has
 
 Options:
-  --fps F          frame rate of frame numbers (default 25)
+  --fps F          frame rate of frame numbers (default: the rate a first
+                   line {1}{1}RATE names, else 25)
   --encoding NAME  read and write the files in encoding NAME ("bytes": one
                    byte per character); by default it is detected, and each
                    file is written back in its own encoding
@@ -103,6 +104,7 @@ struct Options
     QStringList inputs;
     std::optional<QString> output;
     bool inPlace = false;
+    bool fpsGiven = false; // else a file's own {1}{1}RATE first line names it
     bool help = false;
     bool showVersion = false;
     // What the output is written in, where it differs from the input.
@@ -194,6 +196,7 @@ public:
                 options.showVersion = true;
             } else if (m_name == u"--fps") {
                 m_engine.fps = parseNumber(m_name, value(), 0.1, 200.0);
+                options.fpsGiven = true;
             } else if (m_name == u"--encoding") {
                 const QString name = value();
                 options.encoding = canonicalEncoding(name);
@@ -456,14 +459,26 @@ QByteArray describeFile(const QString &name, const SubtitleText &file)
             format = NoFormat;
         ++counts[format];
     }
-    return QStringLiteral("%1: %2, %3, %4 lines: %5 frame-based, %6 bracket-time, %7 clock-time, %8 other\n")
+    const double rate = lines.isEmpty() ? 0.0 : frameRateHeader(lines.first());
+    return QStringLiteral("%1: %2, %3, %4 lines: %5 frame-based, %6 bracket-time, %7 clock-time, %8 other%9\n")
             .arg(shownName(name), describeFormat(file.format), QLatin1String(ends[int(file.format.lineEnds)]))
             .arg(lines.size())
             .arg(counts[FrameBased])
             .arg(counts[BracketTime])
             .arg(counts[ClockTwoDigitHours] + counts[ClockOneDigitHour])
             .arg(counts[NoFormat])
+            .arg(rate > 0.0 ? QStringLiteral(", frame rate %1 (first line)").arg(QString::number(rate, 'g', 10))
+                            : QString())
             .toUtf8();
+}
+
+// The rate a file names on its first line ({1}{1}23.976), or 0. The first
+// kilobytes are enough to read it in any encoding.
+double headerRate(QByteArrayView bytes, const QString &encoding)
+{
+    const QString start = decodeSubtitleBytes(bytes.first(qMin<qsizetype>(bytes.size(), 4096)), encoding).text;
+    const qsizetype end = start.indexOf(u'\n');
+    return frameRateHeader(QStringView(start).first(end < 0 ? start.size() : end));
 }
 
 void say(QIODevice &device, const QString &line)
@@ -532,6 +547,10 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             continue;
         }
         SubEngine engine = settings;
+        if (!options.fpsGiven) {
+            if (const double rate = headerRate(bytes, options.encoding); rate > 0.0)
+                engine.fps = rate;
+        }
         const int convertTo = options.mode == ModeConvert ? engine.convertFormat : 0;
         const bool cuesOut = convertTo == ToSubRip || convertTo == ToWebVtt;
         // Only the first lines tell a SubRip file.
@@ -566,7 +585,17 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         QByteArray converted;
         if (whole && !rewriteWhole(engine, options.mode, convertTo, subRipIn, options, input, bytes, converted, target, err))
             return 1;
-        QIODevice *device = target == u"-" ? &standardOutput : writer.open(target, &error);
+        // Rewritten in place, the file must still be the one read when the
+        // result takes its place.
+        FileStamp readFrom;
+        const bool overInput = options.inPlace && target == input && input != u"-";
+        if (overInput) {
+            readFrom.exists = true;
+            readFrom.device = files.back()->device();
+            readFrom.inode = files.back()->inode();
+        }
+        QIODevice *device = target == u"-" ? &standardOutput
+                                           : writer.open(target, &error, overInput ? &readFrom : nullptr);
         if (!device) {
             say(err, error);
             return 1;

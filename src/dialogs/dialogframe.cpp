@@ -61,7 +61,11 @@ Button *addOption(const OptionBox &box, const QString &text)
 {
     auto *button = new Button(text, box.frame);
     box.frame->layout()->addWidget(button);
-    box.group->addButton(button, int(box.group->buttons().size()));
+    // Buttons in a group are one stop for Tab, as radio buttons should be;
+    // check boxes that do not exclude each other stay out of it, so that
+    // each of them can be reached.
+    if (box.group->exclusive())
+        box.group->addButton(button, int(box.group->buttons().size()));
     return button;
 }
 
@@ -109,6 +113,7 @@ bool readNumberFields(QDialog *dialog, const QList<QPair<QLineEdit *, double *>>
                                 .arg(field->text(), shortNumber(bottom), shortNumber(top)),
                         QMessageBox::Ok, dialog);
         box.setObjectName(QStringLiteral("bad number"));
+        box.setTextFormat(Qt::PlainText);
         box.exec();
         dialog->activateWindow();
         field->setFocus();
@@ -142,6 +147,24 @@ public:
     }
 };
 
+// Tab goes through the fields and buttons top to bottom, left to right,
+// whatever the order they were made in.
+void tabInReadingOrder(QDialog *dialog)
+{
+    QList<QWidget *> stops;
+    for (QWidget *w : dialog->findChildren<QWidget *>()) {
+        if (w->focusPolicy() & Qt::TabFocus)
+            stops << w;
+    }
+    auto place = [dialog](QWidget *w) {
+        const QPoint p = w->mapTo(dialog, QPoint());
+        return std::make_pair(p.y(), p.x());
+    };
+    std::stable_sort(stops.begin(), stops.end(), [&](QWidget *a, QWidget *b) { return place(a) < place(b); });
+    for (qsizetype i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1], stops[i]);
+}
+
 } // namespace
 
 void fitToFont(QDialog *dialog)
@@ -149,6 +172,7 @@ void fitToFont(QDialog *dialog)
     if (!dialog->property("designSize").isValid()) {
         dialog->installEventFilter(new RefitOnFontChange(dialog));
         dialog->setProperty("designSize", dialog->childrenRect().bottomRight() + QPoint(10, 10));
+        tabInReadingOrder(dialog);
     }
     const QList<QWidget *> children = dialog->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
     double sx = 1.0, sy = 1.0;

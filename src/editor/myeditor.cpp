@@ -1,5 +1,10 @@
 #include "editor/myeditor.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -9,6 +14,11 @@ MyEditor::MyEditor(QWidget *parent, const char *name) : QPlainTextEdit(parent)
     setObjectName(QString::fromLatin1(name));
     setLineWrapMode(QPlainTextEdit::NoWrap);
     chooseStandIns(QString());
+    // A new step of the user's own ends any redo, and the places kept for it.
+    connect(document(), &QTextDocument::undoCommandAdded, this, [this] {
+        const int top = document()->availableUndoSteps() - 1;
+        m_placeBefore.removeIf([top](auto it) { return it.key() >= top; });
+    });
 }
 
 MyEditor::~MyEditor() = default;
@@ -62,29 +72,134 @@ void MyEditor::setText(const QString &text)
 {
     chooseStandIns(text);
     setPlainText(toDocument(text));
+    m_placeBefore.clear();
     document()->setModified(false);
+}
+
+MyEditor::Place MyEditor::place() const
+{
+    const QTextCursor cursor = textCursor();
+    return {cursor.blockNumber(), cursor.positionInBlock(), verticalScrollBar()->value()};
+}
+
+void MyEditor::goTo(const Place &place)
+{
+    const QTextBlock block = document()->findBlockByNumber(qMin(place.line, document()->blockCount() - 1));
+    QTextCursor cursor(block);
+    cursor.setPosition(block.position() + qMin(place.column, block.length() - 1));
+    setTextCursor(cursor);
+    verticalScrollBar()->setValue(place.scroll);
+    ensureCursorVisible();
+}
+
+void MyEditor::replaceWhole(const QString &text)
+{
+    const Place before = place();
+    const int step = document()->availableUndoSteps();
+    QTextCursor all(document());
+    all.beginEditBlock();
+    all.select(QTextCursor::Document);
+    all.insertText(toDocument(text));
+    all.endEditBlock();
+    m_placeBefore.insert(step, before);
+    goTo(before);
+}
+
+void MyEditor::replaceParts(const QList<TextEdit> &edits)
+{
+    const Place before = place();
+    const int step = document()->availableUndoSteps();
+    // From the end, so that the places before each edit stay where they were.
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    for (auto it = edits.crbegin(); it != edits.crend(); ++it) {
+        cursor.setPosition(int(it->start));
+        cursor.setPosition(int(it->start + it->length), QTextCursor::KeepAnchor);
+        cursor.insertText(toDocument(it->text));
+    }
+    cursor.endEditBlock();
+    m_placeBefore.insert(step, before);
+    goTo(before);
+}
+
+void MyEditor::undo()
+{
+    QPlainTextEdit::undo();
+    const auto it = m_placeBefore.constFind(document()->availableUndoSteps());
+    if (it != m_placeBefore.cend())
+        goTo(*it);
+}
+
+void MyEditor::redo()
+{
+    const auto it = m_placeBefore.constFind(document()->availableUndoSteps());
+    const bool whole = it != m_placeBefore.cend();
+    const Place before = whole ? *it : Place();
+    QPlainTextEdit::redo();
+    if (whole)
+        goTo(before);
+}
+
+void MyEditor::keyPressEvent(QKeyEvent *event)
+{
+    if (event == QKeySequence::Undo && !isReadOnly()) {
+        undo();
+        event->accept();
+    } else if (event == QKeySequence::Redo && !isReadOnly()) {
+        redo();
+        event->accept();
+    } else {
+        QPlainTextEdit::keyPressEvent(event);
+    }
+}
+
+namespace {
+
+// The local files a drag carries, or none when it carries anything else.
+QStringList localFiles(const QMimeData *data)
+{
+    QStringList names;
+    if (!data->hasUrls())
+        return names;
+    for (const QUrl &url : data->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        names << url.toLocalFile();
+    }
+    return names;
+}
+
+} // namespace
+
+void MyEditor::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (localFiles(event->mimeData()).isEmpty())
+        return QPlainTextEdit::dragEnterEvent(event);
+    event->acceptProposedAction();
+}
+
+void MyEditor::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (localFiles(event->mimeData()).isEmpty())
+        return QPlainTextEdit::dragMoveEvent(event);
+    event->acceptProposedAction();
+}
+
+void MyEditor::dropEvent(QDropEvent *event)
+{
+    const QStringList names = localFiles(event->mimeData());
+    if (names.isEmpty())
+        return QPlainTextEdit::dropEvent(event);
+    event->acceptProposedAction();
+    emit filesDropped(names);
 }
 
 void MyEditor::linesChange(int mode)
 {
-    const QTextCursor before = textCursor();
-    const int line = before.blockNumber();
-    const int column = before.positionInBlock();
-
     const QString result = SubEngine::linesChange(text(), mode);
     if (!lineOperation(mode))
         return; // undefined: the text stays as it was
 
-    QTextCursor all(document());
-    all.beginEditBlock();
-    all.select(QTextCursor::Document);
-    all.insertText(toDocument(result));
-    all.endEditBlock();
-
-    const QTextBlock block = document()->findBlockByNumber(
-            qMin(line, document()->blockCount() - 1));
-    QTextCursor after(block);
-    after.setPosition(block.position() + qMin(column, block.length() - 1));
-    setTextCursor(after);
+    replaceWhole(result);
     document()->setModified(true);
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include "editor/subengine.h"
+#include "editor/textsearch.h"
 
+#include <QHash>
 #include <QPlainTextEdit>
 
 class MyEditor : public QPlainTextEdit, public SubEngine
@@ -22,12 +24,36 @@ public:
     // as edited, whether or not a line changed.
     void linesChange(int mode);
 
+    static constexpr int standInCount = 4;
+
     // The text exactly as the user sees it, lines joined by LF.
     QString text() const;
     // Replaces the text, clearing the undo history, and marks it unedited.
     void setText(const QString &text);
+    // Replaces the whole text as one undo step, keeping the cursor's line
+    // and column (clamped) and the view; undoing or redoing the step puts
+    // them back there too.
+    void replaceWhole(const QString &text);
+    // Makes the edits, in order and not overlapping, at places in text()
+    // as one undo step; the cursor and view stay as replaceWhole() keeps them.
+    void replaceParts(const QList<TextEdit> &edits);
 
-    static constexpr int standInCount = 4;
+public slots:
+    // The text area's own undo and redo, which after a whole-text step
+    // would leave the cursor at the end of the text.
+    void undo();
+    void redo();
+
+signals:
+    // Files were dropped on the text area: they are to be opened, not
+    // their addresses inserted.
+    void filesDropped(const QStringList &names);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     // A line may hold characters the text area would take as line breaks (a
@@ -39,4 +65,14 @@ private:
     QString fromDocument(QString text) const;
 
     QChar m_standIns[standInCount];
+
+    struct Place
+    {
+        int line = 0, column = 0, scroll = 0;
+    };
+    Place place() const;
+    void goTo(const Place &place);
+    // Where the cursor stood before each whole-text step, by the step's
+    // place in the undo stack.
+    QHash<int, Place> m_placeBefore;
 };

@@ -124,6 +124,8 @@ bool FileBytes::load(const QString &path, QString *error)
         return fail(tooLarge());
     m_size = regular ? st.st_size : -1;
     m_mtime = modificationTime(st);
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
     // A regular file is mapped, and its pages brought in at once: much
     // cheaper than copying it into fresh memory. Anything else (a pipe, a
     // device) is read, up to the same limit.

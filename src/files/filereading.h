@@ -32,6 +32,9 @@ public:
     bool load(const QString &path, QString *error);
     QByteArrayView bytes() const { return m_view; }
     bool changedWhileRead() const;
+    // Which file was read: its device and inode.
+    quint64 device() const { return m_device; }
+    quint64 inode() const { return m_inode; }
 
 private:
     void *m_map = nullptr;
@@ -40,6 +43,7 @@ private:
     int m_fd = -1;
     qint64 m_size = 0;
     qint64 m_mtime = 0;
+    quint64 m_device = 0, m_inode = 0;
     QByteArray m_copy;
     QByteArrayView m_view;
 };

@@ -10,6 +10,8 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -28,15 +30,63 @@ QByteArray dirOf(const QByteArray &path)
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.first(slash);
 }
 
-// The file a name stands for once every symbolic link on the way is followed;
-// it need not exist yet.
-bool followLinks(QByteArray path, QByteArray &target, int &errnum)
+// Which of this program's own descriptors a name stands for (/dev/stdout,
+// /dev/fd/3, /proc/self/fd/3), or -1.
+int ownDescriptor(const QByteArray &path)
+{
+    if (path == "/dev/stdin")
+        return 0;
+    if (path == "/dev/stdout")
+        return 1;
+    if (path == "/dev/stderr")
+        return 2;
+    QByteArray number;
+    for (const QByteArray &prefix : {QByteArray("/dev/fd/"), QByteArray("/proc/self/fd/"), QByteArray("/proc/thread-self/fd/"),
+                                     "/proc/" + QByteArray::number(getpid()) + "/fd/"}) {
+        if (path.startsWith(prefix))
+            number = path.mid(prefix.size());
+    }
+    bool ok = false;
+    const int fd = number.toInt(&ok);
+    return ok && fd >= 0 && !number.startsWith('+') && !number.startsWith('-') ? fd : -1;
+}
+
+// A name that opens whatever a descriptor holds, not a file of that name.
+bool isDescriptorName(const QByteArray &path)
+{
+    if (ownDescriptor(path) >= 0)
+        return true;
+    const QList<QByteArray> parts = path.split('/');
+    return parts.size() == 5 && parts[0].isEmpty() && parts[1] == "proc" && parts[3] == "fd";
+}
+
+// The file a name stands for once every symbolic link on the way is
+// followed; it need not exist yet. A link in a sticky folder that anyone may
+// write to is followed only if it is ours or the folder owner's, the rule
+// the system applies when it protects such links: anyone could have put it
+// there. `descriptor` is set instead when the chain reaches a name such as
+// /dev/stdout.
+bool followLinks(QByteArray path, QByteArray &target, QByteArray &descriptor, int &errnum)
 {
     for (int hops = 0; hops < 40; ++hops) {
+        if (isDescriptorName(path)) {
+            descriptor = path;
+            return true;
+        }
         struct stat st;
         if (lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             target = path;
             return true;
+        }
+        struct stat folder;
+        if (stat(dirOf(path).constData(), &folder) != 0) {
+            errnum = errno;
+            return false;
+        }
+        if ((folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && st.st_uid != geteuid()
+            && st.st_uid != folder.st_uid) {
+            errnum = EACCES;
+            return false;
         }
         QByteArray link(st.st_size > 0 ? st.st_size + 1 : 4096, Qt::Uninitialized);
         const ssize_t length = readlink(path.constData(), link.data(), size_t(link.size()));
@@ -49,6 +99,30 @@ bool followLinks(QByteArray path, QByteArray &target, int &errnum)
     }
     errnum = ELOOP;
     return false;
+}
+
+// Inode flags (chattr) that a file keeps only as long as it is the same
+// file; the ones the file system sets by itself are left out.
+constexpr int keptInodeFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL
+        | FS_NOATIME_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL | FS_NOCOW_FL | FS_NOCOMP_FL | FS_DAX_FL;
+
+// Gives `to` the inode flags of `from`; false when it does not have them
+// afterwards. An immutable or append-only file is never given a double.
+bool copyInodeFlags(int from, int to)
+{
+    int wanted = 0, had = 0;
+    if (ioctl(from, FS_IOC_GETFLAGS, &wanted) != 0)
+        return true; // a file system without them
+    if (wanted & (FS_IMMUTABLE_FL | FS_APPEND_FL))
+        return false;
+    if ((wanted & keptInodeFlags) == 0)
+        return true;
+    if (ioctl(to, FS_IOC_GETFLAGS, &had) != 0)
+        return false;
+    int flags = (had & ~keptInodeFlags) | (wanted & keptInodeFlags);
+    if (flags != had)
+        ioctl(to, FS_IOC_SETFLAGS, &flags);
+    return ioctl(to, FS_IOC_GETFLAGS, &had) == 0 && ((had ^ wanted) & keptInodeFlags) == 0;
 }
 
 // A short name no user file has, in `dir`: ".tarnlyx-" and six letters.
@@ -125,6 +199,7 @@ public:
     explicit NewBytes(int fd) : m_fd(fd) { QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
     bool isSequential() const override { return true; }
     const QByteArray &kept() const { return m_kept; }
+    void keep(const QByteArray &bytes) { m_kept = bytes; }
     int failure() const { return m_errno; }
 
 protected:
@@ -160,6 +235,18 @@ int closeChecked(int &fd)
     return result == 0 ? 0 : errno;
 }
 
+// Closes a descriptor when it goes out of scope.
+struct Descriptor
+{
+    int fd = -1;
+    ~Descriptor() { closeChecked(fd); }
+};
+
+QString replacedMeanwhile()
+{
+    return QStringLiteral("another program replaced it meanwhile; nothing was written");
+}
+
 } // namespace
 
 QString writeError(const QString &path, const QString &why)
@@ -172,10 +259,18 @@ struct FileSetWriter::Entry
     QString path;             // as given, for messages
     QByteArray target;        // the file itself, links followed
     Method method = Method::Renamed;
-    int fd = -1;              // the new file, or the old one to write over
+    int order = 0;            // when it was opened
+    int fd = -1;              // the new file, the old one to write over, or a descriptor
     bool anonymous = false;   // a new file with no name yet
     QByteArray temporary;     // the new file's name while it has one
-    QByteArray backup;        // the old bytes' copy while it is written over
+    QByteArray deviceName;    // a device opened at commit, with these flags
+    int deviceFlags = O_WRONLY | O_CLOEXEC;
+    bool existed = false;     // whether the name held a file, and which, when opened
+    dev_t fileDevice = 0;
+    ino_t fileInode = 0;
+    int backupFolder = -1;    // the old bytes' copy while it is written over
+    QString backupFolderPath;
+    QByteArray backup;
     std::unique_ptr<NewBytes> device;
 
     ~Entry()
@@ -184,14 +279,34 @@ struct FileSetWriter::Entry
         if (!temporary.isEmpty())
             unlink(temporary.constData());
         if (!backup.isEmpty())
-            unlink(backup.constData());
+            unlinkat(backupFolder, backup.constData(), 0);
+        closeChecked(backupFolder);
+    }
+    // Whether the name still holds the file it held when it was opened.
+    bool unchanged() const
+    {
+        struct stat st;
+        if (lstat(target.constData(), &st) != 0)
+            return !existed && errno == ENOENT;
+        return existed && !S_ISLNK(st.st_mode) && st.st_dev == fileDevice && st.st_ino == fileInode;
+    }
+    // Opens the old file to be written over, if it is still the one opened.
+    bool openToWriteOver()
+    {
+        struct stat st;
+        fd = ::open(target.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0 && fstat(fd, &st) == 0 && st.st_dev == fileDevice && st.st_ino == fileInode)
+            return true;
+        if (fd >= 0)
+            errno = 0;
+        return false;
     }
 };
 
 FileSetWriter::FileSetWriter() = default;
 FileSetWriter::~FileSetWriter() = default;
 
-QIODevice *FileSetWriter::open(const QString &path, QString *error)
+QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileStamp *readFrom)
 {
     auto fail = [&](const QString &why) {
         if (error)
@@ -200,54 +315,111 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error)
     };
     auto entry = std::make_unique<Entry>();
     entry->path = path;
+    entry->order = int(m_entries.size());
+    const QByteArray name = nameToNative(path);
+    QByteArray descriptor;
     int errnum = 0;
-    if (!followLinks(nameToNative(path), entry->target, errnum))
+    if (!followLinks(name, entry->target, descriptor, errnum))
         return fail(systemReason(errnum));
     const QByteArray dir = dirOf(entry->target);
 
     struct stat old;
-    const bool exists = stat(entry->target.constData(), &old) == 0;
-    if (!exists && errno != ENOENT)
-        return fail(systemReason(errno));
-    if (exists && S_ISDIR(old.st_mode))
+    bool exists = false;
+    if (descriptor.isEmpty()) {
+        exists = lstat(entry->target.constData(), &old) == 0;
+        if (!exists && errno != ENOENT)
+            return fail(systemReason(errno));
+        if (exists && S_ISLNK(old.st_mode))
+            return fail(replacedMeanwhile());
+        // A name that leads somewhere else than its links do (/proc/PID/fd/N
+        // and the like) is written through, as it is.
+        struct stat named;
+        const bool namedExists = stat(name.constData(), &named) == 0;
+        if (namedExists != exists || (exists && (named.st_dev != old.st_dev || named.st_ino != old.st_ino)))
+            descriptor = name;
+    }
+    if (!descriptor.isEmpty()) {
+        // Standard output and other open descriptors: never replaced, but
+        // written through as a device, pipes and append mode respected.
+        entry->method = Method::Device;
+        const int own = ownDescriptor(descriptor);
+        if (own >= 0) {
+            const int flags = fcntl(own, F_GETFL);
+            if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY)
+                return fail(systemReason(flags < 0 ? errno : EBADF));
+            entry->fd = fcntl(own, F_DUPFD_CLOEXEC, 0);
+            if (entry->fd < 0)
+                return fail(systemReason(errno));
+        } else {
+            // Another program's file gets the text after what it holds.
+            struct stat st;
+            entry->deviceName = descriptor;
+            if (stat(descriptor.constData(), &st) == 0 && S_ISREG(st.st_mode))
+                entry->deviceFlags |= O_APPEND;
+        }
+    } else if (exists && S_ISDIR(old.st_mode)) {
         return fail(QStringLiteral("it is a directory"));
-    if (exists && !S_ISREG(old.st_mode)) {
+    } else if (exists && !S_ISREG(old.st_mode)) {
         // Renaming a new file over a device or a pipe would replace it.
         entry->method = Method::Device;
-    } else {
-        // The new file: nameless where the system allows it, so that
-        // nothing is left behind if the program is killed.
-        const mode_t mode = exists ? 0600 : 0666;
-        entry->fd = ::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-        entry->anonymous = entry->fd >= 0 && access("/proc/self/fd", X_OK) == 0;
-        if (entry->fd >= 0 && !entry->anonymous)
-            closeChecked(entry->fd);
-        for (int tries = 0; entry->fd < 0 && tries < 100; ++tries) {
-            entry->temporary = temporaryName(dir);
-            entry->fd = ::open(entry->temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
-            if (entry->fd < 0 && errno != EEXIST)
-                break;
-        }
-        if (entry->fd < 0) {
-            entry->temporary.clear();
-            errnum = errno;
-            if (!exists || (errnum != EACCES && errnum != EPERM && errnum != EROFS))
-                return fail(QStringLiteral("cannot create a file in the folder \"%1\": %2")
-                                    .arg(shownName(folderOf(entry->target)), systemReason(errnum)));
-            entry->method = Method::InPlace;
-        }
+        entry->deviceName = entry->target;
+        entry->deviceFlags |= O_NOFOLLOW;
+    }
+    if (entry->method == Method::Device) {
+        entry->device = std::make_unique<NewBytes>(-1);
+        QIODevice *device = entry->device.get();
+        m_entries.push_back(std::move(entry));
+        return device;
+    }
+
+    // The file the links led to, opened without following another: the
+    // same file, and the one that was read, or nothing is written.
+    Descriptor original;
+    if (exists) {
+        struct stat st;
+        original.fd = ::open(entry->target.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (original.fd < 0)
+            return fail(systemReason(errno));
+        if (fstat(original.fd, &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino)
+            return fail(replacedMeanwhile());
+        entry->existed = true;
+        entry->fileDevice = st.st_dev;
+        entry->fileInode = st.st_ino;
+    }
+    if (readFrom
+        && (readFrom->exists != exists
+            || (exists && (readFrom->device != quint64(old.st_dev) || readFrom->inode != quint64(old.st_ino)))))
+        return fail(replacedMeanwhile());
+
+    // The new file: nameless where the system allows it, so that nothing is
+    // left behind if the program is killed.
+    const mode_t mode = exists ? 0600 : 0666;
+    entry->fd = ::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    entry->anonymous = entry->fd >= 0 && access("/proc/self/fd", X_OK) == 0;
+    if (entry->fd >= 0 && !entry->anonymous)
+        closeChecked(entry->fd);
+    for (int tries = 0; entry->fd < 0 && tries < 100; ++tries) {
+        entry->temporary = temporaryName(dir);
+        entry->fd = ::open(entry->temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
+        if (entry->fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (entry->fd < 0) {
+        entry->temporary.clear();
+        errnum = errno;
+        if (!exists || (errnum != EACCES && errnum != EPERM && errnum != EROFS))
+            return fail(QStringLiteral("cannot create a file in the folder \"%1\": %2")
+                                .arg(shownName(folderOf(entry->target)), systemReason(errnum)));
+        entry->method = Method::InPlace;
     }
     if (exists && entry->method == Method::Renamed) {
         // A rename keeps the file only if the new one can be made the same.
-        const int oldFd = ::open(entry->target.constData(), O_RDONLY | O_CLOEXEC);
         struct stat made;
-        const bool same = old.st_nlink == 1 && oldFd >= 0
-                && fchown(entry->fd, old.st_uid, old.st_gid) == 0
-                && copyAttributes(oldFd, entry->fd) && fchmod(entry->fd, old.st_mode & 07777) == 0
-                && fstat(entry->fd, &made) == 0 && made.st_uid == old.st_uid
-                && made.st_gid == old.st_gid && (made.st_mode & 07777) == (old.st_mode & 07777);
-        if (oldFd >= 0)
-            close(oldFd);
+        const bool same = old.st_nlink == 1 && fchown(entry->fd, old.st_uid, old.st_gid) == 0
+                && copyAttributes(original.fd, entry->fd) && fchmod(entry->fd, old.st_mode & 07777) == 0
+                && copyInodeFlags(original.fd, entry->fd) && fstat(entry->fd, &made) == 0
+                && made.st_uid == old.st_uid && made.st_gid == old.st_gid
+                && (made.st_mode & 07777) == (old.st_mode & 07777);
         if (!same) {
             closeChecked(entry->fd);
             if (!entry->temporary.isEmpty())
@@ -257,12 +429,9 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error)
             entry->method = Method::InPlace;
         }
     }
-    if (entry->method == Method::InPlace) {
-        // Written over at commit, after a copy of the old bytes is made.
-        entry->fd = ::open(entry->target.constData(), O_RDWR | O_CLOEXEC);
-        if (entry->fd < 0)
-            return fail(systemReason(errno));
-    }
+    // Written over at commit, after a copy of the old bytes is made.
+    if (entry->method == Method::InPlace && !entry->openToWriteOver())
+        return fail(errno != 0 ? systemReason(errno) : replacedMeanwhile());
     entry->device = std::make_unique<NewBytes>(entry->method == Method::Renamed ? entry->fd : -1);
     QIODevice *device = entry->device.get();
     m_entries.push_back(std::move(entry));
@@ -290,17 +459,18 @@ bool copyBytes(int from, int to)
 }
 
 // Copies the bytes of `fd`, the file `target`, into a new file in the
-// backup folder and flushes it; `backup` is its name once it exists.
-bool backUp(const QByteArray &target, int fd, QByteArray &backup, QString *why)
+// backup folder and flushes it; `backup` is its name in `folder` once it
+// exists.
+bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, QByteArray &backup, QString *why)
 {
-    const QString folder = stateFolder(QStringLiteral("backup"), why);
-    if (folder.isEmpty())
+    folder = openStateFolder(QStringLiteral("backup"), &folderPath, why);
+    if (folder < 0)
         return false;
     const QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(200);
     int copy = -1;
     for (int tries = 0; copy < 0 && tries < 100; ++tries) {
-        backup = temporaryName(nameToNative(folder)).replace("/.tarnlyx-", "/" + base + '-');
-        copy = ::open(backup.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        backup = temporaryName(QByteArray()).replace("/.tarnlyx-", base + '-');
+        copy = openat(folder, backup.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0600);
         if (copy < 0 && errno != EEXIST)
             break;
     }
@@ -315,6 +485,28 @@ bool backUp(const QByteArray &target, int fd, QByteArray &backup, QString *why)
     if (errnum != 0)
         *why = systemReason(errnum);
     return errnum == 0;
+}
+
+// Everything `fd` holds, from its start.
+bool readWhole(int fd, QByteArray &bytes)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+    bytes.resize(st.st_size);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = pread(fd, bytes.data() + done, size_t(bytes.size() - done), done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        done += got;
+    }
+    return true;
 }
 
 } // namespace
@@ -335,15 +527,19 @@ bool FileSetWriter::commit(QString *error)
         if (entry->method == Method::Renamed && fsync(entry->fd) != 0)
             return fail(*entry, systemReason(errno));
     }
+    // Nothing goes over a file that another program put in a name's place
+    // since it was opened (or read): that file is theirs.
+    for (const auto &entry : m_entries) {
+        if (entry->method != Method::Device && !entry->unchanged())
+            return fail(*entry, replacedMeanwhile());
+    }
     // A copy of every file that is to be written over.
     for (const auto &entry : m_entries) {
         QString why;
-        if (entry->method == Method::InPlace && !backUp(entry->target, entry->fd, entry->backup, &why))
+        if (entry->method == Method::InPlace
+            && !backUp(entry->target, entry->fd, entry->backupFolder, entry->backupFolderPath, entry->backup, &why))
             return fail(*entry, QStringLiteral("no copy of it could be kept before writing over it: %1").arg(why));
     }
-    QList<Method> methods;
-    for (const auto &entry : m_entries)
-        methods << entry->method;
     // Files written over go first: a failure there is undone from the copy
     // before any other file is touched.
     std::stable_partition(m_entries.begin(), m_entries.end(),
@@ -354,8 +550,10 @@ bool FileSetWriter::commit(QString *error)
             return false;
         }
     }
+    std::sort(m_entries.begin(), m_entries.end(), [](const auto &a, const auto &b) { return a->order < b->order; });
+    for (const auto &entry : m_entries)
+        m_methods << entry->method;
     m_entries.clear();
-    m_methods = methods;
     return true;
 }
 
@@ -384,8 +582,24 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
         const int closed = closeChecked(entry.fd);
         if (closed != 0)
             return fail(systemReason(closed));
-        if (rename(entry.temporary.constData(), entry.target.constData()) != 0)
-            return fail(systemReason(errno));
+        if (rename(entry.temporary.constData(), entry.target.constData()) != 0) {
+            const int errnum = errno;
+            if (!entry.existed || (errnum != EBUSY && errnum != EXDEV))
+                return fail(systemReason(errnum));
+            // A file mounted on its name (as /etc/hosts in a container)
+            // cannot be replaced: it is written over, after a copy.
+            Descriptor made;
+            made.fd = ::open(entry.temporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            QByteArray bytes;
+            QString why;
+            if (made.fd < 0 || !readWhole(made.fd, bytes) || !entry.openToWriteOver())
+                return fail(errno != 0 ? systemReason(errno) : replacedMeanwhile());
+            if (!backUp(entry.target, entry.fd, entry.backupFolder, entry.backupFolderPath, entry.backup, &why))
+                return fail(QStringLiteral("no copy of it could be kept before writing over it: %1").arg(why));
+            entry.device->keep(bytes);
+            entry.method = Method::InPlace;
+            return apply(entry, error);
+        }
         entry.temporary.clear();
         // The rename itself on disk.
         const int folder = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -402,7 +616,7 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
             return true;
         const QString why = systemReason(errno);
         // Put the old bytes back.
-        const int backup = ::open(entry.backup.constData(), O_RDONLY | O_CLOEXEC);
+        const int backup = openat(entry.backupFolder, entry.backup.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         struct stat st;
         const bool restored = entry.fd >= 0 && backup >= 0 && fstat(backup, &st) == 0
                 && lseek(entry.fd, 0, SEEK_SET) == 0 && copyBytes(backup, entry.fd)
@@ -411,19 +625,20 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
             close(backup);
         if (restored)
             return fail(why + QStringLiteral(" (the file was put back as it was)"));
-        const QString kept = nameFromNative(entry.backup);
+        const QString kept = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
         entry.backup.clear();
         return fail(why + QStringLiteral("; its old content is kept in \"%1\"").arg(shownName(kept)));
     }
     case Method::Device: {
         const QByteArray &bytes = entry.device->kept();
-        int fd = ::open(entry.target.constData(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0 || !writeAll(fd, bytes.constData(), bytes.size())) {
+        if (entry.fd < 0)
+            entry.fd = ::open(entry.deviceName.constData(), entry.deviceFlags);
+        if (entry.fd < 0 || !writeAll(entry.fd, bytes.constData(), bytes.size())) {
             const int errnum = errno;
-            closeChecked(fd);
+            closeChecked(entry.fd);
             return fail(systemReason(errnum));
         }
-        const int closed = closeChecked(fd);
+        const int closed = closeChecked(entry.fd);
         return closed == 0 || fail(systemReason(closed));
     }
     }
@@ -431,10 +646,10 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
 }
 
 bool writeSubtitleFile(const QString &path, QByteArrayView bytes, QString *error,
-                       FileSetWriter::Method *method)
+                       FileSetWriter::Method *method, const FileStamp *readFrom)
 {
     FileSetWriter writer;
-    QIODevice *device = writer.open(path, error);
+    QIODevice *device = writer.open(path, error, readFrom);
     if (!device)
         return false;
     device->write(bytes.data(), bytes.size());
@@ -469,7 +684,17 @@ FileKind kindOf(const QString &path)
 
 bool createEmptyFile(const QString &path, QString *error)
 {
-    const int fd = ::open(nameToNative(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // The links are followed by the same rule as for a save.
+    QByteArray target, descriptor;
+    int errnum = 0;
+    if (!followLinks(nameToNative(path), target, descriptor, errnum)) {
+        if (error)
+            *error = systemReason(errnum);
+        return false;
+    }
+    if (!descriptor.isEmpty())
+        target = descriptor;
+    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (descriptor.isEmpty() ? O_NOFOLLOW : 0), 0666);
     if (fd < 0 || close(fd) != 0) {
         if (error)
             *error = systemReason(errno);
@@ -478,22 +703,99 @@ bool createEmptyFile(const QString &path, QString *error)
     return true;
 }
 
-QString stateFolder(const QString &name, QString *error)
+int openStateFolder(const QString &name, QString *path, QString *error)
 {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || !base.startsWith(u'/'))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    const QString folder = base + QStringLiteral("/tarnlyx/") + name;
-    QByteArray path;
-    for (const QByteArray &part : nameToNative(folder).split('/')) {
+    auto fail = [&](const QByteArray &at, const QString &why) {
+        if (error)
+            *error = QStringLiteral("\"%1\": %2").arg(shownName(nameFromNative(at)), why);
+        return -1;
+    };
+    QByteArray at = qgetenv("XDG_STATE_HOME");
+    if (!at.startsWith('/')) {
+        at = qgetenv("HOME");
+        if (!at.startsWith('/')) {
+            if (error)
+                *error = QStringLiteral("neither XDG_STATE_HOME nor HOME names a folder to keep it in");
+            return -1;
+        }
+        at += "/.local/state";
+    }
+    // The folders above ours are the user's: made if missing, taken as they are.
+    QByteArray made;
+    for (const QByteArray &part : at.split('/')) {
         if (part.isEmpty())
             continue;
-        path += '/' + part;
-        if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-            if (error)
-                *error = QStringLiteral("\"%1\": %2").arg(shownName(nameFromNative(path)), systemReason(errno));
-            return QString();
+        made += '/' + part;
+        if (mkdir(made.constData(), 0700) != 0 && errno != EEXIST)
+            return fail(made, systemReason(errno));
+    }
+    int folder = ::open(at.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return fail(at, systemReason(errno));
+    // Ours holds unsaved text and old file contents: every level must be
+    // the user's own folder that no one else may enter or change.
+    for (const QByteArray &level : {QByteArray("tarnlyx"), nameToNative(name)}) {
+        at += '/' + level;
+        const bool created = mkdirat(folder, level.constData(), 0700) == 0;
+        if (!created && errno != EEXIST) {
+            const int errnum = errno;
+            close(folder);
+            return fail(at, systemReason(errnum));
+        }
+        const int next = openat(folder, level.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int errnum = errno;
+        struct stat st;
+        QString why;
+        if (next < 0) {
+            const bool isLink = fstatat(folder, level.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            why = isLink ? QStringLiteral("it is a symbolic link, not a folder")
+                         : errnum == ENOTDIR ? QStringLiteral("it is not a folder") : systemReason(errnum);
+        } else if (fstat(next, &st) != 0) {
+            why = systemReason(errno);
+        } else if (st.st_uid != geteuid()) {
+            why = QStringLiteral("it belongs to another user");
+        } else if ((st.st_mode & 0777) != 0700 && !(created && fchmod(next, 0700) == 0)) {
+            why = QStringLiteral("other users may use it (mode %1, not 0700)").arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+        }
+        close(folder);
+        folder = next;
+        if (!why.isEmpty()) {
+            if (folder >= 0)
+                close(folder);
+            return fail(at, why);
         }
     }
+    if (path)
+        *path = nameFromNative(at);
     return folder;
+}
+
+bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QString *error)
+{
+    QByteArray temporary;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+        temporary = temporaryName(QByteArray()).mid(1);
+        fd = openat(folder, temporary.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        if (error)
+            *error = systemReason(errno);
+        return false;
+    }
+    const bool written = writeAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
+    int errnum = written ? closeChecked(fd) : errno;
+    closeChecked(fd);
+    if (errnum == 0 && renameat(folder, temporary.constData(), folder, name.constData()) != 0)
+        errnum = errno;
+    if (errnum != 0) {
+        unlinkat(folder, temporary.constData(), 0);
+        if (error)
+            *error = systemReason(errnum);
+        return false;
+    }
+    fsync(folder);
+    return true;
 }

@@ -8,8 +8,12 @@
 // written, the old bytes are first copied to a backup in the user's state
 // folder, the file is overwritten in place and flushed, and the backup is
 // removed; a file that cannot be backed up is not saved. A symbolic link
-// keeps working: its target is saved. Devices and pipes are written as they
-// are. Every message names the file and gives the system's reason.
+// keeps working: its target is saved, unless the link sits in a sticky
+// folder anyone may write to (/tmp) and belongs to neither the user nor the
+// folder's owner. Devices, pipes and open descriptors (/dev/stdout,
+// /dev/fd/N) are written as they are. A file another program put in the
+// name's place meanwhile is left alone. Every message names the file and
+// gives the system's reason.
 #pragma once
 
 #include <QByteArrayView>
@@ -20,6 +24,7 @@
 #include <vector>
 
 class QIODevice;
+struct FileStamp;
 
 // Files written together, or not at all: each is written whole and flushed
 // before commit() puts any of them in place, so an error until then leaves
@@ -35,7 +40,8 @@ public:
     FileSetWriter &operator=(const FileSetWriter &) = delete;
 
     // Where to write `path`'s new bytes; null, with a message, on failure.
-    QIODevice *open(const QString &path, QString *error);
+    // With `readFrom`, the file must still be the one that was read.
+    QIODevice *open(const QString &path, QString *error, const FileStamp *readFrom = nullptr);
     bool commit(QString *error);
     // How commit() put each file in place, in the order they were opened.
     QList<Method> methods() const { return m_methods; }
@@ -48,7 +54,7 @@ private:
 };
 
 bool writeSubtitleFile(const QString &path, QByteArrayView bytes, QString *error,
-                       FileSetWriter::Method *method = nullptr);
+                       FileSetWriter::Method *method = nullptr, const FileStamp *readFrom = nullptr);
 
 // What a file on disk was at one moment: enough to tell that another
 // program has replaced, changed or removed it since.
@@ -72,9 +78,16 @@ FileKind kindOf(const QString &path);
 // Creates `path` empty unless it exists. False with the reason otherwise.
 bool createEmptyFile(const QString &path, QString *error);
 
-// $XDG_STATE_HOME/tarnlyx/`name` (by default under ~/.local/state), made
-// with mode 0700 if missing; empty, with the reason, when it cannot be.
-QString stateFolder(const QString &name, QString *error);
+// $XDG_STATE_HOME/tarnlyx/`name` (by default under ~/.local/state), opened
+// as a folder, with its path in `path`. Both tarnlyx/ and `name` must be
+// real folders (not links) of the effective user with mode 0700; they are
+// made so when missing. -1, with the reason, otherwise, or when neither
+// XDG_STATE_HOME nor HOME says where.
+int openStateFolder(const QString &name, QString *path, QString *error);
+
+// Puts a new file (mode 0600) holding `bytes` in place of `name` in the
+// folder `folder`, flushed to disk. False, with the reason, on failure.
+bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QString *error);
 
 // "cannot write "NAME": WHY", the form of every write error.
 QString writeError(const QString &path, const QString &why);

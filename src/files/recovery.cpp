@@ -3,12 +3,13 @@
 #include "files/filenames.h"
 #include "files/filesaving.h"
 
-#include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,15 +19,44 @@ namespace {
 
 const char magic[] = "tarnlyx recovery 1\n";
 
-QByteArray pathOf(const QString &folder, const QString &id, const char *ending)
+QByteArray entryName(const QString &id, const char *ending)
 {
-    return nameToNative(folder + u'/' + id + QLatin1String(ending));
+    return nameToNative(id + QLatin1String(ending));
 }
 
-// Locks `path` for this process; -1 when another holds it.
-int takeLock(const QByteArray &path, int *errnum)
+// The recovery folder, checked, as an open folder; closed when it goes.
+struct Folder
 {
-    const int fd = open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    explicit Folder(QString *error = nullptr) : fd(openStateFolder(QStringLiteral("recovery"), nullptr, error)) {}
+    ~Folder()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+    const int fd;
+};
+
+// A file in the recovery folder, opened only if it is a file of this user's
+// own (never through a link); -1 otherwise.
+int openOwn(int folder, const QByteArray &name, int flags)
+{
+    const int fd = openat(folder, name.constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+        return fd;
+    if (fd >= 0) {
+        close(fd);
+        errno = EPERM;
+    }
+    return -1;
+}
+
+// Locks `name` for this process; -1 when another holds it.
+int takeLock(int folder, const QByteArray &name, int flags, int *errnum)
+{
+    const int fd = openOwn(folder, name, O_RDWR | O_CREAT | flags);
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
         return fd;
     *errnum = errno;
@@ -39,7 +69,12 @@ int takeLock(const QByteArray &path, int *errnum)
 
 QString RecoveryFile::folder(QString *error)
 {
-    return stateFolder(QStringLiteral("recovery"), error);
+    QString path;
+    const int fd = openStateFolder(QStringLiteral("recovery"), &path, error);
+    if (fd < 0)
+        return QString();
+    close(fd);
+    return path;
 }
 
 RecoveryFile::~RecoveryFile()
@@ -50,9 +85,9 @@ RecoveryFile::~RecoveryFile()
 
 bool RecoveryFile::adopt(const QString &id)
 {
-    const QString dir = folder();
+    const Folder dir;
     int errnum = 0;
-    const int fd = dir.isEmpty() ? -1 : takeLock(pathOf(dir, id, ".lock"), &errnum);
+    const int fd = dir.fd < 0 ? -1 : takeLock(dir.fd, entryName(id, ".lock"), 0, &errnum);
     if (fd < 0)
         return false;
     if (m_lock >= 0)
@@ -67,16 +102,14 @@ bool RecoveryFile::lock(QString *error)
     if (m_lock >= 0)
         return true;
     QString why;
-    const QString dir = folder(&why);
+    const Folder dir(&why);
     int errnum = EEXIST;
-    for (int tries = 0; !dir.isEmpty() && m_lock < 0 && tries < 100; ++tries) {
+    for (int tries = 0; dir.fd >= 0 && m_lock < 0 && errnum == EEXIST && tries < 100; ++tries) {
         m_id = QString::number(QRandomGenerator::system()->generate64(), 36);
-        if (QFileInfo::exists(dir + u'/' + m_id + QStringLiteral(".lock")))
-            continue;
-        m_lock = takeLock(pathOf(dir, m_id, ".lock"), &errnum);
+        m_lock = takeLock(dir.fd, entryName(m_id, ".lock"), O_EXCL, &errnum);
     }
     if (m_lock < 0 && error)
-        *error = dir.isEmpty() ? why : systemReason(errnum);
+        *error = dir.fd < 0 ? why : systemReason(errnum);
     return m_lock >= 0;
 }
 
@@ -84,23 +117,24 @@ bool RecoveryFile::write(const QString &fileName, const QString &text, QString *
 {
     if (!lock(error))
         return false;
-    const QByteArray path = pathOf(folder(), m_id, ".txt");
-    const int created = open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (created >= 0)
-        close(created);
+    const Folder dir(error);
+    if (dir.fd < 0)
+        return false;
     QByteArray bytes = magic;
     bytes += nameToNative(fileName).toPercentEncoding() + '\n';
     bytes += text.toUtf8();
-    return writeSubtitleFile(nameFromNative(path), bytes, error);
+    return replaceFileAt(dir.fd, entryName(m_id, ".txt"), bytes, error);
 }
 
 void RecoveryFile::remove()
 {
     if (m_lock < 0)
         return;
-    const QString dir = folder();
-    unlink(pathOf(dir, m_id, ".txt").constData());
-    unlink(pathOf(dir, m_id, ".lock").constData());
+    const Folder dir;
+    if (dir.fd >= 0) {
+        unlinkat(dir.fd, entryName(m_id, ".txt").constData(), 0);
+        unlinkat(dir.fd, entryName(m_id, ".lock").constData(), 0);
+    }
     close(m_lock);
     m_lock = -1;
 }
@@ -108,28 +142,46 @@ void RecoveryFile::remove()
 QList<RecoveredText> RecoveryFile::orphans()
 {
     QList<RecoveredText> found;
-    const QString dir = folder();
-    if (dir.isEmpty())
+    const Folder dir;
+    const int listed = dir.fd < 0 ? -1 : dup(dir.fd);
+    DIR *listing = listed < 0 ? nullptr : fdopendir(listed);
+    if (!listing) {
+        if (listed >= 0)
+            close(listed);
         return found;
-    const QDir listing(dir);
-    for (const QFileInfo &info : listing.entryInfoList({QStringLiteral("*.txt")}, QDir::Files)) {
-        const QString id = info.completeBaseName();
-        int errnum = 0;
-        const int fd = takeLock(pathOf(dir, id, ".lock"), &errnum);
-        if (fd < 0)
-            continue; // a running window's
-        close(fd);
-        QFile file(info.filePath());
-        if (!file.open(QIODevice::ReadOnly))
+    }
+    while (const dirent *item = readdir(listing)) {
+        const QByteArray name(item->d_name);
+        if (!name.endsWith(".txt") || name.startsWith('.'))
             continue;
+        const QString id = nameFromNative(name.chopped(4));
+        int errnum = 0;
+        const int lock = takeLock(dir.fd, entryName(id, ".lock"), 0, &errnum);
+        if (lock < 0)
+            continue; // a running window's, or not this user's
+        close(lock);
+        const int fd = openOwn(dir.fd, name, O_RDONLY);
+        struct stat st;
+        if (fd < 0 || fstat(fd, &st) != 0) {
+            if (fd >= 0)
+                close(fd);
+            continue;
+        }
+        QFile file;
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            close(fd);
+            continue;
+        }
         const QByteArray bytes = file.readAll();
         const qsizetype nameEnd = bytes.indexOf('\n', sizeof magic - 1);
         if (!bytes.startsWith(magic) || nameEnd < 0)
             continue;
-        const QByteArray name = bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1));
-        found << RecoveredText{id, nameFromNative(QByteArray::fromPercentEncoding(name)),
-                               QString::fromUtf8(bytes.sliced(nameEnd + 1)), info.lastModified()};
+        const QByteArray named = bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1));
+        found << RecoveredText{id, nameFromNative(QByteArray::fromPercentEncoding(named)),
+                               QString::fromUtf8(bytes.sliced(nameEnd + 1)),
+                               QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000)};
     }
+    closedir(listing);
     std::sort(found.begin(), found.end(),
               [](const RecoveredText &a, const RecoveredText &b) { return a.written < b.written; });
     return found;

@@ -1,0 +1,59 @@
+// The find and replace bar under a window's text: plain text or a regular
+// expression, case, whole words; Find wraps around and says so; Replace All
+// is one undo step.
+#pragma once
+
+#include "editor/textsearch.h"
+
+#include <QWidget>
+
+class MyEditor;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class FindBar : public QWidget
+{
+    Q_OBJECT
+
+public:
+    FindBar(MyEditor *editor, QWidget *parent);
+
+    // Shows the bar with the keys in the find field, which takes the
+    // selected text when it is one line; `replace` shows the replace row.
+    void start(bool replace);
+    // False when the text is not found (the bar says so).
+    bool findNext();
+    bool findPrevious();
+    void replace();
+    // Returns how many were replaced.
+    qsizetype replaceAll();
+
+signals:
+    // What the bar did, for the window's status bar.
+    void replaced(const QString &summary);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    bool find(bool backward);
+    // The pattern of the find field; shows why when it is no valid pattern.
+    bool pattern(QRegularExpression &out);
+    void say(const QString &notice);
+    void close();
+
+    MyEditor *m_editor;
+    QLineEdit *m_find;
+    QLineEdit *m_replace;
+    QCheckBox *m_regularExpression;
+    QCheckBox *m_matchCase;
+    QCheckBox *m_wholeWords;
+    QPushButton *m_next;
+    QPushButton *m_previous;
+    QPushButton *m_replaceOne;
+    QPushButton *m_replaceAll;
+    QLabel *m_replaceLabel;
+    QLabel *m_notice;
+};
