@@ -64,7 +64,7 @@ Options:
                    file is written back in its own encoding
   --output-encoding NAME  write in encoding NAME (by default the input's own)
   --bom            write a byte-order mark (UTF encodings only)
-  --crlf, --lf     end lines with CR LF, or with LF (by default as the input)
+  --crlf, --lf     end lines with CR LF, or with LF
   -o, --output F   write the result to F
   -i, --in-place   write each result back into its INPUT
   -h, --help       show this help
