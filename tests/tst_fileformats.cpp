@@ -282,6 +282,14 @@ void TestFileFormats::saveWithEncodingRefused()
                                 "Line 1, column 10 holds \"\xc5\xbc\" (U+017C), which this file's encoding cannot store."}));
     QCOMPARE(readBytes(path), polishUtf8);
     QCOMPARE(w.fileFormat().encoding, QStringLiteral("UTF-8"));
+
+    // A new text whose Save As is cancelled keeps its format too.
+    QTarnlyxMain fresh(QStringLiteral("subtitles.txt"));
+    answers.then(saveFormat(QStringLiteral("windows-1250"), false, true)).then(chooseFile(QString()));
+    QVERIFY(!fresh.saveWithEncoding());
+    QCOMPARE(answers.pending(), 0);
+    QCOMPARE(fresh.fileFormat().encoding, QStringLiteral("UTF-8"));
+    QCOMPARE(fresh.fileFormat().lineEnds, LineEnds::LF);
 }
 
 QTEST_MAIN(TestFileFormats)
