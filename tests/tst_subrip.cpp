@@ -361,6 +361,7 @@ void TestSubRip::batchConversions()
     QVERIFY(writeBytes(bare, "[10][20]a"));
     QCOMPARE(runTool({"convert", "--to", "srt", "-i", bare}).status, 0);
     QCOMPARE(readBytes(bare + ".srt"), QByteArray("1\n00:00:01,000 --> 00:00:02,000\na\n"));
+    QCOMPARE(ffmpegCues(bare + ".srt"), 1);
     r = runTool({"convert", "--to", "vtt"}, "[10][20]a");
     QCOMPARE(r.out, QByteArray("WEBVTT\n\n1\n00:00:01.000 --> 00:00:02.000\na\n"));
 
@@ -464,7 +465,7 @@ void TestSubRip::outputEncoding()
 {
     QFETCH(QStringList, args);
     QFETCH(QByteArray, input);
-    const QString path = m_dir.filePath(QStringLiteral("encoded.srt"));
+    const QString path = m_dir.filePath(QStringLiteral("encoded.txt"));
     const CliRun r = runTool(args << "-o" << path, input);
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.status, 0);
