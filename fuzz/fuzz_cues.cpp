@@ -3,8 +3,11 @@
 // - every subtitle line becomes one cue, and our own reader takes back
 //   every SubRip file we write, cue for cue;
 // - no cue text holds a blank row, which would end the cue early;
-// - whatever SubRip in gives is lines that are all subtitles.
+// - whatever SubRip in gives is lines that are all subtitles;
+// - the roads straight into UTF-8, from the text and from the bytes of a
+//   one-byte encoding, give the very bytes the long road does.
 #include "editor/subengine.h"
+#include "files/savingformat.h"
 #include "files/textcodec.h"
 #include "formats/subrip.h"
 #include "fuzzsupport.h"
@@ -35,6 +38,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(importSubRip(cues, format, fps, lines, in, &error) || error.contains(QLatin1String("too large")));
         if (error.isEmpty())
             FUZZ_CHECK(in.cues == out.cues);
+    }
+
+    qsizetype start = 0;
+    const FileFormat source = detectFormat(bytes, QString(), &start, nullptr);
+    for (const bool crlf : {false, true}) {
+        FileFormat utf8;
+        utf8.lineEnds = crlf ? LineEnds::CRLF : LineEnds::LF;
+        QByteArray expected;
+        const bool encodable = encodeInFormat(cues, utf8, expected, nullptr);
+        CueReport direct;
+        const QByteArrayList fromText = exportCuesAsUtf8(file.text, fps, CueStyle::SubRip, crlf, direct);
+        FUZZ_CHECK(fromText.isEmpty() != encodable);
+        if (encodable) {
+            FUZZ_CHECK(fromText.join() == expected);
+            FUZZ_CHECK(describeCueReport(direct) == describeCueReport(out));
+        }
+        CueReport fromBytesReport;
+        const QByteArrayList fromBytes = exportCuesAsUtf8(QByteArrayView(bytes).sliced(start), source.encoding, fps,
+                                                          CueStyle::SubRip, crlf, fromBytesReport);
+        if (!fromBytes.isEmpty()) {
+            FUZZ_CHECK(encodable && fromBytes.join() == expected);
+            FUZZ_CHECK(describeCueReport(fromBytesReport) == describeCueReport(out));
+        }
     }
 
     CueReport in;

@@ -391,10 +391,55 @@ bool encodePieces(const QStringList &pieces, const FileFormat &format, QByteArra
 
 // The whole-text road: SubRip and WebVTT out, SubRip in, and any output in
 // a format of the user's choice. False, with the message said, on failure.
+// "NAME: 12 cues; ..." when something was left out, dropped or clamped.
+void reportCues(QIODevice &err, const QString &input, const CueReport &report)
+{
+    if (report.notSubtitles || report.clampedTimes || report.droppedCodes || report.emptyRows)
+        err.write(QStringLiteral("tarnlyx-cli: %1: %2\n").arg(shownName(input), describeCueReport(report)).toLocal8Bit());
+}
+
+// SubRip or WebVTT in UTF-8 by the short roads: from the bytes of a one-byte
+// encoding as they are, else from the text, written as UTF-8 straight
+// away. False when neither can (the long road then says why).
+bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options, QByteArrayView bytes,
+                QByteArray &result, CueReport &report)
+{
+    qsizetype start = 0;
+    const FileFormat source = detectFormat(bytes, options.encoding, &start, nullptr);
+    const QByteArrayView content = bytes.sliced(start);
+    // The file's own line ends: CR LF where every line ends so.
+    bool crlfFile = content.contains('\n');
+    for (qsizetype at = content.indexOf('\n'); crlfFile && at >= 0; at = content.indexOf('\n', at + 1))
+        crlfFile = at > 0 && content[at - 1] == '\r';
+    QByteArrayList pieces = exportCuesAsUtf8(content, source.encoding, engine.fps, style,
+                                             options.lineEnds ? *options.lineEnds == LineEnds::CRLF : crlfFile, report);
+    if (pieces.isEmpty()) {
+        const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
+        const bool crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : file.format.lineEnds == LineEnds::CRLF;
+        pieces = exportCuesAsUtf8(file.text, engine.fps, style, crlf, report);
+    }
+    if (pieces.isEmpty())
+        return false;
+    result = options.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
+    result.reserve(result.size() + pieces[0].size() + (pieces.size() > 1 ? pieces[1].size() : 0));
+    for (const QByteArray &piece : std::as_const(pieces))
+        result += piece;
+    return true;
+}
+
 bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const Options &options,
                   const QString &input, QByteArrayView bytes, QByteArray &result, QString &targetName,
                   QIODevice &err)
 {
+    const bool cuesOut = target == ToSubRip || target == ToWebVtt;
+    const CueStyle style = target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt;
+    if (cuesOut && (options.outputEncoding.isEmpty() || options.outputEncoding == u"UTF-8")) {
+        CueReport report;
+        if (cuesAsUtf8(engine, style, options, bytes, result, report)) {
+            reportCues(err, input, report);
+            return true;
+        }
+    }
     const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
     FileFormat format = file.format;
     if (format.lineEnds != LineEnds::CRLF)
@@ -403,8 +448,8 @@ bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const 
     QString text;
     CueReport report;
     QString error;
-    if (target == ToSubRip || target == ToWebVtt) {
-        pieces = exportCuePieces(file.text, engine.fps, target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt, report);
+    if (cuesOut) {
+        pieces = exportCuePieces(file.text, engine.fps, style, report);
         format.encoding = QStringLiteral("UTF-8");
         format.bom = false;
     } else if (subRipIn) {
@@ -438,8 +483,7 @@ bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const 
         err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(writeError(targetName, error)).toLocal8Bit());
         return false;
     }
-    if (report.notSubtitles || report.clampedTimes || report.droppedCodes || report.emptyRows)
-        err.write(QStringLiteral("tarnlyx-cli: %1: %2\n").arg(shownName(input), describeCueReport(report)).toLocal8Bit());
+    reportCues(err, input, report);
     return true;
 }
 

@@ -3,9 +3,12 @@
 #include "editor/subengine.h"
 
 #include <QList>
+#include <QStringDecoder>
 #include <QVarLengthArray>
 
 #include <cmath>
+#include <memory>
+#include <type_traits>
 #include <thread>
 #include <vector>
 
@@ -92,7 +95,8 @@ bool codeStyles(QStringView code, Scope &scope, Styles &styles)
     return false;
 }
 
-void appendEscaped(QString &out, QStringView text, CueStyle style)
+template <typename Out>
+void appendEscaped(Out &out, QStringView text, CueStyle style)
 {
     if (style == CueStyle::SubRip) {
         out += text;
@@ -111,7 +115,8 @@ void appendEscaped(QString &out, QStringView text, CueStyle style)
     out += text.sliced(from);
 }
 
-void openTags(QString &out, const Styles &styles)
+template <typename Out>
+void openTags(Out &out, const Styles &styles)
 {
     for (const Style &s : styles) {
         if (s.kind == 'c') {
@@ -128,7 +133,8 @@ void openTags(QString &out, const Styles &styles)
     }
 }
 
-void closeTags(QString &out, const Styles &styles)
+template <typename Out>
+void closeTags(Out &out, const Styles &styles)
 {
     for (qsizetype k = styles.size() - 1; k >= 0; --k) {
         if (styles[k].kind == 'c') {
@@ -140,10 +146,15 @@ void closeTags(QString &out, const Styles &styles)
     }
 }
 
+// The characters of a one-byte encoding read as Latin-1 are those bytes:
+// while a thread writes cues from such text, this holds each byte's own
+// character, for what only the real one can tell (is it a space?).
+thread_local const char16_t *t_byteCharacters = nullptr;
+
 bool isBlank(QStringView text)
 {
     for (QChar c : text) {
-        if (!c.isSpace())
+        if (!(t_byteCharacters && c.unicode() < 256 ? QChar(t_byteCharacters[c.unicode()]) : c).isSpace())
             return false;
     }
     return true;
@@ -153,8 +164,9 @@ bool isBlank(QStringView text)
 // its text appended to `out`). Codes of the whole subtitle go to `cue`,
 // when given; WebVTT has no colour of its own without a style sheet, so
 // there a colour counts as dropped. Returns whether the row shows anything.
+template <typename Out>
 bool readRow(QStringView row, bool bracketTime, CueStyle style, Styles &rowStyles, Styles *cue,
-             qsizetype *dropped, QString *out)
+             qsizetype *dropped, Out *out)
 {
     if (bracketTime && row.startsWith(u'/')) {
         rowStyles.append(Style{'i', QStringView()});
@@ -195,7 +207,8 @@ bool readRow(QStringView row, bool bracketTime, CueStyle style, Styles &rowStyle
 
 // The cue text of a line's text part: rows on lines of their own, codes as
 // tags. Rows that show nothing are left out: an empty line ends a cue.
-void appendCueText(QString &out, QStringView text, bool bracketTime, CueStyle style,
+template <typename Out>
+void appendCueText(Out &out, QStringView text, bool bracketTime, CueStyle style,
                    CueReport &report)
 {
     bool codes = false;
@@ -210,7 +223,7 @@ void appendCueText(QString &out, QStringView text, bool bracketTime, CueStyle st
     if (codes) {
         forEachPiece(text, u'|', [&](QStringView row) {
             Styles ignored;
-            readRow(row, bracketTime, style, ignored, &cueStyles, nullptr, nullptr);
+            readRow<Out>(row, bracketTime, style, ignored, &cueStyles, nullptr, nullptr);
         });
     }
     bool first = true;
@@ -218,7 +231,7 @@ void appendCueText(QString &out, QStringView text, bool bracketTime, CueStyle st
         Styles rowStyles;
         const bool plainRow = !codes && !(bracketTime && row.startsWith(u'/'));
         if (plainRow ? isBlank(row)
-                     : !readRow(row, bracketTime, style, rowStyles, nullptr, &report.droppedCodes, nullptr)) {
+                     : !readRow<Out>(row, bracketTime, style, rowStyles, nullptr, &report.droppedCodes, nullptr)) {
             report.emptyRows += !text.isEmpty();
             return;
         }
@@ -281,7 +294,8 @@ struct Subtitle
 };
 
 // Writes one cue; `next` is the show time of the subtitle after it, or -1.
-void appendCue(QString &out, qint64 number, const Subtitle &s, qint64 next, CueStyle style,
+template <typename Out>
+void appendCue(Out &out, qint64 number, const Subtitle &s, qint64 next, CueStyle style,
                const SubEngine &defaults, CueReport &report)
 {
     qint64 hide = s.hide;
@@ -316,12 +330,16 @@ void appendCue(QString &out, qint64 number, const Subtitle &s, qint64 next, CueS
 }
 
 // The subtitles of some lines, their times in milliseconds.
-void readSubtitles(QStringView text, double fps, std::vector<Subtitle> &subtitles, CueReport &report)
+// Lines end at `separator`; a CR before an LF belongs to the line end.
+void readSubtitles(QStringView text, QChar separator, double fps, std::vector<Subtitle> &subtitles,
+                   CueReport &report)
 {
     SubEngine engine;
     engine.fps = fps;
     subtitles.reserve(size_t(text.size() / 40));
-    forEachPiece(text, u'\n', [&](QStringView line) {
+    forEachPiece(text, separator, [&](QStringView line) {
+        if (separator == u'\n' && line.endsWith(u'\r') && line.end() != text.end())
+            line.chop(1);
         int format = NoFormat;
         double show = 0, hide = 0;
         Subtitle s;
@@ -361,8 +379,9 @@ void readSubtitles(QStringView text, double fps, std::vector<Subtitle> &subtitle
 
 // Cues `first` on, for `subtitles`; `next` is the show time of the
 // subtitle after the last, or -1.
+template <typename Out>
 void writeCues(const std::vector<Subtitle> &subtitles, qint64 first, qint64 next, CueStyle style,
-               QString &out, CueReport &report)
+               Out &out, CueReport &report)
 {
     const SubEngine defaults;
     for (size_t k = 0; k < subtitles.size(); ++k)
@@ -381,12 +400,102 @@ void add(CueReport &to, const CueReport &from)
 
 } // namespace
 
-QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueReport &report)
+namespace {
+
+// Cues written as UTF-8 straight away, LF or CR LF at each line end. With a
+// table, the text's characters are bytes of a one-byte encoding read as
+// Latin-1, and each becomes its own character's UTF-8.
+class Utf8Out
+{
+public:
+    struct Table
+    {
+        char bytes[256][4];
+        quint8 length[256]; // 0: a byte the encoding does not have
+        char16_t characters[256];
+    };
+
+    // Writes on at the end of `bytes`, with room for `room` bytes at first.
+    Utf8Out(QByteArray &bytes, qsizetype room, const Table *table, bool crlf)
+        : m_bytes(bytes), m_table(table), m_crlf(crlf), m_used(bytes.size())
+    {
+        m_bytes.resize(m_used + room);
+    }
+    Utf8Out(const Utf8Out &) = delete;
+    Utf8Out(Utf8Out &&other) = default;
+    // The bytes end where the writing did.
+    ~Utf8Out() { m_bytes.truncate(m_used); }
+
+    Utf8Out &operator+=(QStringView text)
+    {
+        // Room for the worst case: three bytes a unit, or CR LF.
+        if (m_bytes.size() - m_used < 3 * text.size())
+            m_bytes.resize(std::max(2 * m_bytes.size(), m_used + 3 * text.size() + 64));
+        char *p = m_bytes.data() + m_used;
+        const char16_t *c = text.utf16();
+        const char16_t *end = c + text.size();
+        for (; c < end; ++c) {
+            const char16_t u = *c;
+            if (u < 0x80) {
+                if (u == u'\n' && m_crlf)
+                    *p++ = '\r';
+                *p++ = char(u);
+            } else if (m_table) {
+                const quint8 n = u < 256 ? m_table->length[u] : 0;
+                m_ok = m_ok && n > 0;
+                for (quint8 k = 0; k < n; ++k)
+                    *p++ = m_table->bytes[u][k];
+            } else if (u < 0x800) {
+                *p++ = char(0xC0 | (u >> 6));
+                *p++ = char(0x80 | (u & 0x3F));
+            } else if (QChar::isHighSurrogate(u) && c + 1 < end && QChar::isLowSurrogate(c[1])) {
+                const char32_t v = QChar::surrogateToUcs4(u, c[1]);
+                ++c;
+                *p++ = char(0xF0 | (v >> 18));
+                *p++ = char(0x80 | ((v >> 12) & 0x3F));
+                *p++ = char(0x80 | ((v >> 6) & 0x3F));
+                *p++ = char(0x80 | (v & 0x3F));
+            } else {
+                m_ok = m_ok && !QChar::isSurrogate(u);
+                *p++ = char(0xE0 | (u >> 12));
+                *p++ = char(0x80 | ((u >> 6) & 0x3F));
+                *p++ = char(0x80 | (u & 0x3F));
+            }
+        }
+        m_used = p - m_bytes.data();
+        m_size += text.size();
+        return *this;
+    }
+    Utf8Out &operator+=(QLatin1String text) { return *this += QString(text); }
+    Utf8Out &operator+=(QChar c) { return *this += QStringView(&c, 1); }
+    Utf8Out &operator+=(char16_t c) { return *this += QStringView(&c, 1); }
+    // Characters written, as a QString counts them.
+    qsizetype size() const { return m_size; }
+    // False when the text held what UTF-8 (or the table) cannot store.
+    bool ok() const { return m_ok; }
+
+private:
+    QByteArray &m_bytes;
+    const Table *m_table;
+    bool m_crlf;
+    bool m_ok = true;
+    qsizetype m_used;
+    qsizetype m_size = 0;
+};
+
+// The cues of `text`, whose lines end at `separator`, in one piece or (a
+// large text) two, each made by `makeOut(piece)` and written on a thread
+// of its own. How many pieces; 0 when a piece's output says it failed.
+template <typename MakeOut>
+int exportInPieces(QStringView text, QChar separator, double fps, CueStyle style, CueReport &report,
+                    MakeOut &&makeOut, const char16_t *byteCharacters)
 {
     report = CueReport();
     // A first line {1}{1}RATE gives the rate of the whole file.
-    const qsizetype firstEnd = text.indexOf(u'\n');
-    const QStringView firstLine = firstEnd < 0 ? text : text.first(firstEnd);
+    const qsizetype firstEnd = text.indexOf(separator);
+    QStringView firstLine = firstEnd < 0 ? text : text.first(firstEnd);
+    if (separator == u'\n' && firstLine.endsWith(u'\r'))
+        firstLine.chop(1);
     if (const double rate = frameRateHeader(firstLine); rate > 0) {
         fps = rate;
         text = firstEnd < 0 ? QStringView() : text.sliced(firstEnd + 1);
@@ -394,40 +503,104 @@ QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueRep
     // A large text is done in two halves, split at a line end, one of them
     // on a thread of its own; the second half's cues are numbered on from
     // the first's.
-    qsizetype split = text.size() < 4 * 1024 * 1024 ? -1 : text.indexOf(u'\n', text.size() / 2);
+    const qsizetype split = text.size() < 4 * 1024 * 1024 ? -1 : text.indexOf(separator, text.size() / 2);
     const QStringView halves[2] = {split < 0 ? text : text.first(split + 1),
                                    split < 0 ? QStringView() : text.sliced(split + 1)};
     std::vector<Subtitle> subtitles[2];
     CueReport reports[2];
-    QString out[2];
+    bool ok[2] = {true, true};
     auto runBoth = [&](auto &&work) {
+        auto run = [&](int h) {
+            t_byteCharacters = byteCharacters;
+            work(h);
+            t_byteCharacters = nullptr;
+        };
         if (split < 0) {
-            work(0);
+            run(0);
             return;
         }
-        std::thread second([&] { work(1); });
-        work(0);
+        std::thread second([&] { run(1); });
+        run(0);
         second.join();
     };
-    runBoth([&](int h) { readSubtitles(halves[h], fps, subtitles[h], reports[h]); });
+    runBoth([&](int h) { readSubtitles(halves[h], separator, fps, subtitles[h], reports[h]); });
     runBoth([&](int h) {
-        out[h].reserve(halves[h].size() * 2 + 16);
+        auto &&out = makeOut(h, halves[h].size());
         if (h == 0 && style == CueStyle::WebVtt)
-            out[h] += QLatin1String("WEBVTT\n");
+            out += QLatin1String("WEBVTT\n");
         const qint64 first = h == 0 ? 1 : qint64(subtitles[0].size()) + 1;
         const qint64 next = h == 0 && !subtitles[1].empty() ? subtitles[1].front().show : -1;
-        writeCues(subtitles[h], first, next, style, out[h], reports[h]);
+        writeCues(subtitles[h], first, next, style, out, reports[h]);
         reports[h].cues = qsizetype(subtitles[h].size());
+        if constexpr (std::is_same_v<std::decay_t<decltype(out)>, Utf8Out>)
+            ok[h] = out.ok();
     });
     add(report, reports[0]);
     add(report, reports[1]);
-    return split < 0 ? QStringList{out[0]} : QStringList{out[0], out[1]};
+    return !(ok[0] && ok[1]) ? 0 : split < 0 ? 1 : 2;
+}
+
+} // namespace
+
+QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueReport &report)
+{
+    QString out[2];
+    const int pieces = exportInPieces(text, u'\n', fps, style, report, [&](int h, qsizetype size) -> QString & {
+        out[h].reserve(size * 2 + 16);
+        return out[h];
+    }, nullptr);
+    return pieces == 1 ? QStringList{out[0]} : QStringList{out[0], out[1]};
 }
 
 QString exportCues(QStringView text, double fps, CueStyle style, CueReport &report)
 {
     const QStringList pieces = exportCuePieces(text, fps, style, report);
     return pieces.size() == 1 ? pieces[0] : pieces.join(QString());
+}
+
+QByteArrayList exportCuesAsUtf8(QStringView text, double fps, CueStyle style, bool crlf, CueReport &report)
+{
+    QByteArray out[2];
+    const int pieces = exportInPieces(text, u'\n', fps, style, report, [&](int h, qsizetype size) {
+        return Utf8Out(out[h], size * 2 + 64, nullptr, crlf);
+    }, nullptr);
+    return pieces == 0 ? QByteArrayList() : pieces == 1 ? QByteArrayList{out[0]} : QByteArrayList{out[0], out[1]};
+}
+
+QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding, double fps, CueStyle style,
+                                bool crlf, CueReport &report)
+{
+    // Each byte's character; only where every byte is one character of its
+    // own, ASCII stays ASCII and nothing combines with the character before.
+    auto table = std::make_unique<Utf8Out::Table>();
+    const bool latin1 = encoding == u"bytes" || encoding == u"ISO-8859-1";
+    QStringDecoder decoder(latin1 ? "ISO-8859-1" : qPrintable(encoding), QStringDecoder::Flag::Stateless);
+    if (!decoder.isValid())
+        return {};
+    int unknown = 0;
+    for (int b = 0; b < 256; ++b) {
+        const char byte = char(b);
+        const QString character = decoder.decode(QByteArrayView(&byte, 1));
+        if (character.size() != 1 || (b < 0x80 && character[0] != QChar(b)) || character[0].isSurrogate()
+            || character[0].isMark())
+            return {};
+        table->characters[b] = character[0].unicode();
+        const QByteArray utf8 = character.toUtf8();
+        const bool known = character[0] != QChar::ReplacementCharacter;
+        // A few holes are a code page's; a byte in two of three is UTF-8's.
+        if (!known && ++unknown > 32)
+            return {};
+        table->length[b] = known ? quint8(utf8.size()) : 0;
+        std::copy(utf8.begin(), utf8.end(), table->bytes[b]);
+    }
+    // Lines end at LF, or at CR in a file that has no LF.
+    const QChar separator = !content.contains('\n') && content.contains('\r') ? u'\r' : u'\n';
+    const QString text = QString::fromLatin1(content);
+    QByteArray out[2];
+    const int pieces = exportInPieces(text, separator, fps, style, report, [&](int h, qsizetype size) {
+        return Utf8Out(out[h], size * 2 + 64, table.get(), crlf);
+    }, table->characters);
+    return pieces == 0 ? QByteArrayList() : pieces == 1 ? QByteArrayList{out[0]} : QByteArrayList{out[0], out[1]};
 }
 
 // ---- SubRip in ------------------------------------------------------------

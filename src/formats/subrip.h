@@ -15,6 +15,8 @@
 // conversion with its line number: nothing is guessed.
 #pragma once
 
+#include <QByteArrayList>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -38,6 +40,17 @@ QString exportCues(QStringView text, double fps, CueStyle style, CueReport &repo
 // The same in pieces to be joined (a large text is done in two, on two
 // threads), so that each can be encoded on its own.
 QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueReport &report);
+
+// exportCues() written straight into UTF-8, with CR LF line ends for
+// `crlf`, in pieces to be joined: the bytes its text encodes to. Empty when
+// the text holds what UTF-8 cannot store.
+QByteArrayList exportCuesAsUtf8(QStringView text, double fps, CueStyle style, bool crlf, CueReport &report);
+// The same from a file's bytes (after any byte-order mark) in a one-byte
+// encoding, without decoding them first: the bytes that decoding the file
+// and the above give. Empty for an encoding that is no such one (UTF-8,
+// Shift_JIS...), or for bytes the encoding does not have.
+QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding, double fps, CueStyle style,
+                                bool crlf, CueReport &report);
 
 // Whether `text` reads as SubRip: its first line that is not blank is a cue
 // number and the line after it a time line.
