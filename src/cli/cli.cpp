@@ -402,7 +402,7 @@ void reportCues(QIODevice &err, const QString &input, const CueReport &report)
 // encoding as they are, else from the text, written as UTF-8 straight
 // away. False when neither can (the long road then says why).
 bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options, QByteArrayView bytes,
-                QByteArray &result, CueReport &report)
+                QByteArrayList &result, CueReport &report)
 {
     qsizetype start = 0;
     const FileFormat source = detectFormat(bytes, options.encoding, &start, nullptr);
@@ -420,15 +420,12 @@ bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options,
     }
     if (pieces.isEmpty())
         return false;
-    result = options.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
-    result.reserve(result.size() + pieces[0].size() + (pieces.size() > 1 ? pieces[1].size() : 0));
-    for (const QByteArray &piece : std::as_const(pieces))
-        result += piece;
+    result = options.bom ? QByteArrayList{QByteArray("\xEF\xBB\xBF")} + pieces : pieces;
     return true;
 }
 
 bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const Options &options,
-                  const QString &input, QByteArrayView bytes, QByteArray &result, QString &targetName,
+                  const QString &input, QByteArrayView bytes, QByteArrayList &result, QString &targetName,
                   QIODevice &err)
 {
     const bool cuesOut = target == ToSubRip || target == ToWebVtt;
@@ -476,13 +473,15 @@ bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const 
         err.write(QStringLiteral("tarnlyx-cli: --bom: %1 has no byte-order mark\n").arg(format.encoding).toLocal8Bit());
         return false;
     }
-    const bool encoded = pieces.size() == 2 && encodePieces(pieces, format, result);
+    QByteArray encodedBytes;
+    const bool encoded = pieces.size() == 2 && encodePieces(pieces, format, encodedBytes);
     if (!encoded && !pieces.isEmpty())
         text = pieces.join(QString());
-    if (!encoded && !encodeInFormat(text, format, result, &error)) {
+    if (!encoded && !encodeInFormat(text, format, encodedBytes, &error)) {
         err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(writeError(targetName, error)).toLocal8Bit());
         return false;
     }
+    result = {encodedBytes};
     reportCues(err, input, report);
     return true;
 }
@@ -626,7 +625,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             targets << absolute;
         }
         const bool whole = cuesOut || subRipIn || !options.outputEncoding.isEmpty() || options.bom || options.lineEnds;
-        QByteArray converted;
+        QByteArrayList converted;
         if (whole && !rewriteWhole(engine, options.mode, convertTo, subRipIn, options, input, bytes, converted, target, err))
             return 1;
         // Rewritten in place, the file must still be the one read when the
@@ -645,9 +644,11 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             return 1;
         }
         if (whole) {
-            if (device->write(converted) != converted.size()) {
-                say(err, writeError(target, device->errorString()));
-                return 1;
+            for (const QByteArray &piece : std::as_const(converted)) {
+                if (device->write(piece) != piece.size()) {
+                    say(err, writeError(target, device->errorString()));
+                    return 1;
+                }
             }
         } else if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error, 0, options.encoding)) {
             say(err, writeError(target, error));
