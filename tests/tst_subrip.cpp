@@ -5,6 +5,8 @@
 #include "ffmpegcheck.h"
 #include "formats/subrip.h"
 #include "editor/subengine.h"
+#include "files/savingformat.h"
+#include "files/textcodec.h"
 #include "testsupport.h"
 
 #include <QStandardPaths>
@@ -385,6 +387,25 @@ void TestSubRip::batchConversions()
     QVERIFY(bigCues.startsWith("\xef\xbb\xbf" "1\n"));
     QCOMPARE(bigCues.count("\xef\xbb\xbf"), 1);
     QCOMPARE(ffmpegCues(m_dir.filePath(QStringLiteral("big.srt"))), 70000);
+
+    // A large windows-1250 file, CR LF, with a row of only "…" (byte 0x85,
+    // a space when read as Latin-1), is written from its bytes: the same
+    // bytes as decoding it, making cues and encoding them.
+    QByteArray polish;
+    for (int k = 0; k < 60000; ++k)
+        polish += "{" + QByteArray::number(k * 10) + "}{}Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1|\x85|" + QByteArray(50, 'x') + "\r\n";
+    const QString bigPolish = m_dir.filePath(QStringLiteral("polish.sub"));
+    QVERIFY(writeBytes(bigPolish, polish));
+    QCOMPARE(runTool({"--encoding", "windows-1250", "convert", "--to", "vtt", "-i", bigPolish}).status, 0);
+    CueReport report;
+    FileFormat crlf;
+    crlf.lineEnds = LineEnds::CRLF;
+    QByteArray expected;
+    QVERIFY(encodeInFormat(exportCues(decodeSubtitleBytes(polish, QStringLiteral("windows-1250")).text, 25.0,
+                                      CueStyle::WebVtt, report),
+                           crlf, expected, nullptr));
+    QVERIFY(readBytes(m_dir.filePath(QStringLiteral("polish.vtt"))) == expected);
+    QVERIFY(expected.contains("\r\n\xe2\x80\xa6\r\n"));
 }
 
 void TestSubRip::batchRefusals()
