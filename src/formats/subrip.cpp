@@ -431,15 +431,21 @@ public:
         // Room for the worst case: three bytes a unit, or CR LF.
         if (m_bytes.size() - m_used < 3 * text.size())
             m_bytes.resize(std::max(2 * m_bytes.size(), m_used + 3 * text.size() + 64));
-        char *p = m_bytes.data() + m_used;
+        char *const start = m_bytes.data();
+        char *p = start + m_used;
         const char16_t *c = text.utf16();
-        const char16_t *end = c + text.size();
-        for (; c < end; ++c) {
-            const char16_t u = *c;
-            if (u < 0x80) {
-                if (u == u'\n' && m_crlf)
+        const char16_t *const end = c + text.size();
+        while (c < end) {
+            // Runs of ASCII are most of it.
+            while (c < end && *c < 0x80 && *c != u'\n')
+                *p++ = char(*c++);
+            if (c == end)
+                break;
+            const char16_t u = *c++;
+            if (u == u'\n') {
+                if (m_crlf)
                     *p++ = '\r';
-                *p++ = char(u);
+                *p++ = '\n';
             } else if (m_table) {
                 const quint8 n = u < 256 ? m_table->length[u] : 0;
                 m_ok = m_ok && n > 0;
@@ -448,9 +454,8 @@ public:
             } else if (u < 0x800) {
                 *p++ = char(0xC0 | (u >> 6));
                 *p++ = char(0x80 | (u & 0x3F));
-            } else if (QChar::isHighSurrogate(u) && c + 1 < end && QChar::isLowSurrogate(c[1])) {
-                const char32_t v = QChar::surrogateToUcs4(u, c[1]);
-                ++c;
+            } else if (QChar::isHighSurrogate(u) && c < end && QChar::isLowSurrogate(*c)) {
+                const char32_t v = QChar::surrogateToUcs4(u, *c++);
                 *p++ = char(0xF0 | (v >> 18));
                 *p++ = char(0x80 | ((v >> 12) & 0x3F));
                 *p++ = char(0x80 | ((v >> 6) & 0x3F));
@@ -462,11 +467,19 @@ public:
                 *p++ = char(0x80 | (u & 0x3F));
             }
         }
-        m_used = p - m_bytes.data();
+        m_used = p - start;
         m_size += text.size();
         return *this;
     }
-    Utf8Out &operator+=(QLatin1String text) { return *this += QString(text); }
+    // ASCII only, as the tags and entities are.
+    Utf8Out &operator+=(QLatin1String text)
+    {
+        char16_t units[64];
+        Q_ASSERT(text.size() <= 64);
+        for (qsizetype k = 0; k < text.size(); ++k)
+            units[k] = char16_t(text[k].unicode());
+        return *this += QStringView(units, text.size());
+    }
     Utf8Out &operator+=(QChar c) { return *this += QStringView(&c, 1); }
     Utf8Out &operator+=(char16_t c) { return *this += QStringView(&c, 1); }
     // Characters written, as a QString counts them.
