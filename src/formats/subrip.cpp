@@ -330,15 +330,16 @@ void appendCue(Out &out, qint64 number, const Subtitle &s, qint64 next, CueStyle
 }
 
 // The subtitles of some lines, their times in milliseconds.
-// Lines end at `separator`; a CR before an LF belongs to the line end.
-void readSubtitles(QStringView text, QChar separator, double fps, std::vector<Subtitle> &subtitles,
+// Lines end at `separator`; with `crlf`, a CR before it belongs to the
+// line end (as decoding a file with CR LF line ends takes it).
+void readSubtitles(QStringView text, QChar separator, bool crlf, double fps, std::vector<Subtitle> &subtitles,
                    CueReport &report)
 {
     SubEngine engine;
     engine.fps = fps;
     subtitles.reserve(size_t(text.size() / 40));
     forEachPiece(text, separator, [&](QStringView line) {
-        if (separator == u'\n' && line.endsWith(u'\r') && line.end() != text.end())
+        if (crlf && line.endsWith(u'\r') && line.end() != text.end())
             line.chop(1);
         int format = NoFormat;
         double show = 0, hide = 0;
@@ -500,14 +501,14 @@ private:
 // large text) two, each made by `makeOut(piece)` and written on a thread
 // of its own. How many pieces; 0 when a piece's output says it failed.
 template <typename MakeOut>
-int exportInPieces(QStringView text, QChar separator, double fps, CueStyle style, CueReport &report,
-                    MakeOut &&makeOut, const char16_t *byteCharacters)
+int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, CueStyle style, CueReport &report,
+                   MakeOut &&makeOut, const char16_t *byteCharacters)
 {
     report = CueReport();
     // A first line {1}{1}RATE gives the rate of the whole file.
     const qsizetype firstEnd = text.indexOf(separator);
     QStringView firstLine = firstEnd < 0 ? text : text.first(firstEnd);
-    if (separator == u'\n' && firstLine.endsWith(u'\r'))
+    if (crlf && firstEnd >= 0 && firstLine.endsWith(u'\r'))
         firstLine.chop(1);
     if (const double rate = frameRateHeader(firstLine); rate > 0) {
         fps = rate;
@@ -536,7 +537,7 @@ int exportInPieces(QStringView text, QChar separator, double fps, CueStyle style
         run(0);
         second.join();
     };
-    runBoth([&](int h) { readSubtitles(halves[h], separator, fps, subtitles[h], reports[h]); });
+    runBoth([&](int h) { readSubtitles(halves[h], separator, crlf, fps, subtitles[h], reports[h]); });
     runBoth([&](int h) {
         auto &&out = makeOut(h, halves[h].size());
         if (h == 0 && style == CueStyle::WebVtt)
@@ -558,7 +559,7 @@ int exportInPieces(QStringView text, QChar separator, double fps, CueStyle style
 QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueReport &report)
 {
     QString out[2];
-    const int pieces = exportInPieces(text, u'\n', fps, style, report, [&](int h, qsizetype size) -> QString & {
+    const int pieces = exportInPieces(text, u'\n', false, fps, style, report, [&](int h, qsizetype size) -> QString & {
         out[h].reserve(size * 2 + 16);
         return out[h];
     }, nullptr);
@@ -574,7 +575,7 @@ QString exportCues(QStringView text, double fps, CueStyle style, CueReport &repo
 QByteArrayList exportCuesAsUtf8(QStringView text, double fps, CueStyle style, bool crlf, CueReport &report)
 {
     QByteArray out[2];
-    const int pieces = exportInPieces(text, u'\n', fps, style, report, [&](int h, qsizetype size) {
+    const int pieces = exportInPieces(text, u'\n', false, fps, style, report, [&](int h, qsizetype size) {
         return Utf8Out(out[h], size * 2 + 64, nullptr, crlf);
     }, nullptr);
     return pieces == 0 ? QByteArrayList() : pieces == 1 ? QByteArrayList{out[0]} : QByteArrayList{out[0], out[1]};
@@ -606,11 +607,13 @@ QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding,
         table->length[b] = known ? quint8(utf8.size()) : 0;
         std::copy(utf8.begin(), utf8.end(), table->bytes[b]);
     }
-    // Lines end at LF, or at CR in a file that has no LF.
+    // Lines end at LF, or at CR in a file that has no LF; a CR before an LF
+    // is part of the line end once any line ends so.
     const QChar separator = !content.contains('\n') && content.contains('\r') ? u'\r' : u'\n';
+    const bool crlfLines = separator == u'\n' && content.contains("\r\n");
     const QString text = QString::fromLatin1(content);
     QByteArray out[2];
-    const int pieces = exportInPieces(text, separator, fps, style, report, [&](int h, qsizetype size) {
+    const int pieces = exportInPieces(text, separator, crlfLines, fps, style, report, [&](int h, qsizetype size) {
         return Utf8Out(out[h], size * 2 + 64, table.get(), crlf);
     }, table->characters);
     return pieces == 0 ? QByteArrayList() : pieces == 1 ? QByteArrayList{out[0]} : QByteArrayList{out[0], out[1]};
