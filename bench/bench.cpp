@@ -1,5 +1,6 @@
 // Benchmark: each whole-file operation on a generated 200,000-line file,
-// through the engine alone and through tarnlyx-cli end to end.
+// through the engine alone and through tarnlyx-cli end to end, and SubRip
+// out against the same file converted by ffmpeg.
 //
 //   build/tarnlyx-bench [RUNS]
 //   build/tarnlyx-bench --generate FILE    (only write the test file)
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -151,6 +153,48 @@ int main(int argc, char *argv[])
             std::printf("%-10s %12.1f %14.1f %11.1f MiB %9.1fx\n", op.name, median(engineMs), median(cliMs),
                         peak / 1024.0, peak * 1024.0 / bytes.size());
         }
+    }
+
+    // SubRip out, against the conversion into tenths and against ffmpeg
+    // on the same frame-based file (ffmpeg reads it at its own 23.976).
+    {
+        const QByteArray bytes = generateFile(lines, "windows-1250");
+        QFile f(input);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(input));
+            return 1;
+        }
+        f.close();
+        const std::string in = input.toStdString();
+        const std::string srt = dir.filePath(QStringLiteral("out.srt")).toStdString();
+        const std::string ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).toStdString();
+        struct Command
+        {
+            const char *name;
+            std::vector<std::string> args;
+        };
+        std::vector<Command> commands = {
+            {"tarnlyx-cli convert --to tenths", {cli, "convert", "--to", "tenths", in, "-o", output.toStdString()}},
+            {"tarnlyx-cli convert --to srt", {cli, "convert", "--to", "srt", in, "-o", srt}},
+        };
+        if (!ffmpeg.empty())
+            commands.push_back({"ffmpeg -i big.sub big.srt", {ffmpeg, "-nostdin", "-v", "quiet", "-sub_charenc", "CP1250", "-y", "-i", in, srt}});
+        std::printf("\n%d lines, %.1f MB, windows-1250; median of %d runs\n", lines, bytes.size() / 1e6, runs);
+        std::printf("%-34s %14s %14s\n", "command", "end to end ms", "peak memory");
+        // Taken in turns, so that a busy moment of the machine falls on all.
+        std::vector<std::vector<double>> ms(commands.size());
+        std::vector<long> peak(commands.size());
+        for (int r = 0; r < runs; ++r) {
+            for (size_t c = 0; c < commands.size(); ++c) {
+                const ProcessResult p = runProcess(argv[0], commands[c].args);
+                if (p.status != 0)
+                    ++failures;
+                ms[c].push_back(p.ms);
+                peak[c] = std::max(peak[c], p.peakKiB);
+            }
+        }
+        for (size_t c = 0; c < commands.size(); ++c)
+            std::printf("%-34s %14.1f %11.1f MiB\n", commands[c].name, median(ms[c]), peak[c] / 1024.0);
     }
     if (failures)
         std::printf("\n%d runs failed\n", failures);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libuchardet-dev
           xvfb xauth xdotool acl attr util-linux strace e2fsprogs
-          desktop-file-utils appstream dpkg-dev file bash-completion man-db "$@")
+          desktop-file-utils appstream dpkg-dev file bash-completion man-db ffmpeg "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -81,7 +81,7 @@ void TestCli::usageErrors_data()
     QTest::newRow("rate too high") << QStringList{"fps", "--from", "200.5"} << "outside 0.1 to 200";
     QTest::newRow("nan") << QStringList{"fps", "--from", "nan"} << "--from:";
     QTest::newRow("display time too short") << QStringList{"showtime", "--seconds", "0.05"} << "outside 0.1 to 100";
-    QTest::newRow("bad format") << QStringList{"convert", "--to", "srt"} << "\"srt\" is not a format";
+    QTest::newRow("bad format") << QStringList{"convert", "--to", "ass"} << "\"ass\" is not a format";
     QTest::newRow("missing value") << QStringList{"shift", "--seconds"} << "--seconds needs a value";
     QTest::newRow("value on a switch") << QStringList{"shift", "--no-show=1"} << "--no-show takes no value";
     QTest::newRow("several inputs") << QStringList{"convert", "a", "b"} << "several inputs need -i";

@@ -237,7 +237,7 @@ void TestMainWindow::saveAsAndCancelledSaveAs()
     });
     QVERIFY(!w.save());
     QCOMPARE(answers.answered(), 1);
-    QCOMPARE(filters, (QStringList{"Subtitle files (*.txt *.sub *.mpl)", "*.txt", "All files (*)"}));
+    QCOMPARE(filters, (QStringList{"Subtitle files (*.txt *.sub *.mpl *.srt)", "*.txt", "All files (*)"}));
     QVERIFY(w.editorWidget()->document()->isModified());
     QCOMPARE(w.currentFileName(), QString());
     const QString path = dir.filePath(QStringLiteral("saved.sub"));

@@ -11,6 +11,8 @@
 #include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
+#include "files/savingformat.h"
+#include "formats/subrip.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
 #include "images/correctsub.xpm"
@@ -95,7 +97,7 @@ bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QS
 const char newFileName[] = "subtitles.txt";
 
 // The first shows every file the second does, and the usual subtitle files.
-const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl);;*.txt;;All files (*)";
+const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl *.srt);;*.txt;;All files (*)";
 
 // The system's reason, or ours, as a sentence of its own: "cannot write
 // "x": No space left on device" -> "No space left on device."
@@ -384,6 +386,7 @@ void QTarnlyxMain::createActions()
     reopen->addSeparator();
     encodingAction(reopen, QStringLiteral("Raw bytes (Latin-1)"), QStringLiteral("bytes"));
     connect(reopen, &QMenu::aboutToShow, this, &QTarnlyxMain::markReopenMenu);
+    addFileFormatActions(file);
 
     createEditMenu();
 
@@ -637,7 +640,10 @@ bool QTarnlyxMain::load(QString name)
         return false;
     }
 
+    if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
+        return true;
     dropRecovery(); // the text before was saved or let go
+    m_proposedName.clear();
     fileName = name;
     m_stamp = stampOf(name);
     m_format = file.format;
@@ -729,14 +735,18 @@ bool QTarnlyxMain::save()
 
 bool QTarnlyxMain::saveAs()
 {
+    // A converted text proposes the name of its own; else the file's.
     const QString name = QFileDialog::getSaveFileName(
-            this, QString(), fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath(),
+            this, QString(),
+            !m_proposedName.isEmpty() ? m_proposedName
+                                      : fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath(),
             QLatin1String(fileFilters));
     takeFocusBack(this);
     if (name.isEmpty())
         return false;
     // The file dialog asked before a file of that name is replaced.
     fileName = name;
+    m_proposedName.clear();
     m_stamp = stampOf(name);
     return save();
 }

@@ -15,6 +15,7 @@ class FindBar;
 class MyEditor;
 class QLabel;
 class QMenu;
+enum class CueStyle;
 class QToolBar;
 
 class QTarnlyxMain : public QMainWindow
@@ -62,6 +63,13 @@ public slots:
     void changeShowTime();
     void changeSubFps();
     void correctSubtitles();
+    // Writes the text as SubRip or WebVTT to a file the user names; the
+    // window stays on its own file.
+    void exportSubRip();
+    void exportWebVtt();
+    // Saves in an encoding and with line ends the user chooses; a text the
+    // encoding cannot hold is refused before anything is written.
+    bool saveWithEncoding();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -82,6 +90,11 @@ private:
     void showFormat();
     void showPosition();
     void dropRecovery();
+    void addFileFormatActions(QMenu *file);
+    void exportCuesAs(CueStyle style);
+    // Offers to turn a SubRip file just read into subtitle lines, as a new
+    // unnamed text; true when it did.
+    bool offerSubRipConversion(const QString &name, const SubtitleText &file);
     // The Edit menu: the text area's own commands, find and replace, go to.
     void createEditMenu();
     // What the last operation or Replace All did, until the next edit.
@@ -99,6 +112,7 @@ private:
     MyEditor *editor = nullptr;
     FileFormat m_format;            // new files are UTF-8
     QString m_requestedEncoding;    // empty: detected
+    QString m_proposedName;         // what Save As proposes for a converted text
     QLabel *m_positionLabel = nullptr;
     QLabel *m_formatLabel = nullptr;
     FileStamp m_stamp;          // the file as this window last read or wrote it

@@ -4,22 +4,27 @@
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"
+#include "files/savingformat.h"
 #include "files/streamrewrite.h"
 #include "files/textcodec.h"
+#include "formats/subrip.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QList>
 
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
 
 const char version[] = "tarnlyx-cli 0.1\n";
 
-const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
+const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] [--output-encoding NAME [--bom]]
+                   [--crlf | --lf] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
        tarnlyx-cli [--encoding NAME] info [INPUT...]
 
 Runs one of the editor's whole-file operations on subtitle files. Lines that
@@ -29,7 +34,11 @@ each INPUT with -i (several INPUTs only with -i).
 
 Operations:
   convert   --to FORMAT      hh:mm:ss (1), h:mm:ss (2), frames (3), tenths (4);
-                             default frames
+                             default frames; or srt (SubRip), vtt (WebVTT).
+                             A SubRip INPUT is converted into the line format
+                             (srt and vtt: UTF-8 unless --output-encoding;
+                             -i writes NAME.srt, NAME.vtt or NAME.sub beside
+                             NAME, never over it)
   shift     --seconds S      seconds to add, negative for earlier (default 0)
             --no-show        leave the show times alone
             --no-hide        leave the hide times alone
@@ -53,6 +62,9 @@ Options:
   --encoding NAME  read and write the files in encoding NAME ("bytes": one
                    byte per character); by default it is detected, and each
                    file is written back in its own encoding
+  --output-encoding NAME  write in encoding NAME (by default the input's own)
+  --bom            write a byte-order mark (UTF encodings only)
+  --crlf, --lf     end lines with CR LF, or with LF
   -o, --output F   write the result to F
   -i, --in-place   write each result back into its INPUT
   -h, --help       show this help
@@ -63,6 +75,8 @@ Ranges: frame rates 0.1 to 200, shift -99999999 to 99999999, display time
 
 Examples:
   tarnlyx-cli convert --to tenths movie.sub -o movie.txt
+  tarnlyx-cli convert --to srt -i movie.sub        (writes movie.srt)
+  tarnlyx-cli --output-encoding windows-1250 --crlf correct -i movie.sub
   tarnlyx-cli --fps 23.976 shift --seconds -2.5 --no-hide -i movie.sub
   tarnlyx-cli showtime --seconds 2 --only-empty < in.sub > out.sub
   tarnlyx-cli fps --from 25 --to 23.976 -i part1.sub part2.sub
@@ -79,6 +93,10 @@ struct UsageError
 // Not an operation of the editor: the report of `info`.
 constexpr int ModeInfo = 100;
 
+// Conversion targets beside the line formats.
+constexpr int ToSubRip = 101;
+constexpr int ToWebVtt = 102;
+
 struct Options
 {
     int mode = 0;
@@ -89,6 +107,10 @@ struct Options
     bool fpsGiven = false; // else a file's own {1}{1}RATE first line names it
     bool help = false;
     bool showVersion = false;
+    // What the output is written in, where it differs from the input.
+    QString outputEncoding;
+    bool bom = false;
+    std::optional<LineEnds> lineEnds;
 };
 
 double parseNumber(const QString &option, const QString &text, double low, double high)
@@ -111,13 +133,14 @@ int parseFormat(const QString &text)
         {QStringLiteral("h:mm:ss"), ClockOneDigitHour},   {QStringLiteral("2"), ClockOneDigitHour},
         {QStringLiteral("frames"), FrameBased},           {QStringLiteral("3"), FrameBased},
         {QStringLiteral("tenths"), BracketTime},          {QStringLiteral("4"), BracketTime},
+        {QStringLiteral("srt"), ToSubRip},                {QStringLiteral("vtt"), ToWebVtt},
     };
     for (const auto &name : names) {
         if (name.first == text)
             return name.second;
     }
     throw UsageError{QStringLiteral(
-                             "--to: \"%1\" is not a format (hh:mm:ss, h:mm:ss, frames, tenths)")
+                             "--to: \"%1\" is not a format (hh:mm:ss, h:mm:ss, frames, tenths, srt, vtt)")
                              .arg(text)};
 }
 
@@ -179,6 +202,18 @@ public:
                 options.encoding = canonicalEncoding(name);
                 if (options.encoding.isEmpty())
                     throw UsageError{QStringLiteral("--encoding: \"%1\" is not an encoding this system knows").arg(name)};
+            } else if (m_name == u"--output-encoding") {
+                const QString name = value();
+                options.outputEncoding = canonicalEncoding(name);
+                if (options.outputEncoding.isEmpty() || options.outputEncoding == u"bytes")
+                    throw UsageError{QStringLiteral("--output-encoding: \"%1\" is not an encoding this system knows").arg(name)};
+            } else if (m_name == u"--bom") {
+                options.bom = true;
+            } else if (m_name == u"--crlf" || m_name == u"--lf") {
+                const LineEnds ends = m_name == u"--crlf" ? LineEnds::CRLF : LineEnds::LF;
+                if (options.lineEnds && *options.lineEnds != ends)
+                    throw UsageError{QStringLiteral("--crlf and --lf cannot be used together")};
+                options.lineEnds = ends;
             } else if (m_name == u"-o" || m_name == u"--output") {
                 options.output = value();
             } else if (m_name == u"-i" || m_name == u"--in-place") {
@@ -311,6 +346,8 @@ void checkCombination(Options &options)
 {
     if (options.mode == 0)
         throw UsageError{QStringLiteral("no operation given (see --help)")};
+    if (options.mode == ModeInfo && (!options.outputEncoding.isEmpty() || options.bom || options.lineEnds))
+        throw UsageError{QStringLiteral("info writes no file")};
     if (options.inputs.isEmpty())
         options.inputs << QStringLiteral("-");
     if (options.inPlace && options.output)
@@ -323,6 +360,138 @@ void checkCombination(Options &options)
         throw UsageError{QStringLiteral("several inputs need -i")};
     if (options.inputs.count(QStringLiteral("-")) > 1)
         throw UsageError{QStringLiteral("standard input can be read only once")};
+    if (options.bom && !options.outputEncoding.isEmpty() && !options.outputEncoding.startsWith(u"UTF"))
+        throw UsageError{QStringLiteral("--bom: %1 has no byte-order mark").arg(options.outputEncoding)};
+}
+
+// `name` with its extension replaced by `suffix` (".srt").
+QString besideName(const QString &name, const QString &suffix)
+{
+    const qsizetype slash = name.lastIndexOf(u'/');
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return (dot > slash + 1 ? name.first(dot) : name) + suffix;
+}
+
+// Encodes two pieces of a text on two threads; false when either cannot
+// be encoded (encoding the whole then names the place).
+bool encodePieces(const QStringList &pieces, const FileFormat &format, QByteArray &result)
+{
+    FileFormat rest = format;
+    rest.bom = false;
+    QByteArray second;
+    bool secondOk = false;
+    std::thread thread([&] { secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr); });
+    const bool firstOk = encodeSubtitleText(pieces[0], format, result, nullptr);
+    thread.join();
+    if (!firstOk || !secondOk)
+        return false;
+    result += second;
+    return true;
+}
+
+// The whole-text road: SubRip and WebVTT out, SubRip in, and any output in
+// a format of the user's choice. False, with the message said, on failure.
+// "NAME: 12 cues; ..." when something was left out, dropped or clamped.
+void reportCues(QIODevice &err, const QString &input, const CueReport &report)
+{
+    if (report.notSubtitles || report.clampedTimes || report.droppedCodes || report.emptyRows)
+        err.write(QStringLiteral("tarnlyx-cli: %1: %2\n").arg(shownName(input), describeCueReport(report)).toLocal8Bit());
+}
+
+// SubRip or WebVTT in UTF-8 by the short roads: from the bytes of a one-byte
+// encoding as they are, else from the text, written as UTF-8 straight
+// away. False when neither can (the long road then says why).
+bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options, QByteArrayView bytes,
+                QByteArrayList &result, CueReport &report)
+{
+    qsizetype start = 0;
+    const FileFormat source = detectFormat(bytes, options.encoding, &start, nullptr);
+    const QByteArrayView content = bytes.sliced(start);
+    // The file's own line ends: CR LF where every line ends so.
+    bool crlfFile = content.contains('\n');
+    for (qsizetype at = content.indexOf('\n'); crlfFile && at >= 0; at = content.indexOf('\n', at + 1))
+        crlfFile = at > 0 && content[at - 1] == '\r';
+    bool crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : crlfFile;
+    bool finalLineEnd = source.finalLineEnd;
+    QByteArrayList pieces = exportCuesAsUtf8(content, source.encoding, engine.fps, style, crlf, report);
+    if (pieces.isEmpty()) {
+        const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
+        crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : file.format.lineEnds == LineEnds::CRLF;
+        finalLineEnd = file.format.finalLineEnd;
+        pieces = exportCuesAsUtf8(file.text, engine.fps, style, crlf, report);
+    }
+    if (pieces.isEmpty())
+        return false;
+    // A line end after the last line is a blank line after the last cue, so
+    // that the way back gives it again.
+    if (finalLineEnd && report.cues > 0)
+        pieces.last() += crlf ? "\r\n" : "\n";
+    result = options.bom ? QByteArrayList{QByteArray("\xEF\xBB\xBF")} + pieces : pieces;
+    return true;
+}
+
+bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const Options &options,
+                  const QString &input, QByteArrayView bytes, QByteArrayList &result, QString &targetName,
+                  QIODevice &err)
+{
+    const bool cuesOut = target == ToSubRip || target == ToWebVtt;
+    const CueStyle style = target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt;
+    if (cuesOut && (options.outputEncoding.isEmpty() || options.outputEncoding == u"UTF-8")) {
+        CueReport report;
+        if (cuesAsUtf8(engine, style, options, bytes, result, report)) {
+            reportCues(err, input, report);
+            return true;
+        }
+    }
+    const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
+    FileFormat format = file.format;
+    if (format.lineEnds != LineEnds::CRLF)
+        format.lineEnds = LineEnds::LF;
+    QStringList pieces;
+    QString text;
+    CueReport report;
+    QString error;
+    if (cuesOut) {
+        pieces = exportCuePieces(file.text, engine.fps, style, report);
+        format.encoding = QStringLiteral("UTF-8");
+        format.bom = false;
+        format.finalLineEnd = format.finalLineEnd && report.cues > 0;
+    } else if (subRipIn) {
+        if (!importSubRip(file.text, engine.convertFormat, engine.fps, text, report, &error)) {
+            err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(readError(input, error)).toLocal8Bit());
+            return false;
+        }
+        format.finalLineEnd = subRipEndsWithBlankLine(file.text);
+    } else {
+        text = engine.linesChange(file.text, mode);
+    }
+    if (!options.outputEncoding.isEmpty()) {
+        format.encoding = options.outputEncoding;
+        format.bom = false;
+    }
+    if (options.bom)
+        format.bom = true;
+    if (options.lineEnds)
+        format.lineEnds = *options.lineEnds;
+    if (target == ToWebVtt && format.encoding != u"UTF-8") {
+        err.write("tarnlyx-cli: --output-encoding: a WebVTT file is always UTF-8\n");
+        return false;
+    }
+    if (format.bom && !format.encoding.startsWith(u"UTF")) {
+        err.write(QStringLiteral("tarnlyx-cli: --bom: %1 has no byte-order mark\n").arg(format.encoding).toLocal8Bit());
+        return false;
+    }
+    QByteArray encodedBytes;
+    const bool encoded = pieces.size() == 2 && encodePieces(pieces, format, encodedBytes);
+    if (!encoded && !pieces.isEmpty())
+        text = pieces.join(QString());
+    if (!encoded && !encodeSubtitleText(text, format, encodedBytes, &error)) {
+        err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(writeError(targetName, error)).toLocal8Bit());
+        return false;
+    }
+    result = {encodedBytes};
+    reportCues(err, input, report);
+    return true;
 }
 
 // "NAME: ENCODING, LINE ENDS, N lines: F frame-based, B bracket-time, C
@@ -397,6 +566,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
     QBuffer standardOutput;
     standardOutput.open(QIODevice::WriteOnly);
     std::vector<std::unique_ptr<FileBytes>> files; // checked once all are rewritten
+    QStringList targets;
     for (const QString &input : std::as_const(options.inputs)) {
         QString error;
         QByteArray standardInput;
@@ -427,27 +597,68 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding)));
             continue;
         }
-        const QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
-        // Rewritten in place, the file must still be the one read when the
-        // result takes its place.
-        FileStamp readFrom;
-        if (options.inPlace && input != u"-") {
-            readFrom.exists = true;
-            readFrom.device = files.back()->device();
-            readFrom.inode = files.back()->inode();
-        }
-        QIODevice *device = target == u"-" ? &standardOutput
-                                           : writer.open(target, &error, options.inPlace ? &readFrom : nullptr);
-        if (!device) {
-            say(err, error);
-            return 1;
-        }
         SubEngine engine = settings;
         if (!options.fpsGiven) {
             if (const double rate = headerRate(bytes, options.encoding); rate > 0.0)
                 engine.fps = rate;
         }
-        if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error, 0, options.encoding)) {
+        const int convertTo = options.mode == ModeConvert ? engine.convertFormat : 0;
+        const bool cuesOut = convertTo == ToSubRip || convertTo == ToWebVtt;
+        // Only the first lines tell a SubRip file.
+        const bool subRipIn = looksLikeSubRip(
+                decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), options.encoding).text);
+        if (subRipIn && (options.mode != ModeConvert || cuesOut)) {
+            say(err, readError(input, options.mode == ModeConvert
+                                       ? QStringLiteral("it is SubRip already")
+                                       : QStringLiteral("it is a SubRip file: convert it into a line format first")));
+            return 1;
+        }
+        QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
+        if (options.inPlace && (cuesOut || subRipIn)) {
+            // Another kind of file goes beside the source, never over it.
+            target = besideName(input, cuesOut ? (convertTo == ToSubRip ? QStringLiteral(".srt") : QStringLiteral(".vtt"))
+                                               : QStringLiteral(".sub"));
+            if (target == input) {
+                say(err, writeError(target, QStringLiteral("it is the file being converted")));
+                return 1;
+            }
+        }
+        if (target != u"-") {
+            // movie.sub and movie.srt with -i: two results for one movie.sub.
+            const QString absolute = QFileInfo(target).absoluteFilePath();
+            if (targets.contains(absolute)) {
+                say(err, writeError(target, QStringLiteral("another INPUT's result goes there too")));
+                return 1;
+            }
+            targets << absolute;
+        }
+        const bool whole = cuesOut || subRipIn || !options.outputEncoding.isEmpty() || options.bom || options.lineEnds;
+        QByteArrayList converted;
+        if (whole && !rewriteWhole(engine, options.mode, convertTo, subRipIn, options, input, bytes, converted, target, err))
+            return 1;
+        // Rewritten in place, the file must still be the one read when the
+        // result takes its place.
+        FileStamp readFrom;
+        const bool overInput = options.inPlace && target == input && input != u"-";
+        if (overInput) {
+            readFrom.exists = true;
+            readFrom.device = files.back()->device();
+            readFrom.inode = files.back()->inode();
+        }
+        QIODevice *device = target == u"-" ? &standardOutput
+                                           : writer.open(target, &error, overInput ? &readFrom : nullptr);
+        if (!device) {
+            say(err, error);
+            return 1;
+        }
+        if (whole) {
+            for (const QByteArray &piece : std::as_const(converted)) {
+                if (device->write(piece) != piece.size()) {
+                    say(err, writeError(target, device->errorString()));
+                    return 1;
+                }
+            }
+        } else if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error, 0, options.encoding)) {
             say(err, writeError(target, error));
             return 1;
         }

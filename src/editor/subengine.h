@@ -152,9 +152,10 @@ public:
         }
     }
 
-private:
     // `getline` with the text part as a view into `line`.
     bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text);
+
+private:
     // readLine() on the line an operation rewrites: one that is no subtitle
     // is counted.
     bool readOwnLine(QStringView line, int &format, double &show, double &hide, QStringView &text)

@@ -1,0 +1,195 @@
+// The main window's commands for other file formats: export to SubRip and
+// WebVTT, SubRip files opened, and saving in a chosen encoding.
+#include "app/qtarnlyxmain.h"
+
+#include "dialogs/saveformat.h"
+#include "editor/myeditor.h"
+#include "files/filenames.h"
+#include "files/savingformat.h"
+#include "formats/subrip.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+// File names are data, not markup: a box shows its texts as they are.
+void showAsText(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel *label : box.findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+}
+
+// A message box of this window.
+void showMessage(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
+                 const QString &detail)
+{
+    QMessageBox box(icon, QStringLiteral("just Tarnlyx v0.1"), text, QMessageBox::Ok, window);
+    box.setObjectName(QString::fromLatin1(name));
+    box.setInformativeText(detail);
+    showAsText(box);
+    box.exec();
+    if (window->isVisible())
+        window->activateWindow();
+}
+
+// "line 3, column 7 holds ..." -> "Line 3, column 7 holds ...."
+QString sentence(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    if (!text.endsWith(u'.'))
+        text += u'.';
+    return text;
+}
+
+// `path` with its extension replaced by `suffix`; "subtitles" for none.
+QString nameBeside(const QString &path, const QString &suffix)
+{
+    if (path.isEmpty())
+        return QStringLiteral("subtitles") + suffix;
+    const QFileInfo info(path);
+    const QString base = info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.dir().filePath(base + suffix);
+}
+
+} // namespace
+
+void QTarnlyxMain::addFileFormatActions(QMenu *file)
+{
+    QAction *saveWith = file->addAction(QStringLiteral("Save with &Encoding..."));
+    saveWith->setObjectName(QStringLiteral("saveWithEncodingAction"));
+    connect(saveWith, &QAction::triggered, this, &QTarnlyxMain::saveWithEncoding);
+    QMenu *exportMenu = file->addMenu(QStringLiteral("E&xport"));
+    exportMenu->setObjectName(QStringLiteral("exportMenu"));
+    QAction *subRip = exportMenu->addAction(QStringLiteral("&SubRip..."));
+    subRip->setObjectName(QStringLiteral("exportSubRipAction"));
+    QAction *webVtt = exportMenu->addAction(QStringLiteral("&WebVTT..."));
+    webVtt->setObjectName(QStringLiteral("exportWebVttAction"));
+    connect(subRip, &QAction::triggered, this, &QTarnlyxMain::exportSubRip);
+    connect(webVtt, &QAction::triggered, this, &QTarnlyxMain::exportWebVtt);
+}
+
+void QTarnlyxMain::exportSubRip()
+{
+    exportCuesAs(CueStyle::SubRip);
+}
+
+void QTarnlyxMain::exportWebVtt()
+{
+    exportCuesAs(CueStyle::WebVtt);
+}
+
+void QTarnlyxMain::exportCuesAs(CueStyle style)
+{
+    const bool subRip = style == CueStyle::SubRip;
+    const QString suffix = subRip ? QStringLiteral(".srt") : QStringLiteral(".vtt");
+    const QString path = QFileDialog::getSaveFileName(
+            this, subRip ? QStringLiteral("Export SubRip") : QStringLiteral("Export WebVTT"),
+            nameBeside(fileName, suffix),
+            subRip ? QStringLiteral("SubRip (*.srt);;All files (*)") : QStringLiteral("WebVTT (*.vtt);;All files (*)"));
+    if (isVisible())
+        activateWindow();
+    if (path.isEmpty())
+        return;
+    if (!fileName.isEmpty() && QFileInfo(path) == QFileInfo(fileName)) {
+        showMessage(this, QMessageBox::Warning, "export over own file",
+                    QStringLiteral("\"%1\" is the file being edited.").arg(shownName(path)),
+                    QStringLiteral("Export writes a new file; choose another name."));
+        return;
+    }
+    CueReport report;
+    const QString cues = exportCues(editor->text(), editor->fps, style, report);
+    // Players read SubRip and WebVTT as UTF-8; the file's own line ends stay.
+    FileFormat format;
+    format.lineEnds = m_format.lineEnds == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
+    format.finalLineEnd = m_format.finalLineEnd && report.cues > 0; // a blank line after the last cue
+    QByteArray bytes;
+    QString error;
+    if (!encodeSubtitleText(cues, format, bytes, &error) || !writeSubtitleFile(path, bytes, &error)) {
+        showMessage(this, QMessageBox::Warning, "write error",
+                    QStringLiteral("Error in writing file \"%1\"!").arg(shownName(path)), error);
+        return;
+    }
+    showSummary(QStringLiteral("Exported to %1: %2").arg(QFileInfo(path).fileName(), describeCueReport(report)));
+}
+
+bool QTarnlyxMain::saveWithEncoding()
+{
+    FileFormat chosen = m_format;
+    {
+        SaveFormatDialog dialog(this, &chosen);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        if (isVisible())
+            activateWindow();
+        if (!accepted)
+            return false;
+    }
+    QByteArray bytes;
+    QString error;
+    if (!encodeSubtitleText(editor->text(), chosen, bytes, &error)) {
+        showMessage(this, QMessageBox::Warning, "not in encoding",
+                    QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), sentence(error));
+        return false;
+    }
+    const FileFormat previous = m_format;
+    m_format = chosen;
+    if (!save()) {
+        m_format = previous;
+        return false;
+    }
+    showFormat();
+    return true;
+}
+
+bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText &file)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("just Tarnlyx v0.1"),
+                    QStringLiteral("\"%1\" is a SubRip file.").arg(shownName(name)), QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("convert SubRip"));
+    box.setInformativeText(QStringLiteral("Convert it into subtitle lines? The result is a new text; "
+                                          "the SubRip file stays as it is. Cancel shows the file as it is."));
+    showAsText(box);
+    QPushButton *bracket = box.addButton(QStringLiteral("&Bracket-time [000][000]"), QMessageBox::AcceptRole);
+    QPushButton *frames = box.addButton(QStringLiteral("&Frame-based {000}{000}"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(bracket);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (isVisible())
+        activateWindow();
+    if (box.clickedButton() != bracket && box.clickedButton() != frames)
+        return false;
+    const bool frameBased = box.clickedButton() == frames;
+    // Frame numbers need the rate first.
+    if (frameBased)
+        mustSpecifyFps();
+    QString lines, error;
+    CueReport report;
+    if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &error)) {
+        showMessage(this, QMessageBox::Warning, "broken SubRip",
+                    QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
+                    sentence(error) + QStringLiteral(" The file is shown as it is."));
+        return false;
+    }
+    dropRecovery(); // the text before was saved or let go
+    fileName.clear();
+    m_stamp = FileStamp();
+    m_format = file.format;
+    m_format.finalLineEnd = subRipEndsWithBlankLine(file.text);
+    m_proposedName = nameBeside(name, QStringLiteral(".sub"));
+    editor->setText(lines);
+    editor->document()->setModified(true);
+    setFileName(QStringLiteral("subtitles.txt"));
+    showFormat();
+    showSummary(QStringLiteral("Converted from SubRip: %1").arg(describeCueReport(report)));
+    if (!frameBased)
+        mustSpecifyFps();
+    return true;
+}
