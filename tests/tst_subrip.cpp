@@ -480,6 +480,8 @@ void TestSubRip::outputEncoding_data()
                                               << polish1250Crlf << polishUtf8;
     QTest::newRow("line ends only, every operation") << QStringList{"--crlf", "correct", "--no-sustain", "--no-punctuation"}
                                                      << polishUtf8 << polishUtf8Crlf;
+    QTest::newRow("CR and the last line end kept") << QStringList{"--output-encoding", "UTF-8", "shift"}
+                                                   << QByteArray("[0][10]a\r[10][20]b\r") << QByteArray("[0][10]a\r[10][20]b\r");
     QTest::newRow("BOM") << QStringList{"--bom", "fps", "--from", "25", "--to", "25"}
                          << polishUtf8 << "\xef\xbb\xbf" + polishUtf8;
     QTest::newRow("UTF-16LE with BOM") << QStringList{"--output-encoding", "UTF-16LE", "--bom", "showtime", "--only-empty"}

@@ -407,16 +407,13 @@ bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options,
     qsizetype start = 0;
     const FileFormat source = detectFormat(bytes, options.encoding, &start, nullptr);
     const QByteArrayView content = bytes.sliced(start);
-    // The file's own line ends: CR LF where every line ends so.
-    bool crlfFile = content.contains('\n');
-    for (qsizetype at = content.indexOf('\n'); crlfFile && at >= 0; at = content.indexOf('\n', at + 1))
-        crlfFile = at > 0 && content[at - 1] == '\r';
-    bool crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : crlfFile;
+    // The file's own line ends, as a save would write them.
+    bool crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : source.firstLineEnd == LineEnds::CRLF;
     bool finalLineEnd = source.finalLineEnd;
     QByteArrayList pieces = exportCuesAsUtf8(content, source.encoding, engine.fps, style, crlf, report);
     if (pieces.isEmpty()) {
         const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
-        crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : file.format.lineEnds == LineEnds::CRLF;
+        crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : file.format.writtenLineEnds() == LineEnds::CRLF;
         finalLineEnd = file.format.finalLineEnd;
         pieces = exportCuesAsUtf8(file.text, engine.fps, style, crlf, report);
     }
@@ -445,14 +442,14 @@ bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const 
     }
     const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
     FileFormat format = file.format;
-    if (format.lineEnds != LineEnds::CRLF)
-        format.lineEnds = LineEnds::LF;
     QStringList pieces;
     QString text;
     CueReport report;
     QString error;
     if (cuesOut) {
         pieces = exportCuePieces(file.text, engine.fps, style, report);
+        // Cues end their lines with CR LF or LF only.
+        format.lineEnds = format.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
         format.encoding = QStringLiteral("UTF-8");
         format.bom = false;
         format.finalLineEnd = format.finalLineEnd && report.cues > 0;
