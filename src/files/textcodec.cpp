@@ -80,11 +80,14 @@ struct Utf8Counts
     bool mostlyUtf8() const { return sequences >= 4 && sequences >= 10 * stray; }
 };
 
-Utf8Counts countUtf8(QByteArrayView bytes)
+// Walks `bytes` one UTF-8 sequence at a time (eight ASCII bytes at a stride)
+// and hands `visit` the length of each sequence that is not ASCII, 0 for a
+// byte that breaks UTF-8; stops early when `visit` returns false.
+template <typename Visit>
+void walkUtf8(QByteArrayView bytes, Visit &&visit)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *const end = p + bytes.size();
-    qsizetype sequences = 0, stray = 0;
     while (p < end) {
         if (end - p >= 8) {
             quint64 word;
@@ -95,15 +98,20 @@ Utf8Counts countUtf8(QByteArrayView bytes)
             }
         }
         const int length = utf8SequenceLength(p, end - p);
-        if (length == 0) {
-            ++stray;
-            ++p;
-        } else {
-            sequences += length > 1;
-            p += length;
-        }
+        if (length != 1 && !visit(length))
+            return;
+        p += length == 0 ? 1 : length;
     }
-    return {sequences, stray};
+}
+
+Utf8Counts countUtf8(QByteArrayView bytes)
+{
+    Utf8Counts counts;
+    walkUtf8(bytes, [&](int length) {
+        ++(length == 0 ? counts.stray : counts.sequences);
+        return true;
+    });
+    return counts;
 }
 
 // Index of the first byte of `bytes` whose entry in `table` is set, or -1.
@@ -338,24 +346,9 @@ int utf8SequenceLength(const unsigned char *p, qsizetype left)
 
 bool isValidUtf8(QByteArrayView bytes)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *const end = p + bytes.size();
-    while (p < end) {
-        // Eight ASCII bytes at a time.
-        if (end - p >= 8) {
-            quint64 word;
-            std::memcpy(&word, p, 8);
-            if ((word & 0x8080808080808080ull) == 0) {
-                p += 8;
-                continue;
-            }
-        }
-        const int length = utf8SequenceLength(p, end - p);
-        if (length == 0)
-            return false;
-        p += length;
-    }
-    return true;
+    bool valid = true;
+    walkUtf8(bytes, [&](int length) { return valid = length != 0; });
+    return valid;
 }
 
 qsizetype byteOrderMark(QByteArrayView bytes, QString *encoding)
