@@ -96,7 +96,7 @@ void TestOperations::lines_data()
     QTest::newRow("empty text") << "showtime length" << "{0}{}" << "" << "{0}{50}";
     QTest::newRow("blocked") << "showtime block" << "[100][]x" << "[120][130]y" << "[100][120]x";
     QTest::newRow("equal not blocked") << "showtime block" << "[100][]x" << "[130][]y" << "[100][130]x";
-    QTest::newRow("next at zero") << "showtime block" << "[100][]x" << "[0][5]y" << "[100][130]x";
+    QTest::newRow("next at zero") << "showtime block" << "[-10][]x" << "[0][5]y" << "[-10][20]x";
     QTest::newRow("next not subtitle") << "showtime block" << "[100][]x" << "Hello" << "[100][130]x";
     // Never cut back to this line's own show time or before it.
     QTest::newRow("next earlier") << "showtime block" << "[100][]x" << "[50][]y" << "[100][130]x";
