@@ -123,8 +123,6 @@ private slots:
     void fitsEveryFont_data();
     void fitsEveryFont();
     void editorWalk();
-    void tabOrder_data();
-    void tabOrder();
 };
 
 void TestDialogs::textsAndDefaults_data()
@@ -132,38 +130,67 @@ void TestDialogs::textsAndDefaults_data()
     QTest::addColumn<QString>("dialog");
     QTest::addColumn<QString>("objectName");
     QTest::addColumn<QString>("texts");
+    QTest::addColumn<QString>("stops"); // Tab from the first field round to it again
     QTest::newRow("convert") << "convert" << "sub_convert"
                              << "Destination subtitles format:|&Time based    00:00:00:|T&ime based    0:00:00:|"
-                                "&frame based   {000}{000}*|Ti&me based    [000][000]|OK|Cancel";
+                                "&frame based   {000}{000}*|Ti&me based    [000][000]|OK|Cancel"
+                             << "&Time based    00:00:00:|OK|Cancel";
     QTest::newRow("shift") << "shift" << "sub_shift"
                            << "Shift subtitles display time:|=0|seconds|Change &show time/frames*|"
-                              "Change &hide time/frames*|OK|Cancel";
+                              "Change &hide time/frames*|OK|Cancel"
+                           << "=0|Change &show time/frames|Change &hide time/frames|OK|Cancel";
     QTest::newRow("showtime") << "showtime" << "sub_showtime"
                               << "Change subtitles display time:|=3.0|sekunds|&Write down empty hide-time|"
                                  "&Change only empty chide-time|&Display time dependent on subtitles length*|"
-                                 "&Block too long hide time*|OK|Cancel";
+                                 "&Block too long hide time*|OK|Cancel"
+                              << "=3.0|&Write down empty hide-time|&Change only empty chide-time|"
+                                 "&Display time dependent on subtitles length|&Block too long hide time|OK|Cancel";
     QTest::newRow("fps") << "fps" << "sub_shift"
-                         << "Subtitles FPS value change:|=25.0|frames/s.|=29.0|frames/s.|OK|Cancel";
+                         << "Subtitles FPS value change:|=25.0|frames/s.|=29.0|frames/s.|OK|Cancel" << "=25.0|=29.0|OK|Cancel";
     QTest::newRow("correct") << "correct" << "sub_showtime"
                              << "Correct subtitles:|&Delete double spaces*|Delete spaces at the end of lines*|"
                                 "Delete spaces between digits|Delete information about text color (mDVDp)|"
                                 "Sustain subtitles display time*|Correct punctuation marks position*|"
-                                "Correct dash positions (dialogues)*|OK|Cancel";
-    QTest::newRow("myfps") << "myfps" << "my_fps" << "FPS value:|=-1|OK|Cancel";
+                                "Correct dash positions (dialogues)*|OK|Cancel"
+                             << "&Delete double spaces|Delete spaces at the end of lines|"
+                                "Delete spaces between digits|Delete information about text color (mDVDp)|"
+                                "Sustain subtitles display time|Correct punctuation marks position|"
+                                "Correct dash positions (dialogues)|OK|Cancel";
+    QTest::newRow("myfps") << "myfps" << "my_fps" << "FPS value:|=25|OK|Cancel" << "=25|OK|Cancel";
     QTest::newRow("about") << "about" << "my_about" << "Movie subtitles editor|Written by the Tarnlyx developers|"
-                                                       "https://tarnlyx.example.org/|OK";
+                                                       "https://tarnlyx.example.org/|OK" << "OK";
 }
 
 void TestDialogs::textsAndDefaults()
 {
+    // Tab reaches every field and box in reading order (one stop for a row
+    // of radio buttons, as arrows move in it).
     QFETCH(QString, dialog);
     Settings s;
+    s.first = 25.0;
     QScopedPointer<QDialog> d(makeDialog(dialog, s));
     QTEST(d->objectName(), "objectName");
     QVERIFY(d->isModal());
     QTEST(texts(d.data()), "texts");
     if (QWidget *logo = d->findChild<QWidget *>(QStringLiteral("logo")))
         QCOMPARE(logo->x(), 5);
+    d->show();
+    QApplication::setActiveWindow(d.data());
+    QVERIFY(QTest::qWaitForWindowActive(d.data()));
+    QList<QWidget *> stops;
+    for (QWidget *w = QApplication::focusWidget(); w && !stops.contains(w) && stops.size() < 12; w = QApplication::focusWidget()) {
+        stops << w;
+        QTest::keyClick(w, Qt::Key_Tab);
+    }
+    // The round, told from its top left stop.
+    auto place = [&](QWidget *w) { const QPoint p = w->mapTo(d.data(), QPoint()); return std::make_pair(p.y(), p.x()); };
+    std::rotate(stops.begin(), std::min_element(stops.begin(), stops.end(), [&](QWidget *a, QWidget *b) { return place(a) < place(b); }), stops.end());
+    QStringList names;
+    for (QWidget *w : stops) {
+        auto *field = qobject_cast<QLineEdit *>(w);
+        names << (field ? QLatin1Char('=') + field->text() : w->property("text").toString());
+    }
+    QTEST(names.join(u'|'), "stops");
 }
 
 void TestDialogs::accepted_data()
@@ -388,53 +415,6 @@ void TestDialogs::editorWalk()
     editor.sustainTime = false;
     editor.linesChange(ModeCorrect);
     QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
-}
-
-void TestDialogs::tabOrder_data()
-{
-    QTest::addColumn<QString>("dialog");
-    QTest::addColumn<QString>("stops"); // from the first field round to it again
-    QTest::newRow("convert") << "convert" << "&Time based    00:00:00:|OK|Cancel";
-    QTest::newRow("shift") << "shift" << "=0|Change &show time/frames|Change &hide time/frames|OK|Cancel";
-    QTest::newRow("showtime") << "showtime" << "=3.0|&Write down empty hide-time|&Change only empty chide-time|"
-                                               "&Display time dependent on subtitles length|&Block too long hide time|OK|Cancel";
-    QTest::newRow("fps") << "fps" << "=25.0|=29.0|OK|Cancel";
-    QTest::newRow("correct") << "correct" << "&Delete double spaces|Delete spaces at the end of lines|"
-                                             "Delete spaces between digits|Delete information about text color (mDVDp)|"
-                                             "Sustain subtitles display time|Correct punctuation marks position|"
-                                             "Correct dash positions (dialogues)|OK|Cancel";
-    QTest::newRow("myfps") << "myfps" << "=25|OK|Cancel";
-}
-
-void TestDialogs::tabOrder()
-{
-    // Tab reaches every field and box of a dialog in reading order (one
-    // stop for a row of radio buttons, as arrows move in it).
-    QFETCH(QString, dialog);
-    Settings s;
-    s.first = 25.0;
-    QScopedPointer<QDialog> d(makeDialog(dialog, s));
-    d->show();
-    QApplication::setActiveWindow(d.data());
-    QVERIFY(QTest::qWaitForWindowActive(d.data()));
-    QList<QWidget *> stops;
-    for (int i = 0; i < 12; ++i) {
-        QWidget *w = QApplication::focusWidget();
-        QVERIFY(w);
-        if (stops.contains(w))
-            break;
-        stops << w;
-        QTest::keyClick(w, Qt::Key_Tab);
-    }
-    // The round, told from its top left stop.
-    auto place = [&](QWidget *w) { const QPoint p = w->mapTo(d.data(), QPoint()); return std::make_pair(p.y(), p.x()); };
-    std::rotate(stops.begin(), std::min_element(stops.begin(), stops.end(), [&](QWidget *a, QWidget *b) { return place(a) < place(b); }), stops.end());
-    QStringList names;
-    for (QWidget *w : stops) {
-        auto *field = qobject_cast<QLineEdit *>(w);
-        names << (field ? QLatin1Char('=') + field->text() : w->property("text").toString());
-    }
-    QTEST(names.join(u'|'), "stops");
 }
 
 QTEST_MAIN(TestDialogs)

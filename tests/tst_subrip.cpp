@@ -25,14 +25,6 @@ int cuesWithText(const QString &cues)
     return count;
 }
 
-QString exportWith(const QString &lines, CueStyle style, double fps, QString *report)
-{
-    CueReport r;
-    const QString cues = exportCues(lines, fps, style, r);
-    *report = describeCueReport(r);
-    return cues;
-}
-
 } // namespace
 
 class TestSubRip : public QObject
@@ -59,23 +51,12 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    int m_written = 0;
-    // Checks that ffmpeg reads `cues` whole (the cues with text).
-    void readBackByFfmpeg(const QString &cues, CueStyle style);
 };
 
 void TestSubRip::initTestCase()
 {
     QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty(),
              "ffmpeg is needed: scripts/install-deps.sh installs it");
-}
-
-void TestSubRip::readBackByFfmpeg(const QString &cues, CueStyle style)
-{
-    const QString path = m_dir.filePath(QStringLiteral("cues%1.%2").arg(++m_written)
-                                                .arg(style == CueStyle::SubRip ? "srt" : "vtt"));
-    QVERIFY(writeBytes(path, cues.toUtf8()));
-    QCOMPARE(ffmpegCues(path), cuesWithText(cues));
 }
 
 void TestSubRip::linesToCues_data()
@@ -158,13 +139,17 @@ void TestSubRip::linesToCues()
     QFETCH(bool, webVtt);
     QFETCH(double, fps);
     QFETCH(QString, lines);
-    QString report;
     const CueStyle style = webVtt ? CueStyle::WebVtt : CueStyle::SubRip;
-    const QString cues = exportWith(lines, style, fps, &report);
+    CueReport report;
+    const QString cues = exportCues(lines, fps, style, report);
     QTEST(cues, "cues");
-    QTEST(report, "report");
+    QTEST(describeCueReport(report), "report");
+    // ffmpeg reads it whole (the cues with text).
+    static int written = 0;
+    const QString path = m_dir.filePath(QStringLiteral("cues%1.%2").arg(++written).arg(webVtt ? "vtt" : "srt"));
+    QVERIFY(writeBytes(path, cues.toUtf8()));
     if (!cues.isEmpty())
-        readBackByFfmpeg(cues, style);
+        QCOMPARE(ffmpegCues(path), cuesWithText(cues));
 }
 
 void TestSubRip::cuesToLines_data()
@@ -205,29 +190,19 @@ void TestSubRip::cuesToLines_data()
                                                     << "[0][10]Tom & Jerry <3 <night> a<b {x}" << "1 cue";
 
     // Broken cues are reported with their line, never guessed.
-    QTest::newRow("text where a number belongs") << int(BracketTime) << "1\n00:00:01,000 --> 00:00:02,000\na\n\nb\n"
-                                                 << "line 5: \"b\" is no cue number" << "";
+    const QString noTimeLine = QStringLiteral("line %1: cue %2 has no time line \"00:00:00,000 --> 00:00:00,000\"");
     QTest::newRow("blank line inside a cue") << int(BracketTime) << "1\n00:00:01,000 --> 00:00:02,000\na\n\nb\n\n2\n00:00:03,000 --> 00:00:04,000\nc"
                                              << "line 5: \"b\" is no cue number" << "";
-    QTest::newRow("no time line") << int(BracketTime) << "1\n00:00:01,000 --> 00:00:02,000\na\n\n2\nb"
-                                   << "line 6: cue 2 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
-    QTest::newRow("number at the end") << int(BracketTime) << "1\n00:00:01,000 --> 00:00:02,000\na\n\n2\n"
-                                       << "line 6: cue 2 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
+    QTest::newRow("no time line") << int(BracketTime) << "1\n00:00:01,000 --> 00:00:02,000\na\n\n2\nb" << noTimeLine.arg(6).arg(2) << "";
+    QTest::newRow("number at the end") << int(BracketTime) << "1\n00:00:01,000 --> 00:00:02,000\na\n\n2\n" << noTimeLine.arg(6).arg(2) << "";
     QTest::newRow("largest minute and second, nine hour digits") << int(ClockTwoDigitHours)
             << "1\n00:59:59,999 --> 01:00:00,000\na\n\n2\n000000001:00:00,000 --> 1:00:01,000\nb"
             << "01:00:00:a\n01:00:00:b" << "2 cues";
-    QTest::newRow("ten hour digits") << int(BracketTime) << "1\n0000000001:00:00,000 --> 1:00:01,000\na"
-                                     << "line 2: cue 1 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
-    QTest::newRow("point for comma") << int(BracketTime) << "1\n00:00:01.000 --> 00:00:02.000\na"
-                                     << "line 2: cue 1 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
-    QTest::newRow("minute 60") << int(BracketTime) << "1\n00:60:00,000 --> 01:00:01,000\na"
-                               << "line 2: cue 1 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
-    QTest::newRow("second 60") << int(BracketTime) << "1\n00:00:60,000 --> 00:01:01,000\na"
-                               << "line 2: cue 1 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
-    QTest::newRow("two digits of milliseconds") << int(BracketTime) << "1\n00:00:01,00 --> 00:00:02,000\na"
-                                                << "line 2: cue 1 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
-    QTest::newRow("junk after the end time") << int(BracketTime) << "1\n00:00:01,000 --> 00:00:02,0001\na"
-                                             << "line 2: cue 1 has no time line \"00:00:00,000 --> 00:00:00,000\"" << "";
+    // Ten hour digits, a point for the comma, minute or second 60, two
+    // digits of milliseconds, junk after the end time.
+    for (const char *time : {"0000000001:00:00,000 --> 1:00:01,000", "00:00:01.000 --> 00:00:02.000", "00:60:00,000 --> 01:00:01,000",
+                             "00:00:60,000 --> 00:01:01,000", "00:00:01,00 --> 00:00:02,000", "00:00:01,000 --> 00:00:02,0001"})
+        QTest::newRow(time) << int(BracketTime) << QStringLiteral("1\n%1\na").arg(QLatin1String(time)) << noTimeLine.arg(2).arg(1) << "";
     QTest::newRow("too large for frames") << int(FrameBased) << "1\n999999999:00:00,000 --> 999999999:00:01,000\na"
                                           << "line 2: the times are too large for the format" << "";
 }
