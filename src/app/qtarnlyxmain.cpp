@@ -99,11 +99,9 @@ const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl);;*.txt;;All files
 
 // The system's reason, or ours, as a sentence of its own: "cannot write
 // "x": No space left on device" -> "No space left on device."
-QString asSentence(QString error)
+QString asSentence(QString error, const QString &name = QString())
 {
-    const qsizetype prefix = error.startsWith(u"cannot ") ? error.indexOf(u"\": ") : -1;
-    if (prefix >= 0)
-        error.remove(0, prefix + 3);
+    error = errorReason(error, name);
     if (!error.isEmpty())
         error[0] = error[0].toUpper();
     if (!error.isEmpty() && !error.endsWith(u'.'))
@@ -235,9 +233,13 @@ QTarnlyxMain::~QTarnlyxMain()
 void QTarnlyxMain::scheduleRecovery()
 {
     if (!editor->document()->isModified()) {
-        dropRecovery();
+        // Text undone back to the file's needs no recovery; a restored text
+        // not yet written again (or still being asked about) keeps its file.
+        if (!m_recoveryAdopted)
+            dropRecovery();
         return;
     }
+    m_recoveryAdopted = false;
     const QString name = fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath();
     m_recoveryWriter.start([this, name, text = editor->text()] {
         QString error;
@@ -260,6 +262,7 @@ void QTarnlyxMain::writeRecoveryNow()
 
 void QTarnlyxMain::dropRecovery()
 {
+    m_recoveryAdopted = false;
     m_recoveryTimer.stop();
     m_recoveryWriter.waitForDone();
     m_recovery.remove();
@@ -269,6 +272,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
 {
     if (!m_recovery.adopt(recovered.id))
         return;
+    m_recoveryAdopted = true;
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
                     QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
                             .arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName)
@@ -284,7 +288,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() != restore) {
-        m_recovery.remove();
+        dropRecovery();
         return;
     }
     editor->setText(recovered.text);
@@ -633,7 +637,7 @@ bool QTarnlyxMain::load(QString name)
         ok = readSubtitleFile(name, file, &error, m_requestedEncoding);
     if (!ok) {
         tell(this, QMessageBox::Warning, "read error",
-             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error));
+             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
     }
 
@@ -642,6 +646,7 @@ bool QTarnlyxMain::load(QString name)
     m_stamp = stampOf(name);
     m_format = file.format;
     editor->setText(file.text);
+    m_recoveryTimer.stop(); // nothing typed yet
     setFileName(name);
     showFormat();
     if (!file.strayBytes.isEmpty()) {
@@ -675,16 +680,21 @@ bool QTarnlyxMain::save()
 {
     if (fileName.isEmpty())
         return saveAs();
-
     if (!mayOverwrite())
         return false;
+    return saveTo(fileName);
+}
+
+bool QTarnlyxMain::saveTo(const QString &name)
+{
     // What the name holds now is what may be written over, nothing another
     // program puts there while the user answers a question.
-    const FileStamp current = stampOf(fileName);
+    const FileStamp current = stampOf(name);
     QByteArray bytes;
     QString error;
     const QString text = editor->text();
-    if (!encodeSubtitleText(text, m_format, bytes, &error)) {
+    FileFormat format = m_format;
+    if (!encodeSubtitleText(text, format, bytes, &error)) {
         // A window of raw bytes shows each byte as a Latin-1 character, so
         // its other letters are misread ones: stored as UTF-8 they would be
         // wrong for good. Only reading the file in its own encoding helps.
@@ -705,23 +715,23 @@ bool QTarnlyxMain::save()
                      asSentence(error) + QStringLiteral(" Save the file as UTF-8 instead?"),
                      QStringLiteral("Save as &UTF-8")))
             return false;
-        FileFormat utf8Format = m_format;
-        utf8Format.encoding = QStringLiteral("UTF-8");
-        utf8Format.bom = false;
-        if (!encodeSubtitleText(text, utf8Format, bytes, &error))
+        format.encoding = QStringLiteral("UTF-8");
+        format.bom = false;
+        if (!encodeSubtitleText(text, format, bytes, &error))
             return false;
-        m_format = utf8Format;
-        showFormat();
     }
-    if (!writeSubtitleFile(fileName, bytes, &error, nullptr, &current)) {
+    if (!writeSubtitleFile(name, bytes, &error, nullptr, &current)) {
         tell(this, QMessageBox::Warning, "write error",
-             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)), asSentence(error));
+             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
     }
+    // The name moves only with a save that succeeded.
+    fileName = name;
     m_stamp = stampOf(fileName);
     editor->document()->setModified(false);
     dropRecovery();
     setFileName(fileName);
+    m_format = format;
     m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
     showFormat();
     return true;
@@ -736,9 +746,7 @@ bool QTarnlyxMain::saveAs()
     if (name.isEmpty())
         return false;
     // The file dialog asked before a file of that name is replaced.
-    fileName = name;
-    m_stamp = stampOf(name);
-    return save();
+    return saveTo(name);
 }
 
 void QTarnlyxMain::closeEvent(QCloseEvent *event)

@@ -78,6 +78,9 @@ private:
     // Whether to save over a file another program changed or removed since
     // it was loaded or saved here; true when it did not.
     bool mayOverwrite();
+    // Writes the text to `name`, which becomes the window's file only once
+    // it is saved; a failure is reported and changes nothing.
+    bool saveTo(const QString &name);
     void scheduleRecovery();
     void showFormat();
     void showPosition();
@@ -105,6 +108,7 @@ private:
     RecoveryFile m_recovery;    // written from m_recoveryWriter's thread only
     QThreadPool m_recoveryWriter;
     QTimer m_recoveryTimer;
+    bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
     FindBar *m_findBar = nullptr;
     ChangedOnDiskBar *m_changedBar = nullptr;
     QLabel *m_summaryLabel = nullptr;

@@ -254,6 +254,16 @@ QString writeError(const QString &path, const QString &why)
     return QStringLiteral("cannot write \"%1\": %2").arg(shownName(path), why);
 }
 
+QString errorReason(const QString &error, const QString &path)
+{
+    for (const char *verb : {"write", "read"}) {
+        const QString prefix = QStringLiteral("cannot %1 \"%2\": ").arg(QLatin1String(verb), shownName(path));
+        if (error.startsWith(prefix))
+            return error.mid(prefix.size());
+    }
+    return error;
+}
+
 struct FileSetWriter::Entry
 {
     QString path;             // as given, for messages

@@ -91,3 +91,6 @@ bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QSt
 
 // "cannot write "NAME": WHY", the form of every write error.
 QString writeError(const QString &path, const QString &why);
+// WHY of an error that writeError() or readError() made for `path`, found
+// by the whole name (which may itself hold "\": "); other texts as they are.
+QString errorReason(const QString &error, const QString &path);
