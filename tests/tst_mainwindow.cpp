@@ -9,7 +9,9 @@
 #include <QMenuBar>
 #include <QLabel>
 #include <QMessageBox>
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,7 +21,10 @@
 
 #include <cstdio>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -87,6 +92,7 @@ private slots:
     void changedOnDisk();
     void replacedWhileAsked();
     void recovery();
+    void unfinishedSave();
     void encodings();
     void unchangedSaveKeepsBytes_data();
     void unchangedSaveKeepsBytes();
@@ -416,6 +422,91 @@ void TestMainWindow::recovery()
     windows[0]->editorWidget()->document()->setModified(false);
     windows[0]->close();
     QCOMPARE(folder.entryList(QDir::Files), QStringList());
+}
+
+namespace {
+
+// The batch tool's exit status, standard output and standard error.
+QString runCli(const QStringList &args, const QString &dir)
+{
+    QProcess tool;
+    tool.setWorkingDirectory(dir);
+    tool.start(QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx-cli"), args);
+    tool.waitForFinished(60000);
+    return QStringLiteral("%1|%2|%3").arg(tool.exitCode()).arg(QString::fromLocal8Bit(tool.readAllStandardOutput()),
+                                                             QString::fromLocal8Bit(tool.readAllStandardError()));
+}
+
+// Kills "tarnlyx-cli correct -i NAME" inside its write over the file, once
+// the file's first line holds the new text (the write held there 4 s).
+bool killInsideWrite(const QString &dir, const QString &name)
+{
+    QProcess tracer;
+    tracer.setWorkingDirectory(dir);
+    tracer.start(QStringLiteral("strace"), {"-f", "-o", "/dev/null", "-e", "inject=pwrite64:delay_exit=4000000",
+                                            QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx-cli"), "correct", "-i", name});
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(tracer.processId());
+    QDeadlineTimer deadline(30000);
+    while (!readBytes(QDir(dir).filePath(name)).startsWith("{0}{5}line number") && !deadline.hasExpired())
+        QTest::qWait(20);
+    const int tool = readBytes(children).trimmed().toInt();
+    return tool > 0 && kill(tool, SIGKILL) == 0 && tracer.waitForFinished(30000);
+}
+
+} // namespace
+
+void TestMainWindow::unfinishedSave()
+{
+    // A save over a hard-linked file killed inside its write: both programs
+    // name it at every start until it is settled; Return keeps the file and
+    // the copy, Restore gives the old bytes back exactly, and the batch tool
+    // lets them go by any name of the file.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("needs strace");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QByteArray old;
+    for (int i = 0; i < 150000; ++i)
+        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    QVERIFY(writeBytes(path, old));
+    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
+    const QDir backups(m_state.filePath(QStringLiteral("tarnlyx/backup")));
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    const QByteArray damaged = readBytes(path);
+    QVERIFY(damaged != old && damaged.size() == old.size());
+    const QStringList kept = backups.entryList(QDir::Files);
+    QCOMPARE(kept.size(), 2);
+    const QString copy = backups.filePath(kept[0]);
+    QCOMPARE(readBytes(copy), old);
+    QCOMPARE(runCli({"info", "b.sub"}, dir.path()).section(u'|', 2),
+             QStringLiteral("tarnlyx-cli: the save of \"%1\" did not finish; the file may be damaged. Its old content is in \"%2\" "
+                            "(\"tarnlyx-cli recover --restore NAME\" puts it back, \"--discard NAME\" keeps the file as it is)\n")
+                     .arg(path, copy));
+    QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0|%1\t%2\n|").arg(path, copy));
+
+    BoxSeen box;
+    ModalAnswers answers;
+    answers.then([&](QWidget *b) {
+        readBox(&box, QString())(b);
+        QTest::keyClick(b, Qt::Key_Return);
+    });
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(QStringList({box.name, box.text, box.detail}).join(u'|'),
+             QStringLiteral("unfinished save|The save of %1 did not finish; the file may be damaged. Restore the copy taken before the save?|"
+                            "The copy is \"%2\"; it is kept until you restore it.").arg(path, copy));
+    QCOMPARE(readBytes(path), damaged);
+    QCOMPARE(backups.entryList(QDir::Files), kept);
+    answers.then(press(QStringLiteral("Restore")));
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(readBytes(path), old);
+    QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    QCOMPARE(runCli({"recover", "--restore", "c.sub"}, dir.path()), QStringLiteral("1||tarnlyx-cli: no save of \"c.sub\" is unfinished\n"));
+    QCOMPARE(runCli({"recover", "--discard", "b.sub"}, dir.path()), QStringLiteral("0||"));
+    QCOMPARE(readBytes(path), damaged);
+    QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0||"));
 }
 
 void TestMainWindow::encodings()

@@ -11,6 +11,7 @@
 #include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
+#include "files/savejournal.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
 #include "images/correctsub.xpm"
@@ -51,7 +52,7 @@ const char caption[] = "just Tarnlyx v0.1";
 // when a dialog closes (and the operation dialogs have no parent at all).
 void takeFocusBack(QWidget *window)
 {
-    if (window->isVisible())
+    if (window && window->isVisible())
         window->activateWindow();
 }
 
@@ -116,10 +117,36 @@ QList<QPointer<QTarnlyxMain>> &activationOrder()
     return order;
 }
 
+// Asks about each save over a file that did not finish: Restore puts the
+// old bytes back; Keep (the default) leaves file and copy for the next start.
+void offerUnfinishedSaves()
+{
+    for (const UnfinishedSave &save : unfinishedSaves()) {
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
+                        QStringLiteral("The save of %1 did not finish; the file may be damaged. "
+                                       "Restore the copy taken before the save?").arg(shownName(save.path)),
+                        QMessageBox::NoButton);
+        box.setObjectName(QStringLiteral("unfinished save"));
+        box.setInformativeText(QStringLiteral("The copy is \"%1\"; it is kept until you restore it.").arg(shownName(save.backupPath)));
+        showPlainText(box);
+        QPushButton *restore = box.addButton(QStringLiteral("&Restore"), QMessageBox::AcceptRole);
+        QPushButton *keep = box.addButton(QStringLiteral("&Keep"), QMessageBox::RejectRole);
+        box.setDefaultButton(keep);
+        box.setEscapeButton(keep);
+        box.exec();
+        QString error;
+        if (box.clickedButton() == restore && !restoreUnfinished(save, &error)) {
+            tell(nullptr, QMessageBox::Warning, "write error",
+                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), asSentence(error, save.path));
+        }
+    }
+}
+
 } // namespace
 
 QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &encoding)
 {
+    offerUnfinishedSaves(); // before any window reads a file it names
     QList<QTarnlyxMain *> windows;
     const QStringList list = names.isEmpty() ? QStringList{QString::fromLatin1(newFileName)} : names;
     for (const QString &name : list) {

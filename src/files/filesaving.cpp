@@ -1,6 +1,7 @@
 #include "files/filesaving.h"
 
 #include "files/filenames.h"
+#include "files/savejournal.h"
 
 #include <QDir>
 #include <QIODevice>
@@ -281,6 +282,7 @@ struct FileSetWriter::Entry
     int backupFolder = -1;    // the old bytes' copy while it is written over
     QString backupFolderPath;
     QByteArray backup;
+    SaveJournal journal;      // while the file is written over
     std::unique_ptr<NewBytes> device;
 
     ~Entry()
@@ -290,6 +292,7 @@ struct FileSetWriter::Entry
             unlink(temporary.constData());
         if (!backup.isEmpty())
             unlinkat(backupFolder, backup.constData(), 0);
+        journal.end();
         closeChecked(backupFolder);
     }
     // Whether the name still holds the file it held when it was opened.
@@ -621,10 +624,17 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
     }
     case Method::InPlace: {
         const QByteArray &bytes = entry.device->kept();
+        QString why;
+        if (!entry.journal.begin(entry.backupFolder, entry.backup, entry.target, entry.fd, bytes, &why))
+            return fail(QStringLiteral("no record of the save could be kept before writing over it: %1").arg(why));
         if (writeAll(entry.fd, bytes.constData(), bytes.size(), 0) && ftruncate(entry.fd, bytes.size()) == 0
-            && fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0)
+            && fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0) {
+            // The copy goes before the record does.
+            unlinkat(entry.backupFolder, entry.backup.constData(), 0);
+            entry.backup.clear();
             return true;
-        const QString why = systemReason(errno);
+        }
+        why = systemReason(errno);
         // Put the old bytes back.
         const int backup = openat(entry.backupFolder, entry.backup.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         struct stat st;
@@ -633,10 +643,14 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
                 && ftruncate(entry.fd, st.st_size) == 0 && fsync(entry.fd) == 0;
         if (backup >= 0)
             close(backup);
-        if (restored)
+        if (restored) {
+            unlinkat(entry.backupFolder, entry.backup.constData(), 0);
+            entry.backup.clear();
             return fail(why + QStringLiteral(" (the file was put back as it was)"));
+        }
         const QString kept = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
         entry.backup.clear();
+        entry.journal.keep();
         return fail(why + QStringLiteral("; its old content is kept in \"%1\"").arg(shownName(kept)));
     }
     case Method::Device: {
@@ -713,7 +727,7 @@ bool createEmptyFile(const QString &path, QString *error)
     return true;
 }
 
-int openStateFolder(const QString &name, QString *path, QString *error)
+int openStateFolder(const QString &name, QString *path, QString *error, bool create)
 {
     auto fail = [&](const QByteArray &at, const QString &why) {
         if (error)
@@ -736,7 +750,7 @@ int openStateFolder(const QString &name, QString *path, QString *error)
         if (part.isEmpty())
             continue;
         made += '/' + part;
-        if (mkdir(made.constData(), 0700) != 0 && errno != EEXIST)
+        if (create && mkdir(made.constData(), 0700) != 0 && errno != EEXIST)
             return fail(made, systemReason(errno));
     }
     int folder = ::open(at.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -746,8 +760,8 @@ int openStateFolder(const QString &name, QString *path, QString *error)
     // the user's own folder that no one else may enter or change.
     for (const QByteArray &level : {QByteArray("tarnlyx"), nameToNative(name)}) {
         at += '/' + level;
-        const bool created = mkdirat(folder, level.constData(), 0700) == 0;
-        if (!created && errno != EEXIST) {
+        const bool created = create && mkdirat(folder, level.constData(), 0700) == 0;
+        if (create && !created && errno != EEXIST) {
             const int errnum = errno;
             close(folder);
             return fail(at, systemReason(errnum));
