@@ -283,6 +283,7 @@ struct FileSetWriter::Entry
     QString backupFolderPath;
     QByteArray backup;
     SaveJournal journal;      // while the file is written over
+    TemporaryRecord temporaryRecord; // while `temporary` is a visible name
     std::unique_ptr<NewBytes> device;
 
     ~Entry()
@@ -404,20 +405,28 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
             || (exists && (readFrom->device != quint64(old.st_dev) || readFrom->inode != quint64(old.st_ino)))))
         return fail(replacedMeanwhile());
 
+    // A second name, or an owner this user cannot give a new file, is kept
+    // only by writing over the file: known from the first look at it.
+    if (exists && (old.st_nlink > 1 || (geteuid() != 0 && old.st_uid != geteuid())))
+        entry->method = Method::InPlace;
+
     // The new file: nameless where the system allows it, so that nothing is
-    // left behind if the program is killed.
+    // left behind if the program is killed; else its name is recorded first.
     const mode_t mode = exists ? 0600 : 0666;
-    entry->fd = ::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-    entry->anonymous = entry->fd >= 0 && access("/proc/self/fd", X_OK) == 0;
-    if (entry->fd >= 0 && !entry->anonymous)
-        closeChecked(entry->fd);
-    for (int tries = 0; entry->fd < 0 && tries < 100; ++tries) {
+    if (entry->method == Method::Renamed) {
+        entry->fd = ::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        entry->anonymous = entry->fd >= 0 && access("/proc/self/fd", X_OK) == 0;
+        if (entry->fd >= 0 && !entry->anonymous)
+            closeChecked(entry->fd);
+    }
+    for (int tries = 0; entry->method == Method::Renamed && entry->fd < 0 && tries < 100; ++tries) {
         entry->temporary = temporaryName(dir);
+        entry->temporaryRecord.record(entry->temporary);
         entry->fd = ::open(entry->temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
         if (entry->fd < 0 && errno != EEXIST)
             break;
     }
-    if (entry->fd < 0) {
+    if (entry->method == Method::Renamed && entry->fd < 0) {
         entry->temporary.clear();
         errnum = errno;
         if (!exists || (errnum != EACCES && errnum != EPERM && errnum != EROFS))
@@ -438,6 +447,7 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
             if (!entry->temporary.isEmpty())
                 unlink(entry->temporary.constData());
             entry->temporary.clear();
+            entry->temporaryRecord.end();
             entry->anonymous = false;
             entry->method = Method::InPlace;
         }
@@ -584,6 +594,7 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
             const QByteArray self = "/proc/self/fd/" + QByteArray::number(entry.fd);
             for (int tries = 0; tries < 100; ++tries) {
                 entry.temporary = temporaryName(dir);
+                entry.temporaryRecord.record(entry.temporary);
                 if (linkat(AT_FDCWD, self.constData(), AT_FDCWD, entry.temporary.constData(), AT_SYMLINK_FOLLOW) == 0)
                     break;
                 const int errnum = errno;
@@ -614,6 +625,7 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
             return apply(entry, error);
         }
         entry.temporary.clear();
+        entry.temporaryRecord.end();
         // The rename itself on disk.
         const int folder = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {

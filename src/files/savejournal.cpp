@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,31 @@ namespace {
 
 const char magic[] = "tarnlyx save 1\n";
 const char ending[] = ".journal";
+const char temporaryMagic[] = "tarnlyx temporary 1\n";
+const char temporaryEnding[] = ".temporary";
+
+QByteArray absolute(const QByteArray &path)
+{
+    if (path.startsWith('/'))
+        return path;
+    char *here = getcwd(nullptr, 0);
+    const QByteArray made = QByteArray(here ? here : ".") + '/' + path;
+    free(here);
+    return made;
+}
+
+// Removes the new file a record names if a save left it: a file of this
+// user's own whose name is one the saves make.
+void removeLeftTemporary(const QByteArray &text)
+{
+    const qsizetype start = qstrlen(temporaryMagic);
+    const QByteArray path = QByteArray::fromPercentEncoding(text.mid(start).trimmed());
+    const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
+    struct stat st;
+    if (text.startsWith(temporaryMagic) && base.startsWith(".tarnlyx-") && base.size() == 15
+        && lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+        unlink(path.constData());
+}
 
 QByteArray hashOf(QByteArrayView bytes)
 {
@@ -123,12 +149,7 @@ bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &
         *why = systemReason(errno);
         return false;
     }
-    QByteArray path = target;
-    if (!path.startsWith('/')) {
-        char *here = getcwd(nullptr, 0);
-        path = QByteArray(here ? here : ".") + '/' + path;
-        free(here);
-    }
+    const QByteArray path = absolute(target);
     QByteArray text = magic;
     text += "path=" + path.toPercentEncoding() + '\n';
     text += "backup=" + backup.toPercentEncoding() + '\n';
@@ -154,6 +175,36 @@ bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &
     return written;
 }
 
+bool TemporaryRecord::record(const QByteArray &path)
+{
+    if (m_fd < 0) {
+        m_folder = openStateFolder(QStringLiteral("backup"), nullptr, nullptr);
+        for (int tries = 0; m_folder >= 0 && m_fd < 0 && tries < 100; ++tries) {
+            m_name = QByteArray::number(QRandomGenerator::system()->generate64(), 36) + temporaryEnding;
+            m_fd = openat(m_folder, m_name.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
+            if (m_fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (m_fd < 0 || flock(m_fd, LOCK_EX) != 0) {
+            end();
+            return false;
+        }
+    }
+    const QByteArray text = temporaryMagic + absolute(path).toPercentEncoding() + '\n';
+    return ftruncate(m_fd, 0) == 0 && lseek(m_fd, 0, SEEK_SET) == 0 && writeWhole(m_fd, text) && fsync(m_fd) == 0;
+}
+
+void TemporaryRecord::end()
+{
+    if (m_fd >= 0) {
+        unlinkat(m_folder, m_name.constData(), 0);
+        close(m_fd);
+    }
+    if (m_folder >= 0)
+        close(m_folder);
+    m_fd = m_folder = -1;
+}
+
 QList<UnfinishedSave> unfinishedSaves()
 {
     QList<UnfinishedSave> found;
@@ -168,7 +219,8 @@ QList<UnfinishedSave> unfinishedSaves()
     QList<qint64> times;
     while (const dirent *item = readdir(listing)) {
         const QByteArray name(item->d_name);
-        if (!name.endsWith(ending) || name.startsWith('.'))
+        const bool temporary = name.endsWith(temporaryEnding);
+        if ((!name.endsWith(ending) && !temporary) || name.startsWith('.'))
             continue;
         const int fd = openOwn(dir.fd, name, O_RDONLY);
         if (fd < 0)
@@ -181,6 +233,11 @@ QList<UnfinishedSave> unfinishedSaves()
             continue;
         }
         const QByteArray text = file.read(1 << 16);
+        if (temporary) {
+            removeLeftTemporary(text);
+            unlinkat(dir.fd, name.constData(), 0);
+            continue;
+        }
         if (!text.startsWith(magic))
             continue;
         QByteArray fields[7];

@@ -51,7 +51,31 @@ private:
     int m_fd = -1;      // holds the lock
 };
 
-// Saves that did not finish, oldest first; those that did are cleaned up.
+// The name of a new file made beside the file it is to replace, where it
+// cannot be made nameless: recorded before it is made, so that one a kill
+// left behind is removed at the next start.
+class TemporaryRecord
+{
+public:
+    TemporaryRecord() = default;
+    ~TemporaryRecord() { end(); }
+    TemporaryRecord(const TemporaryRecord &) = delete;
+    TemporaryRecord &operator=(const TemporaryRecord &) = delete;
+
+    // Records `path` (made absolute), in place of what was recorded before.
+    // False when there is nowhere to record it.
+    bool record(const QByteArray &path);
+    // The file was renamed into place or removed.
+    void end();
+
+private:
+    int m_folder = -1;
+    QByteArray m_name;
+    int m_fd = -1;
+};
+
+// Saves that did not finish, oldest first; those that did are cleaned up,
+// and so are new files a save that ended early left beside their targets.
 // Nothing is made when there is no backup folder yet.
 QList<UnfinishedSave> unfinishedSaves();
 // Puts the old bytes back through the save routine, then removes the copy
