@@ -312,7 +312,7 @@ void TestSaving::descriptorsWrittenAsTheyAre()
     // the descriptor: what a file holds stays, in append mode the result
     // follows it; nothing is renamed over the file behind it.
     QTemporaryDir dir;
-    QVERIFY(writeBytes(dir.filePath(QStringLiteral("in.sub")), "{25}{50}x\n"));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("in.sub")), "{25}{50}x"));
     const QString run = cli + QStringLiteral(" convert --to tenths in.sub -o ");
     auto check = [&](const QString &command, const QString &expected) {
         QCOMPARE(sh(command.arg(run), dir.path()), expected);

@@ -835,7 +835,7 @@ QString runOperation(QDialog *dialog, MyEditor *editor, int mode)
     if (!accepted)
         return QString();
     editor->linesChange(mode);
-    return walkSummary(mode, editor->lastWalk, editor->convertFormat);
+    return walkSummary(mode, editor->lastWalk);
 }
 
 } // namespace

@@ -9,7 +9,7 @@ QString lines(qsizetype count)
 
 } // namespace
 
-QString walkSummary(int mode, const SubEngine::WalkCounts &counts, int convertFormat)
+QString walkSummary(int mode, const SubEngine::WalkCounts &counts)
 {
     static const char *const names[] = {"Conversion", "Shift", "Display time", "Frame rate", "Correction"};
     if (mode < ModeConvert || mode > ModeCorrect)
@@ -18,12 +18,8 @@ QString walkSummary(int mode, const SubEngine::WalkCounts &counts, int convertFo
                               .arg(QLatin1String(names[mode - 1]), lines(counts.changed),
                                    counts.notSubtitles == 1 ? QStringLiteral("1 line is not a subtitle")
                                                             : lines(counts.notSubtitles) + QStringLiteral(" are not subtitles"));
-    if (counts.unwritten > 0) {
-        static const char *const formats[] = {"clock-time", "clock-time", "frame-based", "bracket-time"};
-        const bool named = mode == ModeConvert && convertFormat >= ClockTwoDigitHours && convertFormat <= BracketTime;
-        summary += QStringLiteral(", %1 not be written%2")
-                           .arg(lines(counts.unwritten) + QStringLiteral(" could"),
-                                named ? QStringLiteral(" in ") + QLatin1String(formats[convertFormat - 1]) : QString());
-    }
+    // Only clock-time, which holds no time below zero, leaves lines unwritten.
+    if (counts.unwritten > 0)
+        summary += QStringLiteral(", %1 could not be written in clock-time").arg(lines(counts.unwritten));
     return summary;
 }

@@ -7,5 +7,5 @@
 
 // "Conversion: 3 lines changed, 1 line is not a subtitle", and when some
 // results could not be written, ", 2 lines could not be written in
-// clock-time" (a conversion names the format it wrote).
-QString walkSummary(int mode, const SubEngine::WalkCounts &counts, int convertFormat);
+// clock-time".
+QString walkSummary(int mode, const SubEngine::WalkCounts &counts);
