@@ -5,6 +5,7 @@
 #include "files/filereading.h"
 #include "files/filesaving.h"
 #include "files/recovery.h"
+#include "files/savejournal.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(FileSetWriter::Method)
@@ -66,6 +68,7 @@ private slots:
     void stateFolderChecked_data();
     void stateFolderChecked();
     void onlyOwnRecoveryFilesOffered();
+    void newFileLeftByAKill();
 };
 
 void TestSaving::keepsWhatTheFileIs_data()
@@ -486,6 +489,30 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
     QCOMPARE(found.size(), 1);
     QCOMPARE(found[0].text, QStringLiteral("mine"));
     QCOMPARE(found[0].fileName, QString());
+}
+
+void TestSaving::newFileLeftByAKill()
+{
+    // Where the new file cannot be nameless, a kill before it took the old
+    // one's place leaves it: the next start removes it, and only it.
+    QTemporaryDir dir;
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral(".tarnlyx-xyz789")), "not recorded"));
+    const pid_t child = fork();
+    if (child == 0) {
+        auto *record = new TemporaryRecord; // never ended: the program is killed
+        const QString left = dir.filePath(QStringLiteral(".tarnlyx-abc123"));
+        _exit(record->record(QFile::encodeName(left)) && writeBytes(left, "half") ? 0 : 1);
+    }
+    int status = -1;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QCOMPARE(status, 0);
+    QCOMPARE(sh(QStringLiteral("ls -A; ls state/tarnlyx/backup | wc -l"), dir.path()), QStringLiteral(".tarnlyx-abc123\n.tarnlyx-xyz789\nstate\n1\nexit 0"));
+    QCOMPARE(unfinishedSaves().size(), 0);
+    QCOMPARE(sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path()),
+             QStringLiteral(".:\n.tarnlyx-xyz789\nstate\n\nstate/tarnlyx/backup:\nexit 0"));
 }
 
 QTEST_GUILESS_MAIN(TestSaving)
