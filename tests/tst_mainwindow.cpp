@@ -2,6 +2,7 @@
 // questions it asks and the frame-rate prompts.
 #include "app/qtarnlyxmain.h"
 #include "editor/myeditor.h"
+#include "files/filenames.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 
@@ -11,6 +12,7 @@
 #include <QMessageBox>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -23,6 +25,7 @@
 
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -364,16 +367,25 @@ void TestMainWindow::replacedWhileAsked()
 void TestMainWindow::recovery()
 {
     // Unsaved text outlives the window that had it (as it would a crash):
-    // the next window on the file, or at start-up for an untitled text,
-    // offers it back; a live window's text is never offered elsewhere.
+    // the next window on that very file offers it, by any name or link;
+    // every start lists what no window took; a live window's text is never
+    // offered elsewhere.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
     QVERIFY(writeBytes(path, "{1}{2}a"));
+    QVERIFY(QFile::link(QStringLiteral("a.sub"), dir.filePath(QStringLiteral("link.sub"))));
     auto crash = [](QTarnlyxMain *w, const QString &typed) {
         w->editorWidget()->insertPlainText(typed);
         w->writeRecoveryNow();
         delete w;
+    };
+    auto settle = [&](const QList<QTarnlyxMain *> &windows) {
+        for (QTarnlyxMain *w : windows) {
+            w->editorWidget()->document()->setModified(false);
+            w->close();
+        }
+        QCOMPARE(folder.entryList(QDir::Files), QStringList());
     };
     QScopedPointer<QTarnlyxMain> live(openWindow(path)); // a live window's text stays its own
     live->editorWidget()->insertPlainText(QStringLiteral("live "));
@@ -393,35 +405,71 @@ void TestMainWindow::recovery()
         readBox(&box, QString())(b);
         QTest::keyClick(b, Qt::Key_Return);
     }).then(press(QStringLiteral("OK")));
-    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
+    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(dir.filePath(QStringLiteral("./link.sub"))));
     QCOMPARE(answers.seen(), (QStringList{"recovery", "my_fps"}));
     QCOMPARE(keptWhileAsked, 2);
     QVERIFY2(box.text.startsWith(QStringLiteral("There is unsaved text of \"%1\"").arg(path)), qPrintable(box.text));
     QCOMPARE(w->editorWidget()->text(), QStringLiteral("lost {1}{2}a"));
     QVERIFY(w->editorWidget()->document()->isModified());
     QCOMPARE(folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size(), 2);
-    QVERIFY(w->save());
+    QVERIFY(w->save()); // a new file in the name's place
     live->editorWidget()->insertPlainText(QStringLiteral("again "));
     live->writeRecoveryNow();
-    live.reset(); // gone without a word: its text is kept too
-    answers.then(press(QStringLiteral("Discard it"))).then(press(QStringLiteral("OK")));
+    live.reset(); // gone without a word: its text is kept, not for the new file
+    answers.then(press(QStringLiteral("OK")));
     QVERIFY(w->load(path));
+    QCOMPARE(answers.seen().mid(2), QStringList{"my_fps"});
     QCOMPARE(w->editorWidget()->text(), QStringLiteral("lost {1}{2}a"));
-    QVERIFY(!w->editorWidget()->document()->isModified());
-    QCOMPARE(folder.entryList(QDir::Files), QStringList());
+    w.reset();
+
+    // Every start lists it, with the other file in its name's place noted;
+    // Later keeps it for the next start, where Return restores it untitled.
+    answers.then(readBox(&box, QStringLiteral("Later"))).then([](QWidget *b) { QTest::keyClick(b, Qt::Key_Return); });
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(QStringList({box.name, box.text, box.detail}).join(u'|').replace(QRegularExpression(QStringLiteral(", [^\n]*\\d:\\d\\d[^\n]*? \\(")), QStringLiteral(", TIME (")),
+             QStringLiteral("recovery list|Tarnlyx ended before this text was saved:|\"%1\", TIME (another file has that name now)\n"
+                            "    live again {1}{2}a").arg(path));
+    QList<QTarnlyxMain *> windows = openMainWindows({});
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(windows[0]->editorWidget()->text(), QStringLiteral("live again {1}{2}a"));
+    QCOMPARE(windows[0]->currentFileName(), QString());
+    settle(windows);
+
+    // Two crashed windows on one file, and two names one byte apart: each
+    // text restored in a window on its own file.
+    const QString names[] = {dir.filePath(QStringLiteral("x") + QChar(0xDCE9)), dir.filePath(QStringLiteral("x") + QChar(0xDCE8))};
+    for (const QString &name : names) {
+        const int fd = ::open(nameToNative(name).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && write(fd, "{1}{2}x", 7) == 7 && close(fd) == 0);
+    }
+    QTarnlyxMain *crashing[] = {openWindow(names[0]), openWindow(names[0]), openWindow(names[1])};
+    crash(crashing[0], QStringLiteral("first "));
+    crash(crashing[1], QStringLiteral("second "));
+    crash(crashing[2], QStringLiteral("other "));
+    QCOMPARE(folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size(), 3);
+    answers.then(press(QStringLiteral("Restore, each in its own window"))).then(press(QStringLiteral("OK")))
+            .then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK")));
+    windows = openMainWindows({});
+    QStringList restored;
+    for (QTarnlyxMain *window : windows.mid(1))
+        restored << shownName(window->currentFileName()) + u'=' + window->editorWidget()->text();
+    restored.sort();
+    QCOMPARE(restored, (QStringList{shownName(names[1]) + QStringLiteral("=other {1}{2}x"), shownName(names[0]) + QStringLiteral("=first {1}{2}x"),
+                                    shownName(names[0]) + QStringLiteral("=second {1}{2}x")}));
+    settle(windows);
+    for (const QString &name : names)
+        QCOMPARE(unlink(nameToNative(name).constData()), 0);
 
     // A stray byte of a UTF-8 file is kept as the byte it was.
     const QString untitled = QStringLiteral("untitled") + QChar(0xDCE9);
     crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), untitled);
-    answers.then(press(QStringLiteral("Restore unsaved text")));
-    const QList<QTarnlyxMain *> windows = openMainWindows({});
+    answers.then(press(QStringLiteral("Restore, each in its own window")));
+    windows = openMainWindows({});
     QCOMPARE(windows.size(), 1);
     QCOMPARE(windows[0]->editorWidget()->text(), untitled);
     QVERIFY(windows[0]->editorWidget()->document()->isModified());
     QCOMPARE(answers.pending(), 0);
-    windows[0]->editorWidget()->document()->setModified(false);
-    windows[0]->close();
-    QCOMPARE(folder.entryList(QDir::Files), QStringList());
+    settle(windows);
 }
 
 namespace {

@@ -446,7 +446,7 @@ void TestSaving::stateFolderChecked()
     const mode_t mask = umask(setup.isEmpty() ? 0277 : 022);
     QString recoveryError, backupError;
     RecoveryFile recovery;
-    const bool kept = recovery.write(QString(), QStringLiteral("typed"), &recoveryError);
+    const bool kept = recovery.write(QString(), FileStamp(), QStringLiteral("typed"), &recoveryError);
     // A file with a second name is written in place after a backup copy.
     const bool saved = writeSubtitleFile(linked, "{1}{2}new", &backupError);
     umask(mask);
@@ -478,7 +478,7 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
     qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
     {
         RecoveryFile mine; // left behind, as after a crash
-        QVERIFY(mine.write(QString(), QStringLiteral("mine"), nullptr));
+        QVERIFY(mine.write(QString(), FileStamp(), QStringLiteral("mine"), nullptr));
     }
     QCOMPARE(sh(QStringLiteral("cd state/tarnlyx/recovery && printf 'tarnlyx recovery 1\\n%2Fetc%2Fsudoers\\nplanted' > theirs.txt && "
                                "cp theirs.txt ../../../outside.txt && chown nobody theirs.txt && "

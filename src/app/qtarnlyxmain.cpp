@@ -36,6 +36,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -43,6 +44,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -117,6 +119,54 @@ QList<QPointer<QTarnlyxMain>> &activationOrder()
     return order;
 }
 
+// The recovery files chosen at start to be restored without asking again.
+QSet<QString> &restoreChosen()
+{
+    static QSet<QString> ids;
+    return ids;
+}
+
+enum class RecoveryAnswer { Restore, Discard, Later };
+
+// Lists the texts that programs which ended left (name, time, first lines)
+// and asks what to do with them; Discard removes them.
+RecoveryAnswer askAboutRecovery(const QList<RecoveredText> &texts)
+{
+    QStringList listed;
+    for (const RecoveredText &recovered : texts) {
+        QString entry = QStringLiteral("\"%1\", %2").arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName) : recovered.fileName),
+                                                      QLocale().toString(recovered.written, QLocale::ShortFormat));
+        if (!recovered.fileName.isEmpty() && !recovered.belongsTo(stampOf(recovered.fileName)))
+            entry += QStringLiteral(" (another file has that name now)");
+        for (const QString &line : recovered.text.split(u'\n').mid(0, 2))
+            entry += QStringLiteral("\n    ") + line.left(80);
+        listed << entry;
+    }
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
+                    texts.size() == 1 ? QStringLiteral("Tarnlyx ended before this text was saved:")
+                                      : QStringLiteral("Tarnlyx ended before these texts were saved:"),
+                    QMessageBox::NoButton);
+    box.setObjectName(QStringLiteral("recovery list"));
+    box.setInformativeText(listed.join(u'\n'));
+    showPlainText(box);
+    QPushButton *restore = box.addButton(QStringLiteral("&Restore, each in its own window"), QMessageBox::AcceptRole);
+    QPushButton *discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
+    QPushButton *later = box.addButton(QStringLiteral("&Later"), QMessageBox::RejectRole);
+    box.setDefaultButton(restore);
+    box.setEscapeButton(later);
+    box.exec();
+    if (box.clickedButton() == restore)
+        return RecoveryAnswer::Restore;
+    if (box.clickedButton() != discard)
+        return RecoveryAnswer::Later;
+    for (const RecoveredText &recovered : texts) {
+        RecoveryFile file;
+        if (file.adopt(recovered.id))
+            file.remove();
+    }
+    return RecoveryAnswer::Discard;
+}
+
 // Asks about each save over a file that did not finish: Restore puts the
 // old bytes back; Keep (the default) leaves file and copy for the next start.
 void offerUnfinishedSaves()
@@ -155,17 +205,29 @@ QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &e
         window->activateWindow();
         windows << window;
     }
-    for (const RecoveredText &recovered : RecoveryFile::orphans()) {
-        if (!recovered.fileName.isEmpty())
-            continue;
-        auto *window = windows.size() == 1 && names.isEmpty() && !windows[0]->editorWidget()->document()->isModified()
-                ? windows[0]
-                : new QTarnlyxMain(QString::fromLatin1(newFileName));
-        window->show();
-        window->offerRecovery(recovered);
-        if (!windows.contains(window))
-            windows << window;
+    const QList<RecoveredText> left = RecoveryFile::orphans();
+    if (left.isEmpty() || askAboutRecovery(left) != RecoveryAnswer::Restore)
+        return windows;
+    for (const RecoveredText &recovered : left)
+        restoreChosen().insert(recovered.id);
+    for (const RecoveredText &recovered : left) {
+        // Into a window on its file only while the name still holds that
+        // file; else untitled, so that a save never goes over another file.
+        if (recovered.belongsTo(stampOf(recovered.fileName))) {
+            if (!restoreChosen().contains(recovered.id))
+                continue; // restored by a window on the same file
+            windows << new QTarnlyxMain(recovered.fileName, encoding);
+        } else {
+            auto *window = windows.size() == 1 && names.isEmpty() && !windows[0]->editorWidget()->document()->isModified()
+                    ? windows[0]
+                    : new QTarnlyxMain(QString::fromLatin1(newFileName));
+            window->restoreRecovery(recovered);
+            if (!windows.contains(window))
+                windows << window;
+        }
+        windows.back()->show();
     }
+    restoreChosen().clear();
     return windows;
 }
 
@@ -267,14 +329,16 @@ void QTarnlyxMain::scheduleRecovery()
         return;
     }
     m_recoveryAdopted = false;
-    const QString name = fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath();
-    m_recoveryWriter.start([this, name, text = editor->text()] {
+    const QString name = RecoveryFile::absoluteName(fileName);
+    m_recoveryWriter.start([this, name, stamp = m_stamp, text = editor->text()] {
         QString error;
-        if (m_recovery.write(name, text, &error))
+        if (m_recovery.write(name, stamp, text, &error))
             return;
         qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
-        // The window says so: a crash now would lose the text.
+        // The window says so, once: a crash now would lose the text.
         QMetaObject::invokeMethod(this, [this, error] {
+            if (std::exchange(m_recoveryWarned, true))
+                return;
             statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
         }, Qt::QueuedConnection);
     });
@@ -295,8 +359,21 @@ void QTarnlyxMain::dropRecovery()
     m_recovery.remove();
 }
 
+void QTarnlyxMain::restoreRecovery(const RecoveredText &recovered)
+{
+    if (!m_recovery.adopt(recovered.id))
+        return;
+    m_recoveryAdopted = true;
+    editor->setText(recovered.text);
+    editor->document()->setModified(true);
+}
+
 void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
 {
+    if (restoreChosen().remove(recovered.id)) {
+        restoreRecovery(recovered);
+        return;
+    }
     if (!m_recovery.adopt(recovered.id))
         return;
     m_recoveryAdopted = true;
@@ -691,13 +768,21 @@ bool QTarnlyxMain::load(QString name)
              QStringLiteral("%1, so every byte is shown as one character and kept as it is. "
                             "File > Reopen with Encoding chooses another encoding.").arg(notice));
     }
-    const QString absolute = QFileInfo(name).absoluteFilePath();
+    // Each text a program that ended left for this very file, whatever name
+    // or link reaches it now: the first restored here, the others each in
+    // a window of its own (which offers the next).
     for (const RecoveredText &recovered : RecoveryFile::orphans()) {
-        if (recovered.fileName == absolute
-            && recovered.written.toMSecsSinceEpoch() >= m_stamp.mtime / 1000000) {
+        if (!recovered.belongsTo(m_stamp))
+            continue;
+        if (!editor->document()->isModified()) {
             offerRecovery(recovered);
-            break;
+            continue;
         }
+        if (restoreChosen().contains(recovered.id))
+            continue; // chosen at start: a window of its own comes for it
+        auto *window = new QTarnlyxMain(name, m_requestedEncoding);
+        window->show();
+        break;
     }
     mustSpecifyFps();
     return true;

@@ -34,6 +34,9 @@ public:
     // Asks whether to bring back the unsaved text a program that ended
     // without saving left; restored, it shows as edited.
     void offerRecovery(const RecoveredText &recovered);
+    // Brings it back without asking; the recovery file stays until the text
+    // is saved or written again.
+    void restoreRecovery(const RecoveredText &recovered);
     // Writes the unsaved text to its recovery file now rather than after
     // the pause in typing; waits until it is on disk.
     void writeRecoveryNow();
@@ -109,6 +112,7 @@ private:
     QThreadPool m_recoveryWriter;
     QTimer m_recoveryTimer;
     bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
+    bool m_recoveryWarned = false;  // the status bar said recovery cannot be kept
     FindBar *m_findBar = nullptr;
     ChangedOnDiskBar *m_changedBar = nullptr;
     QLabel *m_summaryLabel = nullptr;
