@@ -729,6 +729,7 @@ bool QTarnlyxMain::load(QString name)
     // refused rather than read.
     QString error;
     SubtitleText file;
+    FileStamp stamp;
     bool ok = true;
     const FileKind kind = kindOf(name);
     if (kind == FileKind::Missing) {
@@ -738,7 +739,7 @@ bool QTarnlyxMain::load(QString name)
         error = kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
     }
     if (ok)
-        ok = readSubtitleFile(name, file, &error, m_requestedEncoding);
+        ok = readSubtitleFile(name, file, &error, m_requestedEncoding, &stamp);
     if (!ok) {
         tell(this, QMessageBox::Warning, "read error",
              QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
@@ -747,7 +748,7 @@ bool QTarnlyxMain::load(QString name)
 
     dropRecovery(); // the text before was saved or let go
     fileName = name;
-    m_stamp = stampOf(name);
+    m_stamp = stamp;
     m_format = file.format;
     editor->setText(file.text);
     m_recoveryTimer.stop(); // nothing typed yet

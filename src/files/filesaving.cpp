@@ -2,6 +2,7 @@
 
 #include "files/filenames.h"
 #include "files/savejournal.h"
+#include "files/systemcalls.h"
 
 #include <QDir>
 #include <QIODevice>
@@ -139,7 +140,8 @@ QByteArray temporaryName(const QByteArray &dir)
 bool writeAll(int fd, const char *data, qsizetype size, qint64 offset = -1)
 {
     while (size > 0) {
-        const ssize_t done = offset < 0 ? write(fd, data, size_t(size)) : pwrite(fd, data, size_t(size), offset);
+        const ssize_t done = offset < 0 ? systemCalls().write(fd, data, size_t(size))
+                                        : systemCalls().pwrite(fd, data, size_t(size), offset);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0) {
@@ -231,7 +233,7 @@ int closeChecked(int &fd)
 {
     if (fd < 0)
         return 0;
-    const int result = close(fd);
+    const int result = systemCalls().close(fd);
     fd = -1;
     return result == 0 ? 0 : errno;
 }
@@ -502,7 +504,7 @@ bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, 
         backup.clear();
         return false;
     }
-    const bool copied = copyBytes(fd, copy) && fsync(copy) == 0;
+    const bool copied = copyBytes(fd, copy) && systemCalls().fsync(copy) == 0;
     const int errnum = copied ? closeChecked(copy) : errno;
     closeChecked(copy);
     if (errnum != 0)
@@ -547,7 +549,7 @@ bool FileSetWriter::commit(QString *error)
     for (const auto &entry : m_entries) {
         if (entry->device->failure() != 0)
             return fail(*entry, systemReason(entry->device->failure()));
-        if (entry->method == Method::Renamed && fsync(entry->fd) != 0)
+        if (entry->method == Method::Renamed && systemCalls().fsync(entry->fd) != 0)
             return fail(*entry, systemReason(errno));
     }
     // Nothing goes over a file that another program put in a name's place
@@ -595,7 +597,7 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
             for (int tries = 0; tries < 100; ++tries) {
                 entry.temporary = temporaryName(dir);
                 entry.temporaryRecord.record(entry.temporary);
-                if (linkat(AT_FDCWD, self.constData(), AT_FDCWD, entry.temporary.constData(), AT_SYMLINK_FOLLOW) == 0)
+                if (systemCalls().linkat(AT_FDCWD, self.constData(), AT_FDCWD, entry.temporary.constData(), AT_SYMLINK_FOLLOW) == 0)
                     break;
                 const int errnum = errno;
                 entry.temporary.clear();
@@ -606,7 +608,7 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
         const int closed = closeChecked(entry.fd);
         if (closed != 0)
             return fail(systemReason(closed));
-        if (rename(entry.temporary.constData(), entry.target.constData()) != 0) {
+        if (systemCalls().rename(entry.temporary.constData(), entry.target.constData()) != 0) {
             const int errnum = errno;
             if (!entry.existed || (errnum != EBUSY && errnum != EXDEV))
                 return fail(systemReason(errnum));
@@ -627,11 +629,11 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
         entry.temporary.clear();
         entry.temporaryRecord.end();
         // The rename itself on disk.
-        const int folder = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            fsync(folder);
-            close(folder);
-        }
+        Descriptor folder;
+        folder.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder.fd < 0 || systemCalls().fsync(folder.fd) != 0)
+            return fail(QStringLiteral("the new content is in place, but its folder could not be flushed to disk: %1")
+                                .arg(systemReason(errno)));
         return true;
     }
     case Method::InPlace: {
@@ -639,15 +641,17 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
         QString why;
         if (!entry.journal.begin(entry.backupFolder, entry.backup, entry.target, entry.fd, bytes, &why))
             return fail(QStringLiteral("no record of the save could be kept before writing over it: %1").arg(why));
-        if (writeAll(entry.fd, bytes.constData(), bytes.size(), 0) && ftruncate(entry.fd, bytes.size()) == 0
-            && fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0) {
+        if (writeAll(entry.fd, bytes.constData(), bytes.size(), 0) && systemCalls().ftruncate(entry.fd, bytes.size()) == 0
+            && systemCalls().fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0) {
             // The copy goes before the record does.
             unlinkat(entry.backupFolder, entry.backup.constData(), 0);
             entry.backup.clear();
             return true;
         }
         why = systemReason(errno);
-        // Put the old bytes back.
+        // Put the old bytes back (a close that failed closed it all the same).
+        if (entry.fd < 0)
+            entry.openToWriteOver();
         const int backup = openat(entry.backupFolder, entry.backup.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         struct stat st;
         const bool restored = entry.fd >= 0 && backup >= 0 && fstat(backup, &st) == 0

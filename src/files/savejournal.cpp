@@ -2,6 +2,7 @@
 
 #include "files/filenames.h"
 #include "files/filesaving.h"
+#include "files/systemcalls.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -54,7 +55,7 @@ QByteArray hashOf(QByteArrayView bytes)
 bool writeWhole(int fd, const QByteArray &bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t n = systemCalls().write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -162,8 +163,8 @@ bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &
     m_name = backup + ending;
     m_fd = openat(folder, m_name.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
     // Locked while the save runs: another program's start leaves it alone.
-    const bool written = m_fd >= 0 && flock(m_fd, LOCK_EX) == 0 && writeWhole(m_fd, text) && fsync(m_fd) == 0
-            && fsync(folder) == 0;
+    const bool written = m_fd >= 0 && flock(m_fd, LOCK_EX) == 0 && writeWhole(m_fd, text)
+            && systemCalls().fsync(m_fd) == 0 && systemCalls().fsync(folder) == 0;
     if (!written) {
         *why = systemReason(errno);
         if (m_fd >= 0) {
