@@ -330,9 +330,11 @@ void QTarnlyxMain::scheduleRecovery()
     }
     m_recoveryAdopted = false;
     const QString name = RecoveryFile::absoluteName(fileName);
-    m_recoveryWriter.start([this, name, stamp = m_stamp, text = editor->text()] {
+    // Only the copy of the document's text is taken here; the rest of the
+    // work is on the writer's thread.
+    m_recoveryWriter.start([this, name, stamp = m_stamp, raw = editor->rawText(), finish = editor->rawTextFinisher()] {
         QString error;
-        if (m_recovery.write(name, stamp, text, &error))
+        if (m_recovery.write(name, stamp, finish(raw), &error))
             return;
         qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
         // The window says so, once: a crash now would lose the text.

@@ -40,6 +40,9 @@ public:
     // Writes the unsaved text to its recovery file now rather than after
     // the pause in typing; waits until it is on disk.
     void writeRecoveryNow();
+    // Hands the unsaved text to the recovery writer's thread (or removes
+    // the recovery file of a text no longer edited); returns at once.
+    void scheduleRecovery();
     // Reads the file again in `encoding` ("bytes": one byte per character),
     // asking first about unsaved changes.
     void reopenWith(const QString &encoding);
@@ -84,7 +87,6 @@ private:
     // Writes the text to `name`, which becomes the window's file only once
     // it is saved; a failure is reported and changes nothing.
     bool saveTo(const QString &name);
-    void scheduleRecovery();
     void showFormat();
     void showPosition();
     void dropRecovery();
