@@ -3,6 +3,7 @@
 #include "app/changedbar.h"
 #include "app/findbar.h"
 #include "app/gotodialog.h"
+#include "app/messageboxes.h"
 
 #include "dialogs/myabout.h"
 #include "dialogs/myfps.h"
@@ -11,7 +12,6 @@
 #include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
-#include "files/savejournal.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
 #include "images/correctsub.xpm"
@@ -48,69 +48,8 @@
 
 namespace {
 
-const char caption[] = "just Tarnlyx v0.1";
-
-// Without a window manager nothing hands the keyboard back to the window
-// when a dialog closes (and the operation dialogs have no parent at all).
-void takeFocusBack(QWidget *window)
-{
-    if (window && window->isVisible())
-        window->activateWindow();
-}
-
-// File names may hold anything, markup included: every box shows its texts
-// as they are.
-void showPlainText(QMessageBox &box)
-{
-    box.setTextFormat(Qt::PlainText);
-    for (QLabel *label : box.findChildren<QLabel *>())
-        label->setTextFormat(Qt::PlainText);
-}
-
-// Tells the user something in a box named `name`, with OK.
-void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
-          const QString &detail)
-{
-    QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::Ok, window);
-    box.setObjectName(QString::fromLatin1(name));
-    box.setInformativeText(detail);
-    showPlainText(box);
-    box.exec();
-    takeFocusBack(window);
-}
-
-// Asks whether to go on: `accept`, or Cancel (the default, also on Escape).
-bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
-             const QString &detail, const QString &accept)
-{
-    QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::NoButton, window);
-    box.setObjectName(QString::fromLatin1(name));
-    box.setInformativeText(detail);
-    showPlainText(box);
-    QPushButton *yes = box.addButton(accept, QMessageBox::AcceptRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    takeFocusBack(window);
-    return box.clickedButton() == yes;
-}
-const char newFileName[] = "subtitles.txt";
-
 // The first shows every file the second does, and the usual subtitle files.
 const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl);;*.txt;;All files (*)";
-
-// The system's reason, or ours, as a sentence of its own: "cannot write
-// "x": No space left on device" -> "No space left on device."
-QString asSentence(QString error, const QString &name = QString())
-{
-    error = errorReason(error, name);
-    if (!error.isEmpty())
-        error[0] = error[0].toUpper();
-    if (!error.isEmpty() && !error.endsWith(u'.'))
-        error += u'.';
-    return error;
-}
 
 // The main windows in the order they last had the keyboard.
 QList<QPointer<QTarnlyxMain>> &activationOrder()
@@ -119,116 +58,12 @@ QList<QPointer<QTarnlyxMain>> &activationOrder()
     return order;
 }
 
-// The recovery files chosen at start to be restored without asking again.
-QSet<QString> &restoreChosen()
+} // namespace
+
+QSet<QString> &QTarnlyxMain::restoreWithoutAsking()
 {
     static QSet<QString> ids;
     return ids;
-}
-
-enum class RecoveryAnswer { Restore, Discard, Later };
-
-// Lists the texts that programs which ended left (name, time, first lines)
-// and asks what to do with them; Discard removes them.
-RecoveryAnswer askAboutRecovery(const QList<RecoveredText> &texts)
-{
-    QStringList listed;
-    for (const RecoveredText &recovered : texts) {
-        QString entry = QStringLiteral("\"%1\", %2").arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName) : recovered.fileName),
-                                                      QLocale().toString(recovered.written, QLocale::ShortFormat));
-        if (!recovered.fileName.isEmpty() && !recovered.belongsTo(stampOf(recovered.fileName)))
-            entry += QStringLiteral(" (another file has that name now)");
-        for (const QString &line : recovered.text.split(u'\n').mid(0, 2))
-            entry += QStringLiteral("\n    ") + line.left(80);
-        listed << entry;
-    }
-    QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
-                    texts.size() == 1 ? QStringLiteral("Tarnlyx ended before this text was saved:")
-                                      : QStringLiteral("Tarnlyx ended before these texts were saved:"),
-                    QMessageBox::NoButton);
-    box.setObjectName(QStringLiteral("recovery list"));
-    box.setInformativeText(listed.join(u'\n'));
-    showPlainText(box);
-    QPushButton *restore = box.addButton(QStringLiteral("&Restore, each in its own window"), QMessageBox::AcceptRole);
-    QPushButton *discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
-    QPushButton *later = box.addButton(QStringLiteral("&Later"), QMessageBox::RejectRole);
-    box.setDefaultButton(restore);
-    box.setEscapeButton(later);
-    box.exec();
-    if (box.clickedButton() == restore)
-        return RecoveryAnswer::Restore;
-    if (box.clickedButton() != discard)
-        return RecoveryAnswer::Later;
-    for (const RecoveredText &recovered : texts) {
-        RecoveryFile file;
-        if (file.adopt(recovered.id))
-            file.remove();
-    }
-    return RecoveryAnswer::Discard;
-}
-
-// Asks about each save over a file that did not finish: Restore puts the
-// old bytes back; Keep (the default) leaves file and copy for the next start.
-void offerUnfinishedSaves()
-{
-    for (const UnfinishedSave &save : unfinishedSaves()) {
-        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                        QStringLiteral("The save of %1 did not finish; the file may be damaged. "
-                                       "Restore the copy taken before the save?").arg(shownName(save.path)),
-                        QMessageBox::NoButton);
-        box.setObjectName(QStringLiteral("unfinished save"));
-        box.setInformativeText(QStringLiteral("The copy is \"%1\"; it is kept until you restore it.").arg(shownName(save.backupPath)));
-        showPlainText(box);
-        QPushButton *restore = box.addButton(QStringLiteral("&Restore"), QMessageBox::AcceptRole);
-        QPushButton *keep = box.addButton(QStringLiteral("&Keep"), QMessageBox::RejectRole);
-        box.setDefaultButton(keep);
-        box.setEscapeButton(keep);
-        box.exec();
-        QString error;
-        if (box.clickedButton() == restore && !restoreUnfinished(save, &error)) {
-            tell(nullptr, QMessageBox::Warning, "write error",
-                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), asSentence(error, save.path));
-        }
-    }
-}
-
-} // namespace
-
-QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &encoding)
-{
-    offerUnfinishedSaves(); // before any window reads a file it names
-    QList<QTarnlyxMain *> windows;
-    const QStringList list = names.isEmpty() ? QStringList{QString::fromLatin1(newFileName)} : names;
-    for (const QString &name : list) {
-        auto *window = new QTarnlyxMain(name, encoding);
-        window->show();
-        window->activateWindow();
-        windows << window;
-    }
-    const QList<RecoveredText> left = RecoveryFile::orphans();
-    if (left.isEmpty() || askAboutRecovery(left) != RecoveryAnswer::Restore)
-        return windows;
-    for (const RecoveredText &recovered : left)
-        restoreChosen().insert(recovered.id);
-    for (const RecoveredText &recovered : left) {
-        // Into a window on its file only while the name still holds that
-        // file; else untitled, so that a save never goes over another file.
-        if (recovered.belongsTo(stampOf(recovered.fileName))) {
-            if (!restoreChosen().contains(recovered.id))
-                continue; // restored by a window on the same file
-            windows << new QTarnlyxMain(recovered.fileName, encoding);
-        } else {
-            auto *window = windows.size() == 1 && names.isEmpty() && !windows[0]->editorWidget()->document()->isModified()
-                    ? windows[0]
-                    : new QTarnlyxMain(QString::fromLatin1(newFileName));
-            window->restoreRecovery(recovered);
-            if (!windows.contains(window))
-                windows << window;
-        }
-        windows.back()->show();
-    }
-    restoreChosen().clear();
-    return windows;
 }
 
 QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedEncoding(encoding)
@@ -372,7 +207,7 @@ void QTarnlyxMain::restoreRecovery(const RecoveredText &recovered)
 
 void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
 {
-    if (restoreChosen().remove(recovered.id)) {
+    if (restoreWithoutAsking().remove(recovered.id)) {
         restoreRecovery(recovered);
         return;
     }
@@ -781,7 +616,7 @@ bool QTarnlyxMain::load(QString name)
             offerRecovery(recovered);
             continue;
         }
-        if (restoreChosen().contains(recovered.id))
+        if (restoreWithoutAsking().contains(recovered.id))
             continue; // chosen at start: a window of its own comes for it
         auto *window = new QTarnlyxMain(name, m_requestedEncoding);
         window->show();
@@ -958,42 +793,4 @@ void QTarnlyxMain::correctSubtitles()
                                 &editor->delDigitSpaces, &editor->delColor, &editor->sustainTime,
                                 &editor->fixPunctuation, &editor->fixDashes),
                  editor, ModeCorrect));
-}
-
-int parseEditorArguments(const QStringList &args, QStringList &names, QString &encoding,
-                         QString &message)
-{
-    static const char usage[] = "Usage: tarnlyx [--encoding NAME] [--] [FILE...]\n"
-                                "Opens a window on each subtitle FILE, or on a new file.\n"
-                                "  --encoding NAME  read the files in encoding NAME (\"bytes\": one byte\n"
-                                "                   per character) instead of detecting it\n"
-                                "  --help           show this help\n"
-                                "  --version        show the version\n";
-    bool onlyNames = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (onlyNames || !arg.startsWith(u'-') || arg == u"-") {
-            names << arg;
-        } else if (arg == u"--") {
-            onlyNames = true;
-        } else if (arg == u"--help" || arg == u"-h") {
-            message = QString::fromLatin1(usage);
-            return 0;
-        } else if (arg == u"--version") {
-            message = QStringLiteral("tarnlyx 0.1\n");
-            return 0;
-        } else if (arg == u"--encoding" || arg.startsWith(u"--encoding=")) {
-            const QString value = arg.contains(u'=') ? arg.section(u'=', 1) : i + 1 < args.size() ? args[++i] : QString();
-            encoding = canonicalEncoding(value);
-            if (encoding.isEmpty()) {
-                message = QStringLiteral("tarnlyx: --encoding: \"%1\" is not an encoding this system knows\n").arg(value);
-                return 2;
-            }
-        } else {
-            message = QStringLiteral("tarnlyx: %1: unknown option (see --help); \"tarnlyx -- %1\" opens a file of that name\n")
-                              .arg(shownName(arg));
-            return 2;
-        }
-    }
-    return -1;
 }

@@ -4,9 +4,11 @@
 
 #include "files/filesaving.h"
 #include "files/recovery.h"
+#include "app/startup.h"
 #include "files/textcodec.h"
 
 #include <QMainWindow>
+#include <QSet>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -37,6 +39,9 @@ public:
     // Brings it back without asking; the recovery file stays until the text
     // is saved or written again.
     void restoreRecovery(const RecoveredText &recovered);
+    // Ids of recovery files the user chose at start to restore: a window on
+    // their file restores them without asking again.
+    static QSet<QString> &restoreWithoutAsking();
     // Writes the unsaved text to its recovery file now rather than after
     // the pause in typing; waits until it is on disk.
     void writeRecoveryNow();
@@ -122,17 +127,3 @@ private:
     QMenu *m_reopenMenu = nullptr;
     FileStamp m_keptStamp;      // a change on disk the user chose to keep the text over
 };
-
-// Opens a window per file name, each shown before the next is built (with
-// no name, one window on a new file), and one for each untitled text that
-// a program which ended without saving left. The toolkit's own options must
-// have been taken out of `names` already.
-QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &encoding = QString());
-
-// The editor's command line (without the program name, the toolkit's own
-// options taken out): file names, "--encoding NAME", "--" before names that
-// start with "-". Returns -1 to go on; otherwise the exit status, with the
-// text to print in `message` (usage for --help, the version, or what is
-// wrong: 0 to standard output, 2 to standard error).
-int parseEditorArguments(const QStringList &args, QStringList &names, QString &encoding,
-                         QString &message);
