@@ -528,7 +528,7 @@ void TestMainWindow::unfinishedSave()
     QCOMPARE(readBytes(copy), old);
     QCOMPARE(runCli({"info", "b.sub"}, dir.path()).section(u'|', 2),
              QStringLiteral("tarnlyx-cli: the save of \"%1\" did not finish; the file may be damaged. Its old content is in \"%2\" "
-                            "(\"tarnlyx-cli recover --restore NAME\" puts it back, \"--discard NAME\" keeps the file as it is)\n")
+                            "(\"tarnlyx-cli recover --restore FILE\" puts it back, \"--discard FILE\" keeps the file as it is)\n")
                      .arg(path, copy));
     QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0|%1\t%2\n|").arg(path, copy));
 

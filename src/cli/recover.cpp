@@ -31,7 +31,7 @@ void warnUnfinishedSaves(QIODevice &err)
 {
     for (const UnfinishedSave &save : unfinishedSaves()) {
         say(err, QStringLiteral("the save of \"%1\" did not finish; the file may be damaged. Its old content is in \"%2\" "
-                                "(\"tarnlyx-cli recover --restore NAME\" puts it back, \"--discard NAME\" keeps the file as it is)")
+                                "(\"tarnlyx-cli recover --restore FILE\" puts it back, \"--discard FILE\" keeps the file as it is)")
                          .arg(shownName(save.path), shownName(save.backupPath)));
     }
 }
@@ -46,7 +46,7 @@ int runRecover(const QStringList &args, QIODevice &out, QIODevice &err)
     }
     const QString &how = args[0];
     if (args.size() != 2 || (how != u"--restore" && how != u"--discard")) {
-        say(err, QStringLiteral("usage: tarnlyx-cli recover [--restore NAME | --discard NAME]"));
+        say(err, QStringLiteral("usage: tarnlyx-cli recover [--restore FILE | --discard FILE]"));
         return 2;
     }
     bool found = false;
