@@ -66,7 +66,7 @@ QSet<QString> &QTarnlyxMain::restoreWithoutAsking()
     return ids;
 }
 
-QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedEncoding(encoding)
+QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(encoding)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("Tarnlyx main window, by the Tarnlyx developers"));
@@ -122,23 +122,23 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedE
     column->addWidget(m_summaryLabel);
     connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
     connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
-        m_keptStamp = stampOf(fileName);
+        m_keptStamp = stampOf(m_document.fileName());
         editor->setFocus();
     });
     connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
-        if (load(fileName))
+        if (load(m_document.fileName()))
             editor->setFocus();
     });
     setCentralWidget(centre);
     resize(500, 600);
 
-    // Unsaved text goes to its recovery file after a pause in typing.
-    m_recoveryWriter.setMaxThreadCount(1);
-    m_recoveryTimer.setSingleShot(true);
-    m_recoveryTimer.setInterval(2000);
-    connect(&m_recoveryTimer, &QTimer::timeout, this, &QTarnlyxMain::scheduleRecovery);
-    connect(editor->document(), &QTextDocument::contentsChanged, &m_recoveryTimer,
-            qOverload<>(&QTimer::start));
+    // Unsaved text goes to its recovery file after a pause in typing; the
+    // window says once when it cannot: a crash then would lose the text.
+    connect(editor->document(), &QTextDocument::contentsChanged, &m_document, &SubtitleDocument::edited);
+    connect(&m_document, &SubtitleDocument::recoveryDue, this, &QTarnlyxMain::scheduleRecovery);
+    connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const QString &error) {
+        statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
+    });
 
     // A file that cannot be read leaves the window as a new, unnamed one.
     if (name != QLatin1String(newFileName) && load(name))
@@ -147,60 +147,25 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedE
     editor->document()->setModified(false);
 }
 
-QTarnlyxMain::~QTarnlyxMain()
-{
-    // What is on disk stays there for the next start, unless it was saved
-    // or let go.
-    m_recoveryWriter.waitForDone();
-}
+QTarnlyxMain::~QTarnlyxMain() = default;
 
 void QTarnlyxMain::scheduleRecovery()
 {
-    if (!editor->document()->isModified()) {
-        // Text undone back to the file's needs no recovery; a restored text
-        // not yet written again (or still being asked about) keeps its file.
-        if (!m_recoveryAdopted)
-            dropRecovery();
-        return;
-    }
-    m_recoveryAdopted = false;
-    const QString name = RecoveryFile::absoluteName(fileName);
     // Only the copy of the document's text is taken here; the rest of the
     // work is on the writer's thread.
-    m_recoveryWriter.start([this, name, stamp = m_stamp, raw = editor->rawText(), finish = editor->rawTextFinisher()] {
-        QString error;
-        if (m_recovery.write(name, stamp, finish(raw), &error))
-            return;
-        qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
-        // The window says so, once: a crash now would lose the text.
-        QMetaObject::invokeMethod(this, [this, error] {
-            if (std::exchange(m_recoveryWarned, true))
-                return;
-            statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
-        }, Qt::QueuedConnection);
-    });
+    m_document.keepForRecovery(editor->document()->isModified(), editor->rawText(), editor->rawTextFinisher());
 }
 
 void QTarnlyxMain::writeRecoveryNow()
 {
-    m_recoveryTimer.stop();
     scheduleRecovery();
-    m_recoveryWriter.waitForDone();
-}
-
-void QTarnlyxMain::dropRecovery()
-{
-    m_recoveryAdopted = false;
-    m_recoveryTimer.stop();
-    m_recoveryWriter.waitForDone();
-    m_recovery.remove();
+    m_document.waitForRecovery();
 }
 
 void QTarnlyxMain::restoreRecovery(const RecoveredText &recovered)
 {
-    if (!m_recovery.adopt(recovered.id))
+    if (!m_document.adoptRecovery(recovered))
         return;
-    m_recoveryAdopted = true;
     editor->setText(recovered.text);
     editor->document()->setModified(true);
 }
@@ -211,9 +176,8 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
         restoreRecovery(recovered);
         return;
     }
-    if (!m_recovery.adopt(recovered.id))
+    if (!m_document.adoptRecovery(recovered))
         return;
-    m_recoveryAdopted = true;
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
                     QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
                             .arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName)
@@ -229,7 +193,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() != restore) {
-        dropRecovery();
+        m_document.dropRecovery();
         return;
     }
     editor->setText(recovered.text);
@@ -238,12 +202,12 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
 
 bool QTarnlyxMain::mayOverwrite()
 {
-    const FileStamp now = stampOf(fileName);
-    if (now == m_stamp)
+    if (!m_document.changedOnDisk())
         return true;
+    const FileStamp now = stampOf(m_document.fileName());
     return confirm(this, QMessageBox::Warning, "changed on disk",
                    QStringLiteral("Another program has %1 \"%2\" since it was opened or saved here.")
-                           .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"), shownName(fileName)),
+                           .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"), shownName(m_document.fileName())),
                    now.exists ? QStringLiteral("Saving replaces those changes with the text shown here.")
                               : QStringLiteral("Saving writes the text shown here to it again."),
                    QStringLiteral("&Overwrite"));
@@ -416,7 +380,7 @@ void QTarnlyxMain::createEditMenu()
 
 void QTarnlyxMain::markReopenMenu()
 {
-    const QString current = fileName.isEmpty() ? QString() : m_format.encoding;
+    const QString current = m_document.fileName().isEmpty() ? QString() : m_document.format().encoding;
     for (QAction *a : m_reopenMenu->findChildren<QAction *>()) {
         if (a->isCheckable())
             a->setChecked(a->data().toString() == current);
@@ -434,15 +398,15 @@ void QTarnlyxMain::showSummary(const QString &summary)
 
 void QTarnlyxMain::checkDisk()
 {
-    if (fileName.isEmpty())
+    if (m_document.fileName().isEmpty())
         return;
-    const FileStamp now = stampOf(fileName);
-    if (now == m_stamp || now == m_keptStamp) {
-        if (now == m_stamp)
+    const FileStamp now = stampOf(m_document.fileName());
+    if (now == m_document.stamp() || now == m_keptStamp) {
+        if (now == m_document.stamp())
             m_changedBar->hide();
         return;
     }
-    m_changedBar->showFor(shownName(fileName), !now.exists);
+    m_changedBar->showFor(shownName(m_document.fileName()), !now.exists);
 }
 
 void QTarnlyxMain::openDropped(const QStringList &names)
@@ -458,19 +422,19 @@ void QTarnlyxMain::openDropped(const QStringList &names)
 
 void QTarnlyxMain::reopenWith(const QString &encoding)
 {
-    if (fileName.isEmpty())
+    if (m_document.fileName().isEmpty())
         return;
-    const QString previous = m_requestedEncoding;
-    m_requestedEncoding = encoding;
-    if (!load(fileName))
-        m_requestedEncoding = previous;
+    const QString previous = m_document.requestedEncoding();
+    m_document.setRequestedEncoding(encoding);
+    if (!load(m_document.fileName()))
+        m_document.setRequestedEncoding(previous);
 }
 
 void QTarnlyxMain::showFormat()
 {
     static const char *const ends[] = {"LF", "CRLF", "mixed line ends", "CR"};
-    m_formatLabel->setText(QStringLiteral("%1, %2").arg(describeFormat(m_format),
-                                                       QLatin1String(ends[int(m_format.lineEnds)])));
+    const FileFormat &format = m_document.format();
+    m_formatLabel->setText(QStringLiteral("%1, %2").arg(describeFormat(format), QLatin1String(ends[int(format.lineEnds)])));
 }
 
 void QTarnlyxMain::showPosition()
@@ -485,8 +449,8 @@ void QTarnlyxMain::setFileName(QString name)
 {
     setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), shownName(name)));
     // Nothing to read again before the text has a file.
-    m_reopenMenu->setEnabled(!fileName.isEmpty());
-    if (stampOf(fileName) == m_stamp)
+    m_reopenMenu->setEnabled(!m_document.fileName().isEmpty());
+    if (!m_document.changedOnDisk())
         m_changedBar->hide();
 }
 
@@ -511,7 +475,7 @@ void QTarnlyxMain::changeEvent(QEvent *event)
 
 void QTarnlyxMain::open()
 {
-    const QString folder = fileName.isEmpty() ? QString() : QFileInfo(fileName).absolutePath();
+    const QString folder = m_document.fileName().isEmpty() ? QString() : QFileInfo(m_document.fileName()).absolutePath();
     const QString name = QFileDialog::getOpenFileName(this, QString(), folder, QLatin1String(fileFilters));
     takeFocusBack(this);
     if (!name.isEmpty())
@@ -561,34 +525,14 @@ bool QTarnlyxMain::load(QString name)
     if (!mayDiscardText())
         return false;
 
-    // A name that does not exist yet is a new, empty file of that name.
-    // Anything but a regular file (a pipe that might never end, a device) is
-    // refused rather than read.
     QString error;
     SubtitleText file;
-    FileStamp stamp;
-    bool ok = true;
-    const FileKind kind = kindOf(name);
-    if (kind == FileKind::Missing) {
-        ok = createEmptyFile(name, &error);
-    } else if (kind != FileKind::Regular) {
-        ok = false;
-        error = kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
-    }
-    if (ok)
-        ok = readSubtitleFile(name, file, &error, m_requestedEncoding, &stamp);
-    if (!ok) {
+    if (!m_document.read(name, file, &error)) {
         tell(this, QMessageBox::Warning, "read error",
              QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
     }
-
-    dropRecovery(); // the text before was saved or let go
-    fileName = name;
-    m_stamp = stamp;
-    m_format = file.format;
     editor->setText(file.text);
-    m_recoveryTimer.stop(); // nothing typed yet
     setFileName(name);
     showFormat();
     if (!file.strayBytes.isEmpty()) {
@@ -609,16 +553,14 @@ bool QTarnlyxMain::load(QString name)
     // Each text a program that ended left for this very file, whatever name
     // or link reaches it now: the first restored here, the others each in
     // a window of its own (which offers the next).
-    for (const RecoveredText &recovered : RecoveryFile::orphans()) {
-        if (!recovered.belongsTo(m_stamp))
-            continue;
+    for (const RecoveredText &recovered : m_document.recoveryForThisFile()) {
         if (!editor->document()->isModified()) {
             offerRecovery(recovered);
             continue;
         }
         if (restoreWithoutAsking().contains(recovered.id))
             continue; // chosen at start: a window of its own comes for it
-        auto *window = new QTarnlyxMain(name, m_requestedEncoding);
+        auto *window = new QTarnlyxMain(name, m_document.requestedEncoding());
         window->show();
         break;
     }
@@ -628,11 +570,11 @@ bool QTarnlyxMain::load(QString name)
 
 bool QTarnlyxMain::save()
 {
-    if (fileName.isEmpty())
+    if (m_document.fileName().isEmpty())
         return saveAs();
     if (!mayOverwrite())
         return false;
-    return saveTo(fileName);
+    return saveTo(m_document.fileName());
 }
 
 bool QTarnlyxMain::saveTo(const QString &name)
@@ -643,12 +585,12 @@ bool QTarnlyxMain::saveTo(const QString &name)
     QByteArray bytes;
     QString error;
     const QString text = editor->text();
-    FileFormat format = m_format;
+    FileFormat format = m_document.format();
     if (!encodeSubtitleText(text, format, bytes, &error)) {
         // A window of raw bytes shows each byte as a Latin-1 character, so
         // its other letters are misread ones: stored as UTF-8 they would be
         // wrong for good. Only reading the file in its own encoding helps.
-        if (m_format.encoding == u"bytes") {
+        if (format.encoding == u"bytes") {
             if (confirm(this, QMessageBox::Warning, "not in bytes",
                         QStringLiteral("The text cannot be saved as raw bytes."),
                         asSentence(error) + QStringLiteral(" The file is shown one byte per character; "
@@ -661,7 +603,7 @@ bool QTarnlyxMain::saveTo(const QString &name)
         }
         // Never a "?" for a letter: the whole file goes to UTF-8, or nowhere.
         if (!confirm(this, QMessageBox::Question, "not in encoding",
-                     QStringLiteral("The text cannot be saved as %1.").arg(m_format.encoding),
+                     QStringLiteral("The text cannot be saved as %1.").arg(format.encoding),
                      asSentence(error) + QStringLiteral(" Save the file as UTF-8 instead?"),
                      QStringLiteral("Save as &UTF-8")))
             return false;
@@ -670,19 +612,14 @@ bool QTarnlyxMain::saveTo(const QString &name)
         if (!encodeSubtitleText(text, format, bytes, &error))
             return false;
     }
-    if (!writeSubtitleFile(name, bytes, &error, nullptr, &current)) {
+    if (!m_document.write(name, bytes, format, current, &error)) {
         tell(this, QMessageBox::Warning, "write error",
              QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
     }
-    // The name moves only with a save that succeeded.
-    fileName = name;
-    m_stamp = stampOf(fileName);
+    // The name moved with the save, not before.
     editor->document()->setModified(false);
-    dropRecovery();
-    setFileName(fileName);
-    m_format = format;
-    m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
+    setFileName(name);
     showFormat();
     return true;
 }
@@ -690,7 +627,7 @@ bool QTarnlyxMain::saveTo(const QString &name)
 bool QTarnlyxMain::saveAs()
 {
     const QString name = QFileDialog::getSaveFileName(
-            this, QString(), fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath(),
+            this, QString(), m_document.fileName().isEmpty() ? QString() : QFileInfo(m_document.fileName()).absoluteFilePath(),
             QLatin1String(fileFilters));
     takeFocusBack(this);
     if (name.isEmpty())
@@ -702,7 +639,7 @@ bool QTarnlyxMain::saveAs()
 void QTarnlyxMain::closeEvent(QCloseEvent *event)
 {
     if (mayDiscardText()) {
-        dropRecovery();
+        m_document.dropRecovery();
         event->accept();
         // The window that had the keyboard before this one takes it back.
         activationOrder().removeAll(this);

@@ -2,15 +2,11 @@
 // File, Subtitles and Help menus.
 #pragma once
 
-#include "files/filesaving.h"
-#include "files/recovery.h"
 #include "app/startup.h"
-#include "files/textcodec.h"
+#include "files/subtitledocument.h"
 
 #include <QMainWindow>
 #include <QSet>
-#include <QThreadPool>
-#include <QTimer>
 
 class ChangedOnDiskBar;
 class FindBar;
@@ -31,7 +27,7 @@ public:
     ~QTarnlyxMain() override;
 
     MyEditor *editorWidget() const { return editor; }
-    QString currentFileName() const { return fileName; }
+    QString currentFileName() const { return m_document.fileName(); }
 
     // Asks whether to bring back the unsaved text a program that ended
     // without saving left; restored, it shows as edited.
@@ -51,7 +47,7 @@ public:
     // Reads the file again in `encoding` ("bytes": one byte per character),
     // asking first about unsaved changes.
     void reopenWith(const QString &encoding);
-    const FileFormat &fileFormat() const { return m_format; }
+    const FileFormat &fileFormat() const { return m_document.format(); }
 
 public slots:
     // Shows `name` in the caption; the file saved to stays as it was.
@@ -94,7 +90,6 @@ private:
     bool saveTo(const QString &name);
     void showFormat();
     void showPosition();
-    void dropRecovery();
     // The Edit menu: the text area's own commands, find and replace, go to.
     void createEditMenu();
     // What the last operation or Replace All did, until the next edit.
@@ -107,19 +102,11 @@ private:
     void openDropped(const QStringList &names);
     void markReopenMenu();
 
-    QString fileName;
     QToolBar *toolBar = nullptr;
     MyEditor *editor = nullptr;
-    FileFormat m_format;            // new files are UTF-8
-    QString m_requestedEncoding;    // empty: detected
+    SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
     QLabel *m_positionLabel = nullptr;
     QLabel *m_formatLabel = nullptr;
-    FileStamp m_stamp;          // the file as this window last read or wrote it
-    RecoveryFile m_recovery;    // written from m_recoveryWriter's thread only
-    QThreadPool m_recoveryWriter;
-    QTimer m_recoveryTimer;
-    bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
-    bool m_recoveryWarned = false;  // the status bar said recovery cannot be kept
     FindBar *m_findBar = nullptr;
     ChangedOnDiskBar *m_changedBar = nullptr;
     QLabel *m_summaryLabel = nullptr;
