@@ -95,6 +95,7 @@ private slots:
     void changedOnDisk();
     void replacedWhileAsked();
     void recovery();
+    void recoveryFollowsEveryEdit();
     void unfinishedSave();
     void encodings();
     void unchangedSaveKeepsBytes_data();
@@ -470,6 +471,50 @@ void TestMainWindow::recovery()
     QVERIFY(windows[0]->editorWidget()->document()->isModified());
     QCOMPARE(answers.pending(), 0);
     settle(windows);
+}
+
+void TestMainWindow::recoveryFollowsEveryEdit()
+{
+    // Between whole copies the recovery file is brought up to date from the
+    // edits alone: after each kind of edit it holds exactly the text.
+    const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
+    auto *w = new QTarnlyxMain(QStringLiteral("subtitles.txt"));
+    MyEditor *editor = w->editorWidget();
+    auto kept = [&] {
+        w->writeRecoveryNow();
+        QCoreApplication::processEvents(); // a whole copy, if the edits did not add up
+        w->writeRecoveryNow();
+        const QStringList files = folder.entryList({QStringLiteral("*.txt")}, QDir::Files);
+        const QByteArray bytes = files.size() == 1 ? readBytes(folder.filePath(files[0])) : QByteArray();
+        qsizetype body = 0;
+        for (int line = 0; line < 3 && body >= 0; ++line)
+            body = bytes.indexOf('\n', body) + 1;
+        return QString::fromUtf8(bytes.mid(body)) == editor->text();
+    };
+    editor->insertPlainText(QStringLiteral("{1}{2}one\n{3}{4}two"));
+    QVERIFY(kept());
+    const std::function<void()> edits[] = {
+        [&] { editor->insertPlainText(QStringLiteral("\nthree\u00a0four")); },
+        [&] { editor->moveCursor(QTextCursor::Start); editor->insertPlainText(QStringLiteral("x")); },
+        [&] {
+            QTextCursor c = editor->textCursor();
+            c.setPosition(3);
+            c.setPosition(14, QTextCursor::KeepAnchor); // across a line end
+            c.removeSelectedText();
+        },
+        [&] { editor->undo(); },
+        [&] { editor->redo(); },
+        [&] { editor->moveCursor(QTextCursor::End); QTest::keyClick(editor, Qt::Key_Backspace); },
+        [&] { QTest::keyClicks(editor, QStringLiteral("ab")); QTest::keyClick(editor, Qt::Key_Return); },
+        [&] { editor->linesChange(ModeShift); },
+    };
+    for (const auto &edit : edits) {
+        edit();
+        QVERIFY2(kept(), qPrintable(editor->text()));
+    }
+    editor->document()->setModified(false);
+    w->close(); // and its recovery file with it
+    QCOMPARE(folder.entryList(QDir::Files), QStringList());
 }
 
 namespace {

@@ -136,6 +136,26 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     // window says once when it cannot: a crash then would lose the text.
     connect(editor->document(), &QTextDocument::contentsChanged, &m_document, &SubtitleDocument::edited);
     connect(&m_document, &SubtitleDocument::recoveryDue, this, &QTarnlyxMain::scheduleRecovery);
+    // Each edit is noted as it is made, so that a recovery write copies what
+    // was typed rather than the whole text; a large one (a whole-text
+    // operation, a new text) hands the whole text over next time instead.
+    connect(editor->document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
+        if (!m_editsNoted)
+            return;
+        if (added > (1 << 16)) {
+            m_editsNoted = false;
+            m_edits.clear();
+            return;
+        }
+        QTextCursor cursor(editor->document());
+        cursor.setPosition(position);
+        cursor.setPosition(qMin(position + added, editor->document()->characterCount() - 1), QTextCursor::KeepAnchor);
+        m_edits.append({position, removed, cursor.selectedText()});
+    });
+    connect(&m_document, &SubtitleDocument::recoveryNeedsWholeText, this, [this] {
+        m_editsNoted = false;
+        scheduleRecovery();
+    });
     connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const QString &error) {
         statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
     });
@@ -153,7 +173,15 @@ void QTarnlyxMain::scheduleRecovery()
 {
     // Only the copy of the document's text is taken here; the rest of the
     // work is on the writer's thread.
-    m_document.keepForRecovery(editor->document()->isModified(), editor->rawText(), editor->rawTextFinisher());
+    const bool modified = editor->document()->isModified();
+    if (m_editsNoted) {
+        m_document.keepEditsForRecovery(modified, std::exchange(m_edits, {}), editor->document()->characterCount() - 1,
+                                        editor->rawTextFinisher());
+        return;
+    }
+    m_edits.clear();
+    m_editsNoted = true;
+    m_document.keepForRecovery(modified, editor->rawText(), editor->rawTextFinisher());
 }
 
 void QTarnlyxMain::writeRecoveryNow()

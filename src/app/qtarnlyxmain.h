@@ -105,6 +105,8 @@ private:
     QToolBar *toolBar = nullptr;
     MyEditor *editor = nullptr;
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
+    QList<RawEdit> m_edits;         // made since the text was last handed to recovery
+    bool m_editsNoted = false;      // else the whole text goes next time
     QLabel *m_positionLabel = nullptr;
     QLabel *m_formatLabel = nullptr;
     FindBar *m_findBar = nullptr;

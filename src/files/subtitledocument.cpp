@@ -54,24 +54,55 @@ bool SubtitleDocument::write(const QString &name, const QByteArray &bytes, const
 void SubtitleDocument::keepForRecovery(bool modified, const QString &raw, const std::function<QString(QString)> &finish)
 {
     m_recoveryTimer.stop();
-    if (!modified) {
-        // Text undone back to the file's needs no recovery; a restored text
-        // not yet written again (or still being asked about) keeps its file.
-        if (!m_recoveryAdopted)
-            dropRecovery();
-        return;
-    }
-    m_recoveryAdopted = false;
-    m_recoveryWriter.start([this, name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp, raw, finish] {
-        QString error;
-        if (m_recovery.write(name, stamp, finish(raw), &error))
-            return;
-        qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
-        QMetaObject::invokeMethod(this, [this, error] {
-            if (!std::exchange(m_recoveryWarned, true))
-                emit recoveryFailed(error);
-        }, Qt::QueuedConnection);
+    const bool write = modified;
+    if (modified)
+        m_recoveryAdopted = false;
+    m_recoveryWriter.start([this, raw, finish, write, name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp] {
+        m_raw = raw;
+        if (write)
+            writeRaw(name, stamp, finish);
     });
+    // Text undone back to the file's needs no recovery; a restored text
+    // not yet written again (or still being asked about) keeps its file.
+    if (!modified && !m_recoveryAdopted)
+        dropRecovery();
+}
+
+void SubtitleDocument::keepEditsForRecovery(bool modified, const QList<RawEdit> &edits, qsizetype length,
+                                            const std::function<QString(QString)> &finish)
+{
+    m_recoveryTimer.stop();
+    if (modified)
+        m_recoveryAdopted = false;
+    m_recoveryWriter.start([this, edits, length, finish, write = modified, name = RecoveryFile::absoluteName(m_fileName),
+                            stamp = m_stamp] {
+        bool addsUp = true;
+        for (const RawEdit &e : edits) {
+            addsUp = addsUp && e.position >= 0 && e.removed >= 0 && qsizetype(e.position) <= m_raw.size();
+            if (addsUp)
+                m_raw.replace(e.position, e.removed, e.added);
+        }
+        if (!addsUp || m_raw.size() != length) {
+            QMetaObject::invokeMethod(this, &SubtitleDocument::recoveryNeedsWholeText, Qt::QueuedConnection);
+            return;
+        }
+        if (write)
+            writeRaw(name, stamp, finish);
+    });
+    if (!modified && !m_recoveryAdopted)
+        dropRecovery();
+}
+
+void SubtitleDocument::writeRaw(const QString &name, const FileStamp &stamp, const std::function<QString(QString)> &finish)
+{
+    QString error;
+    if (m_recovery.write(name, stamp, finish(m_raw), &error))
+        return;
+    qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+    QMetaObject::invokeMethod(this, [this, error] {
+        if (!std::exchange(m_recoveryWarned, true))
+            emit recoveryFailed(error);
+    }, Qt::QueuedConnection);
 }
 
 bool SubtitleDocument::adoptRecovery(const RecoveredText &recovered)

@@ -13,6 +13,14 @@
 
 #include <functional>
 
+// One edit of the editor's raw text: `removed` characters at `position`
+// replaced by `added`.
+struct RawEdit
+{
+    int position = 0, removed = 0;
+    QString added;
+};
+
 class SubtitleDocument : public QObject
 {
     Q_OBJECT
@@ -51,6 +59,11 @@ public:
     // finished by `finish` there. An unedited text needs none (unless it is
     // a restored one not written again yet).
     void keepForRecovery(bool modified, const QString &raw, const std::function<QString(QString)> &finish);
+    // The same from the edits made since the text was last handed over,
+    // which leave it `length` characters long: the window copies only what
+    // was typed. Edits that do not add up ask for the whole text again.
+    void keepEditsForRecovery(bool modified, const QList<RawEdit> &edits, qsizetype length,
+                              const std::function<QString(QString)> &finish);
     // Waits until what was handed to the writer is on disk.
     void waitForRecovery() { m_recoveryWriter.waitForDone(); }
     // Takes over a text a program that ended left, as this document's own.
@@ -65,6 +78,8 @@ signals:
     void recoveryDue();
     // The text cannot be kept for recovery; said once, with the reason.
     void recoveryFailed(const QString &reason);
+    // The edits handed over did not add up: the whole text is needed.
+    void recoveryNeedsWholeText();
 
 private:
     QString m_fileName;
@@ -76,4 +91,8 @@ private:
     QTimer m_recoveryTimer;
     bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
     bool m_recoveryWarned = false;
+    QString m_raw;                  // the raw text last handed over; the writer's thread's only
+    // Writes m_raw, finished, as the text of the file `name`, `stamp`; on
+    // the writer's thread.
+    void writeRaw(const QString &name, const FileStamp &stamp, const std::function<QString(QString)> &finish);
 };
