@@ -1,4 +1,4 @@
-#include "app/qtarnlyxmain.h"
+#include "app/startup.h"
 #include "files/filenames.h"
 
 #include <QApplication>

@@ -91,6 +91,9 @@ void TestCli::usageErrors_data()
     QTest::newRow("unknown encoding") << QStringList{"--encoding", "klingon", "shift"} << "--encoding: \"klingon\" is not an encoding";
     QTest::newRow("info, -o") << QStringList{"info", "-o", "x"} << "info writes to the standard output only";
     QTest::newRow("info, --in-place") << QStringList{"info", "a", "--in-place"} << "info writes to the standard output only";
+    QTest::newRow("recover, unknown option") << QStringList{"recover", "--keep", "a"} << "usage: tarnlyx-cli recover [--restore FILE | --discard FILE]";
+    QTest::newRow("recover --restore, no file") << QStringList{"recover", "--restore"} << "usage: tarnlyx-cli recover";
+    QTest::newRow("recover --discard, two files") << QStringList{"recover", "--discard", "a", "b"} << "usage: tarnlyx-cli recover";
     // Each range, just past each end.
     QTest::newRow("fps 0.09") << QStringList{"--fps", "0.09", "shift"} << "--fps: 0.09 is outside 0.1 to 200";
     QTest::newRow("fps 200.01") << QStringList{"--fps", "200.01", "shift"} << "--fps: 200.01 is outside 0.1 to 200";

@@ -2,6 +2,7 @@
 // questions it asks and the frame-rate prompts.
 #include "app/qtarnlyxmain.h"
 #include "editor/myeditor.h"
+#include "files/filenames.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 
@@ -9,7 +10,10 @@
 #include <QMenuBar>
 #include <QLabel>
 #include <QMessageBox>
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,7 +23,11 @@
 
 #include <cstdio>
 
+#include <csignal>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -87,6 +95,8 @@ private slots:
     void changedOnDisk();
     void replacedWhileAsked();
     void recovery();
+    void recoveryFollowsEveryEdit();
+    void unfinishedSave();
     void encodings();
     void unchangedSaveKeepsBytes_data();
     void unchangedSaveKeepsBytes();
@@ -174,7 +184,7 @@ void TestMainWindow::fileErrors_data()
     QTest::newRow("read a folder") << "load ." << "read error|Error in reading file \"DIR\"!|It is a folder.";
     QTest::newRow("read a pipe") << "load pipe.sub" << "read error|Error in reading file \"DIR/pipe.sub\"!|It is not a regular file.";
     QTest::newRow("read in a missing folder") << "load no/such/x.sub" << "read error|Error in reading file \"DIR/no/such/x.sub\"!|No such file or directory.";
-    QTest::newRow("save, folder removed") << "save" << "write error|Error in writing file \"DIR/a.sub\"!|Cannot create a file in the folder \"DIR\": No such file or directory.";
+    QTest::newRow("save, folder removed") << "save" << "write error|Error in writing file \"DIR/a\": b.sub\"!|Cannot create a file in the folder \"DIR\": No such file or directory.";
     QTest::newRow("save as into a missing folder") << "save as gone/out.sub"
             << "write error|Error in writing file \"DIR/gone/out.sub\"!|Cannot create a file in the folder \"DIR/gone\": No such file or directory.";
     QTest::newRow("save as into a folder named in markup") << "save as <h1><font>Saved.<br>OK<hr>/out.sub"
@@ -186,11 +196,11 @@ void TestMainWindow::fileErrors_data()
 void TestMainWindow::fileErrors()
 {
     // A file that cannot be read or written is reported and changes nothing:
-    // not the text, its edited flag, the caption or the file; a failed Save
-    // As keeps the name tried for the next Save.
+    // not the text, its edited flag, the caption, the file or the name the
+    // next Save writes to.
     QFETCH(QString, how);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    const QString path = dir.filePath(QStringLiteral("a\": b.sub")); // an error's detail is not cut inside it
     QCOMPARE(mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.sub"))).constData(), 0600), 0);
     QVERIFY(writeBytes(path, "{1}{2}caf\xe9"));
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
@@ -216,7 +226,7 @@ void TestMainWindow::fileErrors()
     QCOMPARE(box.title, title);
     QCOMPARE(w->editorWidget()->text(), QString::fromLatin1("typed {1}{2}caf\xe9"));
     QVERIFY(w->editorWidget()->document()->isModified());
-    QCOMPARE(w->currentFileName(), how.startsWith(u"save as") ? tried : path);
+    QCOMPARE(w->currentFileName(), path);
     QCOMPARE(w->windowTitle(), title + QStringLiteral(" (%1)").arg(path));
     QCOMPARE(readBytes(path), how == u"save" ? QByteArray("<unreadable>") : QByteArray("{1}{2}caf\xe9"));
     QVERIFY(!QFileInfo(tried).isFile());
@@ -358,16 +368,25 @@ void TestMainWindow::replacedWhileAsked()
 void TestMainWindow::recovery()
 {
     // Unsaved text outlives the window that had it (as it would a crash):
-    // the next window on the file, or at start-up for an untitled text,
-    // offers it back; a live window's text is never offered elsewhere.
+    // the next window on that very file offers it, by any name or link;
+    // every start lists what no window took; a live window's text is never
+    // offered elsewhere.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
     QVERIFY(writeBytes(path, "{1}{2}a"));
+    QVERIFY(QFile::link(QStringLiteral("a.sub"), dir.filePath(QStringLiteral("link.sub"))));
     auto crash = [](QTarnlyxMain *w, const QString &typed) {
         w->editorWidget()->insertPlainText(typed);
         w->writeRecoveryNow();
         delete w;
+    };
+    auto settle = [&](const QList<QTarnlyxMain *> &windows) {
+        for (QTarnlyxMain *w : windows) {
+            w->editorWidget()->document()->setModified(false);
+            w->close();
+        }
+        QCOMPARE(folder.entryList(QDir::Files), QStringList());
     };
     QScopedPointer<QTarnlyxMain> live(openWindow(path)); // a live window's text stays its own
     live->editorWidget()->insertPlainText(QStringLiteral("live "));
@@ -378,34 +397,209 @@ void TestMainWindow::recovery()
     QCOMPARE(QFile::permissions(folder.filePath(kept[0])), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
     BoxSeen box;
     ModalAnswers answers;
-    answers.then([&](QWidget *b) { readBox(&box, QString())(b); QTest::keyClick(b, Qt::Key_Return); }).then(press(QStringLiteral("OK")));
-    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
+    // Answered after the pause that writes recovery: the file offered stays
+    // while asked, and after Restore until the text is written again.
+    qsizetype keptWhileAsked = 0;
+    answers.then([&](QWidget *b) {
+        QTest::qWait(2500);
+        keptWhileAsked = folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size();
+        readBox(&box, QString())(b);
+        QTest::keyClick(b, Qt::Key_Return);
+    }).then(press(QStringLiteral("OK")));
+    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(dir.filePath(QStringLiteral("./link.sub"))));
     QCOMPARE(answers.seen(), (QStringList{"recovery", "my_fps"}));
+    QCOMPARE(keptWhileAsked, 2);
     QVERIFY2(box.text.startsWith(QStringLiteral("There is unsaved text of \"%1\"").arg(path)), qPrintable(box.text));
     QCOMPARE(w->editorWidget()->text(), QStringLiteral("lost {1}{2}a"));
     QVERIFY(w->editorWidget()->document()->isModified());
-    QVERIFY(w->save());
+    QCOMPARE(folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size(), 2);
+    QVERIFY(w->save()); // a new file in the name's place
     live->editorWidget()->insertPlainText(QStringLiteral("again "));
     live->writeRecoveryNow();
-    live.reset(); // gone without a word: its text is kept too
-    answers.then(press(QStringLiteral("Discard it"))).then(press(QStringLiteral("OK")));
+    live.reset(); // gone without a word: its text is kept, not for the new file
+    answers.then(press(QStringLiteral("OK")));
     QVERIFY(w->load(path));
+    QCOMPARE(answers.seen().mid(2), QStringList{"my_fps"});
     QCOMPARE(w->editorWidget()->text(), QStringLiteral("lost {1}{2}a"));
-    QVERIFY(!w->editorWidget()->document()->isModified());
-    QCOMPARE(folder.entryList(QDir::Files), QStringList());
+    w.reset();
+
+    // Every start lists it, with the other file in its name's place noted;
+    // Later keeps it for the next start, where Return restores it untitled.
+    answers.then(readBox(&box, QStringLiteral("Later"))).then([](QWidget *b) { QTest::keyClick(b, Qt::Key_Return); });
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(QStringList({box.name, box.text, box.detail}).join(u'|').replace(QRegularExpression(QStringLiteral(", [^\n]*\\d:\\d\\d[^\n]*? \\(")), QStringLiteral(", TIME (")),
+             QStringLiteral("recovery list|Tarnlyx ended before this text was saved:|\"%1\", TIME (another file has that name now)\n"
+                            "    live again {1}{2}a").arg(path));
+    QList<QTarnlyxMain *> windows = openMainWindows({});
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(windows[0]->editorWidget()->text(), QStringLiteral("live again {1}{2}a"));
+    QCOMPARE(windows[0]->currentFileName(), QString());
+    settle(windows);
+
+    // Two crashed windows on one file, and two names one byte apart: each
+    // text restored in a window on its own file.
+    const QString names[] = {dir.filePath(QStringLiteral("x") + QChar(0xDCE9)), dir.filePath(QStringLiteral("x") + QChar(0xDCE8))};
+    for (const QString &name : names) {
+        const int fd = ::open(nameToNative(name).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && write(fd, "{1}{2}x", 7) == 7 && close(fd) == 0);
+    }
+    QTarnlyxMain *crashing[] = {openWindow(names[0]), openWindow(names[0]), openWindow(names[1])};
+    crash(crashing[0], QStringLiteral("first "));
+    crash(crashing[1], QStringLiteral("second "));
+    crash(crashing[2], QStringLiteral("other "));
+    QCOMPARE(folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size(), 3);
+    answers.then(press(QStringLiteral("Restore, each in its own window"))).then(press(QStringLiteral("OK")))
+            .then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK")));
+    windows = openMainWindows({});
+    QStringList restored;
+    for (QTarnlyxMain *window : windows.mid(1))
+        restored << shownName(window->currentFileName()) + u'=' + window->editorWidget()->text();
+    restored.sort();
+    QCOMPARE(restored, (QStringList{shownName(names[1]) + QStringLiteral("=other {1}{2}x"), shownName(names[0]) + QStringLiteral("=first {1}{2}x"),
+                                    shownName(names[0]) + QStringLiteral("=second {1}{2}x")}));
+    settle(windows);
+    for (const QString &name : names)
+        QCOMPARE(unlink(nameToNative(name).constData()), 0);
 
     // A stray byte of a UTF-8 file is kept as the byte it was.
     const QString untitled = QStringLiteral("untitled") + QChar(0xDCE9);
     crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), untitled);
-    answers.then(press(QStringLiteral("Restore unsaved text")));
-    const QList<QTarnlyxMain *> windows = openMainWindows({});
+    answers.then(press(QStringLiteral("Restore, each in its own window")));
+    windows = openMainWindows({});
     QCOMPARE(windows.size(), 1);
     QCOMPARE(windows[0]->editorWidget()->text(), untitled);
     QVERIFY(windows[0]->editorWidget()->document()->isModified());
     QCOMPARE(answers.pending(), 0);
-    windows[0]->editorWidget()->document()->setModified(false);
-    windows[0]->close();
+    settle(windows);
+}
+
+void TestMainWindow::recoveryFollowsEveryEdit()
+{
+    // Between whole copies the recovery file is brought up to date from the
+    // edits alone: after each kind of edit it holds exactly the text.
+    const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
+    auto *w = new QTarnlyxMain(QStringLiteral("subtitles.txt"));
+    MyEditor *editor = w->editorWidget();
+    auto kept = [&] {
+        w->writeRecoveryNow();
+        QCoreApplication::processEvents(); // a whole copy, if the edits did not add up
+        w->writeRecoveryNow();
+        const QStringList files = folder.entryList({QStringLiteral("*.txt")}, QDir::Files);
+        const QByteArray bytes = files.size() == 1 ? readBytes(folder.filePath(files[0])) : QByteArray();
+        qsizetype body = 0;
+        for (int line = 0; line < 3 && body >= 0; ++line)
+            body = bytes.indexOf('\n', body) + 1;
+        return QString::fromUtf8(bytes.mid(body)) == editor->text();
+    };
+    editor->insertPlainText(QStringLiteral("{1}{2}one\n{3}{4}two"));
+    QVERIFY(kept());
+    const std::function<void()> edits[] = {
+        [&] { editor->insertPlainText(QStringLiteral("\nthree\u00a0four")); },
+        [&] { editor->moveCursor(QTextCursor::Start); editor->insertPlainText(QStringLiteral("x")); },
+        [&] {
+            QTextCursor c = editor->textCursor();
+            c.setPosition(3);
+            c.setPosition(14, QTextCursor::KeepAnchor); // across a line end
+            c.removeSelectedText();
+        },
+        [&] { editor->undo(); },
+        [&] { editor->redo(); },
+        [&] { editor->moveCursor(QTextCursor::End); QTest::keyClick(editor, Qt::Key_Backspace); },
+        [&] { QTest::keyClicks(editor, QStringLiteral("ab")); QTest::keyClick(editor, Qt::Key_Return); },
+        [&] { editor->linesChange(ModeShift); },
+    };
+    for (const auto &edit : edits) {
+        edit();
+        QVERIFY2(kept(), qPrintable(editor->text()));
+    }
+    editor->document()->setModified(false);
+    w->close(); // and its recovery file with it
     QCOMPARE(folder.entryList(QDir::Files), QStringList());
+}
+
+namespace {
+
+// The batch tool's exit status, standard output and standard error.
+QString runCli(const QStringList &args, const QString &dir)
+{
+    QProcess tool;
+    tool.setWorkingDirectory(dir);
+    tool.start(QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx-cli"), args);
+    tool.waitForFinished(60000);
+    return QStringLiteral("%1|%2|%3").arg(tool.exitCode()).arg(QString::fromLocal8Bit(tool.readAllStandardOutput()),
+                                                             QString::fromLocal8Bit(tool.readAllStandardError()));
+}
+
+// Kills "tarnlyx-cli correct -i NAME" inside its write over the file, once
+// the file's first line holds the new text (the write held there 4 s).
+bool killInsideWrite(const QString &dir, const QString &name)
+{
+    QProcess tracer;
+    tracer.setWorkingDirectory(dir);
+    tracer.start(QStringLiteral("strace"), {"-f", "-o", "/dev/null", "-e", "inject=pwrite64:delay_exit=4000000",
+                                            QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx-cli"), "correct", "-i", name});
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(tracer.processId());
+    QDeadlineTimer deadline(30000);
+    while (!readBytes(QDir(dir).filePath(name)).startsWith("{0}{5}line number") && !deadline.hasExpired())
+        QTest::qWait(20);
+    const int tool = readBytes(children).trimmed().toInt();
+    return tool > 0 && kill(tool, SIGKILL) == 0 && tracer.waitForFinished(30000);
+}
+
+} // namespace
+
+void TestMainWindow::unfinishedSave()
+{
+    // A save over a hard-linked file killed inside its write: both programs
+    // name it at every start until it is settled; Return keeps the file and
+    // the copy, Restore gives the old bytes back exactly, and the batch tool
+    // lets them go by any name of the file.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("needs strace");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QByteArray old;
+    for (int i = 0; i < 150000; ++i)
+        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    QVERIFY(writeBytes(path, old));
+    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
+    const QDir backups(m_state.filePath(QStringLiteral("tarnlyx/backup")));
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    const QByteArray damaged = readBytes(path);
+    QVERIFY(damaged != old && damaged.size() == old.size());
+    const QStringList kept = backups.entryList(QDir::Files);
+    QCOMPARE(kept.size(), 2);
+    const QString copy = backups.filePath(kept[0]);
+    QCOMPARE(readBytes(copy), old);
+    QCOMPARE(runCli({"info", "b.sub"}, dir.path()).section(u'|', 2),
+             QStringLiteral("tarnlyx-cli: the save of \"%1\" did not finish; the file may be damaged. Its old content is in \"%2\" "
+                            "(\"tarnlyx-cli recover --restore FILE\" puts it back, \"--discard FILE\" keeps the file as it is)\n")
+                     .arg(path, copy));
+    QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0|%1\t%2\n|").arg(path, copy));
+
+    BoxSeen box;
+    ModalAnswers answers;
+    answers.then([&](QWidget *b) {
+        readBox(&box, QString())(b);
+        QTest::keyClick(b, Qt::Key_Return);
+    });
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(QStringList({box.name, box.text, box.detail}).join(u'|'),
+             QStringLiteral("unfinished save|The save of %1 did not finish; the file may be damaged. Restore the copy taken before the save?|"
+                            "The copy is \"%2\"; it is kept until you restore it.").arg(path, copy));
+    QCOMPARE(readBytes(path), damaged);
+    QCOMPARE(backups.entryList(QDir::Files), kept);
+    answers.then(press(QStringLiteral("Restore")));
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(readBytes(path), old);
+    QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    QCOMPARE(runCli({"recover", "--restore", "c.sub"}, dir.path()), QStringLiteral("1||tarnlyx-cli: no save of \"c.sub\" is unfinished\n"));
+    QCOMPARE(runCli({"recover", "--discard", "b.sub"}, dir.path()), QStringLiteral("0||"));
+    QCOMPARE(readBytes(path), damaged);
+    QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0||"));
 }
 
 void TestMainWindow::encodings()

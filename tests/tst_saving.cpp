@@ -5,6 +5,8 @@
 #include "files/filereading.h"
 #include "files/filesaving.h"
 #include "files/recovery.h"
+#include "files/savejournal.h"
+#include "files/systemcalls.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -17,6 +19,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(FileSetWriter::Method)
@@ -42,6 +45,34 @@ QString sh(const QString &command, const QString &dir)
             QSKIP("needs root (as in CI): other owners, other users, tmpfs mounts");         \
     } while (false)
 
+// The n-th call of one kind fails with one errno; writes go 4096 bytes at a
+// time, so that a failure can come in the middle of a file.
+struct Failure
+{
+    QByteArray call;
+    int nth = 0, errnum = 0, seen = 0;
+    bool now(const char *name) { return call == name && ++seen == nth && (errno = errnum, true); }
+} failure;
+
+const SystemCalls failing{
+    [](int fd, const void *data, size_t size) -> ssize_t {
+        return failure.now("write") ? -1 : realSystemCalls().write(fd, data, std::min<size_t>(size, 4096));
+    },
+    [](int fd, const void *data, size_t size, off_t at) -> ssize_t {
+        return failure.now("pwrite") ? -1 : realSystemCalls().pwrite(fd, data, std::min<size_t>(size, 4096), at);
+    },
+    [](int fd) { return failure.now("fsync") ? -1 : realSystemCalls().fsync(fd); },
+    [](const char *from, const char *to) { return failure.now("rename") ? -1 : realSystemCalls().rename(from, to); },
+    [](int a, const char *b, int c, const char *d, int e) { return failure.now("linkat") ? -1 : realSystemCalls().linkat(a, b, c, d, e); },
+    [](int fd, off_t size) { return failure.now("ftruncate") ? -1 : realSystemCalls().ftruncate(fd, size); },
+    [](int fd) {
+        const bool fail = failure.now("close");
+        const int result = realSystemCalls().close(fd); // closed all the same, as the system does
+        return fail ? (errno = failure.errnum, -1) : result;
+    },
+    realSystemCalls().fstat,
+};
+
 } // namespace
 
 class TestSaving : public QObject
@@ -66,6 +97,10 @@ private slots:
     void stateFolderChecked_data();
     void stateFolderChecked();
     void onlyOwnRecoveryFilesOffered();
+    void newFileLeftByAKill();
+    void failureTable_data();
+    void failureTable();
+    void changedWhileReadByTheEditor();
 };
 
 void TestSaving::keepsWhatTheFileIs_data()
@@ -443,7 +478,7 @@ void TestSaving::stateFolderChecked()
     const mode_t mask = umask(setup.isEmpty() ? 0277 : 022);
     QString recoveryError, backupError;
     RecoveryFile recovery;
-    const bool kept = recovery.write(QString(), QStringLiteral("typed"), &recoveryError);
+    const bool kept = recovery.write(QString(), FileStamp(), QStringLiteral("typed"), &recoveryError);
     // A file with a second name is written in place after a backup copy.
     const bool saved = writeSubtitleFile(linked, "{1}{2}new", &backupError);
     umask(mask);
@@ -475,7 +510,7 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
     qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
     {
         RecoveryFile mine; // left behind, as after a crash
-        QVERIFY(mine.write(QString(), QStringLiteral("mine"), nullptr));
+        QVERIFY(mine.write(QString(), FileStamp(), QStringLiteral("mine"), nullptr));
     }
     QCOMPARE(sh(QStringLiteral("cd state/tarnlyx/recovery && printf 'tarnlyx recovery 1\\n%2Fetc%2Fsudoers\\nplanted' > theirs.txt && "
                                "cp theirs.txt ../../../outside.txt && chown nobody theirs.txt && "
@@ -486,6 +521,145 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
     QCOMPARE(found.size(), 1);
     QCOMPARE(found[0].text, QStringLiteral("mine"));
     QCOMPARE(found[0].fileName, QString());
+}
+
+void TestSaving::newFileLeftByAKill()
+{
+    // Where the new file cannot be nameless, a kill before it took the old
+    // one's place leaves it: the next start removes it, and only it.
+    QTemporaryDir dir;
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral(".tarnlyx-xyz789")), "not recorded"));
+    const pid_t child = fork();
+    if (child == 0) {
+        auto *record = new TemporaryRecord; // never ended: the program is killed
+        const QString left = dir.filePath(QStringLiteral(".tarnlyx-abc123"));
+        _exit(record->record(QFile::encodeName(left)) && writeBytes(left, "half") ? 0 : 1);
+    }
+    int status = -1;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QCOMPARE(status, 0);
+    QCOMPARE(sh(QStringLiteral("ls -A; ls state/tarnlyx/backup | wc -l"), dir.path()), QStringLiteral(".tarnlyx-abc123\n.tarnlyx-xyz789\nstate\n1\nexit 0"));
+    QCOMPARE(unfinishedSaves().size(), 0);
+    QCOMPARE(sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path()),
+             QStringLiteral(".:\n.tarnlyx-xyz789\nstate\n\nstate/tarnlyx/backup:\nexit 0"));
+}
+
+void TestSaving::failureTable_data()
+{
+    QTest::addColumn<bool>("hardLink"); // written in place after a copy, else renamed
+    QTest::addColumn<QByteArray>("call");
+    QTest::addColumn<int>("nth");
+    QTest::addColumn<int>("errnum");
+    QTest::addColumn<QString>("reason"); // empty: saved all the same
+    const QString none = QStringLiteral("No space left on device"), io = QStringLiteral("Input/output error");
+    QTest::newRow("renamed: write, mid-file") << false << QByteArray("write") << 3 << ENOSPC << none;
+    QTest::newRow("renamed: write interrupted") << false << QByteArray("write") << 2 << EINTR << QString();
+    QTest::newRow("renamed: fsync") << false << QByteArray("fsync") << 1 << EIO << io;
+    QTest::newRow("renamed: linkat") << false << QByteArray("linkat") << 1 << ENOSPC << none;
+    QTest::newRow("renamed: close") << false << QByteArray("close") << 2 << EIO << io;
+    QTest::newRow("renamed: rename") << false << QByteArray("rename") << 1 << EIO << io;
+    QTest::newRow("renamed: rename across devices") << false << QByteArray("rename") << 1 << EXDEV << QString();
+    QTest::newRow("in place: copy's write") << true << QByteArray("write") << 2 << ENOSPC << none;
+    QTest::newRow("in place: copy's fsync") << true << QByteArray("fsync") << 1 << EIO << io;
+    QTest::newRow("in place: copy's close") << true << QByteArray("close") << 2 << EIO << io;
+    QTest::newRow("in place: record's fsync") << true << QByteArray("fsync") << 2 << EIO << io;
+    QTest::newRow("in place: folder's fsync") << true << QByteArray("fsync") << 3 << EIO << io;
+    QTest::newRow("in place: pwrite, mid-file") << true << QByteArray("pwrite") << 3 << ENOSPC << none;
+    QTest::newRow("in place: ftruncate") << true << QByteArray("ftruncate") << 1 << EIO << io;
+    QTest::newRow("in place: fsync") << true << QByteArray("fsync") << 4 << EIO << io;
+    QTest::newRow("in place: close") << true << QByteArray("close") << 3 << EIO << io;
+}
+
+void TestSaving::failureTable()
+{
+    // Every call on the write path failing once: the old file stays byte
+    // for byte, nothing is left beside it or in the backup folder, and the
+    // reason is the system's. A write that is interrupted is carried on;
+    // a rename across devices writes in place after a copy.
+    QFETCH(bool, hardLink);
+    QFETCH(QByteArray, call);
+    QFETCH(int, nth);
+    QFETCH(int, errnum);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_STATE_HOME", state);
+        systemCalls() = realSystemCalls();
+    });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const QString path = dir.filePath(QStringLiteral("f.sub"));
+    const QByteArray old = QByteArray("{1}{2}old\n").repeated(2000), made = QByteArray("{1}{2}new text\n").repeated(2000);
+    QVERIFY(writeBytes(path, old));
+    if (hardLink)
+        QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("g.sub"))).constData()), 0);
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("state/tarnlyx/backup")));
+    QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("state/tarnlyx")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("state/tarnlyx/backup")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString before = sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path());
+    failure = {call, nth, errnum, 0};
+    systemCalls() = failing;
+    QString error;
+    FileSetWriter::Method method;
+    const bool saved = writeSubtitleFile(path, made, &error, &method);
+    systemCalls() = realSystemCalls();
+    QVERIFY2(failure.seen >= nth, "the call never came");
+    if (reason.isEmpty()) {
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(readBytes(path), made);
+    } else {
+        QVERIFY(!saved);
+        QVERIFY2(error.startsWith(QStringLiteral("cannot write \"%1\": ").arg(path)) && error.contains(reason), qPrintable(error));
+        QCOMPARE(readBytes(path), old);
+    }
+    QCOMPARE(sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path()), before);
+    QCOMPARE(unfinishedSaves().size(), 0);
+}
+
+void TestSaving::changedWhileReadByTheEditor()
+{
+    // Another program appends to the file, or cuts it short, after it was
+    // opened and before it is read: it is read again, and the stamp is of
+    // what was read; a file that keeps changing is refused.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    static QString changed;
+    static int changes = 0;
+    const auto restore = qScopeGuard([] { systemCalls() = realSystemCalls(); });
+    systemCalls().fstat = [](int fd, struct stat *st) {
+        const int result = realSystemCalls().fstat(fd, st);
+        if (changes > 0) {
+            --changes;
+            QFile f(changed);
+            f.open(QIODevice::ReadWrite);
+            if (f.size() > 100)
+                f.resize(20);
+            else
+                f.seek(f.size()), f.write("{3}{4}appended\n");
+        }
+        return result;
+    };
+    changed = path;
+    const QByteArray cases[][2] = {{"{1}{2}x\n", "{1}{2}x\n{3}{4}appended"},
+                                   {QByteArray("{1}{2}cut short\n").repeated(10), "{1}{2}cut short\n{1}{"}};
+    for (const auto &[first, read] : cases) {
+        QVERIFY(writeBytes(path, first));
+        changes = 1;
+        SubtitleText text;
+        FileStamp stamp;
+        QString error;
+        QVERIFY2(readSubtitleFile(path, text, &error, QString(), &stamp), qPrintable(error));
+        QCOMPARE(text.text.toLatin1(), read);
+        QCOMPARE(stamp, stampOf(path));
+    }
+    changes = 3;
+    SubtitleText text;
+    QString error;
+    QVERIFY(!readSubtitleFile(path, text, &error));
+    QCOMPARE(error, QStringLiteral("cannot read \"%1\": another program kept changing it while it was read").arg(path));
 }
 
 QTEST_GUILESS_MAIN(TestSaving)

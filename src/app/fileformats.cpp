@@ -2,6 +2,8 @@
 // WebVTT, SubRip files opened, and saving in a chosen encoding.
 #include "app/qtarnlyxmain.h"
 
+#include "app/messageboxes.h"
+
 #include "dialogs/saveformat.h"
 #include "editor/myeditor.h"
 #include "files/filenames.h"
@@ -17,37 +19,6 @@
 #include <QPushButton>
 
 namespace {
-
-// File names are data, not markup: a box shows its texts as they are.
-void showAsText(QMessageBox &box)
-{
-    box.setTextFormat(Qt::PlainText);
-    for (QLabel *label : box.findChildren<QLabel *>())
-        label->setTextFormat(Qt::PlainText);
-}
-
-// A message box of this window.
-void showMessage(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
-                 const QString &detail)
-{
-    QMessageBox box(icon, QStringLiteral("just Tarnlyx v0.1"), text, QMessageBox::Ok, window);
-    box.setObjectName(QString::fromLatin1(name));
-    box.setInformativeText(detail);
-    showAsText(box);
-    box.exec();
-    if (window->isVisible())
-        window->activateWindow();
-}
-
-// "line 3, column 7 holds ..." -> "Line 3, column 7 holds ...."
-QString sentence(QString text)
-{
-    if (!text.isEmpty())
-        text[0] = text[0].toUpper();
-    if (!text.endsWith(u'.'))
-        text += u'.';
-    return text;
-}
 
 // `path` with its extension replaced by `suffix`; "subtitles" for none.
 QString nameBeside(const QString &path, const QString &suffix)
@@ -92,14 +63,15 @@ void QTarnlyxMain::exportCuesAs(CueStyle style)
     const QString suffix = subRip ? QStringLiteral(".srt") : QStringLiteral(".vtt");
     const QString path = QFileDialog::getSaveFileName(
             this, subRip ? QStringLiteral("Export SubRip") : QStringLiteral("Export WebVTT"),
-            nameBeside(fileName, suffix),
+            nameBeside(m_document.fileName(), suffix),
             subRip ? QStringLiteral("SubRip (*.srt);;All files (*)") : QStringLiteral("WebVTT (*.vtt);;All files (*)"));
     if (isVisible())
         activateWindow();
     if (path.isEmpty())
         return;
-    if (!fileName.isEmpty() && QFileInfo(path) == QFileInfo(fileName)) {
-        showMessage(this, QMessageBox::Warning, "export over own file",
+    const QString &own = m_document.fileName();
+    if (!own.isEmpty() && QFileInfo(path) == QFileInfo(own)) {
+        tell(this, QMessageBox::Warning, "export over own file",
                     QStringLiteral("\"%1\" is the file being edited.").arg(shownName(path)),
                     QStringLiteral("Export writes a new file; choose another name."));
         return;
@@ -108,13 +80,13 @@ void QTarnlyxMain::exportCuesAs(CueStyle style)
     const QString cues = exportCues(editor->text(), editor->fps, style, report);
     // Players read SubRip and WebVTT as UTF-8; the file's own line ends stay.
     FileFormat format;
-    format.lineEnds = m_format.lineEnds == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
-    format.finalLineEnd = m_format.finalLineEnd && report.cues > 0; // a blank line after the last cue
+    format.lineEnds = m_document.format().writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
+    format.finalLineEnd = m_document.format().finalLineEnd && report.cues > 0; // a blank line after the last cue
     QByteArray bytes;
     QString error;
     if (!encodeSubtitleText(cues, format, bytes, &error) || !writeSubtitleFile(path, bytes, &error)) {
-        showMessage(this, QMessageBox::Warning, "write error",
-                    QStringLiteral("Error in writing file \"%1\"!").arg(shownName(path)), error);
+        tell(this, QMessageBox::Warning, "write error",
+             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(path)), asSentence(error, path));
         return;
     }
     showSummary(QStringLiteral("Exported to %1: %2").arg(QFileInfo(path).fileName(), describeCueReport(report)));
@@ -122,7 +94,7 @@ void QTarnlyxMain::exportCuesAs(CueStyle style)
 
 bool QTarnlyxMain::saveWithEncoding()
 {
-    FileFormat chosen = m_format;
+    FileFormat chosen = m_document.format();
     {
         SaveFormatDialog dialog(this, &chosen);
         const bool accepted = dialog.exec() == QDialog::Accepted;
@@ -134,36 +106,33 @@ bool QTarnlyxMain::saveWithEncoding()
     QByteArray bytes;
     QString error;
     if (!encodeSubtitleText(editor->text(), chosen, bytes, &error)) {
-        showMessage(this, QMessageBox::Warning, "not in encoding",
-                    QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), sentence(error));
+        tell(this, QMessageBox::Warning, "not in encoding",
+             QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), asSentence(error));
         return false;
     }
-    const FileFormat previous = m_format;
-    m_format = chosen;
-    if (!save()) {
-        m_format = previous;
-        return false;
+    // The format becomes the file's only once it is saved in it.
+    if (m_document.fileName().isEmpty()) {
+        const QString name = askSaveName();
+        return !name.isEmpty() && saveTo(name, chosen);
     }
-    showFormat();
-    return true;
+    return mayOverwrite() && saveTo(m_document.fileName(), chosen);
 }
 
 bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText &file)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("just Tarnlyx v0.1"),
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
                     QStringLiteral("\"%1\" is a SubRip file.").arg(shownName(name)), QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("convert SubRip"));
     box.setInformativeText(QStringLiteral("Convert it into subtitle lines? The result is a new text; "
                                           "the SubRip file stays as it is. Cancel shows the file as it is."));
-    showAsText(box);
+    showPlainText(box);
     QPushButton *bracket = box.addButton(QStringLiteral("&Bracket-time [000][000]"), QMessageBox::AcceptRole);
     QPushButton *frames = box.addButton(QStringLiteral("&Frame-based {000}{000}"), QMessageBox::AcceptRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(bracket);
     box.setEscapeButton(cancel);
     box.exec();
-    if (isVisible())
-        activateWindow();
+    takeFocusBack(this);
     if (box.clickedButton() != bracket && box.clickedButton() != frames)
         return false;
     const bool frameBased = box.clickedButton() == frames;
@@ -173,20 +142,18 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     QString lines, error;
     CueReport report;
     if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &error)) {
-        showMessage(this, QMessageBox::Warning, "broken SubRip",
-                    QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
-                    sentence(error) + QStringLiteral(" The file is shown as it is."));
+        tell(this, QMessageBox::Warning, "broken SubRip",
+             QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
+             asSentence(error) + QStringLiteral(" The file is shown as it is."));
         return false;
     }
-    dropRecovery(); // the text before was saved or let go
-    fileName.clear();
-    m_stamp = FileStamp();
-    m_format = file.format;
-    m_format.finalLineEnd = subRipEndsWithBlankLine(file.text);
+    FileFormat format = file.format;
+    format.finalLineEnd = subRipEndsWithBlankLine(file.text);
+    m_document.becomeUntitled(format);
     m_proposedName = nameBeside(name, QStringLiteral(".sub"));
     editor->setText(lines);
     editor->document()->setModified(true);
-    setFileName(QStringLiteral("subtitles.txt"));
+    setFileName(QString::fromLatin1(newFileName));
     showFormat();
     showSummary(QStringLiteral("Converted from SubRip: %1").arg(describeCueReport(report)));
     if (!frameBased)

@@ -3,6 +3,7 @@
 #include "app/changedbar.h"
 #include "app/findbar.h"
 #include "app/gotodialog.h"
+#include "app/messageboxes.h"
 
 #include "dialogs/myabout.h"
 #include "dialogs/myfps.h"
@@ -37,6 +38,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -44,74 +46,12 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
-const char caption[] = "just Tarnlyx v0.1";
-
-// Without a window manager nothing hands the keyboard back to the window
-// when a dialog closes (and the operation dialogs have no parent at all).
-void takeFocusBack(QWidget *window)
-{
-    if (window->isVisible())
-        window->activateWindow();
-}
-
-// File names may hold anything, markup included: every box shows its texts
-// as they are.
-void showPlainText(QMessageBox &box)
-{
-    box.setTextFormat(Qt::PlainText);
-    for (QLabel *label : box.findChildren<QLabel *>())
-        label->setTextFormat(Qt::PlainText);
-}
-
-// Tells the user something in a box named `name`, with OK.
-void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
-          const QString &detail)
-{
-    QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::Ok, window);
-    box.setObjectName(QString::fromLatin1(name));
-    box.setInformativeText(detail);
-    showPlainText(box);
-    box.exec();
-    takeFocusBack(window);
-}
-
-// Asks whether to go on: `accept`, or Cancel (the default, also on Escape).
-bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
-             const QString &detail, const QString &accept)
-{
-    QMessageBox box(icon, QString::fromLatin1(caption), text, QMessageBox::NoButton, window);
-    box.setObjectName(QString::fromLatin1(name));
-    box.setInformativeText(detail);
-    showPlainText(box);
-    QPushButton *yes = box.addButton(accept, QMessageBox::AcceptRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.exec();
-    takeFocusBack(window);
-    return box.clickedButton() == yes;
-}
-const char newFileName[] = "subtitles.txt";
-
 // The first shows every file the second does, and the usual subtitle files.
 const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl *.srt);;*.txt;;All files (*)";
-
-// The system's reason, or ours, as a sentence of its own: "cannot write
-// "x": No space left on device" -> "No space left on device."
-QString asSentence(QString error)
-{
-    const qsizetype prefix = error.startsWith(u"cannot ") ? error.indexOf(u"\": ") : -1;
-    if (prefix >= 0)
-        error.remove(0, prefix + 3);
-    if (!error.isEmpty())
-        error[0] = error[0].toUpper();
-    if (!error.isEmpty() && !error.endsWith(u'.'))
-        error += u'.';
-    return error;
-}
 
 // The main windows in the order they last had the keyboard.
 QList<QPointer<QTarnlyxMain>> &activationOrder()
@@ -122,31 +62,13 @@ QList<QPointer<QTarnlyxMain>> &activationOrder()
 
 } // namespace
 
-QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &encoding)
+QSet<QString> &QTarnlyxMain::restoreWithoutAsking()
 {
-    QList<QTarnlyxMain *> windows;
-    const QStringList list = names.isEmpty() ? QStringList{QString::fromLatin1(newFileName)} : names;
-    for (const QString &name : list) {
-        auto *window = new QTarnlyxMain(name, encoding);
-        window->show();
-        window->activateWindow();
-        windows << window;
-    }
-    for (const RecoveredText &recovered : RecoveryFile::orphans()) {
-        if (!recovered.fileName.isEmpty())
-            continue;
-        auto *window = windows.size() == 1 && names.isEmpty() && !windows[0]->editorWidget()->document()->isModified()
-                ? windows[0]
-                : new QTarnlyxMain(QString::fromLatin1(newFileName));
-        window->show();
-        window->offerRecovery(recovered);
-        if (!windows.contains(window))
-            windows << window;
-    }
-    return windows;
+    static QSet<QString> ids;
+    return ids;
 }
 
-QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedEncoding(encoding)
+QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(encoding)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("Tarnlyx main window, by the Tarnlyx developers"));
@@ -202,23 +124,43 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedE
     column->addWidget(m_summaryLabel);
     connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
     connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
-        m_keptStamp = stampOf(fileName);
+        m_keptStamp = stampOf(m_document.fileName());
         editor->setFocus();
     });
     connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
-        if (load(fileName))
+        if (load(m_document.fileName()))
             editor->setFocus();
     });
     setCentralWidget(centre);
     resize(500, 600);
 
-    // Unsaved text goes to its recovery file after a pause in typing.
-    m_recoveryWriter.setMaxThreadCount(1);
-    m_recoveryTimer.setSingleShot(true);
-    m_recoveryTimer.setInterval(2000);
-    connect(&m_recoveryTimer, &QTimer::timeout, this, &QTarnlyxMain::scheduleRecovery);
-    connect(editor->document(), &QTextDocument::contentsChanged, &m_recoveryTimer,
-            qOverload<>(&QTimer::start));
+    // Unsaved text goes to its recovery file after a pause in typing; the
+    // window says once when it cannot: a crash then would lose the text.
+    connect(editor->document(), &QTextDocument::contentsChanged, &m_document, &SubtitleDocument::edited);
+    connect(&m_document, &SubtitleDocument::recoveryDue, this, &QTarnlyxMain::scheduleRecovery);
+    // Each edit is noted as it is made, so that a recovery write copies what
+    // was typed rather than the whole text; a large one (a whole-text
+    // operation, a new text) hands the whole text over next time instead.
+    connect(editor->document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
+        if (!m_editsNoted)
+            return;
+        if (added > (1 << 16)) {
+            m_editsNoted = false;
+            m_edits.clear();
+            return;
+        }
+        QTextCursor cursor(editor->document());
+        cursor.setPosition(position);
+        cursor.setPosition(qMin(position + added, editor->document()->characterCount() - 1), QTextCursor::KeepAnchor);
+        m_edits.append({position, removed, cursor.selectedText()});
+    });
+    connect(&m_document, &SubtitleDocument::recoveryNeedsWholeText, this, [this] {
+        m_editsNoted = false;
+        scheduleRecovery();
+    });
+    connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const QString &error) {
+        statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
+    });
 
     // A file that cannot be read leaves the window as a new, unnamed one.
     if (name != QLatin1String(newFileName) && load(name))
@@ -227,49 +169,44 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_requestedE
     editor->document()->setModified(false);
 }
 
-QTarnlyxMain::~QTarnlyxMain()
-{
-    // What is on disk stays there for the next start, unless it was saved
-    // or let go.
-    m_recoveryWriter.waitForDone();
-}
+QTarnlyxMain::~QTarnlyxMain() = default;
 
 void QTarnlyxMain::scheduleRecovery()
 {
-    if (!editor->document()->isModified()) {
-        dropRecovery();
+    // Only the copy of the document's text is taken here; the rest of the
+    // work is on the writer's thread.
+    const bool modified = editor->document()->isModified();
+    if (m_editsNoted) {
+        m_document.keepEditsForRecovery(modified, std::exchange(m_edits, {}), editor->document()->characterCount() - 1,
+                                        editor->rawTextFinisher());
         return;
     }
-    const QString name = fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath();
-    m_recoveryWriter.start([this, name, text = editor->text()] {
-        QString error;
-        if (m_recovery.write(name, text, &error))
-            return;
-        qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
-        // The window says so: a crash now would lose the text.
-        QMetaObject::invokeMethod(this, [this, error] {
-            statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
-        }, Qt::QueuedConnection);
-    });
+    m_edits.clear();
+    m_editsNoted = true;
+    m_document.keepForRecovery(modified, editor->rawText(), editor->rawTextFinisher());
 }
 
 void QTarnlyxMain::writeRecoveryNow()
 {
-    m_recoveryTimer.stop();
     scheduleRecovery();
-    m_recoveryWriter.waitForDone();
+    m_document.waitForRecovery();
 }
 
-void QTarnlyxMain::dropRecovery()
+void QTarnlyxMain::restoreRecovery(const RecoveredText &recovered)
 {
-    m_recoveryTimer.stop();
-    m_recoveryWriter.waitForDone();
-    m_recovery.remove();
+    if (!m_document.adoptRecovery(recovered))
+        return;
+    editor->setText(recovered.text);
+    editor->document()->setModified(true);
 }
 
 void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
 {
-    if (!m_recovery.adopt(recovered.id))
+    if (restoreWithoutAsking().remove(recovered.id)) {
+        restoreRecovery(recovered);
+        return;
+    }
+    if (!m_document.adoptRecovery(recovered))
         return;
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
                     QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
@@ -286,7 +223,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() != restore) {
-        m_recovery.remove();
+        m_document.dropRecovery();
         return;
     }
     editor->setText(recovered.text);
@@ -295,12 +232,12 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
 
 bool QTarnlyxMain::mayOverwrite()
 {
-    const FileStamp now = stampOf(fileName);
-    if (now == m_stamp)
+    if (!m_document.changedOnDisk())
         return true;
+    const FileStamp now = stampOf(m_document.fileName());
     return confirm(this, QMessageBox::Warning, "changed on disk",
                    QStringLiteral("Another program has %1 \"%2\" since it was opened or saved here.")
-                           .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"), shownName(fileName)),
+                           .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"), shownName(m_document.fileName())),
                    now.exists ? QStringLiteral("Saving replaces those changes with the text shown here.")
                               : QStringLiteral("Saving writes the text shown here to it again."),
                    QStringLiteral("&Overwrite"));
@@ -474,7 +411,7 @@ void QTarnlyxMain::createEditMenu()
 
 void QTarnlyxMain::markReopenMenu()
 {
-    const QString current = fileName.isEmpty() ? QString() : m_format.encoding;
+    const QString current = m_document.fileName().isEmpty() ? QString() : m_document.format().encoding;
     for (QAction *a : m_reopenMenu->findChildren<QAction *>()) {
         if (a->isCheckable())
             a->setChecked(a->data().toString() == current);
@@ -492,15 +429,15 @@ void QTarnlyxMain::showSummary(const QString &summary)
 
 void QTarnlyxMain::checkDisk()
 {
-    if (fileName.isEmpty())
+    if (m_document.fileName().isEmpty())
         return;
-    const FileStamp now = stampOf(fileName);
-    if (now == m_stamp || now == m_keptStamp) {
-        if (now == m_stamp)
+    const FileStamp now = stampOf(m_document.fileName());
+    if (now == m_document.stamp() || now == m_keptStamp) {
+        if (now == m_document.stamp())
             m_changedBar->hide();
         return;
     }
-    m_changedBar->showFor(shownName(fileName), !now.exists);
+    m_changedBar->showFor(shownName(m_document.fileName()), !now.exists);
 }
 
 void QTarnlyxMain::openDropped(const QStringList &names)
@@ -516,19 +453,19 @@ void QTarnlyxMain::openDropped(const QStringList &names)
 
 void QTarnlyxMain::reopenWith(const QString &encoding)
 {
-    if (fileName.isEmpty())
+    if (m_document.fileName().isEmpty())
         return;
-    const QString previous = m_requestedEncoding;
-    m_requestedEncoding = encoding;
-    if (!load(fileName))
-        m_requestedEncoding = previous;
+    const QString previous = m_document.requestedEncoding();
+    m_document.setRequestedEncoding(encoding);
+    if (!load(m_document.fileName()))
+        m_document.setRequestedEncoding(previous);
 }
 
 void QTarnlyxMain::showFormat()
 {
     static const char *const ends[] = {"LF", "CRLF", "mixed line ends", "CR"};
-    m_formatLabel->setText(QStringLiteral("%1, %2").arg(describeFormat(m_format),
-                                                       QLatin1String(ends[int(m_format.lineEnds)])));
+    const FileFormat &format = m_document.format();
+    m_formatLabel->setText(QStringLiteral("%1, %2").arg(describeFormat(format), QLatin1String(ends[int(format.lineEnds)])));
 }
 
 void QTarnlyxMain::showPosition()
@@ -543,8 +480,8 @@ void QTarnlyxMain::setFileName(QString name)
 {
     setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), shownName(name)));
     // Nothing to read again before the text has a file.
-    m_reopenMenu->setEnabled(!fileName.isEmpty());
-    if (stampOf(fileName) == m_stamp)
+    m_reopenMenu->setEnabled(!m_document.fileName().isEmpty());
+    if (!m_document.changedOnDisk())
         m_changedBar->hide();
 }
 
@@ -569,7 +506,7 @@ void QTarnlyxMain::changeEvent(QEvent *event)
 
 void QTarnlyxMain::open()
 {
-    const QString folder = fileName.isEmpty() ? QString() : QFileInfo(fileName).absolutePath();
+    const QString folder = m_document.fileName().isEmpty() ? QString() : QFileInfo(m_document.fileName()).absolutePath();
     const QString name = QFileDialog::getOpenFileName(this, QString(), folder, QLatin1String(fileFilters));
     takeFocusBack(this);
     if (!name.isEmpty())
@@ -619,34 +556,16 @@ bool QTarnlyxMain::load(QString name)
     if (!mayDiscardText())
         return false;
 
-    // A name that does not exist yet is a new, empty file of that name.
-    // Anything but a regular file (a pipe that might never end, a device) is
-    // refused rather than read.
     QString error;
     SubtitleText file;
-    bool ok = true;
-    const FileKind kind = kindOf(name);
-    if (kind == FileKind::Missing) {
-        ok = createEmptyFile(name, &error);
-    } else if (kind != FileKind::Regular) {
-        ok = false;
-        error = kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
-    }
-    if (ok)
-        ok = readSubtitleFile(name, file, &error, m_requestedEncoding);
-    if (!ok) {
+    if (!m_document.read(name, file, &error)) {
         tell(this, QMessageBox::Warning, "read error",
-             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error));
+             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
     }
-
+    m_proposedName.clear();
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
         return true;
-    dropRecovery(); // the text before was saved or let go
-    m_proposedName.clear();
-    fileName = name;
-    m_stamp = stampOf(name);
-    m_format = file.format;
     editor->setText(file.text);
     setFileName(name);
     showFormat();
@@ -665,13 +584,19 @@ bool QTarnlyxMain::load(QString name)
              QStringLiteral("%1, so every byte is shown as one character and kept as it is. "
                             "File > Reopen with Encoding chooses another encoding.").arg(notice));
     }
-    const QString absolute = QFileInfo(name).absoluteFilePath();
-    for (const RecoveredText &recovered : RecoveryFile::orphans()) {
-        if (recovered.fileName == absolute
-            && recovered.written.toMSecsSinceEpoch() >= m_stamp.mtime / 1000000) {
+    // Each text a program that ended left for this very file, whatever name
+    // or link reaches it now: the first restored here, the others each in
+    // a window of its own (which offers the next).
+    for (const RecoveredText &recovered : m_document.recoveryForThisFile()) {
+        if (!editor->document()->isModified()) {
             offerRecovery(recovered);
-            break;
+            continue;
         }
+        if (restoreWithoutAsking().contains(recovered.id))
+            continue; // chosen at start: a window of its own comes for it
+        auto *window = new QTarnlyxMain(name, m_document.requestedEncoding());
+        window->show();
+        break;
     }
     mustSpecifyFps();
     return true;
@@ -679,22 +604,26 @@ bool QTarnlyxMain::load(QString name)
 
 bool QTarnlyxMain::save()
 {
-    if (fileName.isEmpty())
+    if (m_document.fileName().isEmpty())
         return saveAs();
-
     if (!mayOverwrite())
         return false;
+    return saveTo(m_document.fileName(), m_document.format());
+}
+
+bool QTarnlyxMain::saveTo(const QString &name, FileFormat format)
+{
     // What the name holds now is what may be written over, nothing another
     // program puts there while the user answers a question.
-    const FileStamp current = stampOf(fileName);
+    const FileStamp current = stampOf(name);
     QByteArray bytes;
     QString error;
     const QString text = editor->text();
-    if (!encodeSubtitleText(text, m_format, bytes, &error)) {
+    if (!encodeSubtitleText(text, format, bytes, &error)) {
         // A window of raw bytes shows each byte as a Latin-1 character, so
         // its other letters are misread ones: stored as UTF-8 they would be
         // wrong for good. Only reading the file in its own encoding helps.
-        if (m_format.encoding == u"bytes") {
+        if (format.encoding == u"bytes") {
             if (confirm(this, QMessageBox::Warning, "not in bytes",
                         QStringLiteral("The text cannot be saved as raw bytes."),
                         asSentence(error) + QStringLiteral(" The file is shown one byte per character; "
@@ -707,54 +636,51 @@ bool QTarnlyxMain::save()
         }
         // Never a "?" for a letter: the whole file goes to UTF-8, or nowhere.
         if (!confirm(this, QMessageBox::Question, "not in encoding",
-                     QStringLiteral("The text cannot be saved as %1.").arg(m_format.encoding),
+                     QStringLiteral("The text cannot be saved as %1.").arg(format.encoding),
                      asSentence(error) + QStringLiteral(" Save the file as UTF-8 instead?"),
                      QStringLiteral("Save as &UTF-8")))
             return false;
-        FileFormat utf8Format = m_format;
-        utf8Format.encoding = QStringLiteral("UTF-8");
-        utf8Format.bom = false;
-        if (!encodeSubtitleText(text, utf8Format, bytes, &error))
+        format.encoding = QStringLiteral("UTF-8");
+        format.bom = false;
+        if (!encodeSubtitleText(text, format, bytes, &error))
             return false;
-        m_format = utf8Format;
-        showFormat();
     }
-    if (!writeSubtitleFile(fileName, bytes, &error, nullptr, &current)) {
+    if (!m_document.write(name, bytes, format, current, &error)) {
         tell(this, QMessageBox::Warning, "write error",
-             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(fileName)), asSentence(error));
+             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
     }
-    m_stamp = stampOf(fileName);
+    // The name moved with the save, not before.
+    m_proposedName.clear();
     editor->document()->setModified(false);
-    dropRecovery();
-    setFileName(fileName);
-    m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
+    setFileName(name);
     showFormat();
     return true;
 }
 
-bool QTarnlyxMain::saveAs()
+QString QTarnlyxMain::askSaveName()
 {
     // A converted text proposes the name of its own; else the file's.
+    const QString &current = m_document.fileName();
     const QString name = QFileDialog::getSaveFileName(
             this, QString(),
-            !m_proposedName.isEmpty() ? m_proposedName
-                                      : fileName.isEmpty() ? QString() : QFileInfo(fileName).absoluteFilePath(),
+            !m_proposedName.isEmpty() ? m_proposedName : current.isEmpty() ? QString() : QFileInfo(current).absoluteFilePath(),
             QLatin1String(fileFilters));
     takeFocusBack(this);
-    if (name.isEmpty())
-        return false;
+    return name;
+}
+
+bool QTarnlyxMain::saveAs()
+{
     // The file dialog asked before a file of that name is replaced.
-    fileName = name;
-    m_proposedName.clear();
-    m_stamp = stampOf(name);
-    return save();
+    const QString name = askSaveName();
+    return !name.isEmpty() && saveTo(name, m_document.format());
 }
 
 void QTarnlyxMain::closeEvent(QCloseEvent *event)
 {
     if (mayDiscardText()) {
-        dropRecovery();
+        m_document.dropRecovery();
         event->accept();
         // The window that had the keyboard before this one takes it back.
         activationOrder().removeAll(this);
@@ -845,42 +771,4 @@ void QTarnlyxMain::correctSubtitles()
                                 &editor->delDigitSpaces, &editor->delColor, &editor->sustainTime,
                                 &editor->fixPunctuation, &editor->fixDashes),
                  editor, ModeCorrect));
-}
-
-int parseEditorArguments(const QStringList &args, QStringList &names, QString &encoding,
-                         QString &message)
-{
-    static const char usage[] = "Usage: tarnlyx [--encoding NAME] [--] [FILE...]\n"
-                                "Opens a window on each subtitle FILE, or on a new file.\n"
-                                "  --encoding NAME  read the files in encoding NAME (\"bytes\": one byte\n"
-                                "                   per character) instead of detecting it\n"
-                                "  --help           show this help\n"
-                                "  --version        show the version\n";
-    bool onlyNames = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (onlyNames || !arg.startsWith(u'-') || arg == u"-") {
-            names << arg;
-        } else if (arg == u"--") {
-            onlyNames = true;
-        } else if (arg == u"--help" || arg == u"-h") {
-            message = QString::fromLatin1(usage);
-            return 0;
-        } else if (arg == u"--version") {
-            message = QStringLiteral("tarnlyx 0.1\n");
-            return 0;
-        } else if (arg == u"--encoding" || arg.startsWith(u"--encoding=")) {
-            const QString value = arg.contains(u'=') ? arg.section(u'=', 1) : i + 1 < args.size() ? args[++i] : QString();
-            encoding = canonicalEncoding(value);
-            if (encoding.isEmpty()) {
-                message = QStringLiteral("tarnlyx: --encoding: \"%1\" is not an encoding this system knows\n").arg(value);
-                return 2;
-            }
-        } else {
-            message = QStringLiteral("tarnlyx: %1: unknown option (see --help); \"tarnlyx -- %1\" opens a file of that name\n")
-                              .arg(shownName(arg));
-            return 2;
-        }
-    }
-    return -1;
 }

@@ -2,13 +2,11 @@
 // File, Subtitles and Help menus.
 #pragma once
 
-#include "files/filesaving.h"
-#include "files/recovery.h"
-#include "files/textcodec.h"
+#include "app/startup.h"
+#include "files/subtitledocument.h"
 
 #include <QMainWindow>
-#include <QThreadPool>
-#include <QTimer>
+#include <QSet>
 
 class ChangedOnDiskBar;
 class FindBar;
@@ -30,18 +28,27 @@ public:
     ~QTarnlyxMain() override;
 
     MyEditor *editorWidget() const { return editor; }
-    QString currentFileName() const { return fileName; }
+    QString currentFileName() const { return m_document.fileName(); }
 
     // Asks whether to bring back the unsaved text a program that ended
     // without saving left; restored, it shows as edited.
     void offerRecovery(const RecoveredText &recovered);
+    // Brings it back without asking; the recovery file stays until the text
+    // is saved or written again.
+    void restoreRecovery(const RecoveredText &recovered);
+    // Ids of recovery files the user chose at start to restore: a window on
+    // their file restores them without asking again.
+    static QSet<QString> &restoreWithoutAsking();
     // Writes the unsaved text to its recovery file now rather than after
     // the pause in typing; waits until it is on disk.
     void writeRecoveryNow();
+    // Hands the unsaved text to the recovery writer's thread (or removes
+    // the recovery file of a text no longer edited); returns at once.
+    void scheduleRecovery();
     // Reads the file again in `encoding` ("bytes": one byte per character),
     // asking first about unsaved changes.
     void reopenWith(const QString &encoding);
-    const FileFormat &fileFormat() const { return m_format; }
+    const FileFormat &fileFormat() const { return m_document.format(); }
 
 public slots:
     // Shows `name` in the caption; the file saved to stays as it was.
@@ -86,10 +93,13 @@ private:
     // Whether to save over a file another program changed or removed since
     // it was loaded or saved here; true when it did not.
     bool mayOverwrite();
-    void scheduleRecovery();
+    // Writes the text to `name` in `format`; both become the window's only
+    // once it is saved. A failure is reported and changes nothing.
+    bool saveTo(const QString &name, FileFormat format);
     void showFormat();
     void showPosition();
-    void dropRecovery();
+    // The name Save As proposes; empty when the user cancels.
+    QString askSaveName();
     void addFileFormatActions(QMenu *file);
     void exportCuesAs(CueStyle style);
     // Offers to turn a SubRip file just read into subtitle lines, as a new
@@ -107,18 +117,14 @@ private:
     void openDropped(const QStringList &names);
     void markReopenMenu();
 
-    QString fileName;
     QToolBar *toolBar = nullptr;
     MyEditor *editor = nullptr;
-    FileFormat m_format;            // new files are UTF-8
-    QString m_requestedEncoding;    // empty: detected
+    SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
+    QList<RawEdit> m_edits;         // made since the text was last handed to recovery
+    bool m_editsNoted = false;      // else the whole text goes next time
     QString m_proposedName;         // what Save As proposes for a converted text
     QLabel *m_positionLabel = nullptr;
     QLabel *m_formatLabel = nullptr;
-    FileStamp m_stamp;          // the file as this window last read or wrote it
-    RecoveryFile m_recovery;    // written from m_recoveryWriter's thread only
-    QThreadPool m_recoveryWriter;
-    QTimer m_recoveryTimer;
     FindBar *m_findBar = nullptr;
     ChangedOnDiskBar *m_changedBar = nullptr;
     QLabel *m_summaryLabel = nullptr;
@@ -126,17 +132,3 @@ private:
     QMenu *m_reopenMenu = nullptr;
     FileStamp m_keptStamp;      // a change on disk the user chose to keep the text over
 };
-
-// Opens a window per file name, each shown before the next is built (with
-// no name, one window on a new file), and one for each untitled text that
-// a program which ended without saving left. The toolkit's own options must
-// have been taken out of `names` already.
-QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &encoding = QString());
-
-// The editor's command line (without the program name, the toolkit's own
-// options taken out): file names, "--encoding NAME", "--" before names that
-// start with "-". Returns -1 to go on; otherwise the exit status, with the
-// text to print in `message` (usage for --help, the version, or what is
-// wrong: 0 to standard output, 2 to standard error).
-int parseEditorArguments(const QStringList &args, QStringList &names, QString &encoding,
-                         QString &message);

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/recover.h"
 
 #include "editor/subengine.h"
 #include "files/filenames.h"
@@ -26,6 +27,7 @@ const char version[] = "tarnlyx-cli 0.1\n";
 const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] [--output-encoding NAME [--bom]]
                    [--crlf | --lf] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
        tarnlyx-cli [--encoding NAME] info [INPUT...]
+       tarnlyx-cli recover [--restore FILE | --discard FILE]
 
 Runs one of the editor's whole-file operations on subtitle files. Lines that
 are not subtitles pass through untouched. INPUT "-" or none reads standard
@@ -55,6 +57,10 @@ Operations:
             default: all on except digit-spaces and color
   info                       print each file's encoding, line ends and how
                              many lines of each format it has
+  recover                    list the saves over a file that did not finish
+                             (each is named at every run until settled):
+            --restore FILE   put back FILE's content from before that save
+            --discard FILE   keep FILE as it is and drop the old content
 
 Options:
   --fps F          frame rate of frame numbers (default: the rate a first
@@ -538,6 +544,8 @@ void say(QIODevice &device, const QString &line)
 
 int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err)
 {
+    if (args.value(0) == u"recover")
+        return runRecover(args.mid(1), out, err);
     SubEngine settings;
     Options options;
     try {
@@ -555,6 +563,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         say(err, error.message);
         return 2;
     }
+    warnUnfinishedSaves(err);
 
     // Every result goes to a temporary file, and only once all inputs were
     // read and rewritten do the files take their place: an error leaves

@@ -1,5 +1,8 @@
 #include "editor/myeditor.h"
 
+#include <array>
+#include <utility>
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -52,14 +55,35 @@ QString MyEditor::toDocument(QString text) const
     return text;
 }
 
-QString MyEditor::fromDocument(QString text) const
+namespace {
+
+QString finishRawText(QString text, const std::array<QChar, MyEditor::standInCount> &standIns)
 {
     text.replace(QChar::ParagraphSeparator, u'\n');
-    for (int i = 0; i < standInCount; ++i) {
-        if (text.contains(m_standIns[i]))
-            text.replace(m_standIns[i], QChar(breaking[i]));
+    for (size_t i = 0; i < standIns.size(); ++i) {
+        if (text.contains(standIns[i]))
+            text.replace(standIns[i], QChar(breaking[i]));
     }
     return text;
+}
+
+} // namespace
+
+QString MyEditor::fromDocument(QString text) const
+{
+    return rawTextFinisher()(std::move(text));
+}
+
+QString MyEditor::rawText() const
+{
+    return document()->toRawText();
+}
+
+std::function<QString(QString)> MyEditor::rawTextFinisher() const
+{
+    std::array<QChar, standInCount> standIns;
+    std::copy(std::begin(m_standIns), std::end(m_standIns), standIns.begin());
+    return [standIns](QString text) { return finishRawText(std::move(text), standIns); };
 }
 
 QString MyEditor::text() const

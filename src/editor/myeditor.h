@@ -2,6 +2,8 @@
 // line engine, so the parameter block and every line operation are its own.
 #pragma once
 
+#include <functional>
+
 #include "editor/subengine.h"
 #include "editor/textsearch.h"
 
@@ -28,6 +30,10 @@ public:
 
     // The text exactly as the user sees it, lines joined by LF.
     QString text() const;
+    // text() in two steps: the document's raw text, taken here, and a
+    // function that finishes it on any thread (a copy of what it needs).
+    QString rawText() const;
+    std::function<QString(QString)> rawTextFinisher() const;
     // Replaces the text, clearing the undo history, and marks it unedited.
     void setText(const QString &text);
     // Replaces the whole text as one undo step, keeping the cursor's line

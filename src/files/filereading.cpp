@@ -1,6 +1,7 @@
 #include "files/filereading.h"
 
 #include "files/filenames.h"
+#include "files/systemcalls.h"
 
 #include <QIODevice>
 
@@ -115,7 +116,7 @@ bool FileBytes::load(const QString &path, QString *error)
     };
     m_fd = open(nameToNative(path).constData(), O_RDONLY | O_CLOEXEC);
     struct stat st;
-    if (m_fd < 0 || fstat(m_fd, &st) != 0)
+    if (m_fd < 0 || systemCalls().fstat(m_fd, &st) != 0)
         return fail(systemReason(errno));
     if (S_ISDIR(st.st_mode))
         return fail(QStringLiteral("it is a directory"));
@@ -200,11 +201,21 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, QString *error)
 }
 
 bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error,
-                      const QString &encoding)
+                      const QString &encoding, FileStamp *stamp)
 {
-    FileBytes bytes;
-    if (!bytes.load(path, error))
-        return false;
-    result = decodeSubtitleBytes(bytes.bytes(), encoding);
-    return true;
+    for (int tries = 0; tries < 3; ++tries) {
+        FileBytes bytes;
+        if (!bytes.load(path, error))
+            return false;
+        result = decodeSubtitleBytes(bytes.bytes(), encoding);
+        if (!bytes.changedWhileRead()) {
+            if (stamp)
+                *stamp = bytes.stamp();
+            return true;
+        }
+    }
+    result = SubtitleText();
+    if (error)
+        *error = readError(path, QStringLiteral("another program kept changing it while it was read"));
+    return false;
 }

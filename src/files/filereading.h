@@ -1,6 +1,7 @@
 // Reading subtitle files whole, from a name or from standard input.
 #pragma once
 
+#include "files/filesaving.h"
 #include "files/textcodec.h"
 
 #include <QByteArray>
@@ -35,6 +36,8 @@ public:
     // Which file was read: its device and inode.
     quint64 device() const { return m_device; }
     quint64 inode() const { return m_inode; }
+    // The file as it was when it was opened, before a byte was read.
+    FileStamp stamp() const { return {true, m_device, m_inode, m_size, m_mtime}; }
 
 private:
     void *m_map = nullptr;
@@ -53,9 +56,11 @@ private:
 bool readAllCapped(QIODevice &in, QByteArray &bytes, QString *error);
 
 // False, with a message naming the file, when it cannot be read whole. An
-// empty `encoding` detects it.
+// empty `encoding` detects it. A file that another program changes while it
+// is read is read again, and refused if it keeps changing; `stamp` is the
+// file that was read, as it was before the read.
 bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error,
-                      const QString &encoding = QString());
+                      const QString &encoding = QString(), FileStamp *stamp = nullptr);
 
 // "cannot read "NAME": WHY", the form of every read error.
 QString readError(const QString &path, const QString &why);

@@ -1,6 +1,8 @@
 #include "files/filesaving.h"
 
 #include "files/filenames.h"
+#include "files/savejournal.h"
+#include "files/systemcalls.h"
 
 #include <QDir>
 #include <QIODevice>
@@ -138,7 +140,8 @@ QByteArray temporaryName(const QByteArray &dir)
 bool writeAll(int fd, const char *data, qsizetype size, qint64 offset = -1)
 {
     while (size > 0) {
-        const ssize_t done = offset < 0 ? write(fd, data, size_t(size)) : pwrite(fd, data, size_t(size), offset);
+        const ssize_t done = offset < 0 ? systemCalls().write(fd, data, size_t(size))
+                                        : systemCalls().pwrite(fd, data, size_t(size), offset);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0) {
@@ -230,7 +233,7 @@ int closeChecked(int &fd)
 {
     if (fd < 0)
         return 0;
-    const int result = close(fd);
+    const int result = systemCalls().close(fd);
     fd = -1;
     return result == 0 ? 0 : errno;
 }
@@ -254,6 +257,16 @@ QString writeError(const QString &path, const QString &why)
     return QStringLiteral("cannot write \"%1\": %2").arg(shownName(path), why);
 }
 
+QString errorReason(const QString &error, const QString &path)
+{
+    for (const char *verb : {"write", "read"}) {
+        const QString prefix = QStringLiteral("cannot %1 \"%2\": ").arg(QLatin1String(verb), shownName(path));
+        if (error.startsWith(prefix))
+            return error.mid(prefix.size());
+    }
+    return error;
+}
+
 struct FileSetWriter::Entry
 {
     QString path;             // as given, for messages
@@ -271,6 +284,8 @@ struct FileSetWriter::Entry
     int backupFolder = -1;    // the old bytes' copy while it is written over
     QString backupFolderPath;
     QByteArray backup;
+    SaveJournal journal;      // while the file is written over
+    TemporaryRecord temporaryRecord; // while `temporary` is a visible name
     std::unique_ptr<NewBytes> device;
 
     ~Entry()
@@ -280,6 +295,7 @@ struct FileSetWriter::Entry
             unlink(temporary.constData());
         if (!backup.isEmpty())
             unlinkat(backupFolder, backup.constData(), 0);
+        journal.end();
         closeChecked(backupFolder);
     }
     // Whether the name still holds the file it held when it was opened.
@@ -391,20 +407,28 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
             || (exists && (readFrom->device != quint64(old.st_dev) || readFrom->inode != quint64(old.st_ino)))))
         return fail(replacedMeanwhile());
 
+    // A second name, or an owner this user cannot give a new file, is kept
+    // only by writing over the file: known from the first look at it.
+    if (exists && (old.st_nlink > 1 || (geteuid() != 0 && old.st_uid != geteuid())))
+        entry->method = Method::InPlace;
+
     // The new file: nameless where the system allows it, so that nothing is
-    // left behind if the program is killed.
+    // left behind if the program is killed; else its name is recorded first.
     const mode_t mode = exists ? 0600 : 0666;
-    entry->fd = ::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-    entry->anonymous = entry->fd >= 0 && access("/proc/self/fd", X_OK) == 0;
-    if (entry->fd >= 0 && !entry->anonymous)
-        closeChecked(entry->fd);
-    for (int tries = 0; entry->fd < 0 && tries < 100; ++tries) {
+    if (entry->method == Method::Renamed) {
+        entry->fd = ::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        entry->anonymous = entry->fd >= 0 && access("/proc/self/fd", X_OK) == 0;
+        if (entry->fd >= 0 && !entry->anonymous)
+            closeChecked(entry->fd);
+    }
+    for (int tries = 0; entry->method == Method::Renamed && entry->fd < 0 && tries < 100; ++tries) {
         entry->temporary = temporaryName(dir);
+        entry->temporaryRecord.record(entry->temporary);
         entry->fd = ::open(entry->temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
         if (entry->fd < 0 && errno != EEXIST)
             break;
     }
-    if (entry->fd < 0) {
+    if (entry->method == Method::Renamed && entry->fd < 0) {
         entry->temporary.clear();
         errnum = errno;
         if (!exists || (errnum != EACCES && errnum != EPERM && errnum != EROFS))
@@ -425,6 +449,7 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
             if (!entry->temporary.isEmpty())
                 unlink(entry->temporary.constData());
             entry->temporary.clear();
+            entry->temporaryRecord.end();
             entry->anonymous = false;
             entry->method = Method::InPlace;
         }
@@ -479,7 +504,7 @@ bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, 
         backup.clear();
         return false;
     }
-    const bool copied = copyBytes(fd, copy) && fsync(copy) == 0;
+    const bool copied = copyBytes(fd, copy) && systemCalls().fsync(copy) == 0;
     const int errnum = copied ? closeChecked(copy) : errno;
     closeChecked(copy);
     if (errnum != 0)
@@ -524,7 +549,7 @@ bool FileSetWriter::commit(QString *error)
     for (const auto &entry : m_entries) {
         if (entry->device->failure() != 0)
             return fail(*entry, systemReason(entry->device->failure()));
-        if (entry->method == Method::Renamed && fsync(entry->fd) != 0)
+        if (entry->method == Method::Renamed && systemCalls().fsync(entry->fd) != 0)
             return fail(*entry, systemReason(errno));
     }
     // Nothing goes over a file that another program put in a name's place
@@ -571,7 +596,8 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
             const QByteArray self = "/proc/self/fd/" + QByteArray::number(entry.fd);
             for (int tries = 0; tries < 100; ++tries) {
                 entry.temporary = temporaryName(dir);
-                if (linkat(AT_FDCWD, self.constData(), AT_FDCWD, entry.temporary.constData(), AT_SYMLINK_FOLLOW) == 0)
+                entry.temporaryRecord.record(entry.temporary);
+                if (systemCalls().linkat(AT_FDCWD, self.constData(), AT_FDCWD, entry.temporary.constData(), AT_SYMLINK_FOLLOW) == 0)
                     break;
                 const int errnum = errno;
                 entry.temporary.clear();
@@ -582,7 +608,7 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
         const int closed = closeChecked(entry.fd);
         if (closed != 0)
             return fail(systemReason(closed));
-        if (rename(entry.temporary.constData(), entry.target.constData()) != 0) {
+        if (systemCalls().rename(entry.temporary.constData(), entry.target.constData()) != 0) {
             const int errnum = errno;
             if (!entry.existed || (errnum != EBUSY && errnum != EXDEV))
                 return fail(systemReason(errnum));
@@ -601,21 +627,31 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
             return apply(entry, error);
         }
         entry.temporary.clear();
+        entry.temporaryRecord.end();
         // The rename itself on disk.
-        const int folder = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            fsync(folder);
-            close(folder);
-        }
+        Descriptor folder;
+        folder.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder.fd < 0 || systemCalls().fsync(folder.fd) != 0)
+            return fail(QStringLiteral("the new content is in place, but its folder could not be flushed to disk: %1")
+                                .arg(systemReason(errno)));
         return true;
     }
     case Method::InPlace: {
         const QByteArray &bytes = entry.device->kept();
-        if (writeAll(entry.fd, bytes.constData(), bytes.size(), 0) && ftruncate(entry.fd, bytes.size()) == 0
-            && fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0)
+        QString why;
+        if (!entry.journal.begin(entry.backupFolder, entry.backup, entry.target, entry.fd, bytes, &why))
+            return fail(QStringLiteral("no record of the save could be kept before writing over it: %1").arg(why));
+        if (writeAll(entry.fd, bytes.constData(), bytes.size(), 0) && systemCalls().ftruncate(entry.fd, bytes.size()) == 0
+            && systemCalls().fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0) {
+            // The copy goes before the record does.
+            unlinkat(entry.backupFolder, entry.backup.constData(), 0);
+            entry.backup.clear();
             return true;
-        const QString why = systemReason(errno);
-        // Put the old bytes back.
+        }
+        why = systemReason(errno);
+        // Put the old bytes back (a close that failed closed it all the same).
+        if (entry.fd < 0)
+            entry.openToWriteOver();
         const int backup = openat(entry.backupFolder, entry.backup.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         struct stat st;
         const bool restored = entry.fd >= 0 && backup >= 0 && fstat(backup, &st) == 0
@@ -623,10 +659,14 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
                 && ftruncate(entry.fd, st.st_size) == 0 && fsync(entry.fd) == 0;
         if (backup >= 0)
             close(backup);
-        if (restored)
+        if (restored) {
+            unlinkat(entry.backupFolder, entry.backup.constData(), 0);
+            entry.backup.clear();
             return fail(why + QStringLiteral(" (the file was put back as it was)"));
+        }
         const QString kept = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
         entry.backup.clear();
+        entry.journal.keep();
         return fail(why + QStringLiteral("; its old content is kept in \"%1\"").arg(shownName(kept)));
     }
     case Method::Device: {
@@ -703,7 +743,7 @@ bool createEmptyFile(const QString &path, QString *error)
     return true;
 }
 
-int openStateFolder(const QString &name, QString *path, QString *error)
+int openStateFolder(const QString &name, QString *path, QString *error, bool create)
 {
     auto fail = [&](const QByteArray &at, const QString &why) {
         if (error)
@@ -726,7 +766,7 @@ int openStateFolder(const QString &name, QString *path, QString *error)
         if (part.isEmpty())
             continue;
         made += '/' + part;
-        if (mkdir(made.constData(), 0700) != 0 && errno != EEXIST)
+        if (create && mkdir(made.constData(), 0700) != 0 && errno != EEXIST)
             return fail(made, systemReason(errno));
     }
     int folder = ::open(at.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -736,8 +776,8 @@ int openStateFolder(const QString &name, QString *path, QString *error)
     // the user's own folder that no one else may enter or change.
     for (const QByteArray &level : {QByteArray("tarnlyx"), nameToNative(name)}) {
         at += '/' + level;
-        const bool created = mkdirat(folder, level.constData(), 0700) == 0;
-        if (!created && errno != EEXIST) {
+        const bool created = create && mkdirat(folder, level.constData(), 0700) == 0;
+        if (create && !created && errno != EEXIST) {
             const int errnum = errno;
             close(folder);
             return fail(at, systemReason(errnum));

@@ -82,8 +82,8 @@ bool createEmptyFile(const QString &path, QString *error);
 // as a folder, with its path in `path`. Both tarnlyx/ and `name` must be
 // real folders (not links) of the effective user with mode 0700; they are
 // made so when missing. -1, with the reason, otherwise, or when neither
-// XDG_STATE_HOME nor HOME says where.
-int openStateFolder(const QString &name, QString *path, QString *error);
+// XDG_STATE_HOME nor HOME says where. Without `create`, nothing is made.
+int openStateFolder(const QString &name, QString *path, QString *error, bool create = true);
 
 // Puts a new file (mode 0600) holding `bytes` in place of `name` in the
 // folder `folder`, flushed to disk. False, with the reason, on failure.
@@ -91,3 +91,6 @@ bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QSt
 
 // "cannot write "NAME": WHY", the form of every write error.
 QString writeError(const QString &path, const QString &why);
+// WHY of an error that writeError() or readError() made for `path`, found
+// by the whole name (which may itself hold "\": "); other texts as they are.
+QString errorReason(const QString &error, const QString &path);

@@ -18,7 +18,9 @@
 
 namespace {
 
-const char magic[] = "tarnlyx recovery 1\n";
+// The first form had no line for the file's identity.
+const char magic[] = "tarnlyx recovery 2\n";
+const char firstMagic[] = "tarnlyx recovery 1\n";
 
 QByteArray entryName(const QString &id, const char *ending)
 {
@@ -114,7 +116,19 @@ bool RecoveryFile::lock(QString *error)
     return m_lock >= 0;
 }
 
-bool RecoveryFile::write(const QString &fileName, const QString &text, QString *error)
+QString RecoveryFile::absoluteName(const QString &name)
+{
+    QByteArray path = nameToNative(name);
+    if (path.isEmpty() || path.startsWith('/'))
+        return name;
+    char *here = getcwd(nullptr, 0);
+    if (here)
+        path = QByteArray(here) + '/' + path;
+    free(here);
+    return nameFromNative(path);
+}
+
+bool RecoveryFile::write(const QString &fileName, const FileStamp &stamp, const QString &text, QString *error)
 {
     if (!lock(error))
         return false;
@@ -123,6 +137,11 @@ bool RecoveryFile::write(const QString &fileName, const QString &text, QString *
         return false;
     QByteArray bytes = magic;
     bytes += nameToNative(fileName).toPercentEncoding() + '\n';
+    if (stamp.exists) {
+        bytes += QByteArray::number(stamp.device) + ' ' + QByteArray::number(stamp.inode) + ' '
+                + QByteArray::number(stamp.size) + ' ' + QByteArray::number(stamp.mtime);
+    }
+    bytes += '\n';
     LineCodec(QStringLiteral("UTF-8"), false).appendEncoded(bytes, text); // stray bytes as they were
     return replaceFileAt(dir.fd, entryName(m_id, ".txt"), bytes, error);
 }
@@ -174,14 +193,24 @@ QList<RecoveredText> RecoveryFile::orphans()
             continue;
         }
         const QByteArray bytes = file.readAll();
+        const bool first = bytes.startsWith(firstMagic);
         const qsizetype nameEnd = bytes.indexOf('\n', sizeof magic - 1);
-        if (!bytes.startsWith(magic) || nameEnd < 0)
+        const qsizetype stampEnd = first ? nameEnd : bytes.indexOf('\n', nameEnd + 1);
+        if ((!first && !bytes.startsWith(magic)) || nameEnd < 0 || stampEnd < 0)
             continue;
-        const QByteArray named = bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1));
-        QString text;
-        LineCodec(QStringLiteral("UTF-8"), false).decode(bytes.sliced(nameEnd + 1), text);
-        found << RecoveredText{id, nameFromNative(QByteArray::fromPercentEncoding(named)), text,
-                               QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000)};
+        RecoveredText kept;
+        kept.id = id;
+        kept.fileName = nameFromNative(QByteArray::fromPercentEncoding(bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1))));
+        const QList<QByteArray> numbers = bytes.sliced(nameEnd + 1, stampEnd - nameEnd - 1).split(' ');
+        if (!first && numbers.size() == 4) {
+            kept.stamp = {true, numbers[0].toULongLong(), numbers[1].toULongLong(), numbers[2].toLongLong(),
+                            numbers[3].toLongLong()};
+        } else if (first && !kept.fileName.isEmpty()) {
+            kept.stamp = stampOf(kept.fileName); // the file that name holds now, as before
+        }
+        LineCodec(QStringLiteral("UTF-8"), false).decode(bytes.sliced(stampEnd + 1), kept.text);
+        kept.written = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+        found << kept;
     }
     closedir(listing);
     std::sort(found.begin(), found.end(),

@@ -8,6 +8,8 @@
 // back to the user.
 #pragma once
 
+#include "files/filesaving.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -15,9 +17,16 @@
 struct RecoveredText
 {
     QString id;             // names the pair of files in the recovery folder
-    QString fileName;       // the file the text belongs to; empty when untitled
+    QString fileName;       // the file the text belongs to, absolute; empty when untitled
+    FileStamp stamp;        // that file as it was read or last saved
     QString text;
     QDateTime written;
+    // Whether `now`, the file a name holds now, is the file the text
+    // belongs to, whatever name or link it is reached by.
+    bool belongsTo(const FileStamp &now) const
+    {
+        return stamp.exists && now.exists && stamp.device == now.device && stamp.inode == now.inode;
+    }
 };
 
 class RecoveryFile
@@ -30,16 +39,19 @@ public:
 
     // Takes over a recovery file that no program holds any more.
     bool adopt(const QString &id);
-    // Writes the text for `fileName` (empty for an untitled text) in place
-    // of what was written before; the old content stays whole until the new
-    // one is on disk. False, with the reason, when it cannot be written.
-    bool write(const QString &fileName, const QString &text, QString *error);
+    // Writes the text for `fileName` (empty for an untitled text), the file
+    // `stamp`, in place of what was written before; the old content stays
+    // whole until the new one is on disk. False, with the reason, when it
+    // cannot be written.
+    bool write(const QString &fileName, const FileStamp &stamp, const QString &text, QString *error);
     // Removes the recovery file: the text was saved or let go.
     void remove();
 
-    // Recovery files no running program holds, oldest first; with a file
-    // name, only those for that file.
+    // Recovery files no running program holds, oldest first.
     static QList<RecoveredText> orphans();
+    // `name` made absolute as bytes, never through a form that could merge
+    // two names: "" stays "".
+    static QString absoluteName(const QString &name);
     static QString folder(QString *error = nullptr);
 
 private:

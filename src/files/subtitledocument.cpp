@@ -1,0 +1,141 @@
+#include "files/subtitledocument.h"
+
+#include "files/filereading.h"
+
+#include <utility>
+
+SubtitleDocument::SubtitleDocument(const QString &encoding, QObject *parent)
+    : QObject(parent), m_requestedEncoding(encoding)
+{
+    m_recoveryWriter.setMaxThreadCount(1);
+    m_recoveryTimer.setSingleShot(true);
+    m_recoveryTimer.setInterval(2000);
+    connect(&m_recoveryTimer, &QTimer::timeout, this, &SubtitleDocument::recoveryDue);
+}
+
+SubtitleDocument::~SubtitleDocument()
+{
+    m_recoveryWriter.waitForDone();
+}
+
+bool SubtitleDocument::read(const QString &name, SubtitleText &file, QString *error)
+{
+    const FileKind kind = kindOf(name);
+    if (kind == FileKind::Directory || kind == FileKind::Other) {
+        // A pipe might never end, a device is not a subtitle file.
+        if (error)
+            *error = kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
+        return false;
+    }
+    FileStamp stamp;
+    if ((kind == FileKind::Missing && !createEmptyFile(name, error))
+        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp))
+        return false;
+    dropRecovery(); // the text before was saved or let go
+    m_fileName = name;
+    m_stamp = stamp;
+    m_format = file.format;
+    return true;
+}
+
+bool SubtitleDocument::write(const QString &name, const QByteArray &bytes, const FileFormat &format,
+                             const FileStamp &current, QString *error)
+{
+    if (!writeSubtitleFile(name, bytes, error, nullptr, &current))
+        return false;
+    m_fileName = name;
+    m_stamp = stampOf(name);
+    m_format = format;
+    m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
+    dropRecovery();
+    return true;
+}
+
+void SubtitleDocument::becomeUntitled(const FileFormat &format)
+{
+    dropRecovery();
+    m_fileName.clear();
+    m_stamp = FileStamp();
+    m_format = format;
+}
+
+void SubtitleDocument::keepForRecovery(bool modified, const QString &raw, const std::function<QString(QString)> &finish)
+{
+    m_recoveryTimer.stop();
+    const bool write = modified;
+    if (modified)
+        m_recoveryAdopted = false;
+    m_recoveryWriter.start([this, raw, finish, write, name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp] {
+        m_raw = raw;
+        if (write)
+            writeRaw(name, stamp, finish);
+    });
+    // Text undone back to the file's needs no recovery; a restored text
+    // not yet written again (or still being asked about) keeps its file.
+    if (!modified && !m_recoveryAdopted)
+        dropRecovery();
+}
+
+void SubtitleDocument::keepEditsForRecovery(bool modified, const QList<RawEdit> &edits, qsizetype length,
+                                            const std::function<QString(QString)> &finish)
+{
+    m_recoveryTimer.stop();
+    if (modified)
+        m_recoveryAdopted = false;
+    m_recoveryWriter.start([this, edits, length, finish, write = modified, name = RecoveryFile::absoluteName(m_fileName),
+                            stamp = m_stamp] {
+        bool addsUp = true;
+        for (const RawEdit &e : edits) {
+            addsUp = addsUp && e.position >= 0 && e.removed >= 0 && qsizetype(e.position) <= m_raw.size();
+            if (addsUp)
+                m_raw.replace(e.position, e.removed, e.added);
+        }
+        if (!addsUp || m_raw.size() != length) {
+            QMetaObject::invokeMethod(this, &SubtitleDocument::recoveryNeedsWholeText, Qt::QueuedConnection);
+            return;
+        }
+        if (write)
+            writeRaw(name, stamp, finish);
+    });
+    if (!modified && !m_recoveryAdopted)
+        dropRecovery();
+}
+
+void SubtitleDocument::writeRaw(const QString &name, const FileStamp &stamp, const std::function<QString(QString)> &finish)
+{
+    QString error;
+    if (m_recovery.write(name, stamp, finish(m_raw), &error))
+        return;
+    qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+    QMetaObject::invokeMethod(this, [this, error] {
+        if (!std::exchange(m_recoveryWarned, true))
+            emit recoveryFailed(error);
+    }, Qt::QueuedConnection);
+}
+
+bool SubtitleDocument::adoptRecovery(const RecoveredText &recovered)
+{
+    m_recoveryWriter.waitForDone();
+    if (!m_recovery.adopt(recovered.id))
+        return false;
+    m_recoveryAdopted = true;
+    return true;
+}
+
+void SubtitleDocument::dropRecovery()
+{
+    m_recoveryAdopted = false;
+    m_recoveryTimer.stop();
+    m_recoveryWriter.waitForDone();
+    m_recovery.remove();
+}
+
+QList<RecoveredText> SubtitleDocument::recoveryForThisFile() const
+{
+    QList<RecoveredText> found;
+    for (const RecoveredText &recovered : RecoveryFile::orphans()) {
+        if (recovered.belongsTo(m_stamp))
+            found << recovered;
+    }
+    return found;
+}

@@ -1,0 +1,102 @@
+// One subtitle file's life in the editor: its name, the format it is read
+// and written in, what was on disk when it was read or saved, and the
+// recovery file that keeps its unsaved text.
+#pragma once
+
+#include "files/filesaving.h"
+#include "files/recovery.h"
+#include "files/textcodec.h"
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <functional>
+
+// One edit of the editor's raw text: `removed` characters at `position`
+// replaced by `added`.
+struct RawEdit
+{
+    int position = 0, removed = 0;
+    QString added;
+};
+
+class SubtitleDocument : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Untitled, UTF-8, until a file is read or saved; `encoding` forces the
+    // one files are read in (empty detects it).
+    explicit SubtitleDocument(const QString &encoding = QString(), QObject *parent = nullptr);
+    // What is in the recovery file stays there for the next start.
+    ~SubtitleDocument() override;
+
+    QString fileName() const { return m_fileName; } // empty: untitled
+    const FileFormat &format() const { return m_format; }
+    const FileStamp &stamp() const { return m_stamp; }
+    QString requestedEncoding() const { return m_requestedEncoding; }
+    void setRequestedEncoding(const QString &encoding) { m_requestedEncoding = encoding; }
+
+    // Reads `name` (a name that does not exist yet is made, empty; anything
+    // but a regular file is refused). Once read, the document is that file
+    // and the recovery file of the text before goes. False, with the
+    // reason, and nothing changed otherwise.
+    bool read(const QString &name, SubtitleText &file, QString *error);
+    // Whether another program changed, replaced or removed the file since
+    // it was read or saved here.
+    bool changedOnDisk() const { return stampOf(m_fileName) != m_stamp; }
+    // Writes `bytes`, the text in `format`, to `name`, never over a file
+    // another program put there since it held `current`. Once written, the
+    // document is that file in that format and its recovery file goes.
+    // False, with the reason, and nothing changed otherwise.
+    bool write(const QString &name, const QByteArray &bytes, const FileFormat &format, const FileStamp &current,
+               QString *error);
+
+    // The text shown is a new one made from the file just read (a SubRip
+    // file turned into lines): untitled, to be written in `format`.
+    void becomeUntitled(const FileFormat &format);
+
+    // The text was edited: it is kept for recovery after a pause.
+    void edited() { m_recoveryTimer.start(); }
+    // Keeps the text for recovery now, on the writer's thread: `raw`
+    // finished by `finish` there. An unedited text needs none (unless it is
+    // a restored one not written again yet).
+    void keepForRecovery(bool modified, const QString &raw, const std::function<QString(QString)> &finish);
+    // The same from the edits made since the text was last handed over,
+    // which leave it `length` characters long: the window copies only what
+    // was typed. Edits that do not add up ask for the whole text again.
+    void keepEditsForRecovery(bool modified, const QList<RawEdit> &edits, qsizetype length,
+                              const std::function<QString(QString)> &finish);
+    // Waits until what was handed to the writer is on disk.
+    void waitForRecovery() { m_recoveryWriter.waitForDone(); }
+    // Takes over a text a program that ended left, as this document's own.
+    bool adoptRecovery(const RecoveredText &recovered);
+    // The text was saved or let go: its recovery file goes.
+    void dropRecovery();
+    // Texts a program that ended left for this very file, however named.
+    QList<RecoveredText> recoveryForThisFile() const;
+
+signals:
+    // The pause after an edit is over: the text is to be kept now.
+    void recoveryDue();
+    // The text cannot be kept for recovery; said once, with the reason.
+    void recoveryFailed(const QString &reason);
+    // The edits handed over did not add up: the whole text is needed.
+    void recoveryNeedsWholeText();
+
+private:
+    QString m_fileName;
+    FileFormat m_format;            // new files are UTF-8
+    QString m_requestedEncoding;    // empty: detected
+    FileStamp m_stamp;              // the file as it was read or last written here
+    RecoveryFile m_recovery;        // written from m_recoveryWriter's thread only
+    QThreadPool m_recoveryWriter;
+    QTimer m_recoveryTimer;
+    bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
+    bool m_recoveryWarned = false;
+    QString m_raw;                  // the raw text last handed over; the writer's thread's only
+    // Writes m_raw, finished, as the text of the file `name`, `stamp`; on
+    // the writer's thread.
+    void writeRaw(const QString &name, const FileStamp &stamp, const std::function<QString(QString)> &finish);
+};
