@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -838,4 +839,24 @@ bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QSt
     }
     fsync(folder);
     return true;
+}
+
+QList<QByteArray> stateFolderEntries(int dirfd, const QByteArray &ending)
+{
+    QList<QByteArray> names;
+    const int listed = dirfd < 0 ? -1 : dup(dirfd);
+    DIR *listing = listed < 0 ? nullptr : fdopendir(listed);
+    if (!listing) {
+        if (listed >= 0)
+            close(listed);
+        return names;
+    }
+    rewinddir(listing); // the copy shares its place with `dirfd`, which may have been listed before
+    while (const dirent *item = readdir(listing)) {
+        const QByteArray name(item->d_name);
+        if (name.endsWith(ending) && !name.startsWith('.'))
+            names << name;
+    }
+    closedir(listing);
+    return names;
 }

@@ -84,6 +84,9 @@ bool createEmptyFile(const QString &path, QString *error);
 // made so when missing. -1, with the reason, otherwise, or when neither
 // XDG_STATE_HOME nor HOME says where. Without `create`, nothing is made.
 int openStateFolder(const QString &name, QString *path, QString *error, bool create = true);
+// The names of the entries of the folder open as `dirfd` that end with
+// `ending` and are not hidden; none when it cannot be listed.
+QList<QByteArray> stateFolderEntries(int dirfd, const QByteArray &ending);
 
 // Puts a new file (mode 0600) holding `bytes` in place of `name` in the
 // folder `folder`, flushed to disk. False, with the reason, on failure.

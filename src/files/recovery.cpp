@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -163,17 +162,7 @@ QList<RecoveredText> RecoveryFile::orphans()
 {
     QList<RecoveredText> found;
     const Folder dir;
-    const int listed = dir.fd < 0 ? -1 : dup(dir.fd);
-    DIR *listing = listed < 0 ? nullptr : fdopendir(listed);
-    if (!listing) {
-        if (listed >= 0)
-            close(listed);
-        return found;
-    }
-    while (const dirent *item = readdir(listing)) {
-        const QByteArray name(item->d_name);
-        if (!name.endsWith(".txt") || name.startsWith('.'))
-            continue;
+    for (const QByteArray &name : stateFolderEntries(dir.fd, ".txt")) {
         const QString id = nameFromNative(name.chopped(4));
         int errnum = 0;
         const int lock = takeLock(dir.fd, entryName(id, ".lock"), 0, &errnum);
@@ -212,7 +201,6 @@ QList<RecoveredText> RecoveryFile::orphans()
         kept.written = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
         found << kept;
     }
-    closedir(listing);
     std::sort(found.begin(), found.end(),
               [](const RecoveredText &a, const RecoveredText &b) { return a.written < b.written; });
     return found;

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -210,19 +209,9 @@ QList<UnfinishedSave> unfinishedSaves()
 {
     QList<UnfinishedSave> found;
     const BackupFolder dir;
-    const int listed = dir.fd < 0 ? -1 : dup(dir.fd);
-    DIR *listing = listed < 0 ? nullptr : fdopendir(listed);
-    if (!listing) {
-        if (listed >= 0)
-            close(listed);
-        return found;
-    }
     QList<qint64> times;
-    while (const dirent *item = readdir(listing)) {
-        const QByteArray name(item->d_name);
+    for (const QByteArray &name : stateFolderEntries(dir.fd, ending) + stateFolderEntries(dir.fd, temporaryEnding)) {
         const bool temporary = name.endsWith(temporaryEnding);
-        if ((!name.endsWith(ending) && !temporary) || name.startsWith('.'))
-            continue;
         const int fd = openOwn(dir.fd, name, O_RDONLY);
         if (fd < 0)
             continue;
@@ -266,7 +255,6 @@ QList<UnfinishedSave> unfinishedSaves()
         found << save;
         times << qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     }
-    closedir(listing);
     QList<int> order(found.size());
     for (int i = 0; i < order.size(); ++i)
         order[i] = i;
