@@ -6,8 +6,11 @@
 #include <QStringDecoder>
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <thread>
 #include <vector>
@@ -572,17 +575,176 @@ QString exportCues(QStringView text, double fps, CueStyle style, CueReport &repo
     return pieces.size() == 1 ? pieces[0] : pieces.join(QString());
 }
 
-QByteArrayList exportCuesAsUtf8(QStringView text, double fps, CueStyle style, bool crlf, CueReport &report)
+// ---- Cues streamed as UTF-8 --------------------------------------------------
+
+namespace {
+
+// Cues are made and written this many at a time (some 400 kB of output).
+constexpr size_t cuesPerPiece = 4096;
+
+// Hands the odd pieces' bytes from the second thread to the first, in
+// order, through two buffers used again and again: the second thread may be
+// one piece ahead.
+class PieceHandover
 {
-    QByteArray out[2];
-    const int pieces = exportInPieces(text, u'\n', false, fps, style, report, [&](int h, qsizetype size) {
-        return Utf8Out(out[h], size * 2 + 64, nullptr, crlf);
-    }, nullptr);
-    return pieces == 0 ? QByteArrayList() : pieces == 1 ? QByteArrayList{out[0]} : QByteArrayList{out[0], out[1]};
+public:
+    // Second thread: a free buffer for piece `index`; null once cancelled.
+    QByteArray *take(size_t index)
+    {
+        const size_t slot = slotOf(index);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_cancelled || m_state[slot] == Free; });
+        if (m_cancelled)
+            return nullptr;
+        m_buffers[slot].truncate(0); // keeps its memory for the next piece
+        return &m_buffers[slot];
+    }
+    void ready(size_t index, bool ok)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_state[slotOf(index)] = ok ? Ready : Failed;
+        m_changed.notify_all();
+    }
+    // First thread: piece `index`'s bytes once made; null if that failed.
+    const QByteArray *wait(size_t index)
+    {
+        const size_t slot = slotOf(index);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_state[slot] != Free; });
+        return m_state[slot] == Ready ? &m_buffers[slot] : nullptr;
+    }
+    void release(size_t index)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_state[slotOf(index)] = Free;
+        m_changed.notify_all();
+    }
+    void cancel()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cancelled = true;
+        m_changed.notify_all();
+    }
+
+private:
+    // Pieces 1, 3, 5, 7... take slots 0, 1, 0, 1...
+    static size_t slotOf(size_t index) { return (index / 2) % 2; }
+
+    enum State { Free, Ready, Failed };
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QByteArray m_buffers[2];
+    State m_state[2] = {Free, Free};
+    bool m_cancelled = false;
+};
+
+} // namespace
+
+struct CueStream::Data
+{
+    std::unique_ptr<Utf8Out::Table> table; // for a one-byte encoding's bytes
+    QString latin1;                        // those bytes as characters
+    double fps = 25.0;
+    CueStyle style = CueStyle::SubRip;
+    bool crlf = false;
+    std::vector<Subtitle> subtitles;
+    CueReport readReport;
+    // Cues made while reading, for a text that may hold what cannot be
+    // written: only making them tells whether any of it is written.
+    bool made = false;
+    QByteArray madeBytes;
+    CueReport madeReport;
+
+    // Reads the subtitles of `text`, whose lines end at `separator`.
+    void readAll(QStringView text, QChar separator, bool crlfLines)
+    {
+        // A first line {1}{1}RATE gives the rate of the whole file.
+        const qsizetype firstEnd = text.indexOf(separator);
+        QStringView firstLine = firstEnd < 0 ? text : text.first(firstEnd);
+        if (crlfLines && firstEnd >= 0 && firstLine.endsWith(u'\r'))
+            firstLine.chop(1);
+        if (const double rate = frameRateHeader(firstLine); rate > 0) {
+            fps = rate;
+            text = firstEnd < 0 ? QStringView() : text.sliced(firstEnd + 1);
+        }
+        // A large text is read in two halves, split at a line end, one of
+        // them on a thread of its own.
+        const qsizetype split = text.size() < 4 * 1024 * 1024 ? -1 : text.indexOf(separator, text.size() / 2);
+        const char16_t *const characters = table ? table->characters : nullptr;
+        auto readHalf = [&](QStringView half, std::vector<Subtitle> &into, CueReport &report) {
+            t_byteCharacters = characters;
+            readSubtitles(half, separator, crlfLines, fps, into, report);
+            t_byteCharacters = nullptr;
+        };
+        if (split < 0) {
+            readHalf(text, subtitles, readReport);
+            return;
+        }
+        std::vector<Subtitle> second;
+        CueReport secondReport;
+        std::thread thread([&] { readHalf(text.sliced(split + 1), second, secondReport); });
+        readHalf(text.first(split + 1), subtitles, readReport);
+        thread.join();
+        subtitles.insert(subtitles.end(), second.begin(), second.end());
+        add(readReport, secondReport);
+    }
+
+    // Appends the cues of piece `index` to `bytes`; false when they hold
+    // what UTF-8 (or the table) cannot store.
+    bool makePiece(size_t index, QByteArray &bytes, const SubEngine &defaults, CueReport &report) const
+    {
+        const size_t from = index * cuesPerPiece;
+        const size_t to = std::min(subtitles.size(), from + cuesPerPiece);
+        Utf8Out out(bytes, qsizetype(to - from) * 128 + 64, table.get(), crlf);
+        if (index == 0 && style == CueStyle::WebVtt)
+            out += QLatin1String("WEBVTT\n");
+        for (size_t k = from; k < to; ++k)
+            appendCue(out, qint64(k) + 1, subtitles[k], k + 1 < subtitles.size() ? subtitles[k + 1].show : -1,
+                      style, defaults, report);
+        return out.ok();
+    }
+
+    // Makes all the cues at once (see `made`); false as makePiece().
+    bool makeAll()
+    {
+        t_byteCharacters = table ? table->characters : nullptr;
+        const SubEngine defaults;
+        bool ok = true;
+        for (size_t i = 0; ok && (i == 0 || i * cuesPerPiece < subtitles.size()); ++i)
+            ok = makePiece(i, madeBytes, defaults, madeReport);
+        t_byteCharacters = nullptr;
+        made = true;
+        return ok;
+    }
+};
+
+CueStream::CueStream() : d(std::make_unique<Data>())
+{
 }
 
-QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding, double fps, CueStyle style,
-                                bool crlf, CueReport &report)
+CueStream::~CueStream() = default;
+
+bool CueStream::read(QStringView text, double fps, CueStyle style, bool crlf)
+{
+    d = std::make_unique<Data>();
+    d->fps = fps;
+    d->style = style;
+    d->crlf = crlf;
+    d->readAll(text, u'\n', false);
+    // Half a surrogate pair cannot be written in UTF-8: a text with one
+    // somewhere is made whole first, to tell whether any is written.
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        const char16_t u = text[k].unicode();
+        if (!QChar::isSurrogate(u))
+            continue;
+        if (!QChar::isHighSurrogate(u) || k + 1 == text.size() || !QChar::isLowSurrogate(text[k + 1].unicode()))
+            return d->makeAll();
+        ++k;
+    }
+    return true;
+}
+
+bool CueStream::read(QByteArrayView content, const QString &encoding, double fps, CueStyle style, bool crlf)
 {
     // Each byte's character; only where every byte is one character of its
     // own, ASCII stays ASCII and nothing combines with the character before.
@@ -590,33 +752,136 @@ QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding,
     const bool latin1 = encoding == u"bytes" || encoding == u"ISO-8859-1";
     QStringDecoder decoder(latin1 ? "ISO-8859-1" : qPrintable(encoding), QStringDecoder::Flag::Stateless);
     if (!decoder.isValid())
-        return {};
+        return false;
     int unknown = 0;
     for (int b = 0; b < 256; ++b) {
         const char byte = char(b);
         const QString character = decoder.decode(QByteArrayView(&byte, 1));
         if (character.size() != 1 || (b < 0x80 && character[0] != QChar(b)) || character[0].isSurrogate()
             || character[0].isMark())
-            return {};
+            return false;
         table->characters[b] = character[0].unicode();
         const QByteArray utf8 = character.toUtf8();
         const bool known = character[0] != QChar::ReplacementCharacter;
         // A few holes are a code page's; a byte in two of three is UTF-8's.
         if (!known && ++unknown > 32)
-            return {};
+            return false;
         table->length[b] = known ? quint8(utf8.size()) : 0;
         std::copy(utf8.begin(), utf8.end(), table->bytes[b]);
     }
+    // Bytes the encoding does not have: the cues are made whole first, to
+    // tell whether any is written.
+    bool holes = false;
+    if (unknown > 0) {
+        for (qsizetype k = 0; !holes && k < content.size(); ++k)
+            holes = table->length[quint8(content[k])] == 0;
+    }
+    d = std::make_unique<Data>();
+    d->fps = fps;
+    d->style = style;
+    d->crlf = crlf;
+    d->table = std::move(table);
     // Lines end at LF, or at CR in a file that has no LF; a CR before an LF
     // is part of the line end once any line ends so.
-    const QChar separator = !content.contains('\n') && content.contains('\r') ? u'\r' : u'\n';
-    const bool crlfLines = separator == u'\n' && content.contains("\r\n");
-    const QString text = QString::fromLatin1(content);
-    QByteArray out[2];
-    const int pieces = exportInPieces(text, separator, crlfLines, fps, style, report, [&](int h, qsizetype size) {
-        return Utf8Out(out[h], size * 2 + 64, table.get(), crlf);
-    }, table->characters);
-    return pieces == 0 ? QByteArrayList() : pieces == 1 ? QByteArrayList{out[0]} : QByteArrayList{out[0], out[1]};
+    const bool anyLf = content.contains('\n');
+    const QChar separator = !anyLf && content.contains('\r') ? u'\r' : u'\n';
+    const bool crlfLines = anyLf && content.contains("\r\n");
+    d->latin1 = QString::fromLatin1(content);
+    d->readAll(d->latin1, separator, crlfLines);
+    return holes ? d->makeAll() : true;
+}
+
+bool CueStream::write(const Write &write, CueReport &report) const
+{
+    const Data &data = *d;
+    if (data.made) {
+        if (!write(data.madeBytes))
+            return false;
+        report = data.readReport;
+        add(report, data.madeReport);
+        report.cues = qsizetype(data.subtitles.size());
+        return true;
+    }
+    const size_t count = (data.subtitles.size() + cuesPerPiece - 1) / cuesPerPiece;
+    const size_t pieces = std::max<size_t>(count, 1);
+    const char16_t *const characters = data.table ? data.table->characters : nullptr;
+    CueReport reports[2];
+    // Pieces 0, 2, 4... are made here and written straight out; pieces 1,
+    // 3, 5... by a second thread, whose bytes wait in a buffer for their turn.
+    PieceHandover handover;
+    std::thread second;
+    if (pieces > 1) {
+        second = std::thread([&] {
+            t_byteCharacters = characters;
+            const SubEngine defaults;
+            for (size_t i = 1; i < pieces; i += 2) {
+                QByteArray *buffer = handover.take(i);
+                if (!buffer)
+                    break;
+                handover.ready(i, data.makePiece(i, *buffer, defaults, reports[1]));
+            }
+            t_byteCharacters = nullptr;
+        });
+    }
+    t_byteCharacters = characters;
+    const SubEngine defaults;
+    QByteArray bytes;
+    bool ok = true;
+    for (size_t i = 0; ok && i < pieces; ++i) {
+        if (i % 2 == 0) {
+            bytes.truncate(0);
+            ok = data.makePiece(i, bytes, defaults, reports[0]) && write(bytes);
+        } else {
+            const QByteArray *made = handover.wait(i);
+            ok = made && write(*made);
+            handover.release(i);
+        }
+    }
+    t_byteCharacters = nullptr;
+    handover.cancel();
+    if (second.joinable())
+        second.join();
+    if (!ok)
+        return false;
+    report = data.readReport;
+    add(report, reports[0]);
+    add(report, reports[1]);
+    report.cues = qsizetype(data.subtitles.size());
+    return true;
+}
+
+qsizetype CueStream::cues() const
+{
+    return qsizetype(d->subtitles.size());
+}
+
+namespace {
+
+QByteArrayList writeToBytes(const CueStream &stream, CueReport &report)
+{
+    QByteArray bytes;
+    const bool ok = stream.write([&](QByteArrayView piece) {
+        bytes += piece;
+        return true;
+    }, report);
+    return ok ? QByteArrayList{bytes} : QByteArrayList();
+}
+
+} // namespace
+
+QByteArrayList exportCuesAsUtf8(QStringView text, double fps, CueStyle style, bool crlf, CueReport &report)
+{
+    report = CueReport();
+    CueStream stream;
+    return stream.read(text, fps, style, crlf) ? writeToBytes(stream, report) : QByteArrayList();
+}
+
+QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding, double fps, CueStyle style,
+                                bool crlf, CueReport &report)
+{
+    report = CueReport();
+    CueStream stream;
+    return stream.read(content, encoding, fps, style, crlf) ? writeToBytes(stream, report) : QByteArrayList();
 }
 
 // ---- SubRip in ------------------------------------------------------------
