@@ -329,13 +329,15 @@ struct Subtitle
 {
     qint64 show = 0;
     qint64 hide = -1; // none
-    QStringView text;
+    qsizetype textAt = 0; // where its text part stands in the text read
+    qsizetype textLength = 0;
     bool bracketTime = false;
 };
 
-// Writes one cue; `next` is the show time of the subtitle after it, or -1.
+// Writes one cue, whose text part is `text`; `next` is the show time of the
+// subtitle after it, or -1.
 template <typename Out>
-void appendCue(Out &out, qint64 number, const Subtitle &s, qint64 next, CueStyle style,
+void appendCue(Out &out, qint64 number, const Subtitle &s, QStringView text, qint64 next, CueStyle style,
                const SubEngine &defaults, CueReport &report)
 {
     qint64 hide = s.hide;
@@ -344,7 +346,7 @@ void appendCue(Out &out, qint64 number, const Subtitle &s, qint64 next, CueStyle
         // defaults (2 s at least), but not past the next subtitle when that
         // comes later: so never less than 1 ms.
         const double display = defaults.lengthDependent
-                ? defaults.getSubtitlesTime(s.text, defaults.showSeconds)
+                ? defaults.getSubtitlesTime(text, defaults.showSeconds)
                 : defaults.showSeconds;
         hide = s.show + std::llround(display * 1000.0);
         if (next > s.show && hide > next)
@@ -364,20 +366,23 @@ void appendCue(Out &out, qint64 number, const Subtitle &s, qint64 next, CueStyle
     head[k++] = u'\n';
     out += QStringView(head, k);
     const qsizetype before = out.size();
-    appendCueText(out, s.text, s.bracketTime, style, report);
+    appendCueText(out, text, s.bracketTime, style, report);
     if (out.size() > before)
         out += u'\n';
 }
 
 // The subtitles of some lines, their times in milliseconds.
 // Lines end at `separator`; with `crlf`, a CR before it belongs to the
-// line end (as decoding a file with CR LF line ends takes it).
-void readSubtitles(QStringView text, QChar separator, bool crlf, double fps, std::vector<Subtitle> &subtitles,
-                   CueReport &report)
+// line end (as decoding a file with CR LF line ends takes it). `text`
+// stands at `textAt` in the whole text read.
+void readSubtitles(QStringView text, qsizetype textAt, QChar separator, bool crlf, double fps,
+                   std::vector<Subtitle> &subtitles, CueReport &report)
 {
     SubEngine engine;
     engine.fps = fps;
-    subtitles.reserve(size_t(text.size() / 40));
+    const size_t room = subtitles.size() + size_t(text.size() / 40);
+    if (subtitles.capacity() < room)
+        subtitles.reserve(std::max(room, 2 * subtitles.capacity()));
     forEachPiece(text, separator, [&](QStringView line) {
         if (crlf && line.endsWith(u'\r') && line.end() != text.end())
             line.chop(1);
@@ -386,10 +391,15 @@ void readSubtitles(QStringView text, QChar separator, bool crlf, double fps, std
         Subtitle s;
         if (line.isEmpty())
             return;
-        if (!engine.readLine(line, format, show, hide, s.text)) {
+        QStringView textPart;
+        if (!engine.readLine(line, format, show, hide, textPart)) {
             report.notSubtitles += !isBlank(line);
             return;
         }
+        // An empty text part stands at the end of its line, so that the
+        // subtitles' texts come in the order of the text read.
+        s.textAt = textAt + ((textPart.isEmpty() ? line.utf16() + line.size() : textPart.utf16()) - text.utf16());
+        s.textLength = textPart.size();
         // Back to the whole numbers of the line, then to milliseconds, so
         // that a frame time rounds from its exact value.
         auto toMs = [&](double seconds) -> qint64 {
@@ -418,16 +428,18 @@ void readSubtitles(QStringView text, QChar separator, bool crlf, double fps, std
     });
 }
 
-// Cues `first` on, for `subtitles`; `next` is the show time of the
-// subtitle after the last, or -1.
+// Cues `first` on, for `subtitles` read from `text`; `next` is the show
+// time of the subtitle after the last, or -1.
 template <typename Out>
-void writeCues(const std::vector<Subtitle> &subtitles, qint64 first, qint64 next, CueStyle style,
-               Out &out, CueReport &report)
+void writeCues(const std::vector<Subtitle> &subtitles, QStringView text, qint64 first, qint64 next,
+               CueStyle style, Out &out, CueReport &report)
 {
     const SubEngine defaults;
-    for (size_t k = 0; k < subtitles.size(); ++k)
-        appendCue(out, first + qint64(k), subtitles[k], k + 1 < subtitles.size() ? subtitles[k + 1].show : next,
-                  style, defaults, report);
+    for (size_t k = 0; k < subtitles.size(); ++k) {
+        const Subtitle &s = subtitles[k];
+        appendCue(out, first + qint64(k), s, text.sliced(s.textAt, s.textLength),
+                  k + 1 < subtitles.size() ? subtitles[k + 1].show : next, style, defaults, report);
+    }
 }
 
 void add(CueReport &to, const CueReport &from)
@@ -593,14 +605,17 @@ int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, Cue
         run(0);
         second.join();
     };
-    runBoth([&](int h) { readSubtitles(halves[h], separator, crlf, fps, subtitles[h], reports[h]); });
+    runBoth([&](int h) {
+        const qsizetype at = halves[h].isEmpty() ? 0 : halves[h].utf16() - text.utf16();
+        readSubtitles(halves[h], at, separator, crlf, fps, subtitles[h], reports[h]);
+    });
     runBoth([&](int h) {
         auto &&out = makeOut(h, halves[h].size());
         if (h == 0 && style == CueStyle::WebVtt)
             out += QLatin1String("WEBVTT\n");
         const qint64 first = h == 0 ? 1 : qint64(subtitles[0].size()) + 1;
         const qint64 next = h == 0 && !subtitles[1].empty() ? subtitles[1].front().show : -1;
-        writeCues(subtitles[h], first, next, style, out, reports[h]);
+        writeCues(subtitles[h], text, first, next, style, out, reports[h]);
         reports[h].cues = qsizetype(subtitles[h].size());
         if constexpr (std::is_same_v<std::decay_t<decltype(out)>, Utf8Out>)
             ok[h] = out.ok();
@@ -709,8 +724,12 @@ bool containsCrLf(QByteArrayView bytes)
 
 struct CueStream::Data
 {
-    std::unique_ptr<Utf8Out::Table> table; // for a one-byte encoding's bytes
-    QString latin1;                        // those bytes as characters
+    // The text read, or the bytes of a one-byte encoding: those are read as
+    // Latin-1 a part at a time, and the table maps each on to its own
+    // character.
+    QStringView text;
+    QByteArrayView bytes;
+    std::unique_ptr<Utf8Out::Table> table;
     double fps = 25.0;
     CueStyle style = CueStyle::SubRip;
     bool crlf = false;
@@ -722,53 +741,105 @@ struct CueStream::Data
     QByteArray madeBytes;
     CueReport madeReport;
 
-    // Reads the subtitles of `text`, whose lines end at `separator`.
-    void readAll(QStringView text, QChar separator, bool crlfLines)
+    // Bytes are read this many at a time, into a buffer used again and again.
+    static constexpr qsizetype bytesPerPart = 1 << 18;
+
+    static void widen(QByteArrayView from, QString &to)
+    {
+        to.resize(from.size());
+        char16_t *const units = reinterpret_cast<char16_t *>(to.data());
+        const uchar *const source = reinterpret_cast<const uchar *>(from.data());
+        for (qsizetype k = 0; k < from.size(); ++k)
+            units[k] = source[k];
+    }
+
+    qsizetype size() const { return table ? bytes.size() : text.size(); }
+    qsizetype find(QChar separator, qsizetype from) const
+    {
+        return table ? bytes.indexOf(char(separator.unicode()), from) : text.indexOf(separator, from);
+    }
+
+    // Reads the subtitles of [from, to), which ends at a line end or the end.
+    void readPart(qsizetype from, qsizetype to, QChar separator, bool crlfLines, std::vector<Subtitle> &into,
+                  CueReport &report) const
+    {
+        t_byteCharacters = table ? table->characters : nullptr;
+        if (!table) {
+            readSubtitles(text.sliced(from, to - from), from, separator, crlfLines, fps, into, report);
+        } else {
+            QString buffer;
+            for (qsizetype start = from; start < to;) {
+                qsizetype cut = to;
+                if (to - start > 2 * bytesPerPart) {
+                    const qsizetype end = find(separator, start + bytesPerPart);
+                    if (end >= 0 && end < to)
+                        cut = end + 1;
+                }
+                widen(bytes.sliced(start, cut - start), buffer);
+                readSubtitles(buffer, start, separator, crlfLines, fps, into, report);
+                start = cut;
+            }
+        }
+        t_byteCharacters = nullptr;
+    }
+
+    // Reads the subtitles, whose lines end at `separator`.
+    void readAll(QChar separator, bool crlfLines)
     {
         // A first line {1}{1}RATE gives the rate of the whole file.
-        const qsizetype firstEnd = text.indexOf(separator);
-        QStringView firstLine = firstEnd < 0 ? text : text.first(firstEnd);
+        const qsizetype firstEnd = find(separator, 0);
+        const qsizetype firstLength = firstEnd < 0 ? size() : firstEnd;
+        QString firstBytes;
+        if (table)
+            widen(bytes.first(firstLength), firstBytes);
+        QStringView firstLine = table ? QStringView(firstBytes) : text.first(firstLength);
         if (crlfLines && firstEnd >= 0 && firstLine.endsWith(u'\r'))
             firstLine.chop(1);
         if (const double rate = frameRateHeader(firstLine); rate > 0) {
             fps = rate;
-            text = firstEnd < 0 ? QStringView() : text.sliced(firstEnd + 1);
+            const qsizetype rest = firstEnd < 0 ? size() : firstEnd + 1;
+            text = text.isNull() ? text : text.sliced(rest);
+            bytes = bytes.isNull() ? bytes : bytes.sliced(rest);
         }
         // A large text is read in two halves, split at a line end, one of
         // them on a thread of its own.
-        const qsizetype split = text.size() < 4 * 1024 * 1024 ? -1 : text.indexOf(separator, text.size() / 2);
-        const char16_t *const characters = table ? table->characters : nullptr;
-        auto readHalf = [&](QStringView half, std::vector<Subtitle> &into, CueReport &report) {
-            t_byteCharacters = characters;
-            readSubtitles(half, separator, crlfLines, fps, into, report);
-            t_byteCharacters = nullptr;
-        };
+        const qsizetype split = size() < 4 * 1024 * 1024 ? -1 : find(separator, size() / 2);
         if (split < 0) {
-            readHalf(text, subtitles, readReport);
+            readPart(0, size(), separator, crlfLines, subtitles, readReport);
             return;
         }
         std::vector<Subtitle> second;
         CueReport secondReport;
-        std::thread thread([&] { readHalf(text.sliced(split + 1), second, secondReport); });
-        readHalf(text.first(split + 1), subtitles, readReport);
+        std::thread thread([&] { readPart(split + 1, size(), separator, crlfLines, second, secondReport); });
+        readPart(0, split + 1, separator, crlfLines, subtitles, readReport);
         thread.join();
         subtitles.insert(subtitles.end(), second.begin(), second.end());
         add(readReport, secondReport);
     }
 
-    // Appends the cues of piece `index` to `bytes`; false when they hold
-    // what UTF-8 (or the table) cannot store.
-    bool makePiece(size_t index, QByteArray &bytes, const SubEngine &defaults, CueReport &report) const
+    // Appends the cues of piece `index` to `out`; false when they hold
+    // what UTF-8 (or the table) cannot store. `buffer` holds the bytes read.
+    bool makePiece(size_t index, QByteArray &out, QString &buffer, const SubEngine &defaults,
+                   CueReport &report) const
     {
         const size_t from = index * cuesPerPiece;
         const size_t to = std::min(subtitles.size(), from + cuesPerPiece);
-        Utf8Out out(bytes, qsizetype(to - from) * 128 + 64, table.get(), crlf);
+        QStringView source = text;
+        qsizetype base = 0;
+        if (table && to > from) {
+            base = subtitles[from].textAt;
+            widen(bytes.sliced(base, subtitles[to - 1].textAt + subtitles[to - 1].textLength - base), buffer);
+            source = buffer;
+        }
+        Utf8Out cues(out, qsizetype(to - from) * 128 + 64, table.get(), crlf);
         if (index == 0 && style == CueStyle::WebVtt)
-            out += QLatin1String("WEBVTT\n");
-        for (size_t k = from; k < to; ++k)
-            appendCue(out, qint64(k) + 1, subtitles[k], k + 1 < subtitles.size() ? subtitles[k + 1].show : -1,
-                      style, defaults, report);
-        return out.ok();
+            cues += QLatin1String("WEBVTT\n");
+        for (size_t k = from; k < to; ++k) {
+            const Subtitle &s = subtitles[k];
+            appendCue(cues, qint64(k) + 1, s, source.sliced(s.textAt - base, s.textLength),
+                      k + 1 < subtitles.size() ? subtitles[k + 1].show : -1, style, defaults, report);
+        }
+        return cues.ok();
     }
 
     // Makes all the cues at once (see `made`); false as makePiece().
@@ -776,9 +847,10 @@ struct CueStream::Data
     {
         t_byteCharacters = table ? table->characters : nullptr;
         const SubEngine defaults;
+        QString buffer;
         bool ok = true;
         for (size_t i = 0; ok && (i == 0 || i * cuesPerPiece < subtitles.size()); ++i)
-            ok = makePiece(i, madeBytes, defaults, madeReport);
+            ok = makePiece(i, madeBytes, buffer, defaults, madeReport);
         t_byteCharacters = nullptr;
         made = true;
         return ok;
@@ -797,7 +869,8 @@ bool CueStream::read(QStringView text, double fps, CueStyle style, bool crlf)
     d->fps = fps;
     d->style = style;
     d->crlf = crlf;
-    d->readAll(text, u'\n', false);
+    d->text = text;
+    d->readAll(u'\n', false);
     // Half a surrogate pair cannot be written in UTF-8: a text with one
     // somewhere is made whole first, to tell whether any is written.
     for (qsizetype k = 0; k < text.size(); ++k) {
@@ -853,8 +926,8 @@ bool CueStream::read(QByteArrayView content, const QString &encoding, double fps
     const bool anyLf = content.contains('\n');
     const QChar separator = !anyLf && content.contains('\r') ? u'\r' : u'\n';
     const bool crlfLines = anyLf && containsCrLf(content);
-    d->latin1 = QString::fromLatin1(content);
-    d->readAll(d->latin1, separator, crlfLines);
+    d->bytes = content;
+    d->readAll(separator, crlfLines);
     return holes ? d->makeAll() : true;
 }
 
@@ -881,23 +954,25 @@ bool CueStream::write(const Write &write, CueReport &report) const
         second = std::thread([&] {
             t_byteCharacters = characters;
             const SubEngine defaults;
+            QString read;
             for (size_t i = 1; i < pieces; i += 2) {
                 QByteArray *buffer = handover.take(i);
                 if (!buffer)
                     break;
-                handover.ready(i, data.makePiece(i, *buffer, defaults, reports[1]));
+                handover.ready(i, data.makePiece(i, *buffer, read, defaults, reports[1]));
             }
             t_byteCharacters = nullptr;
         });
     }
     t_byteCharacters = characters;
     const SubEngine defaults;
+    QString read;
     QByteArray bytes;
     bool ok = true;
     for (size_t i = 0; ok && i < pieces; ++i) {
         if (i % 2 == 0) {
             bytes.truncate(0);
-            ok = data.makePiece(i, bytes, defaults, reports[0]) && write(bytes);
+            ok = data.makePiece(i, bytes, read, defaults, reports[0]) && write(bytes);
         } else {
             const QByteArray *made = handover.wait(i);
             ok = made && write(*made);
