@@ -330,7 +330,7 @@ struct Subtitle
     qint64 show = 0;
     qint64 hide = -1; // none
     qsizetype textAt = 0; // where its text part stands in the text read
-    qsizetype textLength = 0;
+    int textLength = 0; // a line's text part is shorter than 2 Gi characters
     bool bracketTime = false;
 };
 
@@ -399,7 +399,7 @@ void readSubtitles(QStringView text, qsizetype textAt, QChar separator, bool crl
         // An empty text part stands at the end of its line, so that the
         // subtitles' texts come in the order of the text read.
         s.textAt = textAt + ((textPart.isEmpty() ? line.utf16() + line.size() : textPart.utf16()) - text.utf16());
-        s.textLength = textPart.size();
+        s.textLength = int(textPart.size());
         // Back to the whole numbers of the line, then to milliseconds, so
         // that a frame time rounds from its exact value.
         auto toMs = [&](double seconds) -> qint64 {
@@ -733,7 +733,9 @@ struct CueStream::Data
     double fps = 25.0;
     CueStyle style = CueStyle::SubRip;
     bool crlf = false;
+    // The subtitles, those of a large text's second half kept apart.
     std::vector<Subtitle> subtitles;
+    std::vector<Subtitle> later;
     CueReport readReport;
     // Cues made while reading, for a text that may hold what cannot be
     // written: only making them tells whether any of it is written.
@@ -754,6 +756,8 @@ struct CueStream::Data
     }
 
     qsizetype size() const { return table ? bytes.size() : text.size(); }
+    size_t count() const { return subtitles.size() + later.size(); }
+    const Subtitle &at(size_t k) const { return k < subtitles.size() ? subtitles[k] : later[k - subtitles.size()]; }
     qsizetype find(QChar separator, qsizetype from) const
     {
         return table ? bytes.indexOf(char(separator.unicode()), from) : text.indexOf(separator, from);
@@ -764,6 +768,7 @@ struct CueStream::Data
                   CueReport &report) const
     {
         t_byteCharacters = table ? table->characters : nullptr;
+        into.reserve(into.size() + size_t((to - from) / 40));
         if (!table) {
             readSubtitles(text.sliced(from, to - from), from, separator, crlfLines, fps, into, report);
         } else {
@@ -808,12 +813,10 @@ struct CueStream::Data
             readPart(0, size(), separator, crlfLines, subtitles, readReport);
             return;
         }
-        std::vector<Subtitle> second;
         CueReport secondReport;
-        std::thread thread([&] { readPart(split + 1, size(), separator, crlfLines, second, secondReport); });
+        std::thread thread([&] { readPart(split + 1, size(), separator, crlfLines, later, secondReport); });
         readPart(0, split + 1, separator, crlfLines, subtitles, readReport);
         thread.join();
-        subtitles.insert(subtitles.end(), second.begin(), second.end());
         add(readReport, secondReport);
     }
 
@@ -823,21 +826,21 @@ struct CueStream::Data
                    CueReport &report) const
     {
         const size_t from = index * cuesPerPiece;
-        const size_t to = std::min(subtitles.size(), from + cuesPerPiece);
+        const size_t to = std::min(count(), from + cuesPerPiece);
         QStringView source = text;
         qsizetype base = 0;
         if (table && to > from) {
-            base = subtitles[from].textAt;
-            widen(bytes.sliced(base, subtitles[to - 1].textAt + subtitles[to - 1].textLength - base), buffer);
+            base = at(from).textAt;
+            widen(bytes.sliced(base, at(to - 1).textAt + at(to - 1).textLength - base), buffer);
             source = buffer;
         }
         Utf8Out cues(out, qsizetype(to - from) * 128 + 64, table.get(), crlf);
         if (index == 0 && style == CueStyle::WebVtt)
             cues += QLatin1String("WEBVTT\n");
         for (size_t k = from; k < to; ++k) {
-            const Subtitle &s = subtitles[k];
+            const Subtitle &s = at(k);
             appendCue(cues, qint64(k) + 1, s, source.sliced(s.textAt - base, s.textLength),
-                      k + 1 < subtitles.size() ? subtitles[k + 1].show : -1, style, defaults, report);
+                      k + 1 < count() ? at(k + 1).show : -1, style, defaults, report);
         }
         return cues.ok();
     }
@@ -849,7 +852,7 @@ struct CueStream::Data
         const SubEngine defaults;
         QString buffer;
         bool ok = true;
-        for (size_t i = 0; ok && (i == 0 || i * cuesPerPiece < subtitles.size()); ++i)
+        for (size_t i = 0; ok && (i == 0 || i * cuesPerPiece < count()); ++i)
             ok = makePiece(i, madeBytes, buffer, defaults, madeReport);
         t_byteCharacters = nullptr;
         made = true;
@@ -939,10 +942,10 @@ bool CueStream::write(const Write &write, CueReport &report) const
             return false;
         report = data.readReport;
         add(report, data.madeReport);
-        report.cues = qsizetype(data.subtitles.size());
+        report.cues = qsizetype(data.count());
         return true;
     }
-    const size_t count = (data.subtitles.size() + cuesPerPiece - 1) / cuesPerPiece;
+    const size_t count = (data.count() + cuesPerPiece - 1) / cuesPerPiece;
     const size_t pieces = std::max<size_t>(count, 1);
     const char16_t *const characters = data.table ? data.table->characters : nullptr;
     CueReport reports[2];
@@ -988,13 +991,13 @@ bool CueStream::write(const Write &write, CueReport &report) const
     report = data.readReport;
     add(report, reports[0]);
     add(report, reports[1]);
-    report.cues = qsizetype(data.subtitles.size());
+    report.cues = qsizetype(data.count());
     return true;
 }
 
 qsizetype CueStream::cues() const
 {
-    return qsizetype(d->subtitles.size());
+    return qsizetype(d->count());
 }
 
 namespace {
