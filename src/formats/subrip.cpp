@@ -90,7 +90,7 @@ qsizetype braceCodeLength(QStringView s)
 {
     if (s.size() < 4 || s[0] != u'{' || !isAsciiLetter(s[1]) || s[2] != u':')
         return 0;
-    const qsizetype close = s.indexOf(u'}', 3);
+    const qsizetype close = findUnit(s, 3, u'}');
     return close < 0 ? 0 : close + 1;
 }
 
@@ -211,7 +211,7 @@ bool readRow(QStringView row, bool bracketTime, CueStyle style, Styles &rowStyle
         else if (!visible)
             visible = !isBlank(text);
     };
-    for (qsizetype at = row.indexOf(u'{'); at >= 0; at = row.indexOf(u'{', at)) {
+    for (qsizetype at = findUnit(row, 0, u'{'); at >= 0; at = findUnit(row, at, u'{')) {
         const qsizetype length = braceCodeLength(row.sliced(at));
         if (length == 0) {
             ++at;
@@ -481,9 +481,14 @@ public:
 
     Utf8Out &operator+=(QStringView text)
     {
-        // Room for the worst case: three bytes a unit, or CR LF.
-        if (m_bytes.size() - m_used < 3 * text.size())
+        // Room for the worst case: three bytes a unit, or CR LF; and for a
+        // table's four bytes written at once.
+        if (m_bytes.size() - m_used < 3 * text.size() + 4)
             m_bytes.resize(std::max(2 * m_bytes.size(), m_used + 3 * text.size() + 64));
+        // Taken apart from the object: a store through `p` might change any of it.
+        const Table *const table = m_table;
+        const bool crlf = m_crlf;
+        bool ok = m_ok;
         char *const start = m_bytes.data();
         char *p = start + m_used;
         const char16_t *c = text.utf16();
@@ -512,14 +517,15 @@ public:
                 break;
             const char16_t u = *c++;
             if (u == u'\n') {
-                if (m_crlf)
+                if (crlf)
                     *p++ = '\r';
                 *p++ = '\n';
-            } else if (m_table) {
-                const quint8 n = u < 256 ? m_table->length[u] : 0;
-                m_ok = m_ok && n > 0;
-                for (quint8 k = 0; k < n; ++k)
-                    *p++ = m_table->bytes[u][k];
+            } else if (table) {
+                const quint8 n = u < 256 ? table->length[u] : 0;
+                ok = ok && n > 0;
+                if (n > 0)
+                    std::memcpy(p, table->bytes[u], 4);
+                p += n;
             } else if (u < 0x800) {
                 *p++ = char(0xC0 | (u >> 6));
                 *p++ = char(0x80 | (u & 0x3F));
@@ -530,7 +536,7 @@ public:
                 *p++ = char(0x80 | ((v >> 6) & 0x3F));
                 *p++ = char(0x80 | (v & 0x3F));
             } else {
-                m_ok = m_ok && !QChar::isSurrogate(u);
+                ok = ok && !QChar::isSurrogate(u);
                 *p++ = char(0xE0 | (u >> 12));
                 *p++ = char(0x80 | ((u >> 6) & 0x3F));
                 *p++ = char(0x80 | (u & 0x3F));
@@ -538,6 +544,7 @@ public:
         }
         m_used = p - start;
         m_size += text.size();
+        m_ok = ok;
         return *this;
     }
     // ASCII only, as the tags and entities are.
