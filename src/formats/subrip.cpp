@@ -13,7 +13,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <type_traits>
 #include <thread>
 #include <vector>
 
@@ -574,10 +573,10 @@ private:
 
 // The cues of `text`, whose lines end at `separator`, in one piece or (a
 // large text) two, each made by `makeOut(piece)` and written on a thread
-// of its own. How many pieces; 0 when a piece's output says it failed.
+// of its own. How many pieces.
 template <typename MakeOut>
 int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, CueStyle style, CueReport &report,
-                   MakeOut &&makeOut, const char16_t *byteCharacters)
+                   MakeOut &&makeOut)
 {
     report = CueReport();
     // A first line {1}{1}RATE gives the rate of the whole file.
@@ -597,19 +596,13 @@ int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, Cue
                                    split < 0 ? QStringView() : text.sliced(split + 1)};
     std::vector<Subtitle> subtitles[2];
     CueReport reports[2];
-    bool ok[2] = {true, true};
     auto runBoth = [&](auto &&work) {
-        auto run = [&](int h) {
-            t_byteCharacters = byteCharacters;
-            work(h);
-            t_byteCharacters = nullptr;
-        };
         if (split < 0) {
-            run(0);
+            work(0);
             return;
         }
-        std::thread second([&] { run(1); });
-        run(0);
+        std::thread second([&] { work(1); });
+        work(0);
         second.join();
     };
     runBoth([&](int h) {
@@ -624,12 +617,10 @@ int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, Cue
         const qint64 next = h == 0 && !subtitles[1].empty() ? subtitles[1].front().show : -1;
         writeCues(subtitles[h], text, first, next, style, out, reports[h]);
         reports[h].cues = qsizetype(subtitles[h].size());
-        if constexpr (std::is_same_v<std::decay_t<decltype(out)>, Utf8Out>)
-            ok[h] = out.ok();
     });
     add(report, reports[0]);
     add(report, reports[1]);
-    return !(ok[0] && ok[1]) ? 0 : split < 0 ? 1 : 2;
+    return split < 0 ? 1 : 2;
 }
 
 } // namespace
@@ -640,7 +631,7 @@ QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueRep
     const int pieces = exportInPieces(text, u'\n', false, fps, style, report, [&](int h, qsizetype size) -> QString & {
         out[h].reserve(size * 2 + 16);
         return out[h];
-    }, nullptr);
+    });
     return pieces == 1 ? QStringList{out[0]} : QStringList{out[0], out[1]};
 }
 
