@@ -285,8 +285,15 @@ void TestSubRip::largeTextInHalves()
 // What UTF-8 or the file's encoding cannot hold refuses the short road only
 // where it would be written; in a line left out, or in a code dropped, it
 // is no reason to refuse. A refusal comes before any byte is handed out.
+// A byte that was not UTF-8 (read as U+DC80..U+DCFF) is written as it came.
 void TestSubRip::unwritableOnlyWhereWritten()
 {
+    for (const char16_t carried : {u'\xDC80', u'\xDCFF'}) {
+        CueReport report;
+        const QString text = QStringLiteral("[0][10]a") + QChar(carried) + QStringLiteral("|b");
+        const QByteArray bytes = "1\n00:00:00,000 --> 00:00:01,000\na" + QByteArray(1, char(carried - 0xDC00)) + "\nb\n";
+        QCOMPARE(exportCuesAsUtf8(text, 25.0, CueStyle::SubRip, false, report), QByteArrayList{bytes});
+    }
     const QChar half(0xD800);
     const QString texts[] = {QStringLiteral("junk ") + half + QStringLiteral("\n[0][10]a"),
                              QStringLiteral("[0][10]a{x:") + half + QStringLiteral("}"),

@@ -534,6 +534,9 @@ public:
                 *p++ = char(0x80 | ((v >> 12) & 0x3F));
                 *p++ = char(0x80 | ((v >> 6) & 0x3F));
                 *p++ = char(0x80 | (v & 0x3F));
+            } else if (u >= 0xDC80 && u <= 0xDCFF) {
+                // A byte that was not UTF-8, carried through as it came.
+                *p++ = char(0x80 + (u - 0xDC80));
             } else {
                 ok = ok && !QChar::isSurrogate(u);
                 *p++ = char(0xE0 | (u >> 12));
@@ -872,11 +875,12 @@ bool CueStream::read(QStringView text, double fps, CueStyle style, bool crlf)
     d->crlf = crlf;
     d->text = text;
     d->readAll(u'\n', false);
-    // Half a surrogate pair cannot be written in UTF-8: a text with one
-    // somewhere is made whole first, to tell whether any is written.
+    // Half a surrogate pair cannot be written in UTF-8 (but for a byte that
+    // was not UTF-8, carried through): a text with one somewhere is made
+    // whole first, to tell whether any is written.
     for (qsizetype k = 0; k < text.size(); ++k) {
         const char16_t u = text[k].unicode();
-        if (!QChar::isSurrogate(u))
+        if (!QChar::isSurrogate(u) || (u >= 0xDC80 && u <= 0xDCFF))
             continue;
         if (!QChar::isHighSurrogate(u) || k + 1 == text.size() || !QChar::isLowSurrogate(text[k + 1].unicode()))
             return d->makeAll();
