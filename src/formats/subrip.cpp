@@ -503,9 +503,15 @@ public:
                 const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c));
                 const __m128i other = _mm_or_si128(_mm_cmpeq_epi16(units, lineEnd),
                                                    _mm_cmpeq_epi16(_mm_cmpeq_epi16(_mm_and_si128(units, notAscii), zero), zero));
-                if (_mm_movemask_epi8(other))
-                    break;
+                // All eight are stored (there is room), those before the
+                // first that is no plain ASCII kept.
                 _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(units, units));
+                if (const int mask = _mm_movemask_epi8(other)) {
+                    const int plain = int(qCountTrailingZeroBits(uint(mask))) / 2;
+                    c += plain;
+                    p += plain;
+                    break;
+                }
                 c += 8;
                 p += 8;
             }
