@@ -9,9 +9,14 @@
 #include "files/textcodec.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +43,8 @@ private slots:
     void cuesToLines_data();
     void cuesToLines();
     void largeTextInHalves();
+    void unwritableOnlyWhereWritten();
+    void diskFillsWhileWriting();
     void recognised_data();
     void recognised();
     void roundTrip_data();
@@ -226,13 +233,14 @@ void TestSubRip::cuesToLines()
     QCOMPARE(describeCueReport(counts), report);
 }
 
-// Long enough to be done in two halves on two threads: the numbering runs
-// on across the split, a cue without a hide time stops at the next show time
-// there too, and WebVTT has one header.
+// Long enough to be done in two halves on two threads, and written as
+// UTF-8 in many pieces: the numbering runs on across the split and the
+// pieces, a cue without a hide time stops at the next show time there too,
+// and WebVTT has one header.
 void TestSubRip::largeTextInHalves()
 {
     const int count = 70000;
-    const QString words(60, u'x');
+    const QString words = QString(59, u'x') + QChar(0xE9);
     QString lines;
     for (int k = 0; k < count; ++k)
         lines += QStringLiteral("[%1][]%2\n").arg(k * 10).arg(words);
@@ -254,12 +262,95 @@ void TestSubRip::largeTextInHalves()
         QCOMPARE(pieces.size(), 2);
         QCOMPARE(report.cues, count);
         QVERIFY(pieces.join(QString()) == expected);
+
+        // From the text, LF in and CR LF out; from its bytes, CR LF in and LF out.
+        const QByteArray utf8 = expected.toUtf8();
+        QByteArray crlf = utf8;
+        crlf.replace("\n", "\r\n");
+        QByteArray bytes = lines.toLatin1();
+        bytes.replace("\n", "\r\n");
+        CueReport fromText, fromBytes;
+        QVERIFY(exportCuesAsUtf8(lines, 25.0, style, true, fromText).join() == crlf);
+        QVERIFY(exportCuesAsUtf8(bytes, QStringLiteral("ISO-8859-1"), 25.0, style, false, fromBytes).join() == utf8);
+        QCOMPARE(fromText.cues, count);
+        QCOMPARE(fromBytes.cues, count);
     }
     // Two halves from 4 Mi characters on.
     CueReport report;
     const QString big(4 * 1024 * 1024, u'\n');
     QCOMPARE(exportCuePieces(big, 25.0, CueStyle::SubRip, report).size(), 2);
     QCOMPARE(exportCuePieces(QStringView(big).sliced(1), 25.0, CueStyle::SubRip, report).size(), 1);
+}
+
+// What UTF-8 or the file's encoding cannot hold refuses the short road only
+// where it would be written; in a line left out, or in a code dropped, it
+// is no reason to refuse. A refusal comes before any byte is handed out.
+// A byte that was not UTF-8 (read as U+DC80..U+DCFF) is written as it came.
+void TestSubRip::unwritableOnlyWhereWritten()
+{
+    for (const char16_t carried : {u'\xDC80', u'\xDCFF'}) {
+        CueReport report;
+        const QString text = QStringLiteral("[0][10]a") + QChar(carried) + QStringLiteral("|b");
+        const QByteArray bytes = "1\n00:00:00,000 --> 00:00:01,000\na" + QByteArray(1, char(carried - 0xDC00)) + "\nb\n";
+        QCOMPARE(exportCuesAsUtf8(text, 25.0, CueStyle::SubRip, false, report), QByteArrayList{bytes});
+    }
+    const QChar half(0xD800);
+    const QString texts[] = {QStringLiteral("junk ") + half + QStringLiteral("\n[0][10]a"),
+                             QStringLiteral("[0][10]a{x:") + half + QStringLiteral("}"),
+                             QStringLiteral("[0][10]a") + half};
+    for (const QString &text : texts) {
+        CueReport report;
+        const QByteArrayList cues = exportCuesAsUtf8(text, 25.0, CueStyle::SubRip, false, report);
+        CueStream stream;
+        QCOMPARE(stream.read(text, 25.0, CueStyle::SubRip, false), !text.endsWith(half));
+        if (text.endsWith(half)) {
+            QVERIFY(cues.isEmpty());
+        } else {
+            QCOMPARE(cues, QByteArrayList{"1\n00:00:00,000 --> 00:00:01,000\na\n"});
+            QCOMPARE(report.cues, 1);
+        }
+    }
+    // 0xD2 is no character in windows-1253; 0xE1 is an alpha.
+    const QByteArray greek[] = {"junk \xD2\n[0][10]\xE1", "[0][10]\xE1{x:\xD2}", "[0][10]\xE1\xD2"};
+    for (const QByteArray &bytes : greek) {
+        CueReport report;
+        const QByteArrayList cues = exportCuesAsUtf8(bytes, QStringLiteral("windows-1253"), 25.0, CueStyle::SubRip, false, report);
+        CueStream stream;
+        QCOMPARE(stream.read(bytes, QStringLiteral("windows-1253"), 25.0, CueStyle::SubRip, false), !bytes.endsWith('\xD2'));
+        if (bytes.endsWith('\xD2'))
+            QVERIFY(cues.isEmpty());
+        else
+            QCOMPARE(cues, QByteArrayList{"1\n00:00:00,000 --> 00:00:01,000\n\xCE\xB1\n"});
+    }
+}
+
+// A disk that fills while the cues are written, pieces of them already on
+// it: the batch tool says so and leaves nothing behind.
+void TestSubRip::diskFillsWhileWriting()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root (as in CI): a tmpfs mount");
+    const QString disk = m_dir.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    auto run = [](const QStringList &args) {
+        QProcess p;
+        p.start(args.first(), args.mid(1));
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    };
+    QVERIFY(run({"mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", disk}));
+    const auto unmount = qScopeGuard([&] { run({"umount", "-l", disk}); });
+    // Some 900 kB of cues, several pieces of them.
+    QByteArray bytes;
+    for (int i = 0; i < 20000; ++i)
+        bytes += "{" + QByteArray::number(i * 25) + "}{" + QByteArray::number(i * 25 + 20) + "}Line " + QByteArray::number(i) + "\n";
+    const QString in = m_dir.filePath(QStringLiteral("many.sub"));
+    QVERIFY(writeBytes(in, bytes));
+    for (const char *to : {"srt", "vtt"}) {
+        const CliRun r = runTool({"convert", "--to", to, in, "-o", disk + "/many." + to});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("No space left on device"), r.err.constData());
+        QCOMPARE(QDir(disk).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
 }
 
 void TestSubRip::recognised_data()

@@ -404,11 +404,27 @@ void reportCues(QIODevice &err, const QString &input, const CueReport &report)
         err.write(QStringLiteral("tarnlyx-cli: %1: %2\n").arg(shownName(input), describeCueReport(report)).toLocal8Bit());
 }
 
+// SubRip or WebVTT in UTF-8 by a short road, written as it is made.
+struct StreamedCues
+{
+    SubtitleText file; // the text the cues are read from, if decoded
+    CueStream cues;
+    QByteArray before; // a byte-order mark
+    QByteArray after;  // a line end after the last cue
+    CueReport report;
+
+    bool write(QIODevice &device)
+    {
+        auto put = [&](QByteArrayView bytes) { return device.write(bytes.data(), bytes.size()) == bytes.size(); };
+        return put(before) && cues.write(put, report) && put(after);
+    }
+};
+
 // SubRip or WebVTT in UTF-8 by the short roads: from the bytes of a one-byte
 // encoding as they are, else from the text, written as UTF-8 straight
 // away. False when neither can (the long road then says why).
 bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options, QByteArrayView bytes,
-                QByteArrayList &result, CueReport &report)
+                StreamedCues &result)
 {
     qsizetype start = 0;
     const FileFormat source = detectFormat(bytes, options.encoding, &start, nullptr);
@@ -416,35 +432,34 @@ bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options,
     // The file's own line ends, as a save would write them.
     bool crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : source.firstLineEnd == LineEnds::CRLF;
     bool finalLineEnd = source.finalLineEnd;
-    QByteArrayList pieces = exportCuesAsUtf8(content, source.encoding, engine.fps, style, crlf, report);
-    if (pieces.isEmpty()) {
-        const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
-        crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : file.format.writtenLineEnds() == LineEnds::CRLF;
-        finalLineEnd = file.format.finalLineEnd;
-        pieces = exportCuesAsUtf8(file.text, engine.fps, style, crlf, report);
+    if (!result.cues.read(content, source.encoding, engine.fps, style, crlf)) {
+        result.file = decodeSubtitleBytes(bytes, options.encoding);
+        crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF
+                                : result.file.format.writtenLineEnds() == LineEnds::CRLF;
+        finalLineEnd = result.file.format.finalLineEnd;
+        if (!result.cues.read(result.file.text, engine.fps, style, crlf))
+            return false;
     }
-    if (pieces.isEmpty())
-        return false;
     // A line end after the last line is a blank line after the last cue, so
     // that the way back gives it again.
-    if (finalLineEnd && report.cues > 0)
-        pieces.last() += crlf ? "\r\n" : "\n";
-    result = options.bom ? QByteArrayList{QByteArray("\xEF\xBB\xBF")} + pieces : pieces;
+    if (finalLineEnd && result.cues.cues() > 0)
+        result.after = crlf ? "\r\n" : "\n";
+    if (options.bom)
+        result.before = "\xEF\xBB\xBF";
     return true;
 }
 
 bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const Options &options,
-                  const QString &input, QByteArrayView bytes, QByteArrayList &result, QString &targetName,
-                  QIODevice &err)
+                  const QString &input, QByteArrayView bytes, QByteArrayList &result,
+                  std::unique_ptr<StreamedCues> &streamed, QString &targetName, QIODevice &err)
 {
     const bool cuesOut = target == ToSubRip || target == ToWebVtt;
     const CueStyle style = target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt;
     if (cuesOut && (options.outputEncoding.isEmpty() || options.outputEncoding == u"UTF-8")) {
-        CueReport report;
-        if (cuesAsUtf8(engine, style, options, bytes, result, report)) {
-            reportCues(err, input, report);
+        streamed = std::make_unique<StreamedCues>();
+        if (cuesAsUtf8(engine, style, options, bytes, *streamed))
             return true;
-        }
+        streamed.reset();
     }
     const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
     FileFormat format = file.format;
@@ -640,7 +655,9 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         }
         const bool whole = cuesOut || subRipIn || !options.outputEncoding.isEmpty() || options.bom || options.lineEnds;
         QByteArrayList converted;
-        if (whole && !rewriteWhole(engine, options.mode, convertTo, subRipIn, options, input, bytes, converted, target, err))
+        std::unique_ptr<StreamedCues> streamed; // cues made as they are written
+        if (whole && !rewriteWhole(engine, options.mode, convertTo, subRipIn, options, input, bytes, converted,
+                                   streamed, target, err))
             return 1;
         // Rewritten in place, the file must still be the one read when the
         // result takes its place.
@@ -657,7 +674,13 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             say(err, error);
             return 1;
         }
-        if (whole) {
+        if (streamed) {
+            if (!streamed->write(*device)) {
+                say(err, writeError(target, device->errorString()));
+                return 1;
+            }
+            reportCues(err, input, streamed->report);
+        } else if (whole) {
             for (const QByteArray &piece : std::as_const(converted)) {
                 if (device->write(piece) != piece.size()) {
                     say(err, writeError(target, device->errorString()));

@@ -5,12 +5,20 @@
 #include <QList>
 #include <QStringDecoder>
 #include <QVarLengthArray>
+#include <QtAlgorithms>
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <cstring>
 #include <memory>
-#include <type_traits>
+#include <mutex>
 #include <thread>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -36,6 +44,28 @@ bool isAsciiLetter(QChar c)
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
 
+// The index of `c` in `text` from `from` on, or -1: on the short rows and
+// lines here, faster than a call into the library for each.
+qsizetype findUnit(QStringView text, qsizetype from, char16_t c)
+{
+    const char16_t *const begin = text.utf16();
+    const char16_t *p = begin + from;
+    const char16_t *const end = begin + text.size();
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(short(c));
+    for (; end - p >= 8; p += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, wanted)))
+            return p - begin + qCountTrailingZeroBits(uint(mask)) / 2;
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == c)
+            return p - begin;
+    }
+    return -1;
+}
+
 // Calls `take` on each piece of `text` between `separator`s, empty ones
 // included; faster than a tokenizer on the short rows and lines here.
 template <typename Take>
@@ -43,7 +73,7 @@ void forEachPiece(QStringView text, QChar separator, Take &&take)
 {
     qsizetype from = 0;
     for (;;) {
-        const qsizetype end = text.indexOf(separator, from);
+        const qsizetype end = findUnit(text, from, separator.unicode());
         if (end < 0) {
             take(text.sliced(from));
             return;
@@ -59,7 +89,7 @@ qsizetype braceCodeLength(QStringView s)
 {
     if (s.size() < 4 || s[0] != u'{' || !isAsciiLetter(s[1]) || s[2] != u':')
         return 0;
-    const qsizetype close = s.indexOf(u'}', 3);
+    const qsizetype close = findUnit(s, 3, u'}');
     return close < 0 ? 0 : close + 1;
 }
 
@@ -180,7 +210,7 @@ bool readRow(QStringView row, bool bracketTime, CueStyle style, Styles &rowStyle
         else if (!visible)
             visible = !isBlank(text);
     };
-    for (qsizetype at = row.indexOf(u'{'); at >= 0; at = row.indexOf(u'{', at)) {
+    for (qsizetype at = findUnit(row, 0, u'{'); at >= 0; at = findUnit(row, at, u'{')) {
         const qsizetype length = braceCodeLength(row.sliced(at));
         if (length == 0) {
             ++at;
@@ -211,13 +241,7 @@ template <typename Out>
 void appendCueText(Out &out, QStringView text, bool bracketTime, CueStyle style,
                    CueReport &report)
 {
-    bool codes = false;
-    for (QChar c : text) {
-        if (c == u'{') {
-            codes = true;
-            break;
-        }
-    }
+    const bool codes = findUnit(text, 0, u'{') >= 0;
     // Codes for the whole subtitle may stand in any row.
     Styles cueStyles;
     if (codes) {
@@ -275,13 +299,28 @@ qsizetype putDigits(char16_t *to, qint64 value, int width)
 // HH:MM:SS,mmm (a point for WebVTT); hours take more digits when they need them.
 qsizetype putCueTime(char16_t *to, qint64 ms, CueStyle style)
 {
-    qsizetype k = putDigits(to, ms / 3600000, 2);
+    const qint64 hours = ms / 3600000;
+    qsizetype k = 0;
+    if (hours < 100) {
+        to[k++] = char16_t(u'0' + hours / 10);
+        to[k++] = char16_t(u'0' + hours % 10);
+    } else {
+        k = putDigits(to, hours, 2);
+    }
+    const int rest = int(ms % 3600000);
+    const int minutes = rest / 60000;
+    const int seconds = rest / 1000 % 60;
+    const int milli = rest % 1000;
     to[k++] = u':';
-    k += putDigits(to + k, ms / 60000 % 60, 2);
+    to[k++] = char16_t(u'0' + minutes / 10);
+    to[k++] = char16_t(u'0' + minutes % 10);
     to[k++] = u':';
-    k += putDigits(to + k, ms / 1000 % 60, 2);
+    to[k++] = char16_t(u'0' + seconds / 10);
+    to[k++] = char16_t(u'0' + seconds % 10);
     to[k++] = style == CueStyle::SubRip ? u',' : u'.';
-    k += putDigits(to + k, ms % 1000, 3);
+    to[k++] = char16_t(u'0' + milli / 100);
+    to[k++] = char16_t(u'0' + milli / 10 % 10);
+    to[k++] = char16_t(u'0' + milli % 10);
     return k;
 }
 
@@ -289,13 +328,15 @@ struct Subtitle
 {
     qint64 show = 0;
     qint64 hide = -1; // none
-    QStringView text;
+    qsizetype textAt = 0; // where its text part stands in the text read
+    int textLength = 0; // a line's text part is shorter than 2 Gi characters
     bool bracketTime = false;
 };
 
-// Writes one cue; `next` is the show time of the subtitle after it, or -1.
+// Writes one cue, whose text part is `text`; `next` is the show time of the
+// subtitle after it, or -1.
 template <typename Out>
-void appendCue(Out &out, qint64 number, const Subtitle &s, qint64 next, CueStyle style,
+void appendCue(Out &out, qint64 number, const Subtitle &s, QStringView text, qint64 next, CueStyle style,
                const SubEngine &defaults, CueReport &report)
 {
     qint64 hide = s.hide;
@@ -304,7 +345,7 @@ void appendCue(Out &out, qint64 number, const Subtitle &s, qint64 next, CueStyle
         // defaults (2 s at least), but not past the next subtitle when that
         // comes later: so never less than 1 ms.
         const double display = defaults.lengthDependent
-                ? defaults.getSubtitlesTime(s.text, defaults.showSeconds)
+                ? defaults.getSubtitlesTime(text, defaults.showSeconds)
                 : defaults.showSeconds;
         hide = s.show + std::llround(display * 1000.0);
         if (next > s.show && hide > next)
@@ -324,20 +365,23 @@ void appendCue(Out &out, qint64 number, const Subtitle &s, qint64 next, CueStyle
     head[k++] = u'\n';
     out += QStringView(head, k);
     const qsizetype before = out.size();
-    appendCueText(out, s.text, s.bracketTime, style, report);
+    appendCueText(out, text, s.bracketTime, style, report);
     if (out.size() > before)
         out += u'\n';
 }
 
 // The subtitles of some lines, their times in milliseconds.
 // Lines end at `separator`; with `crlf`, a CR before it belongs to the
-// line end (as decoding a file with CR LF line ends takes it).
-void readSubtitles(QStringView text, QChar separator, bool crlf, double fps, std::vector<Subtitle> &subtitles,
-                   CueReport &report)
+// line end (as decoding a file with CR LF line ends takes it). `text`
+// stands at `textAt` in the whole text read.
+void readSubtitles(QStringView text, qsizetype textAt, QChar separator, bool crlf, double fps,
+                   std::vector<Subtitle> &subtitles, CueReport &report)
 {
     SubEngine engine;
     engine.fps = fps;
-    subtitles.reserve(size_t(text.size() / 40));
+    const size_t room = subtitles.size() + size_t(text.size() / 40);
+    if (subtitles.capacity() < room)
+        subtitles.reserve(std::max(room, 2 * subtitles.capacity()));
     forEachPiece(text, separator, [&](QStringView line) {
         if (crlf && line.endsWith(u'\r') && line.end() != text.end())
             line.chop(1);
@@ -346,10 +390,15 @@ void readSubtitles(QStringView text, QChar separator, bool crlf, double fps, std
         Subtitle s;
         if (line.isEmpty())
             return;
-        if (!engine.readLine(line, format, show, hide, s.text)) {
+        QStringView textPart;
+        if (!engine.readLine(line, format, show, hide, textPart)) {
             report.notSubtitles += !isBlank(line);
             return;
         }
+        // An empty text part stands at the end of its line, so that the
+        // subtitles' texts come in the order of the text read.
+        s.textAt = textAt + ((textPart.isEmpty() ? line.utf16() + line.size() : textPart.utf16()) - text.utf16());
+        s.textLength = int(textPart.size());
         // Back to the whole numbers of the line, then to milliseconds, so
         // that a frame time rounds from its exact value.
         auto toMs = [&](double seconds) -> qint64 {
@@ -378,16 +427,18 @@ void readSubtitles(QStringView text, QChar separator, bool crlf, double fps, std
     });
 }
 
-// Cues `first` on, for `subtitles`; `next` is the show time of the
-// subtitle after the last, or -1.
+// Cues `first` on, for `subtitles` read from `text`; `next` is the show
+// time of the subtitle after the last, or -1.
 template <typename Out>
-void writeCues(const std::vector<Subtitle> &subtitles, qint64 first, qint64 next, CueStyle style,
-               Out &out, CueReport &report)
+void writeCues(const std::vector<Subtitle> &subtitles, QStringView text, qint64 first, qint64 next,
+               CueStyle style, Out &out, CueReport &report)
 {
     const SubEngine defaults;
-    for (size_t k = 0; k < subtitles.size(); ++k)
-        appendCue(out, first + qint64(k), subtitles[k], k + 1 < subtitles.size() ? subtitles[k + 1].show : next,
-                  style, defaults, report);
+    for (size_t k = 0; k < subtitles.size(); ++k) {
+        const Subtitle &s = subtitles[k];
+        appendCue(out, first + qint64(k), s, text.sliced(s.textAt, s.textLength),
+                  k + 1 < subtitles.size() ? subtitles[k + 1].show : next, style, defaults, report);
+    }
 }
 
 void add(CueReport &to, const CueReport &from)
@@ -429,29 +480,57 @@ public:
 
     Utf8Out &operator+=(QStringView text)
     {
-        // Room for the worst case: three bytes a unit, or CR LF.
-        if (m_bytes.size() - m_used < 3 * text.size())
+        // Room for the worst case: three bytes a unit, or CR LF; and for a
+        // table's four bytes written at once.
+        if (m_bytes.size() - m_used < 3 * text.size() + 4)
             m_bytes.resize(std::max(2 * m_bytes.size(), m_used + 3 * text.size() + 64));
+        // Taken apart from the object: a store through `p` might change any of it.
+        const Table *const table = m_table;
+        const bool crlf = m_crlf;
+        bool ok = m_ok;
         char *const start = m_bytes.data();
         char *p = start + m_used;
         const char16_t *c = text.utf16();
         const char16_t *const end = c + text.size();
         while (c < end) {
-            // Runs of ASCII are most of it.
+            // Runs of ASCII are most of it, taken eight at a time where
+            // the processor can.
+#if defined(__SSE2__)
+            const __m128i notAscii = _mm_set1_epi16(short(0xFF80));
+            const __m128i lineEnd = _mm_set1_epi16(short(u'\n'));
+            const __m128i zero = _mm_setzero_si128();
+            while (end - c >= 8) {
+                const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c));
+                const __m128i other = _mm_or_si128(_mm_cmpeq_epi16(units, lineEnd),
+                                                   _mm_cmpeq_epi16(_mm_cmpeq_epi16(_mm_and_si128(units, notAscii), zero), zero));
+                // All eight are stored (there is room), those before the
+                // first that is no plain ASCII kept.
+                _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(units, units));
+                if (const int mask = _mm_movemask_epi8(other)) {
+                    const int plain = int(qCountTrailingZeroBits(uint(mask))) / 2;
+                    c += plain;
+                    p += plain;
+                    break;
+                }
+                c += 8;
+                p += 8;
+            }
+#endif
             while (c < end && *c < 0x80 && *c != u'\n')
                 *p++ = char(*c++);
             if (c == end)
                 break;
             const char16_t u = *c++;
             if (u == u'\n') {
-                if (m_crlf)
+                if (crlf)
                     *p++ = '\r';
                 *p++ = '\n';
-            } else if (m_table) {
-                const quint8 n = u < 256 ? m_table->length[u] : 0;
-                m_ok = m_ok && n > 0;
-                for (quint8 k = 0; k < n; ++k)
-                    *p++ = m_table->bytes[u][k];
+            } else if (table) {
+                const quint8 n = u < 256 ? table->length[u] : 0;
+                ok = ok && n > 0;
+                if (n > 0)
+                    std::memcpy(p, table->bytes[u], 4);
+                p += n;
             } else if (u < 0x800) {
                 *p++ = char(0xC0 | (u >> 6));
                 *p++ = char(0x80 | (u & 0x3F));
@@ -461,8 +540,11 @@ public:
                 *p++ = char(0x80 | ((v >> 12) & 0x3F));
                 *p++ = char(0x80 | ((v >> 6) & 0x3F));
                 *p++ = char(0x80 | (v & 0x3F));
+            } else if (u >= 0xDC80 && u <= 0xDCFF) {
+                // A byte that was not UTF-8, carried through as it came.
+                *p++ = char(0x80 + (u - 0xDC80));
             } else {
-                m_ok = m_ok && !QChar::isSurrogate(u);
+                ok = ok && !QChar::isSurrogate(u);
                 *p++ = char(0xE0 | (u >> 12));
                 *p++ = char(0x80 | ((u >> 6) & 0x3F));
                 *p++ = char(0x80 | (u & 0x3F));
@@ -470,6 +552,7 @@ public:
         }
         m_used = p - start;
         m_size += text.size();
+        m_ok = ok;
         return *this;
     }
     // ASCII only, as the tags and entities are.
@@ -499,10 +582,10 @@ private:
 
 // The cues of `text`, whose lines end at `separator`, in one piece or (a
 // large text) two, each made by `makeOut(piece)` and written on a thread
-// of its own. How many pieces; 0 when a piece's output says it failed.
+// of its own. How many pieces.
 template <typename MakeOut>
 int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, CueStyle style, CueReport &report,
-                   MakeOut &&makeOut, const char16_t *byteCharacters)
+                   MakeOut &&makeOut)
 {
     report = CueReport();
     // A first line {1}{1}RATE gives the rate of the whole file.
@@ -522,36 +605,31 @@ int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, Cue
                                    split < 0 ? QStringView() : text.sliced(split + 1)};
     std::vector<Subtitle> subtitles[2];
     CueReport reports[2];
-    bool ok[2] = {true, true};
     auto runBoth = [&](auto &&work) {
-        auto run = [&](int h) {
-            t_byteCharacters = byteCharacters;
-            work(h);
-            t_byteCharacters = nullptr;
-        };
         if (split < 0) {
-            run(0);
+            work(0);
             return;
         }
-        std::thread second([&] { run(1); });
-        run(0);
+        std::thread second([&] { work(1); });
+        work(0);
         second.join();
     };
-    runBoth([&](int h) { readSubtitles(halves[h], separator, crlf, fps, subtitles[h], reports[h]); });
+    runBoth([&](int h) {
+        const qsizetype at = halves[h].isEmpty() ? 0 : halves[h].utf16() - text.utf16();
+        readSubtitles(halves[h], at, separator, crlf, fps, subtitles[h], reports[h]);
+    });
     runBoth([&](int h) {
         auto &&out = makeOut(h, halves[h].size());
         if (h == 0 && style == CueStyle::WebVtt)
             out += QLatin1String("WEBVTT\n");
         const qint64 first = h == 0 ? 1 : qint64(subtitles[0].size()) + 1;
         const qint64 next = h == 0 && !subtitles[1].empty() ? subtitles[1].front().show : -1;
-        writeCues(subtitles[h], first, next, style, out, reports[h]);
+        writeCues(subtitles[h], text, first, next, style, out, reports[h]);
         reports[h].cues = qsizetype(subtitles[h].size());
-        if constexpr (std::is_same_v<std::decay_t<decltype(out)>, Utf8Out>)
-            ok[h] = out.ok();
     });
     add(report, reports[0]);
     add(report, reports[1]);
-    return !(ok[0] && ok[1]) ? 0 : split < 0 ? 1 : 2;
+    return split < 0 ? 1 : 2;
 }
 
 } // namespace
@@ -562,7 +640,7 @@ QStringList exportCuePieces(QStringView text, double fps, CueStyle style, CueRep
     const int pieces = exportInPieces(text, u'\n', false, fps, style, report, [&](int h, qsizetype size) -> QString & {
         out[h].reserve(size * 2 + 16);
         return out[h];
-    }, nullptr);
+    });
     return pieces == 1 ? QStringList{out[0]} : QStringList{out[0], out[1]};
 }
 
@@ -572,17 +650,266 @@ QString exportCues(QStringView text, double fps, CueStyle style, CueReport &repo
     return pieces.size() == 1 ? pieces[0] : pieces.join(QString());
 }
 
-QByteArrayList exportCuesAsUtf8(QStringView text, double fps, CueStyle style, bool crlf, CueReport &report)
+// ---- Cues streamed as UTF-8 --------------------------------------------------
+
+namespace {
+
+// Cues are made and written this many at a time (some 400 kB of output).
+constexpr size_t cuesPerPiece = 4096;
+
+// Hands the odd pieces' bytes from the second thread to the first, in
+// order, through two buffers used again and again: the second thread may be
+// one piece ahead.
+class PieceHandover
 {
-    QByteArray out[2];
-    const int pieces = exportInPieces(text, u'\n', false, fps, style, report, [&](int h, qsizetype size) {
-        return Utf8Out(out[h], size * 2 + 64, nullptr, crlf);
-    }, nullptr);
-    return pieces == 0 ? QByteArrayList() : pieces == 1 ? QByteArrayList{out[0]} : QByteArrayList{out[0], out[1]};
+public:
+    // Second thread: a free buffer for piece `index`; null once cancelled.
+    QByteArray *take(size_t index)
+    {
+        const size_t slot = slotOf(index);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_cancelled || m_state[slot] == Free; });
+        if (m_cancelled)
+            return nullptr;
+        m_buffers[slot].truncate(0); // keeps its memory for the next piece
+        return &m_buffers[slot];
+    }
+    void ready(size_t index, bool ok)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_state[slotOf(index)] = ok ? Ready : Failed;
+        m_changed.notify_all();
+    }
+    // First thread: piece `index`'s bytes once made; null if that failed.
+    const QByteArray *wait(size_t index)
+    {
+        const size_t slot = slotOf(index);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_state[slot] != Free; });
+        return m_state[slot] == Ready ? &m_buffers[slot] : nullptr;
+    }
+    void release(size_t index)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_state[slotOf(index)] = Free;
+        m_changed.notify_all();
+    }
+    void cancel()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cancelled = true;
+        m_changed.notify_all();
+    }
+
+private:
+    // Pieces 1, 3, 5, 7... take slots 0, 1, 0, 1...
+    static size_t slotOf(size_t index) { return (index / 2) % 2; }
+
+    enum State { Free, Ready, Failed };
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QByteArray m_buffers[2];
+    State m_state[2] = {Free, Free};
+    bool m_cancelled = false;
+};
+
+// Whether CR LF stands anywhere in `bytes`; a byte search finds the rare
+// CR much faster than a general one finds the pair.
+bool containsCrLf(QByteArrayView bytes)
+{
+    const char *p = bytes.data();
+    const char *const end = p + bytes.size();
+    while ((p = static_cast<const char *>(std::memchr(p, '\r', size_t(end - p)))) && p + 1 < end) {
+        if (p[1] == '\n')
+            return true;
+        ++p;
+    }
+    return false;
 }
 
-QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding, double fps, CueStyle style,
-                                bool crlf, CueReport &report)
+} // namespace
+
+struct CueStream::Data
+{
+    // The text read, or the bytes of a one-byte encoding: those are read as
+    // Latin-1 a part at a time, and the table maps each on to its own
+    // character.
+    QStringView text;
+    QByteArrayView bytes;
+    std::unique_ptr<Utf8Out::Table> table;
+    double fps = 25.0;
+    CueStyle style = CueStyle::SubRip;
+    bool crlf = false;
+    // The subtitles, those of a large text's second half kept apart.
+    std::vector<Subtitle> subtitles;
+    std::vector<Subtitle> later;
+    CueReport readReport;
+    // Cues made while reading, for a text that may hold what cannot be
+    // written: only making them tells whether any of it is written.
+    bool made = false;
+    QByteArray madeBytes;
+    CueReport madeReport;
+
+    // Bytes are read this many at a time, into a buffer used again and again.
+    static constexpr qsizetype bytesPerPart = 1 << 18;
+
+    static void widen(QByteArrayView from, QString &to)
+    {
+        to.resize(from.size());
+        char16_t *const units = reinterpret_cast<char16_t *>(to.data());
+        const uchar *const source = reinterpret_cast<const uchar *>(from.data());
+        for (qsizetype k = 0; k < from.size(); ++k)
+            units[k] = source[k];
+    }
+
+    qsizetype size() const { return table ? bytes.size() : text.size(); }
+    size_t count() const { return subtitles.size() + later.size(); }
+    const Subtitle &at(size_t k) const { return k < subtitles.size() ? subtitles[k] : later[k - subtitles.size()]; }
+    qsizetype find(QChar separator, qsizetype from) const
+    {
+        return table ? bytes.indexOf(char(separator.unicode()), from) : text.indexOf(separator, from);
+    }
+
+    // Reads the subtitles of [from, to), which ends at a line end or the end.
+    void readPart(qsizetype from, qsizetype to, QChar separator, bool crlfLines, std::vector<Subtitle> &into,
+                  CueReport &report) const
+    {
+        t_byteCharacters = table ? table->characters : nullptr;
+        into.reserve(into.size() + size_t((to - from) / 40));
+        if (!table) {
+            readSubtitles(text.sliced(from, to - from), from, separator, crlfLines, fps, into, report);
+        } else {
+            QString buffer;
+            for (qsizetype start = from; start < to;) {
+                qsizetype cut = to;
+                if (to - start > 2 * bytesPerPart) {
+                    const qsizetype end = find(separator, start + bytesPerPart);
+                    if (end >= 0 && end < to)
+                        cut = end + 1;
+                }
+                widen(bytes.sliced(start, cut - start), buffer);
+                readSubtitles(buffer, start, separator, crlfLines, fps, into, report);
+                start = cut;
+            }
+        }
+        t_byteCharacters = nullptr;
+    }
+
+    // Reads the subtitles, whose lines end at `separator`.
+    void readAll(QChar separator, bool crlfLines)
+    {
+        // A first line {1}{1}RATE gives the rate of the whole file.
+        const qsizetype firstEnd = find(separator, 0);
+        const qsizetype firstLength = firstEnd < 0 ? size() : firstEnd;
+        QString firstBytes;
+        if (table)
+            widen(bytes.first(firstLength), firstBytes);
+        QStringView firstLine = table ? QStringView(firstBytes) : text.first(firstLength);
+        if (crlfLines && firstEnd >= 0 && firstLine.endsWith(u'\r'))
+            firstLine.chop(1);
+        if (const double rate = frameRateHeader(firstLine); rate > 0) {
+            fps = rate;
+            const qsizetype rest = firstEnd < 0 ? size() : firstEnd + 1;
+            text = text.isNull() ? text : text.sliced(rest);
+            bytes = bytes.isNull() ? bytes : bytes.sliced(rest);
+        }
+        // A large text is read in two halves, split at a line end, one of
+        // them on a thread of its own.
+        const qsizetype split = size() < 4 * 1024 * 1024 ? -1 : find(separator, size() / 2);
+        if (split < 0) {
+            readPart(0, size(), separator, crlfLines, subtitles, readReport);
+            return;
+        }
+        CueReport secondReport;
+        std::thread thread([&] { readPart(split + 1, size(), separator, crlfLines, later, secondReport); });
+        readPart(0, split + 1, separator, crlfLines, subtitles, readReport);
+        thread.join();
+        add(readReport, secondReport);
+    }
+
+    // Appends the cues of piece `index` to `out`; false when they hold
+    // what UTF-8 (or the table) cannot store. `buffer` holds the bytes read.
+    bool makePiece(size_t index, QByteArray &out, QString &buffer, const SubEngine &defaults,
+                   CueReport &report) const
+    {
+        const size_t from = index * cuesPerPiece;
+        const size_t to = std::min(count(), from + cuesPerPiece);
+        QStringView source = text;
+        qsizetype base = 0;
+        if (table && to > from) {
+            base = at(from).textAt;
+            widen(bytes.sliced(base, at(to - 1).textAt + at(to - 1).textLength - base), buffer);
+            source = buffer;
+        }
+        Utf8Out cues(out, qsizetype(to - from) * 128 + 64, table.get(), crlf);
+        if (index == 0 && style == CueStyle::WebVtt)
+            cues += QLatin1String("WEBVTT\n");
+        for (size_t k = from; k < to; ++k) {
+            const Subtitle &s = at(k);
+            appendCue(cues, qint64(k) + 1, s, source.sliced(s.textAt - base, s.textLength),
+                      k + 1 < count() ? at(k + 1).show : -1, style, defaults, report);
+        }
+        return cues.ok();
+    }
+
+    // Makes all the cues at once (see `made`); false as makePiece().
+    bool makeAll()
+    {
+        t_byteCharacters = table ? table->characters : nullptr;
+        const SubEngine defaults;
+        QString buffer;
+        bool ok = true;
+        for (size_t i = 0; ok && (i == 0 || i * cuesPerPiece < count()); ++i)
+            ok = makePiece(i, madeBytes, buffer, defaults, madeReport);
+        t_byteCharacters = nullptr;
+        made = true;
+        return ok;
+    }
+};
+
+CueStream::CueStream() : d(std::make_unique<Data>())
+{
+}
+
+CueStream::~CueStream() = default;
+
+bool CueStream::read(QStringView text, double fps, CueStyle style, bool crlf)
+{
+    d = std::make_unique<Data>();
+    d->fps = fps;
+    d->style = style;
+    d->crlf = crlf;
+    d->text = text;
+    d->readAll(u'\n', false);
+    // Half a surrogate pair cannot be written in UTF-8 (but for a byte that
+    // was not UTF-8, carried through): a text with one somewhere is made
+    // whole first, to tell whether any is written.
+    const char16_t *const units = text.utf16();
+    for (qsizetype k = 0; k < text.size(); ++k) {
+#if defined(__SSE2__)
+        // Eight units at a time while none is a surrogate.
+        const __m128i mask = _mm_set1_epi16(short(0xF800));
+        const __m128i surrogate = _mm_set1_epi16(short(0xD800));
+        while (text.size() - k >= 8) {
+            const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i *>(units + k));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(eight, mask), surrogate)))
+                break;
+            k += 8;
+        }
+        if (k == text.size())
+            break;
+#endif
+        const char16_t u = units[k];
+        if (!QChar::isSurrogate(u) || (u >= 0xDC80 && u <= 0xDCFF))
+            continue;
+        if (!QChar::isHighSurrogate(u) || k + 1 == text.size() || !QChar::isLowSurrogate(units[k + 1]))
+            return d->makeAll();
+        ++k;
+    }
+    return true;
+}
+
+bool CueStream::read(QByteArrayView content, const QString &encoding, double fps, CueStyle style, bool crlf)
 {
     // Each byte's character; only where every byte is one character of its
     // own, ASCII stays ASCII and nothing combines with the character before.
@@ -590,33 +917,138 @@ QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding,
     const bool latin1 = encoding == u"bytes" || encoding == u"ISO-8859-1";
     QStringDecoder decoder(latin1 ? "ISO-8859-1" : qPrintable(encoding), QStringDecoder::Flag::Stateless);
     if (!decoder.isValid())
-        return {};
+        return false;
     int unknown = 0;
     for (int b = 0; b < 256; ++b) {
         const char byte = char(b);
         const QString character = decoder.decode(QByteArrayView(&byte, 1));
         if (character.size() != 1 || (b < 0x80 && character[0] != QChar(b)) || character[0].isSurrogate()
             || character[0].isMark())
-            return {};
+            return false;
         table->characters[b] = character[0].unicode();
         const QByteArray utf8 = character.toUtf8();
         const bool known = character[0] != QChar::ReplacementCharacter;
         // A few holes are a code page's; a byte in two of three is UTF-8's.
         if (!known && ++unknown > 32)
-            return {};
+            return false;
         table->length[b] = known ? quint8(utf8.size()) : 0;
         std::copy(utf8.begin(), utf8.end(), table->bytes[b]);
     }
+    // Bytes the encoding does not have: the cues are made whole first, to
+    // tell whether any is written.
+    bool holes = false;
+    if (unknown > 0) {
+        for (qsizetype k = 0; !holes && k < content.size(); ++k)
+            holes = table->length[quint8(content[k])] == 0;
+    }
+    d = std::make_unique<Data>();
+    d->fps = fps;
+    d->style = style;
+    d->crlf = crlf;
+    d->table = std::move(table);
     // Lines end at LF, or at CR in a file that has no LF; a CR before an LF
     // is part of the line end once any line ends so.
-    const QChar separator = !content.contains('\n') && content.contains('\r') ? u'\r' : u'\n';
-    const bool crlfLines = separator == u'\n' && content.contains("\r\n");
-    const QString text = QString::fromLatin1(content);
-    QByteArray out[2];
-    const int pieces = exportInPieces(text, separator, crlfLines, fps, style, report, [&](int h, qsizetype size) {
-        return Utf8Out(out[h], size * 2 + 64, table.get(), crlf);
-    }, table->characters);
-    return pieces == 0 ? QByteArrayList() : pieces == 1 ? QByteArrayList{out[0]} : QByteArrayList{out[0], out[1]};
+    const bool anyLf = content.contains('\n');
+    const QChar separator = !anyLf && content.contains('\r') ? u'\r' : u'\n';
+    const bool crlfLines = anyLf && containsCrLf(content);
+    d->bytes = content;
+    d->readAll(separator, crlfLines);
+    return holes ? d->makeAll() : true;
+}
+
+bool CueStream::write(const Write &write, CueReport &report) const
+{
+    const Data &data = *d;
+    if (data.made) {
+        if (!write(data.madeBytes))
+            return false;
+        report = data.readReport;
+        add(report, data.madeReport);
+        report.cues = qsizetype(data.count());
+        return true;
+    }
+    const size_t count = (data.count() + cuesPerPiece - 1) / cuesPerPiece;
+    const size_t pieces = std::max<size_t>(count, 1);
+    const char16_t *const characters = data.table ? data.table->characters : nullptr;
+    CueReport reports[2];
+    // Pieces 0, 2, 4... are made here and written straight out; pieces 1,
+    // 3, 5... by a second thread, whose bytes wait in a buffer for their turn.
+    PieceHandover handover;
+    std::thread second;
+    if (pieces > 1) {
+        second = std::thread([&] {
+            t_byteCharacters = characters;
+            const SubEngine defaults;
+            QString read;
+            for (size_t i = 1; i < pieces; i += 2) {
+                QByteArray *buffer = handover.take(i);
+                if (!buffer)
+                    break;
+                handover.ready(i, data.makePiece(i, *buffer, read, defaults, reports[1]));
+            }
+            t_byteCharacters = nullptr;
+        });
+    }
+    t_byteCharacters = characters;
+    const SubEngine defaults;
+    QString read;
+    QByteArray bytes;
+    bool ok = true;
+    for (size_t i = 0; ok && i < pieces; ++i) {
+        if (i % 2 == 0) {
+            bytes.truncate(0);
+            ok = data.makePiece(i, bytes, read, defaults, reports[0]) && write(bytes);
+        } else {
+            const QByteArray *made = handover.wait(i);
+            ok = made && write(*made);
+            handover.release(i);
+        }
+    }
+    t_byteCharacters = nullptr;
+    handover.cancel();
+    if (second.joinable())
+        second.join();
+    if (!ok)
+        return false;
+    report = data.readReport;
+    add(report, reports[0]);
+    add(report, reports[1]);
+    report.cues = qsizetype(data.count());
+    return true;
+}
+
+qsizetype CueStream::cues() const
+{
+    return qsizetype(d->count());
+}
+
+namespace {
+
+QByteArrayList writeToBytes(const CueStream &stream, CueReport &report)
+{
+    QByteArray bytes;
+    const bool ok = stream.write([&](QByteArrayView piece) {
+        bytes += piece;
+        return true;
+    }, report);
+    return ok ? QByteArrayList{bytes} : QByteArrayList();
+}
+
+} // namespace
+
+QByteArrayList exportCuesAsUtf8(QStringView text, double fps, CueStyle style, bool crlf, CueReport &report)
+{
+    report = CueReport();
+    CueStream stream;
+    return stream.read(text, fps, style, crlf) ? writeToBytes(stream, report) : QByteArrayList();
+}
+
+QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding, double fps, CueStyle style,
+                                bool crlf, CueReport &report)
+{
+    report = CueReport();
+    CueStream stream;
+    return stream.read(content, encoding, fps, style, crlf) ? writeToBytes(stream, report) : QByteArrayList();
 }
 
 // ---- SubRip in ------------------------------------------------------------

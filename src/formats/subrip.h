@@ -21,6 +21,9 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <functional>
+#include <memory>
+
 enum class CueStyle { SubRip, WebVtt };
 
 // What a conversion left behind, for the report.
@@ -51,6 +54,36 @@ QByteArrayList exportCuesAsUtf8(QStringView text, double fps, CueStyle style, bo
 // Shift_JIS...), or for bytes the encoding does not have.
 QByteArrayList exportCuesAsUtf8(QByteArrayView content, const QString &encoding, double fps, CueStyle style,
                                 bool crlf, CueReport &report);
+
+// The cues of exportCuesAsUtf8(), made a piece at a time and handed out as
+// they are made, so that a large file's cues are written while the rest are
+// still being made and are never all held at once.
+class CueStream
+{
+public:
+    using Write = std::function<bool(QByteArrayView bytes)>;
+
+    CueStream();
+    ~CueStream();
+    CueStream(const CueStream &) = delete;
+    CueStream &operator=(const CueStream &) = delete;
+
+    // Reads the subtitles of `text`, which must outlive the stream. False
+    // where exportCuesAsUtf8() gives nothing: nothing can be written then.
+    bool read(QStringView text, double fps, CueStyle style, bool crlf);
+    // The same from a file's bytes in a one-byte encoding, which must
+    // outlive the stream.
+    bool read(QByteArrayView content, const QString &encoding, double fps, CueStyle style, bool crlf);
+    // Hands the cues to `write` in order, a piece at a time; false as soon
+    // as `write` fails. `report` is whole once it returns true.
+    bool write(const Write &write, CueReport &report) const;
+    // How many cues there are, once read.
+    qsizetype cues() const;
+
+private:
+    struct Data;
+    std::unique_ptr<Data> d;
+};
 
 // Whether `text` reads as SubRip: its first line that is not blank is a cue
 // number and the line after it a time line.
