@@ -571,6 +571,29 @@ LineCodec::LineCodec(const QString &encoding, bool asBytes)
         m_decoder = QStringDecoder(name.constData(), QStringDecoder::Flag::Stateless);
         m_encoder = QStringEncoder(name.constData(), QStringEncoder::Flag::Stateless);
     }
+    if (m_kind == Kind::Other && known && known->singleByte && makeTable())
+        m_kind = Kind::Table;
+}
+
+// The toolkit's codec goes through the text three times to find what it
+// cannot store and once more to store it; a one-byte encoding is a table.
+bool LineCodec::makeTable()
+{
+    if (!m_decoder.isValid())
+        return false;
+    m_bytes = QByteArray(0x10000, '\0');
+    for (int byte = 0; byte < 256; ++byte) {
+        const char c = char(byte);
+        const QString one = m_decoder.decode(QByteArrayView(&c, 1));
+        if (one.size() != 1 || m_decoder.hasError() || (byte < 0x80 && one[0].unicode() != byte))
+            return false;
+        const char16_t u = one[0].unicode();
+        if (byte >= 0x80 && u >= 0x80 && u != QChar::ReplacementCharacter && m_bytes[u] == 0) {
+            m_upper[byte - 0x80] = u;
+            m_bytes[u] = c;
+        }
+    }
+    return true;
 }
 
 void LineCodec::decode(QByteArrayView bytes, QString &out)
@@ -587,6 +610,20 @@ void LineCodec::decode(QByteArrayView bytes, QString &out)
         out.truncate(decoder.appendToBuffer(out.data(), bytes) - out.constData());
         if (decoder.hasError())
             decodeCarryingStrayBytes(bytes, out);
+        return;
+    }
+    case Kind::Table: {
+        out.resize(bytes.size());
+        char16_t *data = reinterpret_cast<char16_t *>(out.data());
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(bytes[i]);
+            const char16_t c = byte < 0x80 ? byte : m_upper[byte - 0x80];
+            if (c == 0 && byte != 0) {
+                out = m_decoder.decode(bytes); // a byte the encoding lacks: as the toolkit reads it
+                return;
+            }
+            data[i] = c;
+        }
         return;
     }
     default:
@@ -612,6 +649,14 @@ qsizetype LineCodec::firstUnwritable(QStringView text)
             if (!text[i].isHighSurrogate() || i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
                 return i;
             ++i;
+        }
+        return -1;
+    }
+    if (m_kind == Kind::Table) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            if (c >= 0x80 && m_bytes[c] == 0)
+                return i;
         }
         return -1;
     }
@@ -646,6 +691,15 @@ void LineCodec::appendEncoded(QByteArray &out, QStringView text)
         if (encoder.hasError()) {
             out.truncate(start);
             encodeCarryingStrayBytes(out, text);
+        }
+        return;
+    }
+    case Kind::Table: {
+        out.resize(start + text.size());
+        char *data = out.data() + start;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            data[i] = c < 0x80 ? char(c) : m_bytes[c];
         }
         return;
     }

@@ -108,10 +108,15 @@ public:
     void appendEncoded(QByteArray &out, QStringView text);
 
 private:
-    enum class Kind { Utf8, Latin1, Other, Wide };
+    // Table: a one-byte encoding whose bytes below 0x80 are ASCII, read and
+    // written through its 128 upper characters.
+    enum class Kind { Utf8, Latin1, Table, Other, Wide };
+    bool makeTable();
     Kind m_kind;
     QStringDecoder m_decoder;
     QStringEncoder m_encoder;
+    char16_t m_upper[128] = {}; // the character of each byte from 0x80 (0: none)
+    QByteArray m_bytes;         // and back, by character (0: none)
 };
 
 // "line L, column C holds "X" (U+XXXX), which this file's encoding cannot store"
