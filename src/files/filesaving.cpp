@@ -138,26 +138,6 @@ QByteArray temporaryName(const QByteArray &dir)
     return name;
 }
 
-bool writeAll(int fd, const char *data, qsizetype size, qint64 offset = -1)
-{
-    while (size > 0) {
-        const ssize_t done = offset < 0 ? systemCalls().write(fd, data, size_t(size))
-                                        : systemCalls().pwrite(fd, data, size_t(size), offset);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0) {
-            if (done == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += done;
-        size -= done;
-        if (offset >= 0)
-            offset += done;
-    }
-    return true;
-}
-
 QList<QByteArray> attributeNames(int fd)
 {
     QList<QByteArray> names;

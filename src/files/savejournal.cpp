@@ -51,22 +51,6 @@ QByteArray hashOf(QByteArrayView bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-bool writeWhole(int fd, const QByteArray &bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = systemCalls().write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
 // A file of this user's own in `folder`, never through a link; -1 otherwise.
 int openOwn(int folder, const QByteArray &name, int flags)
 {
@@ -162,7 +146,7 @@ bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &
     m_name = backup + ending;
     m_fd = openat(folder, m_name.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
     // Locked while the save runs: another program's start leaves it alone.
-    const bool written = m_fd >= 0 && flock(m_fd, LOCK_EX) == 0 && writeWhole(m_fd, text)
+    const bool written = m_fd >= 0 && flock(m_fd, LOCK_EX) == 0 && writeAll(m_fd, text.constData(), text.size())
             && systemCalls().fsync(m_fd) == 0 && systemCalls().fsync(folder) == 0;
     if (!written) {
         *why = systemReason(errno);
@@ -191,7 +175,7 @@ bool TemporaryRecord::record(const QByteArray &path)
         }
     }
     const QByteArray text = temporaryMagic + absolute(path).toPercentEncoding() + '\n';
-    return ftruncate(m_fd, 0) == 0 && lseek(m_fd, 0, SEEK_SET) == 0 && writeWhole(m_fd, text) && fsync(m_fd) == 0;
+    return ftruncate(m_fd, 0) == 0 && lseek(m_fd, 0, SEEK_SET) == 0 && writeAll(m_fd, text.constData(), text.size()) && fsync(m_fd) == 0;
 }
 
 void TemporaryRecord::end()

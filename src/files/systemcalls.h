@@ -3,6 +3,8 @@
 // a full disk, or to change a file between two calls.
 #pragma once
 
+#include <QtGlobal>
+
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -22,3 +24,8 @@ struct SystemCalls
 SystemCalls &systemCalls();
 // The system's own.
 const SystemCalls &realSystemCalls();
+
+// Writes all `size` bytes through the table's write (at `offset` through
+// pwrite, when it is not -1), again after EINTR and after a short write.
+// False with errno set; a write that stores nothing is ENOSPC.
+bool writeAll(int fd, const char *data, qsizetype size, qint64 offset = -1);
