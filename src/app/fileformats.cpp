@@ -103,11 +103,11 @@ bool QTarnlyxMain::saveWithEncoding()
         if (!accepted)
             return false;
     }
-    QByteArray bytes;
-    QString error;
-    if (!encodeSubtitleText(editor->text(), chosen, bytes, &error)) {
+    // The encoding was chosen: a text it cannot hold is not saved in another.
+    const SubtitleDocument::SavePlan plan = SubtitleDocument::planSave(QString(), editor->text(), chosen);
+    if (plan.question != SubtitleDocument::SavePlan::Question::None) {
         tell(this, QMessageBox::Warning, "not in encoding",
-             QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), asSentence(error));
+             QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), asSentence(plan.why));
         return false;
     }
     // The format becomes the file's only once it is saved in it.

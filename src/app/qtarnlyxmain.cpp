@@ -611,41 +611,35 @@ bool QTarnlyxMain::save()
     return saveTo(m_document.fileName(), m_document.format());
 }
 
-bool QTarnlyxMain::saveTo(const QString &name, FileFormat format)
+bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
 {
-    // What the name holds now is what may be written over, nothing another
-    // program puts there while the user answers a question.
-    const FileStamp current = stampOf(name);
-    QByteArray bytes;
-    QString error;
     const QString text = editor->text();
-    if (!encodeSubtitleText(text, format, bytes, &error)) {
-        // A window of raw bytes shows each byte as a Latin-1 character, so
-        // its other letters are misread ones: stored as UTF-8 they would be
-        // wrong for good. Only reading the file in its own encoding helps.
-        if (format.encoding == u"bytes") {
-            if (confirm(this, QMessageBox::Warning, "not in bytes",
-                        QStringLiteral("The text cannot be saved as raw bytes."),
-                        asSentence(error) + QStringLiteral(" The file is shown one byte per character; "
-                                                           "reopen it in its encoding to edit its letters."),
-                        QStringLiteral("&Reopen with Encoding..."))) {
-                if (auto *menu = findChild<QMenu *>(QStringLiteral("reopenMenu")))
-                    menu->popup(mapToGlobal(rect().center()));
-            }
-            return false;
+    SubtitleDocument::SavePlan plan = SubtitleDocument::planSave(name, text, format);
+    switch (plan.question) {
+    case SubtitleDocument::SavePlan::Question::None:
+        break;
+    case SubtitleDocument::SavePlan::Question::NotInBytes:
+        if (confirm(this, QMessageBox::Warning, "not in bytes", QStringLiteral("The text cannot be saved as raw bytes."),
+                    asSentence(plan.why) + QStringLiteral(" The file is shown one byte per character; "
+                                                          "reopen it in its encoding to edit its letters."),
+                    QStringLiteral("&Reopen with Encoding..."))) {
+            if (auto *menu = findChild<QMenu *>(QStringLiteral("reopenMenu")))
+                menu->popup(mapToGlobal(rect().center()));
         }
-        // Never a "?" for a letter: the whole file goes to UTF-8, or nowhere.
+        return false;
+    case SubtitleDocument::SavePlan::Question::NotInEncoding:
         if (!confirm(this, QMessageBox::Question, "not in encoding",
                      QStringLiteral("The text cannot be saved as %1.").arg(format.encoding),
-                     asSentence(error) + QStringLiteral(" Save the file as UTF-8 instead?"),
+                     asSentence(plan.why) + QStringLiteral(" Save the file as UTF-8 instead?"),
                      QStringLiteral("Save as &UTF-8")))
             return false;
-        format.encoding = QStringLiteral("UTF-8");
-        format.bom = false;
-        if (!encodeSubtitleText(text, format, bytes, &error))
+        plan = SubtitleDocument::inUtf8(std::move(plan), text);
+        if (plan.question != SubtitleDocument::SavePlan::Question::None)
             return false;
+        break;
     }
-    if (!m_document.write(name, bytes, format, current, &error)) {
+    QString error;
+    if (!m_document.write(plan, &error)) {
         tell(this, QMessageBox::Warning, "write error",
              QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;

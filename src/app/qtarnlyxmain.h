@@ -95,7 +95,7 @@ private:
     bool mayOverwrite();
     // Writes the text to `name` in `format`; both become the window's only
     // once it is saved. A failure is reported and changes nothing.
-    bool saveTo(const QString &name, FileFormat format);
+    bool saveTo(const QString &name, const FileFormat &format);
     void showFormat();
     void showPosition();
     // The name Save As proposes; empty when the user cancels.

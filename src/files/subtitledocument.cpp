@@ -38,14 +38,48 @@ bool SubtitleDocument::read(const QString &name, SubtitleText &file, QString *er
     return true;
 }
 
-bool SubtitleDocument::write(const QString &name, const QByteArray &bytes, const FileFormat &format,
-                             const FileStamp &current, QString *error)
+SubtitleDocument::SavePlan SubtitleDocument::planSave(const QString &name, QStringView text, const FileFormat &format)
 {
-    if (!writeSubtitleFile(name, bytes, error, nullptr, &current))
+    SavePlan plan;
+    plan.name = name;
+    plan.current = stampOf(name);
+    plan.format = format;
+    if (!encodeSubtitleText(text, format, plan.bytes, &plan.why)) {
+        // A raw-bytes text shows each byte as a Latin-1 character, so its
+        // other letters are misread ones: stored as UTF-8 they would be
+        // wrong for good.
+        plan.question = format.encoding == u"bytes" ? SavePlan::Question::NotInBytes
+                                                    : SavePlan::Question::NotInEncoding;
+        plan.bytes.clear();
+    }
+    return plan;
+}
+
+SubtitleDocument::SavePlan SubtitleDocument::inUtf8(SavePlan plan, QStringView text)
+{
+    if (plan.question != SavePlan::Question::NotInEncoding)
+        return plan;
+    plan.format.encoding = QStringLiteral("UTF-8");
+    plan.format.bom = false;
+    plan.why.clear();
+    plan.question = encodeSubtitleText(text, plan.format, plan.bytes, &plan.why) ? SavePlan::Question::None
+                                                                                 : SavePlan::Question::NotInEncoding;
+    return plan;
+}
+
+bool SubtitleDocument::write(const SavePlan &plan, QString *error)
+{
+    Q_ASSERT(plan.question == SavePlan::Question::None);
+    if (plan.question != SavePlan::Question::None) {
+        if (error)
+            *error = plan.why;
         return false;
-    m_fileName = name;
-    m_stamp = stampOf(name);
-    m_format = format;
+    }
+    if (!writeSubtitleFile(plan.name, plan.bytes, error, nullptr, &plan.current))
+        return false;
+    m_fileName = plan.name;
+    m_stamp = stampOf(plan.name);
+    m_format = plan.format;
     m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
     dropRecovery();
     return true;

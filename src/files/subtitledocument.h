@@ -46,12 +46,32 @@ public:
     // Whether another program changed, replaced or removed the file since
     // it was read or saved here.
     bool changedOnDisk() const { return stampOf(m_fileName) != m_stamp; }
-    // Writes `bytes`, the text in `format`, to `name`, never over a file
-    // another program put there since it held `current`. Once written, the
-    // document is that file in that format and its recovery file goes.
-    // False, with the reason, and nothing changed otherwise.
-    bool write(const QString &name, const QByteArray &bytes, const FileFormat &format, const FileStamp &current,
-               QString *error);
+    // A text made ready to be saved to a name, or what must be asked first.
+    struct SavePlan
+    {
+        enum class Question {
+            None,
+            NotInBytes,    // raw bytes cannot hold the text: only reading it in its encoding helps
+            NotInEncoding, // the encoding cannot hold the text: UTF-8 can (inUtf8())
+        };
+        Question question = Question::None;
+        QString why;       // which character, on which line, cannot be stored
+        QString name;
+        FileStamp current; // what the name held when the save began
+        FileFormat format; // what `bytes` are in
+        QByteArray bytes;
+    };
+    // Encodes `text` in `format` for `name`. What the name holds now is what
+    // the save may write over, never a file another program puts there
+    // while the user answers a question.
+    static SavePlan planSave(const QString &name, QStringView text, const FileFormat &format);
+    // The same plan with the whole text in UTF-8 instead: never a "?" for a
+    // letter the encoding lacks.
+    static SavePlan inUtf8(SavePlan plan, QStringView text);
+    // Writes a plan that asks nothing. Once written, the document is that
+    // file in that format and its recovery file goes. False, with the
+    // reason, and nothing changed otherwise.
+    bool write(const SavePlan &plan, QString *error);
 
     // The text shown is a new one made from the file just read (a SubRip
     // file turned into lines): untitled, to be written in `format`.
