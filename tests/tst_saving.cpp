@@ -241,6 +241,9 @@ void TestSaving::namesAreBytes()
     QVERIFY(name.contains(QChar(0xDCE9)));
     QCOMPARE(nameToNative(name), QFile::encodeName(dir.path()) + "/caf\xe9.txt");
     QCOMPARE(shownName(name), dir.path() + QStringLiteral("/caf\\xE9.txt"));
+    // Every character of a name is kept, a U+FEFF as much as a 4-byte one.
+    for (const QByteArray &bytes : {QByteArray("\xef\xbb\xbf" "a\xef\xbb\xbf"), QByteArray("\xf0\x9f\x8e\xac\xc3\xa9\x7f")})
+        QCOMPARE(nameToNative(nameFromNative(bytes)), bytes);
     SubtitleText text;
     QVERIFY(readSubtitleFile(name, text, nullptr));
     QCOMPARE(text.text, QStringLiteral("[10][20]x"));

@@ -19,7 +19,12 @@ QString nameFromNative(QByteArrayView bytes)
             name += QChar(char16_t(carriedFirst + (p[i] - 0x80)));
             ++i;
         } else {
-            name += QString::fromUtf8(bytes.sliced(i, length));
+            // By hand: a decoder would take U+FEFF for a byte-order mark
+            // and drop it from the name.
+            char32_t c = length == 1 ? p[i] : p[i] & (0x7F >> length);
+            for (int k = 1; k < length; ++k)
+                c = (c << 6) | (p[i + k] & 0x3F);
+            name += QChar::fromUcs4(c);
             i += length;
         }
     }
