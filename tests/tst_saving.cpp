@@ -675,57 +675,45 @@ void TestSaving::errorWords_data()
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("message");
     using E = FileError;
-    const QString file = QStringLiteral("a.sub"), backup = QStringLiteral("/s/backup/a.sub-x");
+    const QString file = QStringLiteral("a.sub"), none = QStringLiteral("No space left on device"),
+                  io = QStringLiteral("Input/output error");
     auto after = [](E error, E::Aftermath aftermath, const QString &keptIn = QString()) {
         error.aftermath = aftermath;
         error.keptIn = keptIn;
         return error;
     };
-    const QString none = QStringLiteral("No space left on device"), io = QStringLiteral("Input/output error");
     QTest::newRow("nothing went wrong") << E() << "" << "";
-    QTest::newRow("read, errno") << E(E::Read, file, ENOENT) << "No such file or directory"
-                                 << "cannot read \"a.sub\": No such file or directory";
+    QTest::newRow("read, name not UTF-8") << E(E::Read, nameFromNative("caf\xe9.sub"), EISDIR) << "Is a directory"
+                                          << "cannot read \"caf\\xE9.sub\": Is a directory";
+    QTest::newRow("write, name holding \": ") << E(E::Write, QStringLiteral("a\": b.sub"), ENOSPC, QStringLiteral("unused"))
+                                              << none << "cannot write \"a\": b.sub\": " + none;
     QTest::newRow("write, detail") << E(E::Write, file, QStringLiteral("it is a directory")) << "it is a directory"
                                    << "cannot write \"a.sub\": it is a directory";
-    QTest::newRow("errno before detail") << E(E::Write, file, ENOSPC, QStringLiteral("unused")) << none
-                                         << "cannot write \"a.sub\": " + none;
     QTest::newRow("create") << E(E::Create, file, EACCES) << "Permission denied"
                             << "cannot create \"a.sub\": Permission denied";
-    QTest::newRow("name holding \": ") << E(E::Write, QStringLiteral("a\": b.sub"), ENOSPC) << none
-                                       << "cannot write \"a\": b.sub\": " + none;
-    QTest::newRow("name not UTF-8") << E(E::Read, nameFromNative("caf\xe9.sub"), EISDIR) << "Is a directory"
-                                    << "cannot read \"caf\\xE9.sub\": Is a directory";
     QTest::newRow("no folder to create in")
             << E(E::Write, file, E(E::CreateIn, QStringLiteral("/gone"), ENOENT))
             << "cannot create a file in the folder \"/gone\": No such file or directory"
             << "cannot write \"a.sub\": cannot create a file in the folder \"/gone\": No such file or directory";
-    QTest::newRow("no backup: state folder")
-            << E(E::Write, file, E(E::BackUp, QString(), E(E::StateFolder, QStringLiteral("/s"), QStringLiteral("it belongs to another user"))))
-            << "no copy of it could be kept before writing over it: \"/s\": it belongs to another user"
-            << "cannot write \"a.sub\": no copy of it could be kept before writing over it: \"/s\": it belongs to another user";
-    QTest::newRow("no backup: copy") << E(E::Write, file, E(E::BackUp, QString(), E(E::StateFile, backup, EIO)))
-                                     << "no copy of it could be kept before writing over it: " + io
-                                     << "cannot write \"a.sub\": no copy of it could be kept before writing over it: " + io;
-    QTest::newRow("no record") << E(E::Write, file, E(E::Journal, QString(), E(E::StateFile, QString(), ENOSPC)))
+    QTest::newRow("no backup") << E(E::Write, file, E(E::BackUp, QString(), E(E::StateFolder, QStringLiteral("/s"), QStringLiteral("it is not a folder"))))
+                               << "no copy of it could be kept before writing over it: \"/s\": it is not a folder"
+                               << "cannot write \"a.sub\": no copy of it could be kept before writing over it: \"/s\": it is not a folder";
+    QTest::newRow("no record") << E(E::Write, file, E(E::Journal, QString(), E(E::StateFile, QStringLiteral("/s/r"), ENOSPC)))
                                << "no record of the save could be kept before writing over it: " + none
                                << "cannot write \"a.sub\": no record of the save could be kept before writing over it: " + none;
     QTest::newRow("folder not flushed")
             << E(E::Write, file, E(E::FlushFolder, QStringLiteral("/d"), EIO))
             << "the new content is in place, but its folder could not be flushed to disk: " + io
             << "cannot write \"a.sub\": the new content is in place, but its folder could not be flushed to disk: " + io;
-    QTest::newRow("put back") << after(E(E::Write, file, ENOSPC), E::PutBack)
-                              << none + " (the file was put back as it was)"
+    QTest::newRow("put back") << after(E(E::Write, file, ENOSPC), E::PutBack) << none + " (the file was put back as it was)"
                               << "cannot write \"a.sub\": " + none + " (the file was put back as it was)";
     QTest::newRow("kept aside") << after(E(E::Write, file, EIO), E::KeptAside, nameFromNative("/s/caf\xe9-x"))
                                 << io + "; its old content is kept in \"/s/caf\\xE9-x\""
                                 << "cannot write \"a.sub\": " + io + "; its old content is kept in \"/s/caf\\xE9-x\"";
-    QTest::newRow("state folder, none named")
-            << E(E::StateFolder, QString(), QStringLiteral("neither XDG_STATE_HOME nor HOME names a folder to keep it in"))
-            << "neither XDG_STATE_HOME nor HOME names a folder to keep it in"
-            << "neither XDG_STATE_HOME nor HOME names a folder to keep it in";
-    QTest::newRow("state file") << E(E::StateFile, backup, EACCES) << "Permission denied" << "Permission denied";
-    QTest::newRow("copy cut short") << E(E::CheckCopy, backup, 0) << "it is not whole"
-                                    << "the copy \"/s/backup/a.sub-x\" is not whole";
+    QTest::newRow("no state folder named") << E(E::StateFolder, QString(), QStringLiteral("neither names one"))
+                                           << "neither names one" << "neither names one";
+    QTest::newRow("copy cut short") << E(E::CheckCopy, QStringLiteral("/s/a-x"), 0) << "it is not whole"
+                                    << "the copy \"/s/a-x\" is not whole";
 }
 
 void TestSaving::errorWords()
