@@ -621,6 +621,7 @@ void TestSaving::failureTable()
         QVERIFY(!saved);
         QVERIFY2(error.message().startsWith(QStringLiteral("cannot write \"%1\": ").arg(path)) && error.message().contains(reason), qPrintable(error.message()));
         QCOMPARE(readBytes(path), old);
+        QVERIFY(error.aftermath != FileError::KeptAside); // the message must not send the user to a copy
     }
     QCOMPARE(sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path()), before);
     QCOMPARE(unfinishedSaves().size(), 0);

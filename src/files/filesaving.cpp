@@ -639,21 +639,18 @@ bool FileSetWriter::apply(Entry &entry, FileError *error)
                 && ftruncate(entry.fd, st.st_size) == 0 && fsync(entry.fd) == 0;
         if (backup >= 0)
             close(backup);
-        fail(failed);
+        FileError failure(FileError::Write, entry.path, failed);
         if (restored) {
             unlinkat(entry.backupFolder, entry.backup.constData(), 0);
-            entry.backup.clear();
-            if (error)
-                error->aftermath = FileError::PutBack;
-            return false;
+            failure.aftermath = FileError::PutBack;
+        } else {
+            failure.aftermath = FileError::KeptAside;
+            failure.keptIn = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
+            entry.journal.keep();
         }
-        const QString kept = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
         entry.backup.clear();
-        entry.journal.keep();
-        if (error) {
-            error->aftermath = FileError::KeptAside;
-            error->keptIn = kept;
-        }
+        if (error)
+            *error = failure;
         return false;
     }
     case Method::Device: {
