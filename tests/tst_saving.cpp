@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(FileSetWriter::Method)
+Q_DECLARE_METATYPE(FileError)
 
 namespace {
 
@@ -101,6 +102,8 @@ private slots:
     void failureTable_data();
     void failureTable();
     void changedWhileReadByTheEditor();
+    void errorWords_data();
+    void errorWords();
 };
 
 void TestSaving::keepsWhatTheFileIs_data()
@@ -138,9 +141,9 @@ void TestSaving::keepsWhatTheFileIs()
     QVERIFY(writeBytes(dir.filePath(QStringLiteral("f.sub")), "{1}{2}old text\n"));
     QCOMPARE(sh(setup, dir.path()), QStringLiteral("exit 0"));
     const QString before = sh(probe, dir.path());
-    QString error;
+    FileError error;
     FileSetWriter::Method method;
-    QVERIFY2(writeSubtitleFile(dir.filePath(saved), "{1}{2}new", &error, &method), qPrintable(error));
+    QVERIFY2(writeSubtitleFile(dir.filePath(saved), "{1}{2}new", &error, &method), qPrintable(error.message()));
     QTEST(method, "method");
     QCOMPARE(sh(probe, dir.path()), before);
     QCOMPARE(readBytes(dir.filePath(QStringLiteral("f.sub"))), QByteArray("{1}{2}new"));
@@ -216,9 +219,9 @@ void TestSaving::fullDisk()
     const CliRun r = runTool({"shift", "--seconds", "99999", "-i", other, path});
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.contains("No space left on device"), r.err.constData());
-    QString error;
+    FileError error;
     QVERIFY(!writeSubtitleFile(path, bytes + QByteArray(5000, 'x'), &error));
-    QVERIFY2(error.contains(QStringLiteral("No space left on device")), qPrintable(error));
+    QVERIFY2(error.message().contains(QStringLiteral("No space left on device")), qPrintable(error.message()));
     QCOMPARE(readBytes(path) + readBytes(other), bytes + "{1}{2}x");
     QCOMPARE(sh(QStringLiteral("ls -A disk"), dir.path()), before);
 }
@@ -329,15 +332,15 @@ void TestSaving::linksInSharedFolders()
     const CliRun r = runTool({"convert", "--to", "tenths", dir.filePath(QStringLiteral("in.sub")), "-o", planted});
     QCOMPARE(r.status, 1);
     QCOMPARE(r.err, "tarnlyx-cli: cannot write \"" + planted.toUtf8() + "\": Permission denied\n");
-    QString error;
+    FileError error;
     QVERIFY(!writeSubtitleFile(planted, "{1}{2}x", &error));
-    QCOMPARE(error, QStringLiteral("cannot write \"%1\": Permission denied").arg(planted));
+    QCOMPARE(error.message(), QStringLiteral("cannot write \"%1\": Permission denied").arg(planted));
     QCOMPARE(readBytes(dir.filePath(QStringLiteral("victim/notes.txt"))), QByteArray("secret"));
     // Nor is a file made through one (the editor makes a missing file it opens).
     QVERIFY(!createEmptyFile(dir.filePath(QStringLiteral("shared/missing.sub")), &error));
-    QCOMPARE(error, QStringLiteral("Permission denied"));
+    QCOMPARE(error.reason(), QStringLiteral("Permission denied"));
     for (const char *name : {"shared/mine.sub", "shared/owners.sub", "open/daemon.sub", "own/daemon.sub"}) {
-        QVERIFY2(writeSubtitleFile(dir.filePath(QLatin1String(name)), "{1}{2}x", &error), qPrintable(error));
+        QVERIFY2(writeSubtitleFile(dir.filePath(QLatin1String(name)), "{1}{2}x", &error), qPrintable(error.message()));
         QVERIFY(QFileInfo(dir.filePath(QLatin1String(name))).isSymLink());
     }
     QCOMPARE(sh(QStringLiteral("ls victim"), dir.path()),
@@ -400,9 +403,9 @@ void TestSaving::replacedWhileWorking()
     // Replaced between reading and opening it for the result: the same.
     FileStamp readFrom = stampOf(path);
     QCOMPARE(sh(QStringLiteral("printf again > new && mv new f.sub"), dir.path()), QStringLiteral("exit 0"));
-    QString error;
+    FileError error;
     QVERIFY(!writeSubtitleFile(path, "{1}{2}x", &error, nullptr, &readFrom));
-    QVERIFY(error.endsWith(QStringLiteral("another program replaced it meanwhile; nothing was written")));
+    QVERIFY(error.message().endsWith(QStringLiteral("another program replaced it meanwhile; nothing was written")));
     QCOMPARE(readBytes(path), QByteArray("again"));
 
     // A file another program makes under a new name meanwhile: the same.
@@ -411,7 +414,7 @@ void TestSaving::replacedWhileWorking()
     writer.open(fresh, &error)->write("{1}{2}x");
     QVERIFY(writeBytes(fresh, "theirs"));
     QVERIFY(!writer.commit(&error));
-    QCOMPARE(error, QStringLiteral("cannot write \"%1\": another program replaced it meanwhile; nothing was written").arg(fresh));
+    QCOMPARE(error.message(), QStringLiteral("cannot write \"%1\": another program replaced it meanwhile; nothing was written").arg(fresh));
     QCOMPARE(readBytes(fresh), QByteArray("theirs"));
 }
 
@@ -483,7 +486,7 @@ void TestSaving::stateFolderChecked()
     QVERIFY(writeBytes(linked, "{1}{2}old"));
     QCOMPARE(link(QFile::encodeName(linked).constData(), QFile::encodeName(dir.filePath(QStringLiteral("hard.sub"))).constData()), 0);
     const mode_t mask = umask(setup.isEmpty() ? 0277 : 022);
-    QString recoveryError, backupError;
+    FileError recoveryError, backupError;
     RecoveryFile recovery;
     const bool kept = recovery.write(QString(), FileStamp(), QStringLiteral("typed"), &recoveryError);
     // A file with a second name is written in place after a backup copy.
@@ -492,9 +495,9 @@ void TestSaving::stateFolderChecked()
     reason.replace(QStringLiteral("DIR"), dir.path());
     QCOMPARE(kept, reason.isEmpty());
     QCOMPARE(saved, reason.isEmpty());
-    QCOMPARE(recoveryError, QString(reason).replace(QStringLiteral("LEVEL"), QStringLiteral("recovery")));
+    QCOMPARE(recoveryError.message(), QString(reason).replace(QStringLiteral("LEVEL"), QStringLiteral("recovery")));
     if (!saved)
-        QCOMPARE(backupError, QStringLiteral("cannot write \"%1\": no copy of it could be kept before writing over it: %2")
+        QCOMPARE(backupError.message(), QStringLiteral("cannot write \"%1\": no copy of it could be kept before writing over it: %2")
                                       .arg(linked, QString(reason).replace(QStringLiteral("LEVEL"), QStringLiteral("backup"))));
     QCOMPARE(readBytes(linked), saved ? QByteArray("{1}{2}new") : QByteArray("{1}{2}old"));
     QCOMPARE(QDir(dir.filePath(QStringLiteral("elsewhere"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
@@ -609,18 +612,19 @@ void TestSaving::failureTable()
     const QString before = sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path());
     failure = {call, nth, errnum, 0};
     systemCalls() = failing;
-    QString error;
+    FileError error;
     FileSetWriter::Method method;
     const bool saved = writeSubtitleFile(path, made, &error, &method);
     systemCalls() = realSystemCalls();
     QVERIFY2(failure.seen >= nth, "the call never came");
     if (reason.isEmpty()) {
-        QVERIFY2(saved, qPrintable(error));
+        QVERIFY2(saved, qPrintable(error.message()));
         QCOMPARE(readBytes(path), made);
     } else {
         QVERIFY(!saved);
-        QVERIFY2(error.startsWith(QStringLiteral("cannot write \"%1\": ").arg(path)) && error.contains(reason), qPrintable(error));
+        QVERIFY2(error.message().startsWith(QStringLiteral("cannot write \"%1\": ").arg(path)) && error.message().contains(reason), qPrintable(error.message()));
         QCOMPARE(readBytes(path), old);
+        QVERIFY(error.aftermath != FileError::KeptAside); // the message must not send the user to a copy
     }
     QCOMPARE(sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path()), before);
     QCOMPARE(unfinishedSaves().size(), 0);
@@ -657,16 +661,71 @@ void TestSaving::changedWhileReadByTheEditor()
         changes = 1;
         SubtitleText text;
         FileStamp stamp;
-        QString error;
-        QVERIFY2(readSubtitleFile(path, text, &error, QString(), &stamp), qPrintable(error));
+        FileError error;
+        QVERIFY2(readSubtitleFile(path, text, &error, QString(), &stamp), qPrintable(error.message()));
         QCOMPARE(text.text.toLatin1(), read);
         QCOMPARE(stamp, stampOf(path));
     }
     changes = 3;
     SubtitleText text;
-    QString error;
+    FileError error;
     QVERIFY(!readSubtitleFile(path, text, &error));
-    QCOMPARE(error, QStringLiteral("cannot read \"%1\": another program kept changing it while it was read").arg(path));
+    QCOMPARE(error.message(), QStringLiteral("cannot read \"%1\": another program kept changing it while it was read").arg(path));
+}
+
+void TestSaving::errorWords_data()
+{
+    QTest::addColumn<FileError>("error");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("message");
+    using E = FileError;
+    const QString file = QStringLiteral("a.sub"), none = QStringLiteral("No space left on device"),
+                  io = QStringLiteral("Input/output error");
+    auto after = [](E error, E::Aftermath aftermath, const QString &keptIn = QString()) {
+        error.aftermath = aftermath;
+        error.keptIn = keptIn;
+        return error;
+    };
+    QTest::newRow("nothing went wrong") << E() << "" << "";
+    QTest::newRow("read, name not UTF-8") << E(E::Read, nameFromNative("caf\xe9.sub"), EISDIR) << "Is a directory"
+                                          << "cannot read \"caf\\xE9.sub\": Is a directory";
+    QTest::newRow("write, name holding \": ") << E(E::Write, QStringLiteral("a\": b.sub"), ENOSPC, QStringLiteral("unused"))
+                                              << none << "cannot write \"a\": b.sub\": " + none;
+    QTest::newRow("write, detail") << E(E::Write, file, QStringLiteral("it is a directory")) << "it is a directory"
+                                   << "cannot write \"a.sub\": it is a directory";
+    QTest::newRow("create") << E(E::Create, file, EACCES) << "Permission denied"
+                            << "cannot create \"a.sub\": Permission denied";
+    QTest::newRow("no folder to create in")
+            << E(E::Write, file, E(E::CreateIn, QStringLiteral("/gone"), ENOENT))
+            << "cannot create a file in the folder \"/gone\": No such file or directory"
+            << "cannot write \"a.sub\": cannot create a file in the folder \"/gone\": No such file or directory";
+    QTest::newRow("no backup") << E(E::Write, file, E(E::BackUp, QString(), E(E::StateFolder, QStringLiteral("/s"), QStringLiteral("it is not a folder"))))
+                               << "no copy of it could be kept before writing over it: \"/s\": it is not a folder"
+                               << "cannot write \"a.sub\": no copy of it could be kept before writing over it: \"/s\": it is not a folder";
+    QTest::newRow("no record") << E(E::Write, file, E(E::Journal, QString(), E(E::StateFile, QStringLiteral("/s/r"), ENOSPC)))
+                               << "no record of the save could be kept before writing over it: " + none
+                               << "cannot write \"a.sub\": no record of the save could be kept before writing over it: " + none;
+    QTest::newRow("folder not flushed")
+            << E(E::Write, file, E(E::FlushFolder, QStringLiteral("/d"), EIO))
+            << "the new content is in place, but its folder could not be flushed to disk: " + io
+            << "cannot write \"a.sub\": the new content is in place, but its folder could not be flushed to disk: " + io;
+    QTest::newRow("put back") << after(E(E::Write, file, ENOSPC), E::PutBack) << none + " (the file was put back as it was)"
+                              << "cannot write \"a.sub\": " + none + " (the file was put back as it was)";
+    QTest::newRow("kept aside") << after(E(E::Write, file, EIO), E::KeptAside, nameFromNative("/s/caf\xe9-x"))
+                                << io + "; its old content is kept in \"/s/caf\\xE9-x\""
+                                << "cannot write \"a.sub\": " + io + "; its old content is kept in \"/s/caf\\xE9-x\"";
+    QTest::newRow("no state folder named") << E(E::StateFolder, QString(), QStringLiteral("neither names one"))
+                                           << "neither names one" << "neither names one";
+    QTest::newRow("copy cut short") << E(E::CheckCopy, QStringLiteral("/s/a-x"), 0) << "it is not whole"
+                                    << "the copy \"/s/a-x\" is not whole";
+}
+
+void TestSaving::errorWords()
+{
+    // Every message a user reads about a file is made from these fields.
+    QFETCH(FileError, error);
+    QTEST(error.reason(), "reason");
+    QTEST(error.message(), "message");
 }
 
 QTEST_GUILESS_MAIN(TestSaving)

@@ -83,10 +83,12 @@ void QTarnlyxMain::exportCuesAs(CueStyle style)
     format.lineEnds = m_document.format().writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
     format.finalLineEnd = m_document.format().finalLineEnd && report.cues > 0; // a blank line after the last cue
     QByteArray bytes;
-    QString error;
-    if (!encodeSubtitleText(cues, format, bytes, &error) || !writeSubtitleFile(path, bytes, &error)) {
+    QString notStored;
+    FileError error;
+    if (!encodeSubtitleText(cues, format, bytes, &notStored) || !writeSubtitleFile(path, bytes, &error)) {
         tell(this, QMessageBox::Warning, "write error",
-             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(path)), asSentence(error, path));
+             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(path)),
+             notStored.isEmpty() ? asSentence(error, path) : asSentence(notStored));
         return;
     }
     showSummary(QStringLiteral("Exported to %1: %2").arg(QFileInfo(path).fileName(), describeCueReport(report)));

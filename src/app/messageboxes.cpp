@@ -1,7 +1,5 @@
 #include "app/messageboxes.h"
 
-#include "files/filesaving.h"
-
 #include <QLabel>
 #include <QPushButton>
 
@@ -45,12 +43,16 @@ bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QS
     return box.clickedButton() == yes;
 }
 
-QString asSentence(QString error, const QString &name)
+QString asSentence(QString reason)
 {
-    error = errorReason(error, name);
-    if (!error.isEmpty())
-        error[0] = error[0].toUpper();
-    if (!error.isEmpty() && !error.endsWith(u'.'))
-        error += u'.';
-    return error;
+    if (!reason.isEmpty())
+        reason[0] = reason[0].toUpper();
+    if (!reason.isEmpty() && !reason.endsWith(u'.'))
+        reason += u'.';
+    return reason;
+}
+
+QString asSentence(const FileError &error, const QString &name)
+{
+    return asSentence(error.path == name ? error.reason() : error.message());
 }

@@ -2,6 +2,8 @@
 // shown as plain text, the keyboard handed back when a box closes.
 #pragma once
 
+#include "files/fileerror.h"
+
 #include <QMessageBox>
 #include <QString>
 
@@ -21,7 +23,9 @@ void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QStri
 // Asks whether to go on: `accept`, or Cancel (the default, also on Escape).
 bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
              const QString &detail, const QString &accept);
-// The system's reason, or ours, as a sentence of its own: "cannot write
-// "x": No space left on device" -> "No space left on device." `name` is
-// the file the error names.
-QString asSentence(QString error, const QString &name = QString());
+// A reason as a sentence of its own: "it is SubRip already" -> "It is
+// SubRip already."
+QString asSentence(QString reason);
+// An error for a box that names the file `name` already: its reason when
+// it is about that file ("No space left on device."), else all of it.
+QString asSentence(const FileError &error, const QString &name);

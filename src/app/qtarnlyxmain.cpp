@@ -158,8 +158,8 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
         m_editsNoted = false;
         scheduleRecovery();
     });
-    connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const QString &error) {
-        statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error));
+    connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const FileError &error) {
+        statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error.message()));
     });
 
     // A file that cannot be read leaves the window as a new, unnamed one.
@@ -556,7 +556,7 @@ bool QTarnlyxMain::load(QString name)
     if (!mayDiscardText())
         return false;
 
-    QString error;
+    FileError error;
     SubtitleText file;
     if (!m_document.read(name, file, &error)) {
         tell(this, QMessageBox::Warning, "read error",
@@ -638,10 +638,10 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
             return false;
         break;
     }
-    QString error;
-    if (!m_document.write(plan, &error)) {
+    FileError writeError;
+    if (!m_document.write(plan, &writeError)) {
         tell(this, QMessageBox::Warning, "write error",
-             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(error, name));
+             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(writeError, name));
         return false;
     }
     // The name moved with the save, not before.

@@ -72,7 +72,7 @@ void offerUnfinishedSaves()
         box.setDefaultButton(keep);
         box.setEscapeButton(keep);
         box.exec();
-        QString error;
+        FileError error;
         if (box.clickedButton() == restore && !restoreUnfinished(save, &error)) {
             tell(nullptr, QMessageBox::Warning, "write error",
                  QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), asSentence(error, save.path));

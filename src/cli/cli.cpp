@@ -476,7 +476,7 @@ bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const 
         format.finalLineEnd = format.finalLineEnd && report.cues > 0;
     } else if (subRipIn) {
         if (!importSubRip(file.text, engine.convertFormat, engine.fps, text, report, &error)) {
-            err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(readError(input, error)).toLocal8Bit());
+            err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(FileError(FileError::Read, input, error).message()).toLocal8Bit());
             return false;
         }
         format.finalLineEnd = subRipEndsWithBlankLine(file.text);
@@ -504,7 +504,7 @@ bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const 
     if (!encoded && !pieces.isEmpty())
         text = pieces.join(QString());
     if (!encoded && !encodeSubtitleText(text, format, encodedBytes, &error)) {
-        err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(writeError(targetName, error)).toLocal8Bit());
+        err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(FileError(FileError::Write, targetName, error).message()).toLocal8Bit());
         return false;
     }
     result = {encodedBytes};
@@ -555,6 +555,11 @@ void say(QIODevice &device, const QString &line)
     device.write(QStringLiteral("tarnlyx-cli: %1\n").arg(line).toLocal8Bit());
 }
 
+void say(QIODevice &device, const FileError &error)
+{
+    say(device, error.message());
+}
+
 } // namespace
 
 int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err)
@@ -589,12 +594,12 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
     std::vector<std::unique_ptr<FileBytes>> files; // checked once all are rewritten
     QStringList targets;
     for (const QString &input : std::as_const(options.inputs)) {
-        QString error;
+        FileError error;
         QByteArray standardInput;
         QByteArrayView bytes;
         if (input == u"-") {
             if (!readAllCapped(in, standardInput, &error)) {
-                say(err, QStringLiteral("cannot read the standard input: %1").arg(error));
+                say(err, QStringLiteral("cannot read the standard input: %1").arg(error.reason()));
                 return 1;
             }
             bytes = standardInput;
@@ -610,7 +615,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             QString notice;
             qsizetype start = 0;
             if (detectFormat(bytes, options.encoding, &start, &notice).encoding != options.encoding) {
-                say(err, readError(input, notice));
+                say(err, FileError(FileError::Read, input, notice));
                 return 1;
             }
         }
@@ -629,7 +634,8 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         const bool subRipIn = looksLikeSubRip(
                 decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), options.encoding).text);
         if (subRipIn && (options.mode != ModeConvert || cuesOut)) {
-            say(err, readError(input, options.mode == ModeConvert
+            say(err, FileError(FileError::Read, input,
+                               options.mode == ModeConvert
                                        ? QStringLiteral("it is SubRip already")
                                        : QStringLiteral("it is a SubRip file: convert it into a line format first")));
             return 1;
@@ -640,7 +646,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             target = besideName(input, cuesOut ? (convertTo == ToSubRip ? QStringLiteral(".srt") : QStringLiteral(".vtt"))
                                                : QStringLiteral(".sub"));
             if (target == input) {
-                say(err, writeError(target, QStringLiteral("it is the file being converted")));
+                say(err, FileError(FileError::Write, target, QStringLiteral("it is the file being converted")));
                 return 1;
             }
         }
@@ -648,7 +654,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             // movie.sub and movie.srt with -i: two results for one movie.sub.
             const QString absolute = QFileInfo(target).absoluteFilePath();
             if (targets.contains(absolute)) {
-                say(err, writeError(target, QStringLiteral("another INPUT's result goes there too")));
+                say(err, FileError(FileError::Write, target, QStringLiteral("another INPUT's result goes there too")));
                 return 1;
             }
             targets << absolute;
@@ -676,19 +682,19 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         }
         if (streamed) {
             if (!streamed->write(*device)) {
-                say(err, writeError(target, device->errorString()));
+                say(err, FileError(FileError::Write, target, writeFailure(*device), device->errorString()));
                 return 1;
             }
             reportCues(err, input, streamed->report);
         } else if (whole) {
             for (const QByteArray &piece : std::as_const(converted)) {
                 if (device->write(piece) != piece.size()) {
-                    say(err, writeError(target, device->errorString()));
+                    say(err, FileError(FileError::Write, target, writeFailure(*device), device->errorString()));
                     return 1;
                 }
             }
-        } else if (!rewriteSubtitleBytes(engine, options.mode, bytes, *device, &error, 0, options.encoding)) {
-            say(err, writeError(target, error));
+        } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, *device, &why, 0, options.encoding)) {
+            say(err, FileError(FileError::Write, target, writeFailure(*device), why));
             return 1;
         }
         // Such lines are left as they were; the rest of the file is done.
@@ -698,11 +704,11 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
                                                                    : QStringLiteral("%1 lines").arg(unwritten)));
         }
         if (input != u"-" && files.back()->changedWhileRead()) {
-            say(err, readError(input, QStringLiteral("another program changed it while it was read")));
+            say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")));
             return 1;
         }
     }
-    QString error;
+    FileError error;
     if (!writer.commit(&error)) {
         say(err, error);
         return 1;

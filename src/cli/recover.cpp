@@ -54,9 +54,9 @@ int runRecover(const QStringList &args, QIODevice &out, QIODevice &err)
         if (!names(args[1], save))
             continue;
         found = true;
-        QString error;
+        FileError error;
         if (!(how == u"--restore" ? restoreUnfinished(save, &error) : discardUnfinished(save, &error))) {
-            say(err, error);
+            say(err, error.message());
             return 1;
         }
     }

@@ -2,8 +2,6 @@
 
 #include "files/textcodec.h"
 
-#include <cstring>
-
 // Bytes that are not UTF-8 are carried as U+DC80..U+DCFF.
 static constexpr char16_t carriedFirst = 0xDC80;
 
@@ -62,9 +60,4 @@ QString shownName(const QString &name)
             shown += name[i];
     }
     return shown;
-}
-
-QString systemReason(int errnum)
-{
-    return QString::fromLocal8Bit(std::strerror(errnum));
 }

@@ -15,7 +15,3 @@ QByteArray nameToNative(const QString &name);
 
 // The name for a message or a caption: carried bytes shown as \xNN.
 QString shownName(const QString &name);
-
-// The system's reason for `errnum`, as a sentence fragment ("No space left
-// on device").
-QString systemReason(int errnum);

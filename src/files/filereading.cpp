@@ -89,11 +89,6 @@ QString tooLarge()
 
 } // namespace
 
-QString readError(const QString &path, const QString &why)
-{
-    return QStringLiteral("cannot read \"%1\": %2").arg(shownName(path), why);
-}
-
 FileBytes::~FileBytes()
 {
     if (m_map) {
@@ -107,22 +102,22 @@ FileBytes::~FileBytes()
         close(m_fd);
 }
 
-bool FileBytes::load(const QString &path, QString *error)
+bool FileBytes::load(const QString &path, FileError *error)
 {
-    auto fail = [&](const QString &why) {
+    auto fail = [&](int errnum, const QString &why = QString()) {
         if (error)
-            *error = readError(path, why);
+            *error = FileError(FileError::Read, path, errnum, why);
         return false;
     };
     m_fd = open(nameToNative(path).constData(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (m_fd < 0 || systemCalls().fstat(m_fd, &st) != 0)
-        return fail(systemReason(errno));
+        return fail(errno);
     if (S_ISDIR(st.st_mode))
-        return fail(QStringLiteral("it is a directory"));
+        return fail(0, QStringLiteral("it is a directory"));
     const bool regular = S_ISREG(st.st_mode);
     if (regular && st.st_size > maxSubtitleFileSize)
-        return fail(tooLarge());
+        return fail(0, tooLarge());
     m_size = regular ? st.st_size : -1;
     m_mtime = modificationTime(st);
     m_device = st.st_dev;
@@ -157,11 +152,11 @@ bool FileBytes::load(const QString &path, QString *error)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return fail(systemReason(errno));
+            return fail(errno);
         if (got == 0)
             break;
         if (m_copy.size() + got > maxSubtitleFileSize)
-            return fail(tooLarge());
+            return fail(0, tooLarge());
         m_copy.append(chunk.constData(), got);
     }
     m_view = m_copy;
@@ -178,7 +173,7 @@ bool FileBytes::changedWhileRead() const
     return st.st_size != m_size || modificationTime(st) != m_mtime;
 }
 
-bool readAllCapped(QIODevice &in, QByteArray &bytes, QString *error)
+bool readAllCapped(QIODevice &in, QByteArray &bytes, FileError *error)
 {
     bytes.clear();
     QByteArray chunk(1 << 16, Qt::Uninitialized);
@@ -186,21 +181,21 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, QString *error)
         const qint64 got = in.read(chunk.data(), chunk.size());
         if (got < 0) {
             if (error)
-                *error = in.errorString();
+                *error = FileError(FileError::Read, QString(), in.errorString());
             return false;
         }
         if (got == 0 && (in.atEnd() || !in.waitForReadyRead(-1)))
             return true;
         if (bytes.size() + got > maxSubtitleFileSize) {
             if (error)
-                *error = tooLarge();
+                *error = FileError(FileError::Read, QString(), tooLarge());
             return false;
         }
         bytes.append(chunk.constData(), got);
     }
 }
 
-bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error,
+bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *error,
                       const QString &encoding, FileStamp *stamp)
 {
     for (int tries = 0; tries < 3; ++tries) {
@@ -216,6 +211,6 @@ bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error,
     }
     result = SubtitleText();
     if (error)
-        *error = readError(path, QStringLiteral("another program kept changing it while it was read"));
+        *error = FileError(FileError::Read, path, QStringLiteral("another program kept changing it while it was read"));
     return false;
 }

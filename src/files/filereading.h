@@ -28,9 +28,8 @@ public:
     FileBytes(const FileBytes &) = delete;
     FileBytes &operator=(const FileBytes &) = delete;
 
-    // False, with a message naming the file and the reason, when it cannot
-    // be read whole.
-    bool load(const QString &path, QString *error);
+    // False, with the error, when it cannot be read whole.
+    bool load(const QString &path, FileError *error);
     QByteArrayView bytes() const { return m_view; }
     bool changedWhileRead() const;
     // Which file was read: its device and inode.
@@ -51,16 +50,13 @@ private:
     QByteArrayView m_view;
 };
 
-// Everything `in` holds, up to the same limit as a file. False with a
-// message when it cannot be read or is larger.
-bool readAllCapped(QIODevice &in, QByteArray &bytes, QString *error);
+// Everything `in` holds, up to the same limit as a file. False with the
+// error (a Read that names no file) when it cannot be read or is larger.
+bool readAllCapped(QIODevice &in, QByteArray &bytes, FileError *error);
 
-// False, with a message naming the file, when it cannot be read whole. An
+// False, with the error, when it cannot be read whole. An
 // empty `encoding` detects it. A file that another program changes while it
 // is read is read again, and refused if it keeps changing; `stamp` is the
 // file that was read, as it was before the read.
-bool readSubtitleFile(const QString &path, SubtitleText &result, QString *error,
+bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *error,
                       const QString &encoding = QString(), FileStamp *stamp = nullptr);
-
-// "cannot read "NAME": WHY", the form of every read error.
-QString readError(const QString &path, const QString &why);

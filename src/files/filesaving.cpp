@@ -233,19 +233,10 @@ QString replacedMeanwhile()
 
 } // namespace
 
-QString writeError(const QString &path, const QString &why)
+int writeFailure(const QIODevice &device)
 {
-    return QStringLiteral("cannot write \"%1\": %2").arg(shownName(path), why);
-}
-
-QString errorReason(const QString &error, const QString &path)
-{
-    for (const char *verb : {"write", "read"}) {
-        const QString prefix = QStringLiteral("cannot %1 \"%2\": ").arg(QLatin1String(verb), shownName(path));
-        if (error.startsWith(prefix))
-            return error.mid(prefix.size());
-    }
-    return error;
+    const auto *ours = dynamic_cast<const NewBytes *>(&device);
+    return ours ? ours->failure() : 0;
 }
 
 struct FileSetWriter::Entry
@@ -303,11 +294,11 @@ struct FileSetWriter::Entry
 FileSetWriter::FileSetWriter() = default;
 FileSetWriter::~FileSetWriter() = default;
 
-QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileStamp *readFrom)
+QIODevice *FileSetWriter::open(const QString &path, FileError *error, const FileStamp *readFrom)
 {
-    auto fail = [&](const QString &why) {
+    auto fail = [&](int errnum, const QString &why = QString()) {
         if (error)
-            *error = writeError(path, why);
+            *error = FileError(FileError::Write, path, errnum, why);
         return nullptr;
     };
     auto entry = std::make_unique<Entry>();
@@ -317,7 +308,7 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
     QByteArray descriptor;
     int errnum = 0;
     if (!followLinks(name, entry->target, descriptor, errnum))
-        return fail(systemReason(errnum));
+        return fail(errnum);
     const QByteArray dir = dirOf(entry->target);
 
     struct stat old;
@@ -325,9 +316,9 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
     if (descriptor.isEmpty()) {
         exists = lstat(entry->target.constData(), &old) == 0;
         if (!exists && errno != ENOENT)
-            return fail(systemReason(errno));
+            return fail(errno);
         if (exists && S_ISLNK(old.st_mode))
-            return fail(replacedMeanwhile());
+            return fail(0, replacedMeanwhile());
         // A name that leads somewhere else than its links do (/proc/PID/fd/N
         // and the like) is written through, as it is.
         struct stat named;
@@ -343,10 +334,10 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
         if (own >= 0) {
             const int flags = fcntl(own, F_GETFL);
             if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY)
-                return fail(systemReason(flags < 0 ? errno : EBADF));
+                return fail(flags < 0 ? errno : EBADF);
             entry->fd = fcntl(own, F_DUPFD_CLOEXEC, 0);
             if (entry->fd < 0)
-                return fail(systemReason(errno));
+                return fail(errno);
         } else {
             // Another program's file gets the text after what it holds.
             struct stat st;
@@ -355,7 +346,7 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
                 entry->deviceFlags |= O_APPEND;
         }
     } else if (exists && S_ISDIR(old.st_mode)) {
-        return fail(QStringLiteral("it is a directory"));
+        return fail(0, QStringLiteral("it is a directory"));
     } else if (exists && !S_ISREG(old.st_mode)) {
         // Renaming a new file over a device or a pipe would replace it.
         entry->method = Method::Device;
@@ -376,9 +367,9 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
         struct stat st;
         original.fd = ::open(entry->target.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (original.fd < 0)
-            return fail(systemReason(errno));
+            return fail(errno);
         if (fstat(original.fd, &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino)
-            return fail(replacedMeanwhile());
+            return fail(0, replacedMeanwhile());
         entry->existed = true;
         entry->fileDevice = st.st_dev;
         entry->fileInode = st.st_ino;
@@ -386,7 +377,7 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
     if (readFrom
         && (readFrom->exists != exists
             || (exists && (readFrom->device != quint64(old.st_dev) || readFrom->inode != quint64(old.st_ino)))))
-        return fail(replacedMeanwhile());
+        return fail(0, replacedMeanwhile());
 
     // A second name, or an owner this user cannot give a new file, is kept
     // only by writing over the file: known from the first look at it.
@@ -412,9 +403,11 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
     if (entry->method == Method::Renamed && entry->fd < 0) {
         entry->temporary.clear();
         errnum = errno;
-        if (!exists || (errnum != EACCES && errnum != EPERM && errnum != EROFS))
-            return fail(QStringLiteral("cannot create a file in the folder \"%1\": %2")
-                                .arg(shownName(folderOf(entry->target)), systemReason(errnum)));
+        if (!exists || (errnum != EACCES && errnum != EPERM && errnum != EROFS)) {
+            if (error)
+                *error = FileError(FileError::Write, path, FileError(FileError::CreateIn, folderOf(entry->target), errnum));
+            return nullptr;
+        }
         entry->method = Method::InPlace;
     }
     if (exists && entry->method == Method::Renamed) {
@@ -437,7 +430,7 @@ QIODevice *FileSetWriter::open(const QString &path, QString *error, const FileSt
     }
     // Written over at commit, after a copy of the old bytes is made.
     if (entry->method == Method::InPlace && !entry->openToWriteOver())
-        return fail(errno != 0 ? systemReason(errno) : replacedMeanwhile());
+        return fail(errno, replacedMeanwhile());
     entry->device = std::make_unique<NewBytes>(entry->method == Method::Renamed ? entry->fd : -1);
     QIODevice *device = entry->device.get();
     m_entries.push_back(std::move(entry));
@@ -467,7 +460,7 @@ bool copyBytes(int from, int to)
 // Copies the bytes of `fd`, the file `target`, into a new file in the
 // backup folder and flushes it; `backup` is its name in `folder` once it
 // exists.
-bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, QByteArray &backup, QString *why)
+bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, QByteArray &backup, FileError *why)
 {
     folder = openStateFolder(QStringLiteral("backup"), &folderPath, why);
     if (folder < 0)
@@ -481,7 +474,7 @@ bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, 
             break;
     }
     if (copy < 0) {
-        *why = systemReason(errno);
+        *why = FileError(FileError::StateFile, QString(), errno);
         backup.clear();
         return false;
     }
@@ -489,7 +482,7 @@ bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, 
     const int errnum = copied ? closeChecked(copy) : errno;
     closeChecked(copy);
     if (errnum != 0)
-        *why = systemReason(errnum);
+        *why = FileError(FileError::StateFile, QString(), errnum);
     return errnum == 0;
 }
 
@@ -517,34 +510,34 @@ bool readWhole(int fd, QByteArray &bytes)
 
 } // namespace
 
-bool FileSetWriter::commit(QString *error)
+bool FileSetWriter::commit(FileError *error)
 {
     m_methods.clear();
-    auto fail = [&](const Entry &entry, const QString &why) {
+    auto fail = [&](const FileError &why) {
         if (error)
-            *error = writeError(entry.path, why);
+            *error = why;
         m_entries.clear();
         return false;
     };
     // Every new file whole and on disk before any old one is touched.
     for (const auto &entry : m_entries) {
         if (entry->device->failure() != 0)
-            return fail(*entry, systemReason(entry->device->failure()));
+            return fail(FileError(FileError::Write, entry->path, entry->device->failure()));
         if (entry->method == Method::Renamed && systemCalls().fsync(entry->fd) != 0)
-            return fail(*entry, systemReason(errno));
+            return fail(FileError(FileError::Write, entry->path, errno));
     }
     // Nothing goes over a file that another program put in a name's place
     // since it was opened (or read): that file is theirs.
     for (const auto &entry : m_entries) {
         if (entry->method != Method::Device && !entry->unchanged())
-            return fail(*entry, replacedMeanwhile());
+            return fail(FileError(FileError::Write, entry->path, replacedMeanwhile()));
     }
     // A copy of every file that is to be written over.
     for (const auto &entry : m_entries) {
-        QString why;
+        FileError why;
         if (entry->method == Method::InPlace
             && !backUp(entry->target, entry->fd, entry->backupFolder, entry->backupFolderPath, entry->backup, &why))
-            return fail(*entry, QStringLiteral("no copy of it could be kept before writing over it: %1").arg(why));
+            return fail(FileError(FileError::Write, entry->path, FileError(FileError::BackUp, QString(), why)));
     }
     // Files written over go first: a failure there is undone from the copy
     // before any other file is touched.
@@ -563,11 +556,16 @@ bool FileSetWriter::commit(QString *error)
     return true;
 }
 
-bool FileSetWriter::apply(Entry &entry, QString *error)
+bool FileSetWriter::apply(Entry &entry, FileError *error)
 {
-    auto fail = [&](const QString &why) {
+    auto fail = [&](int errnum, const QString &why = QString()) {
         if (error)
-            *error = writeError(entry.path, why);
+            *error = FileError(FileError::Write, entry.path, errnum, why);
+        return false;
+    };
+    auto failAt = [&](const FileError &step) {
+        if (error)
+            *error = FileError(FileError::Write, entry.path, step);
         return false;
     };
     switch (entry.method) {
@@ -583,26 +581,26 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
                 const int errnum = errno;
                 entry.temporary.clear();
                 if (errnum != EEXIST)
-                    return fail(systemReason(errnum));
+                    return fail(errnum);
             }
         }
         const int closed = closeChecked(entry.fd);
         if (closed != 0)
-            return fail(systemReason(closed));
+            return fail(closed);
         if (systemCalls().rename(entry.temporary.constData(), entry.target.constData()) != 0) {
             const int errnum = errno;
             if (!entry.existed || (errnum != EBUSY && errnum != EXDEV))
-                return fail(systemReason(errnum));
+                return fail(errnum);
             // A file mounted on its name (as /etc/hosts in a container)
             // cannot be replaced: it is written over, after a copy.
             Descriptor made;
             made.fd = ::open(entry.temporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
             QByteArray bytes;
-            QString why;
+            FileError why;
             if (made.fd < 0 || !readWhole(made.fd, bytes) || !entry.openToWriteOver())
-                return fail(errno != 0 ? systemReason(errno) : replacedMeanwhile());
+                return fail(errno, replacedMeanwhile());
             if (!backUp(entry.target, entry.fd, entry.backupFolder, entry.backupFolderPath, entry.backup, &why))
-                return fail(QStringLiteral("no copy of it could be kept before writing over it: %1").arg(why));
+                return failAt(FileError(FileError::BackUp, QString(), why));
             entry.device->keep(bytes);
             entry.method = Method::InPlace;
             return apply(entry, error);
@@ -612,16 +610,17 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
         // The rename itself on disk.
         Descriptor folder;
         folder.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder.fd < 0 || systemCalls().fsync(folder.fd) != 0)
-            return fail(QStringLiteral("the new content is in place, but its folder could not be flushed to disk: %1")
-                                .arg(systemReason(errno)));
+        if (folder.fd < 0 || systemCalls().fsync(folder.fd) != 0) {
+            const int errnum = errno;
+            return failAt(FileError(FileError::FlushFolder, nameFromNative(dir), errnum));
+        }
         return true;
     }
     case Method::InPlace: {
         const QByteArray &bytes = entry.device->kept();
-        QString why;
+        FileError why;
         if (!entry.journal.begin(entry.backupFolder, entry.backup, entry.target, entry.fd, bytes, &why))
-            return fail(QStringLiteral("no record of the save could be kept before writing over it: %1").arg(why));
+            return failAt(FileError(FileError::Journal, QString(), why));
         if (writeAll(entry.fd, bytes.constData(), bytes.size(), 0) && systemCalls().ftruncate(entry.fd, bytes.size()) == 0
             && systemCalls().fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0) {
             // The copy goes before the record does.
@@ -629,7 +628,7 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
             entry.backup.clear();
             return true;
         }
-        why = systemReason(errno);
+        const int failed = errno;
         // Put the old bytes back (a close that failed closed it all the same).
         if (entry.fd < 0)
             entry.openToWriteOver();
@@ -640,15 +639,19 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
                 && ftruncate(entry.fd, st.st_size) == 0 && fsync(entry.fd) == 0;
         if (backup >= 0)
             close(backup);
+        FileError failure(FileError::Write, entry.path, failed);
         if (restored) {
             unlinkat(entry.backupFolder, entry.backup.constData(), 0);
-            entry.backup.clear();
-            return fail(why + QStringLiteral(" (the file was put back as it was)"));
+            failure.aftermath = FileError::PutBack;
+        } else {
+            failure.aftermath = FileError::KeptAside;
+            failure.keptIn = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
+            entry.journal.keep();
         }
-        const QString kept = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
         entry.backup.clear();
-        entry.journal.keep();
-        return fail(why + QStringLiteral("; its old content is kept in \"%1\"").arg(shownName(kept)));
+        if (error)
+            *error = failure;
+        return false;
     }
     case Method::Device: {
         const QByteArray &bytes = entry.device->kept();
@@ -657,16 +660,16 @@ bool FileSetWriter::apply(Entry &entry, QString *error)
         if (entry.fd < 0 || !writeAll(entry.fd, bytes.constData(), bytes.size())) {
             const int errnum = errno;
             closeChecked(entry.fd);
-            return fail(systemReason(errnum));
+            return fail(errnum);
         }
         const int closed = closeChecked(entry.fd);
-        return closed == 0 || fail(systemReason(closed));
+        return closed == 0 || fail(closed);
     }
     }
     return false;
 }
 
-bool writeSubtitleFile(const QString &path, QByteArrayView bytes, QString *error,
+bool writeSubtitleFile(const QString &path, QByteArrayView bytes, FileError *error,
                        FileSetWriter::Method *method, const FileStamp *readFrom)
 {
     FileSetWriter writer;
@@ -703,14 +706,14 @@ FileKind kindOf(const QString &path)
     return S_ISREG(st.st_mode) ? FileKind::Regular : S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::Other;
 }
 
-bool createEmptyFile(const QString &path, QString *error)
+bool createEmptyFile(const QString &path, FileError *error)
 {
     // The links are followed by the same rule as for a save.
     QByteArray target, descriptor;
     int errnum = 0;
     if (!followLinks(nameToNative(path), target, descriptor, errnum)) {
         if (error)
-            *error = systemReason(errnum);
+            *error = FileError(FileError::Create, path, errnum);
         return false;
     }
     if (!descriptor.isEmpty())
@@ -718,27 +721,24 @@ bool createEmptyFile(const QString &path, QString *error)
     const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (descriptor.isEmpty() ? O_NOFOLLOW : 0), 0666);
     if (fd < 0 || close(fd) != 0) {
         if (error)
-            *error = systemReason(errno);
+            *error = FileError(FileError::Create, path, errno);
         return false;
     }
     return true;
 }
 
-int openStateFolder(const QString &name, QString *path, QString *error, bool create)
+int openStateFolder(const QString &name, QString *path, FileError *error, bool create)
 {
-    auto fail = [&](const QByteArray &at, const QString &why) {
+    auto fail = [&](const QByteArray &at, int errnum, const QString &why = QString()) {
         if (error)
-            *error = QStringLiteral("\"%1\": %2").arg(shownName(nameFromNative(at)), why);
+            *error = FileError(FileError::StateFolder, nameFromNative(at), errnum, why);
         return -1;
     };
     QByteArray at = qgetenv("XDG_STATE_HOME");
     if (!at.startsWith('/')) {
         at = qgetenv("HOME");
-        if (!at.startsWith('/')) {
-            if (error)
-                *error = QStringLiteral("neither XDG_STATE_HOME nor HOME names a folder to keep it in");
-            return -1;
-        }
+        if (!at.startsWith('/'))
+            return fail(QByteArray(), 0, QStringLiteral("neither XDG_STATE_HOME nor HOME names a folder to keep it in"));
         at += "/.local/state";
     }
     // The folders above ours are the user's: made if missing, taken as they are.
@@ -748,11 +748,11 @@ int openStateFolder(const QString &name, QString *path, QString *error, bool cre
             continue;
         made += '/' + part;
         if (create && mkdir(made.constData(), 0700) != 0 && errno != EEXIST)
-            return fail(made, systemReason(errno));
+            return fail(made, errno);
     }
     int folder = ::open(at.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
-        return fail(at, systemReason(errno));
+        return fail(at, errno);
     // Ours holds unsaved text and old file contents: every level must be
     // the user's own folder that no one else may enter or change.
     for (const QByteArray &level : {QByteArray("tarnlyx"), nameToNative(name)}) {
@@ -761,18 +761,23 @@ int openStateFolder(const QString &name, QString *path, QString *error, bool cre
         if (create && !created && errno != EEXIST) {
             const int errnum = errno;
             close(folder);
-            return fail(at, systemReason(errnum));
+            return fail(at, errnum);
         }
         const int next = openat(folder, level.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         const int errnum = errno;
         struct stat st;
         QString why;
+        int whyErrno = 0;
         if (next < 0) {
             const bool isLink = fstatat(folder, level.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-            why = isLink ? QStringLiteral("it is a symbolic link, not a folder")
-                         : errnum == ENOTDIR ? QStringLiteral("it is not a folder") : systemReason(errnum);
+            if (isLink)
+                why = QStringLiteral("it is a symbolic link, not a folder");
+            else if (errnum == ENOTDIR)
+                why = QStringLiteral("it is not a folder");
+            else
+                whyErrno = errnum;
         } else if (fstat(next, &st) != 0) {
-            why = systemReason(errno);
+            whyErrno = errno;
         } else if (st.st_uid != geteuid()) {
             why = QStringLiteral("it belongs to another user");
         } else if ((st.st_mode & 0777) != 0700 && !(created && fchmod(next, 0700) == 0)) {
@@ -780,10 +785,10 @@ int openStateFolder(const QString &name, QString *path, QString *error, bool cre
         }
         close(folder);
         folder = next;
-        if (!why.isEmpty()) {
+        if (!why.isEmpty() || whyErrno != 0) {
             if (folder >= 0)
                 close(folder);
-            return fail(at, why);
+            return fail(at, whyErrno, why);
         }
     }
     if (path)
@@ -791,7 +796,7 @@ int openStateFolder(const QString &name, QString *path, QString *error, bool cre
     return folder;
 }
 
-bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QString *error)
+bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, FileError *error)
 {
     QByteArray temporary;
     int fd = -1;
@@ -803,7 +808,7 @@ bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QSt
     }
     if (fd < 0) {
         if (error)
-            *error = systemReason(errno);
+            *error = FileError(FileError::StateFile, QString(), errno);
         return false;
     }
     const bool written = writeAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
@@ -814,7 +819,7 @@ bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QSt
     if (errnum != 0) {
         unlinkat(folder, temporary.constData(), 0);
         if (error)
-            *error = systemReason(errnum);
+            *error = FileError(FileError::StateFile, QString(), errnum);
         return false;
     }
     fsync(folder);

@@ -16,6 +16,8 @@
 // gives the system's reason.
 #pragma once
 
+#include "files/fileerror.h"
+
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
@@ -39,22 +41,26 @@ public:
     FileSetWriter(const FileSetWriter &) = delete;
     FileSetWriter &operator=(const FileSetWriter &) = delete;
 
-    // Where to write `path`'s new bytes; null, with a message, on failure.
+    // Where to write `path`'s new bytes; null, with the error, on failure.
     // With `readFrom`, the file must still be the one that was read.
-    QIODevice *open(const QString &path, QString *error, const FileStamp *readFrom = nullptr);
-    bool commit(QString *error);
+    QIODevice *open(const QString &path, FileError *error, const FileStamp *readFrom = nullptr);
+    bool commit(FileError *error);
     // How commit() put each file in place, in the order they were opened.
     QList<Method> methods() const { return m_methods; }
 
 private:
     struct Entry;
-    bool apply(Entry &entry, QString *error);
+    bool apply(Entry &entry, FileError *error);
     std::vector<std::unique_ptr<Entry>> m_entries;
     QList<Method> m_methods;
 };
 
-bool writeSubtitleFile(const QString &path, QByteArrayView bytes, QString *error,
+bool writeSubtitleFile(const QString &path, QByteArrayView bytes, FileError *error,
                        FileSetWriter::Method *method = nullptr, const FileStamp *readFrom = nullptr);
+
+// The system's errno for a failed write to a device FileSetWriter::open()
+// returned; 0 for any other device, or while nothing failed.
+int writeFailure(const QIODevice &device);
 
 // What a file on disk was at one moment: enough to tell that another
 // program has replaced, changed or removed it since.
@@ -76,24 +82,18 @@ enum class FileKind { Missing, Regular, Directory, Other };
 FileKind kindOf(const QString &path);
 
 // Creates `path` empty unless it exists. False with the reason otherwise.
-bool createEmptyFile(const QString &path, QString *error);
+bool createEmptyFile(const QString &path, FileError *error);
 
 // $XDG_STATE_HOME/tarnlyx/`name` (by default under ~/.local/state), opened
 // as a folder, with its path in `path`. Both tarnlyx/ and `name` must be
 // real folders (not links) of the effective user with mode 0700; they are
 // made so when missing. -1, with the reason, otherwise, or when neither
 // XDG_STATE_HOME nor HOME says where. Without `create`, nothing is made.
-int openStateFolder(const QString &name, QString *path, QString *error, bool create = true);
+int openStateFolder(const QString &name, QString *path, FileError *error, bool create = true);
 // The names of the entries of the folder open as `dirfd` that end with
 // `ending` and are not hidden; none when it cannot be listed.
 QList<QByteArray> stateFolderEntries(int dirfd, const QByteArray &ending);
 
 // Puts a new file (mode 0600) holding `bytes` in place of `name` in the
 // folder `folder`, flushed to disk. False, with the reason, on failure.
-bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, QString *error);
-
-// "cannot write "NAME": WHY", the form of every write error.
-QString writeError(const QString &path, const QString &why);
-// WHY of an error that writeError() or readError() made for `path`, found
-// by the whole name (which may itself hold "\": "); other texts as they are.
-QString errorReason(const QString &error, const QString &path);
+bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, FileError *error);

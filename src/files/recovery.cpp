@@ -29,7 +29,7 @@ QByteArray entryName(const QString &id, const char *ending)
 // The recovery folder, checked, as an open folder; closed when it goes.
 struct Folder
 {
-    explicit Folder(QString *error = nullptr) : fd(openStateFolder(QStringLiteral("recovery"), nullptr, error)) {}
+    explicit Folder(FileError *error = nullptr) : fd(openStateFolder(QStringLiteral("recovery"), nullptr, error)) {}
     ~Folder()
     {
         if (fd >= 0)
@@ -69,7 +69,7 @@ int takeLock(int folder, const QByteArray &name, int flags, int *errnum)
 
 } // namespace
 
-QString RecoveryFile::folder(QString *error)
+QString RecoveryFile::folder(FileError *error)
 {
     QString path;
     const int fd = openStateFolder(QStringLiteral("recovery"), &path, error);
@@ -99,11 +99,11 @@ bool RecoveryFile::adopt(const QString &id)
     return true;
 }
 
-bool RecoveryFile::lock(QString *error)
+bool RecoveryFile::lock(FileError *error)
 {
     if (m_lock >= 0)
         return true;
-    QString why;
+    FileError why;
     const Folder dir(&why);
     int errnum = EEXIST;
     for (int tries = 0; dir.fd >= 0 && m_lock < 0 && errnum == EEXIST && tries < 100; ++tries) {
@@ -111,7 +111,7 @@ bool RecoveryFile::lock(QString *error)
         m_lock = takeLock(dir.fd, entryName(m_id, ".lock"), O_EXCL, &errnum);
     }
     if (m_lock < 0 && error)
-        *error = dir.fd < 0 ? why : systemReason(errnum);
+        *error = dir.fd < 0 ? why : FileError(FileError::StateFile, QString(), errnum);
     return m_lock >= 0;
 }
 
@@ -127,7 +127,7 @@ QString RecoveryFile::absoluteName(const QString &name)
     return nameFromNative(path);
 }
 
-bool RecoveryFile::write(const QString &fileName, const FileStamp &stamp, const QString &text, QString *error)
+bool RecoveryFile::write(const QString &fileName, const FileStamp &stamp, const QString &text, FileError *error)
 {
     if (!lock(error))
         return false;

@@ -43,7 +43,7 @@ public:
     // `stamp`, in place of what was written before; the old content stays
     // whole until the new one is on disk. False, with the reason, when it
     // cannot be written.
-    bool write(const QString &fileName, const FileStamp &stamp, const QString &text, QString *error);
+    bool write(const QString &fileName, const FileStamp &stamp, const QString &text, FileError *error);
     // Removes the recovery file: the text was saved or let go.
     void remove();
 
@@ -52,10 +52,10 @@ public:
     // `name` made absolute as bytes, never through a form that could merge
     // two names: "" stays "".
     static QString absoluteName(const QString &name);
-    static QString folder(QString *error = nullptr);
+    static QString folder(FileError *error = nullptr);
 
 private:
-    bool lock(QString *error);
+    bool lock(FileError *error);
     QString m_id;
     int m_lock = -1;
 };

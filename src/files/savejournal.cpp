@@ -96,12 +96,12 @@ struct BackupFolder
 
 // Removes the copy first: a record left alone then names a file that holds
 // the new bytes, or one that cannot be put back, never a copy without it.
-bool removeBoth(int folder, const UnfinishedSave &save, QString *error)
+bool removeBoth(int folder, const UnfinishedSave &save, FileError *error)
 {
     if ((unlinkat(folder, save.backup.constData(), 0) != 0 && errno != ENOENT)
         || unlinkat(folder, save.record.constData(), 0) != 0) {
         if (error)
-            *error = systemReason(errno);
+            *error = FileError(FileError::StateFile, QString(), errno);
         return false;
     }
     return true;
@@ -126,11 +126,11 @@ void SaveJournal::keep()
 }
 
 bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &target, int fd,
-                        QByteArrayView bytes, QString *why)
+                        QByteArrayView bytes, FileError *why)
 {
     struct stat st;
     if (fstat(fd, &st) != 0) {
-        *why = systemReason(errno);
+        *why = FileError(FileError::StateFile, QString(), errno);
         return false;
     }
     const QByteArray path = absolute(target);
@@ -149,7 +149,7 @@ bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &
     const bool written = m_fd >= 0 && flock(m_fd, LOCK_EX) == 0 && writeAll(m_fd, text.constData(), text.size())
             && systemCalls().fsync(m_fd) == 0 && systemCalls().fsync(folder) == 0;
     if (!written) {
-        *why = systemReason(errno);
+        *why = FileError(FileError::StateFile, QString(), errno);
         if (m_fd >= 0) {
             unlinkat(folder, m_name.constData(), 0);
             close(m_fd);
@@ -249,23 +249,24 @@ QList<UnfinishedSave> unfinishedSaves()
     return sorted;
 }
 
-bool restoreUnfinished(const UnfinishedSave &save, QString *error)
+bool restoreUnfinished(const UnfinishedSave &save, FileError *error)
 {
     const BackupFolder dir;
     const int fd = dir.fd < 0 ? -1 : openOwn(dir.fd, save.backup, O_RDONLY);
     QFile file;
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        const int errnum = errno;
         if (fd >= 0)
             close(fd);
         if (error)
-            *error = QStringLiteral("cannot read \"%1\": %2").arg(shownName(save.backupPath), systemReason(errno));
+            *error = FileError(FileError::Read, save.backupPath, errnum);
         return false;
     }
     const QByteArray old = file.readAll();
     file.close();
     if (old.size() != save.oldSize) {
         if (error)
-            *error = QStringLiteral("the copy \"%1\" is not whole").arg(shownName(save.backupPath));
+            *error = FileError(FileError::CheckCopy, save.backupPath, 0);
         return false;
     }
     if (!writeSubtitleFile(save.path, old, error))
@@ -273,12 +274,12 @@ bool restoreUnfinished(const UnfinishedSave &save, QString *error)
     return removeBoth(dir.fd, save, error);
 }
 
-bool discardUnfinished(const UnfinishedSave &save, QString *error)
+bool discardUnfinished(const UnfinishedSave &save, FileError *error)
 {
     const BackupFolder dir;
     if (dir.fd < 0) {
         if (error)
-            *error = systemReason(errno);
+            *error = FileError(FileError::StateFile, QString(), errno);
         return false;
     }
     return removeBoth(dir.fd, save, error);

@@ -11,6 +11,8 @@
 // are removed without a word.
 #pragma once
 
+#include "files/fileerror.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -39,7 +41,7 @@ public:
     // backup folder `folder`; the folder is flushed too. False, with the
     // reason, when it cannot be: then nothing may be written over the file.
     bool begin(int folder, const QByteArray &backup, const QByteArray &target, int fd, QByteArrayView bytes,
-               QString *why);
+               FileError *why);
     // The save finished, or was undone: the record goes.
     void end();
     // The save did not finish and the file may be damaged: the record stays.
@@ -80,6 +82,6 @@ private:
 QList<UnfinishedSave> unfinishedSaves();
 // Puts the old bytes back through the save routine, then removes the copy
 // and the record. False, with the reason, leaving both.
-bool restoreUnfinished(const UnfinishedSave &save, QString *error);
+bool restoreUnfinished(const UnfinishedSave &save, FileError *error);
 // Removes the copy and the record: the file stays as it is.
-bool discardUnfinished(const UnfinishedSave &save, QString *error);
+bool discardUnfinished(const UnfinishedSave &save, FileError *error);

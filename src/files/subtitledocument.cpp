@@ -18,13 +18,14 @@ SubtitleDocument::~SubtitleDocument()
     m_recoveryWriter.waitForDone();
 }
 
-bool SubtitleDocument::read(const QString &name, SubtitleText &file, QString *error)
+bool SubtitleDocument::read(const QString &name, SubtitleText &file, FileError *error)
 {
     const FileKind kind = kindOf(name);
     if (kind == FileKind::Directory || kind == FileKind::Other) {
         // A pipe might never end, a device is not a subtitle file.
         if (error)
-            *error = kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file.");
+            *error = FileError(FileError::Read, name,
+                               kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file."));
         return false;
     }
     FileStamp stamp;
@@ -67,12 +68,12 @@ SubtitleDocument::SavePlan SubtitleDocument::inUtf8(SavePlan plan, QStringView t
     return plan;
 }
 
-bool SubtitleDocument::write(const SavePlan &plan, QString *error)
+bool SubtitleDocument::write(const SavePlan &plan, FileError *error)
 {
     Q_ASSERT(plan.question == SavePlan::Question::None);
     if (plan.question != SavePlan::Question::None) {
         if (error)
-            *error = plan.why;
+            *error = FileError(FileError::Write, plan.name, plan.why);
         return false;
     }
     if (!writeSubtitleFile(plan.name, plan.bytes, error, nullptr, &plan.current))
@@ -137,10 +138,10 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const QList<RawEdit> 
 
 void SubtitleDocument::writeRaw(const QString &name, const FileStamp &stamp, const std::function<QString(QString)> &finish)
 {
-    QString error;
+    FileError error;
     if (m_recovery.write(name, stamp, finish(m_raw), &error))
         return;
-    qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error));
+    qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error.message()));
     QMetaObject::invokeMethod(this, [this, error] {
         if (!std::exchange(m_recoveryWarned, true))
             emit recoveryFailed(error);

@@ -42,7 +42,7 @@ public:
     // but a regular file is refused). Once read, the document is that file
     // and the recovery file of the text before goes. False, with the
     // reason, and nothing changed otherwise.
-    bool read(const QString &name, SubtitleText &file, QString *error);
+    bool read(const QString &name, SubtitleText &file, FileError *error);
     // Whether another program changed, replaced or removed the file since
     // it was read or saved here.
     bool changedOnDisk() const { return stampOf(m_fileName) != m_stamp; }
@@ -71,7 +71,7 @@ public:
     // Writes a plan that asks nothing. Once written, the document is that
     // file in that format and its recovery file goes. False, with the
     // reason, and nothing changed otherwise.
-    bool write(const SavePlan &plan, QString *error);
+    bool write(const SavePlan &plan, FileError *error);
 
     // The text shown is a new one made from the file just read (a SubRip
     // file turned into lines): untitled, to be written in `format`.
@@ -101,7 +101,7 @@ signals:
     // The pause after an edit is over: the text is to be kept now.
     void recoveryDue();
     // The text cannot be kept for recovery; said once, with the reason.
-    void recoveryFailed(const QString &reason);
+    void recoveryFailed(const FileError &error);
     // The edits handed over did not add up: the whole text is needed.
     void recoveryNeedsWholeText();
 
