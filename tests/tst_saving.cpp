@@ -98,6 +98,7 @@ private slots:
     void stateFolderChecked();
     void onlyOwnRecoveryFilesOffered();
     void newFileLeftByAKill();
+    void copyHeldUntilRecorded();
     void failureTable_data();
     void failureTable();
     void changedWhileReadByTheEditor();
@@ -549,6 +550,41 @@ void TestSaving::newFileLeftByAKill()
     QCOMPARE(unfinishedSaves().size(), 0);
     QCOMPARE(sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path()),
              QStringLiteral(".:\n.tarnlyx-xyz789\nstate\n\nstate/tarnlyx/backup:\nexit 0"));
+}
+
+void TestSaving::copyHeldUntilRecorded()
+{
+    // Another program starting after the copy of the old bytes was closed
+    // and before the record names it finds the copy held, and leaves it.
+    QTemporaryDir dir;
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_STATE_HOME", state);
+        systemCalls() = realSystemCalls();
+    });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const QString path = dir.filePath(QStringLiteral("f.sub"));
+    QVERIFY(writeBytes(path, "{1}{2}old\n"));
+    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("g.sub"))).constData()), 0);
+    static QString backups, seen;
+    backups = dir.filePath(QStringLiteral("state/tarnlyx/backup"));
+    seen.clear();
+    SystemCalls calls = realSystemCalls();
+    calls.close = [](int fd) {
+        const int result = realSystemCalls().close(fd);
+        if (seen.isEmpty() && QDir(backups).entryList(QDir::Files).size() == 1) { // the copy's close
+            unfinishedSaves();
+            seen = QDir(backups).entryList(QDir::Files).join(u' ') + u'|';
+        }
+        return result;
+    };
+    systemCalls() = calls;
+    QString error;
+    QVERIFY2(writeSubtitleFile(path, "{1}{2}new\n", &error), qPrintable(error));
+    systemCalls() = realSystemCalls();
+    QVERIFY2(seen.startsWith(QStringLiteral("f.sub-")) && seen.size() == 13, qPrintable(seen));
+    QCOMPARE(readBytes(path), QByteArray("{1}{2}new\n"));
+    QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestSaving::failureTable_data()
