@@ -119,10 +119,17 @@ bool cutShort(const QByteArray &text)
 }
 
 // Removes a record cut short and the copy it is named after, once the save
-// that made them no longer holds the copy.
+// that made them no longer holds the copy (a save makes its copy first and
+// holds it until the record is whole).
 void removeCutShort(int folder, const QByteArray &record)
 {
     const QByteArray copy = record.chopped(qstrlen(ending));
+    struct stat st;
+    if (fstatat(folder, copy.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            unlinkat(folder, record.constData(), 0);
+        return;
+    }
     const int fd = openOwn(folder, copy, O_RDONLY);
     if (fd < 0)
         return;
