@@ -293,7 +293,8 @@ QList<UnfinishedSave> unfinishedSaves()
             unlinkat(dir.fd, name.constData(), 0);
             continue;
         }
-        if (cutShort(text)) {
+        // All of it read (never a record that could not be), and cut short.
+        if (text.size() == st.st_size && cutShort(text)) {
             removeCutShort(dir.fd, name);
             continue;
         }
