@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -97,6 +98,8 @@ private slots:
     void recovery();
     void recoveryFollowsEveryEdit();
     void unfinishedSave();
+    void killedBeforeWritingOver_data();
+    void killedBeforeWritingOver();
     void encodings();
     void unchangedSaveKeepsBytes_data();
     void unchangedSaveKeepsBytes();
@@ -595,11 +598,95 @@ void TestMainWindow::unfinishedSave()
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
 
     QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    const QByteArray damagedAgain = readBytes(path); // the kill may cut the write short elsewhere
     QCOMPARE(runCli({"recover", "--restore", "c.sub"}, dir.path()), QStringLiteral("1||tarnlyx-cli: no save of \"c.sub\" is unfinished\n"));
     QCOMPARE(runCli({"recover", "--discard", "b.sub"}, dir.path()), QStringLiteral("0||"));
-    QCOMPARE(readBytes(path), damaged);
+    QCOMPARE(readBytes(path), damagedAgain);
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0||"));
+}
+
+void TestMainWindow::killedBeforeWritingOver_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("inject"); // where strace holds the tool
+    QTest::addColumn<int>("entries");        // in the backup folder then
+    QTest::addColumn<int>("size");           // of the copy then, at least
+    QTest::addColumn<bool>("taken");         // by another program's start, before the copy is held
+    QTest::addColumn<bool>("begun");         // killed inside the write over the file
+    const QString held = QStringLiteral(":delay_exit=20000000");
+    QTest::newRow("inside the copy") << QStringLiteral("a.sub") << QStringList{"write:when=2" + held} << 1 << (2 << 20)
+                                     << false << false;
+    QTest::newRow("record made, not locked") << QStringLiteral("a.sub") << QStringList{"flock:delay_enter=20000000:when=2"} << 2
+                                              << (2 << 20) << false << false;
+    QTest::newRow("hidden file, inside the write") << QStringLiteral(".a.sub") << QStringList{"pwrite64" + held} << 2
+                                                   << (2 << 20) << false << true;
+    QTest::newRow("copy made, not yet held") << QStringLiteral("a.sub")
+                                             << QStringList{"flock:delay_enter=3000000:when=1", "pwrite64" + held} << 1 << 0
+                                             << true << true;
+}
+
+void TestMainWindow::killedBeforeWritingOver()
+{
+    // A save over a hard-linked file, held by strace: another program's
+    // start leaves its copy alone once it is held, or else the save makes a
+    // new one. Killed before the write over the file began, the next start
+    // removes what the save left and says nothing; killed inside the write,
+    // the save is named and its copy (a hidden file's too) puts it back.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("needs strace");
+    QFETCH(QString, name);
+    QFETCH(QStringList, inject);
+    QFETCH(int, entries);
+    QFETCH(int, size);
+    QFETCH(bool, taken);
+    QFETCH(bool, begun);
+    QTemporaryDir dir;
+    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const QString path = dir.filePath(name);
+    QByteArray old;
+    for (int i = 0; i < 150000; ++i)
+        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    QVERIFY(writeBytes(path, old));
+    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
+    const QDir backups(dir.filePath(QStringLiteral("state/tarnlyx/backup")));
+    QStringList arguments{"-f", "-o", "/dev/null"};
+    for (const QString &where : inject)
+        arguments << "-e" << "inject=" + where;
+    QProcess tracer;
+    tracer.setWorkingDirectory(dir.path());
+    tracer.start(QStringLiteral("strace"), arguments + QStringList{TARNLYX_BUILD_DIR "/tarnlyx-cli", "correct", "-i", name});
+    QDeadlineTimer deadline(30000);
+    auto wait = [&](int count, int least, bool written) {
+        auto there = [&] {
+            const QStringList names = backups.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+            return names.size() == count && QFileInfo(backups.filePath(names.value(0))).size() >= least
+                    && readBytes(path).startsWith(written ? "{0}{5}line number" : "{0}{5}line  number");
+        };
+        while (!there() && !deadline.hasExpired())
+            QTest::qWait(20);
+        return there();
+    };
+    QVERIFY(wait(entries, size, begun && !taken));
+    const QStringList during = backups.entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0||"));
+    QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), taken ? QStringList() : during);
+    if (taken)
+        QVERIFY(wait(2, old.size(), true));
+
+    // The kill waits in the held call until strace lets go: strace goes too,
+    // rather than sitting out the delay.
+    const int tool = readBytes(QStringLiteral("/proc/%1/task/%1/children").arg(tracer.processId())).trimmed().toInt();
+    QVERIFY(tool > 0 && kill(tool, SIGKILL) == 0);
+    tracer.kill();
+    QVERIFY(tracer.waitForFinished(30000));
+    const QString stat = QStringLiteral("/proc/%1/stat").arg(tool);
+    while (QFile::exists(stat) && !readBytes(stat).contains(") Z") && !deadline.hasExpired())
+        QTest::qWait(20);
+    QCOMPARE(runCli(begun ? QStringList{"recover", "--restore", name} : QStringList{"recover"}, dir.path()), QStringLiteral("0||"));
+    QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(readBytes(path), old);
 }
 
 void TestMainWindow::encodings()

@@ -99,6 +99,7 @@ private slots:
     void stateFolderChecked();
     void onlyOwnRecoveryFilesOffered();
     void newFileLeftByAKill();
+    void copyHeldUntilRecorded();
     void failureTable_data();
     void failureTable();
     void changedWhileReadByTheEditor();
@@ -555,6 +556,55 @@ void TestSaving::newFileLeftByAKill()
     QCOMPARE(unfinishedSaves().size(), 0);
     QCOMPARE(sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path()),
              QStringLiteral(".:\n.tarnlyx-xyz789\nstate\n\nstate/tarnlyx/backup:\nexit 0"));
+}
+
+void TestSaving::copyHeldUntilRecorded()
+{
+    // A start removes a copy of old bytes that nobody holds and no record
+    // names, never one a record names (even a record it cannot read), nor
+    // other files. Another program starting after the copy was closed and
+    // before the record names it finds the copy held, and leaves it.
+    QTemporaryDir dir;
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_STATE_HOME", state);
+        systemCalls() = realSystemCalls();
+    });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    static QString backups, seen;
+    backups = dir.filePath(QStringLiteral("state/tarnlyx/backup"));
+    QVERIFY(QDir(dir.path()).mkpath(backups));
+    QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("state/tarnlyx")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(QFile::setPermissions(backups, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    for (const char *name : {"left.sub-abc123", "kept.sub-abc123", "kept.sub-abc123.journal", "notes", "cut.sub-abc123"})
+        QVERIFY(writeBytes(backups + u'/' + QLatin1String(name), "tarnlyx save 9\n"));
+    QVERIFY(writeBytes(backups + QStringLiteral("/cut.sub-abc123.journal"), "tarnlyx save 1\npath=%2Fa.sub\nbac"));
+    QVERIFY(writeBytes(backups + QStringLiteral("/gone.sub-abc123.journal"), QByteArray()));
+    QCOMPARE(unfinishedSaves().size(), 0);
+    QCOMPARE(QDir(backups).entryList(QDir::Files), QStringList({"kept.sub-abc123", "kept.sub-abc123.journal", "notes"}));
+    for (const char *name : {"kept.sub-abc123", "kept.sub-abc123.journal", "notes"})
+        QVERIFY(QFile::remove(backups + u'/' + QLatin1String(name)));
+
+    const QString path = dir.filePath(QStringLiteral("f.sub"));
+    QVERIFY(writeBytes(path, "{1}{2}old\n"));
+    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("g.sub"))).constData()), 0);
+    seen.clear();
+    SystemCalls calls = realSystemCalls();
+    calls.close = [](int fd) {
+        const int result = realSystemCalls().close(fd);
+        if (seen.isEmpty() && QDir(backups).entryList(QDir::Files).size() == 1) { // the copy's close
+            unfinishedSaves();
+            seen = QDir(backups).entryList(QDir::Files).join(u' ') + u'|';
+        }
+        return result;
+    };
+    systemCalls() = calls;
+    FileError error;
+    QVERIFY2(writeSubtitleFile(path, "{1}{2}new\n", &error), qPrintable(error.message()));
+    systemCalls() = realSystemCalls();
+    QVERIFY2(seen.startsWith(QStringLiteral("f.sub-")) && seen.size() == 13, qPrintable(seen));
+    QCOMPARE(readBytes(path), QByteArray("{1}{2}new\n"));
+    QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestSaving::failureTable_data()

@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -256,6 +257,7 @@ struct FileSetWriter::Entry
     int backupFolder = -1;    // the old bytes' copy while it is written over
     QString backupFolderPath;
     QByteArray backup;
+    int backupHold = -1;      // the copy's lock, held until the save ends
     SaveJournal journal;      // while the file is written over
     TemporaryRecord temporaryRecord; // while `temporary` is a visible name
     std::unique_ptr<NewBytes> device;
@@ -268,6 +270,8 @@ struct FileSetWriter::Entry
         if (!backup.isEmpty())
             unlinkat(backupFolder, backup.constData(), 0);
         journal.end();
+        if (backupHold >= 0)
+            close(backupHold);
         closeChecked(backupFolder);
     }
     // Whether the name still holds the file it held when it was opened.
@@ -459,26 +463,50 @@ bool copyBytes(int from, int to)
 
 // Copies the bytes of `fd`, the file `target`, into a new file in the
 // backup folder and flushes it; `backup` is its name in `folder` once it
-// exists.
-bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, QByteArray &backup, FileError *why)
+// exists. The copy is locked from its first moment, and `hold` keeps the
+// lock after it is closed, until the save ends: the next start of either
+// program removes a copy that nobody holds and no record names, which is
+// what a kill during the copy leaves.
+bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, QByteArray &backup, int &hold,
+            FileError *why)
 {
     folder = openStateFolder(QStringLiteral("backup"), &folderPath, why);
     if (folder < 0)
         return false;
-    const QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(200);
+    // Never a hidden name: the start looks only at names that are not.
+    QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(200);
+    while (base.startsWith('.'))
+        base.remove(0, 1);
     int copy = -1;
     for (int tries = 0; copy < 0 && tries < 100; ++tries) {
         backup = temporaryName(QByteArray()).replace("/.tarnlyx-", base + '-');
         copy = openat(folder, backup.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0600);
         if (copy < 0 && errno != EEXIST)
             break;
+        struct stat st;
+        if (copy >= 0 && (flock(copy, LOCK_EX) != 0 || fstat(copy, &st) != 0)) {
+            *why = FileError(FileError::StateFile, QString(), errno);
+            close(copy);
+            return false; // removed with its name
+        }
+        // Another program's start took it for a leftover between the open
+        // and the lock, and removed it: a new one is made.
+        if (copy >= 0 && st.st_nlink == 0) {
+            close(copy);
+            copy = -1;
+            errno = EEXIST;
+        }
     }
     if (copy < 0) {
         *why = FileError(FileError::StateFile, QString(), errno);
         backup.clear();
         return false;
     }
-    const bool copied = copyBytes(fd, copy) && systemCalls().fsync(copy) == 0;
+    bool copied = copyBytes(fd, copy) && systemCalls().fsync(copy) == 0;
+    if (copied) {
+        hold = fcntl(copy, F_DUPFD_CLOEXEC, 0); // the lock outlives the checked close
+        copied = hold >= 0;
+    }
     const int errnum = copied ? closeChecked(copy) : errno;
     closeChecked(copy);
     if (errnum != 0)
@@ -536,7 +564,8 @@ bool FileSetWriter::commit(FileError *error)
     for (const auto &entry : m_entries) {
         FileError why;
         if (entry->method == Method::InPlace
-            && !backUp(entry->target, entry->fd, entry->backupFolder, entry->backupFolderPath, entry->backup, &why))
+            && !backUp(entry->target, entry->fd, entry->backupFolder, entry->backupFolderPath, entry->backup,
+                       entry->backupHold, &why))
             return fail(FileError(FileError::Write, entry->path, FileError(FileError::BackUp, QString(), why)));
     }
     // Files written over go first: a failure there is undone from the copy
@@ -599,7 +628,7 @@ bool FileSetWriter::apply(Entry &entry, FileError *error)
             FileError why;
             if (made.fd < 0 || !readWhole(made.fd, bytes) || !entry.openToWriteOver())
                 return fail(errno, replacedMeanwhile());
-            if (!backUp(entry.target, entry.fd, entry.backupFolder, entry.backupFolderPath, entry.backup, &why))
+            if (!backUp(entry.target, entry.fd, entry.backupFolder, entry.backupFolderPath, entry.backup, entry.backupHold, &why))
                 return failAt(FileError(FileError::BackUp, QString(), why));
             entry.device->keep(bytes);
             entry.method = Method::InPlace;

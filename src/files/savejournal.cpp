@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -105,6 +106,86 @@ bool removeBoth(int folder, const UnfinishedSave &save, FileError *error)
         return false;
     }
     return true;
+}
+
+// Whether `text` is a record cut short before it was whole: its save was
+// killed before the first byte went over its file.
+bool cutShort(const QByteArray &text)
+{
+    if (!text.startsWith(magic))
+        return QByteArrayView(magic).startsWith(text);
+    const qsizetype last = text.indexOf("\nsha256=");
+    return last < 0 || text.indexOf('\n', last + 1) < 0;
+}
+
+// Removes a record cut short and the copy it is named after, once the save
+// that made them no longer holds the copy (a save makes its copy first and
+// holds it until the record is whole).
+void removeCutShort(int folder, const QByteArray &record)
+{
+    const QByteArray copy = record.chopped(qstrlen(ending));
+    struct stat st;
+    if (fstatat(folder, copy.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            unlinkat(folder, record.constData(), 0);
+        return;
+    }
+    const int fd = openOwn(folder, copy, O_RDONLY);
+    if (fd < 0)
+        return;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && unlinkat(folder, copy.constData(), 0) == 0)
+        unlinkat(folder, record.constData(), 0);
+    close(fd);
+}
+
+// The name of a copy of old bytes: the file's name, '-' and six letters.
+bool isCopyName(const QByteArray &name)
+{
+    if (name.size() < 7 || name[name.size() - 7] != '-')
+        return false;
+    return std::all_of(name.end() - 6, name.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+// Removes the copies a kill during the copy left: those that nobody holds
+// (a save holds its copy from the moment it is made until the save ends)
+// and no record names, by its text or by its own name.
+void removeLeftCopies(int folder)
+{
+    QList<std::pair<QByteArray, int>> held;
+    for (const QByteArray &name : stateFolderEntries(folder, QByteArray())) {
+        const int fd = isCopyName(name) ? openOwn(folder, name, O_RDONLY) : -1;
+        if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            held.append({name, fd});
+        else if (fd >= 0)
+            close(fd); // a save makes it now
+    }
+    if (held.isEmpty())
+        return;
+    // The records only now: a save writes its record while it holds the
+    // copy, so none can name a copy held here and be missed.
+    QSet<QByteArray> named;
+    for (const QByteArray &record : stateFolderEntries(folder, ending)) {
+        named.insert(record.chopped(qstrlen(ending)));
+        QFile file;
+        const int fd = openOwn(folder, record, O_RDONLY);
+        if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            if (fd >= 0)
+                close(fd);
+            continue;
+        }
+        for (const QByteArray &line : file.read(1 << 16).split('\n')) {
+            if (line.startsWith("backup="))
+                named.insert(QByteArray::fromPercentEncoding(line.mid(7)));
+        }
+    }
+    for (const auto &[name, fd] : held) {
+        struct stat mine, now;
+        if (!named.contains(name) && fstat(fd, &mine) == 0 && mine.st_nlink > 0
+            && fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_ino == mine.st_ino
+            && now.st_dev == mine.st_dev)
+            unlinkat(folder, name.constData(), 0);
+        close(fd);
+    }
 }
 
 } // namespace
@@ -212,6 +293,11 @@ QList<UnfinishedSave> unfinishedSaves()
             unlinkat(dir.fd, name.constData(), 0);
             continue;
         }
+        // All of it read (never a record that could not be), and cut short.
+        if (text.size() == st.st_size && cutShort(text)) {
+            removeCutShort(dir.fd, name);
+            continue;
+        }
         if (!text.startsWith(magic))
             continue;
         QByteArray fields[7];
@@ -239,6 +325,7 @@ QList<UnfinishedSave> unfinishedSaves()
         found << save;
         times << qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     }
+    removeLeftCopies(dir.fd);
     QList<int> order(found.size());
     for (int i = 0; i < order.size(); ++i)
         order[i] = i;

@@ -8,7 +8,9 @@
 // locked while the save runs and removed once it finished or was undone. A
 // record nobody holds is a save that did not finish, unless the file holds
 // exactly the new bytes: then the save did finish and the record and copy
-// are removed without a word.
+// are removed without a word. The copy is locked by its save from the
+// moment it is made until the save ends, so that a copy nobody holds and no
+// record names (a save killed while it copied) is removed as well.
 #pragma once
 
 #include "files/fileerror.h"
@@ -77,8 +79,10 @@ private:
 };
 
 // Saves that did not finish, oldest first; those that did are cleaned up,
-// and so are new files a save that ended early left beside their targets.
-// Nothing is made when there is no backup folder yet.
+// and so are new files a save that ended early left beside their targets,
+// and the copies (and records cut short) of saves killed before they wrote
+// anything over their file. Nothing is made when there is no backup folder
+// yet.
 QList<UnfinishedSave> unfinishedSaves();
 // Puts the old bytes back through the save routine, then removes the copy
 // and the record. False, with the reason, leaving both.
