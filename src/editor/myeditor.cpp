@@ -22,6 +22,14 @@ MyEditor::MyEditor(QWidget *parent, const char *name) : QPlainTextEdit(parent)
         const int top = document()->availableUndoSteps() - 1;
         m_placeBefore.removeIf([top](auto it) { return it.key() >= top; });
     });
+    // Any change but a whole fill makes the document another text than the
+    // string it was filled from.
+    connect(document(), &QTextDocument::contentsChange, this, [this] {
+        if (!m_filling) {
+            m_filled = false;
+            m_filledFrom = QString();
+        }
+    });
 }
 
 MyEditor::~MyEditor() = default;
@@ -86,6 +94,25 @@ std::function<QString(QString)> MyEditor::rawTextFinisher() const
     return [standIns](QString text) { return finishRawText(std::move(text), standIns); };
 }
 
+std::function<QString()> MyEditor::filledText() const
+{
+    if (!m_filled)
+        return {};
+    std::array<QChar, standInCount> standIns;
+    std::copy(std::begin(m_standIns), std::end(m_standIns), standIns.begin());
+    // Line breaks went into the document as breaks and come out as LF, as
+    // they were; only a stand-in the string held itself comes out as the
+    // character it stands for, as in text().
+    return [text = m_filledFrom, standIns] {
+        QString shown = text;
+        for (size_t i = 0; i < standIns.size(); ++i) {
+            if (shown.contains(standIns[i]))
+                shown.replace(standIns[i], QChar(breaking[i]));
+        }
+        return shown;
+    };
+}
+
 QString MyEditor::text() const
 {
     // toPlainText() would turn every no-break space into a space.
@@ -95,7 +122,10 @@ QString MyEditor::text() const
 void MyEditor::setText(const QString &text)
 {
     chooseStandIns(text);
+    m_filledFrom = text;
+    m_filled = m_filling = true;
     setPlainText(toDocument(text));
+    m_filling = false;
     m_placeBefore.clear();
     document()->setModified(false);
 }
@@ -123,8 +153,11 @@ void MyEditor::replaceWhole(const QString &text)
     QTextCursor all(document());
     all.beginEditBlock();
     all.select(QTextCursor::Document);
+    m_filledFrom = text;
+    m_filled = m_filling = true;
     all.insertText(toDocument(text));
     all.endEditBlock();
+    m_filling = false;
     m_placeBefore.insert(step, before);
     goTo(before);
 }

@@ -34,6 +34,11 @@ public:
     // function that finishes it on any thread (a copy of what it needs).
     QString rawText() const;
     std::function<QString(QString)> rawTextFinisher() const;
+    // text() as setText() or replaceWhole() last filled the document, as a
+    // function that gives it on any thread from the string it was filled
+    // from (shared, not copied here); none once anything else changed the
+    // document since.
+    std::function<QString()> filledText() const;
     // Replaces the text, clearing the undo history, and marks it unedited.
     void setText(const QString &text);
     // Replaces the whole text as one undo step, keeping the cursor's line
@@ -71,6 +76,11 @@ private:
     QString fromDocument(QString text) const;
 
     QChar m_standIns[standInCount];
+    // What setText() or replaceWhole() filled the document with, kept
+    // while the document holds it (see filledText()).
+    QString m_filledFrom;
+    bool m_filled = false;
+    bool m_filling = false;
 
     struct Place
     {
