@@ -95,8 +95,11 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<Q
         if (write)
             writeShown(name, stamp);
     });
+    // Text undone back to the file's needs no recovery: its file goes once
+    // the writer is done with it, not waited for here. A restored text not
+    // yet written again (or still being asked about) keeps its file.
     if (!modified && !m_recoveryAdopted)
-        dropRecovery();
+        m_recoveryWriter.start([this] { m_recovery.remove(); });
 }
 
 QString &SubtitleDocument::shown()
