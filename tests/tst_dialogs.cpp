@@ -424,11 +424,16 @@ void TestDialogs::editorWalk()
         every += QChar(c);
     for (const QString &filled : {text, every}) {
         editor.setText(filled);
-        QCOMPARE(editor.filledText()(), editor.text());
+        QCOMPARE(editor.takeFilledText()(), editor.text());
+        QVERIFY(!editor.takeFilledText());
         editor.replaceWhole(filled + u'x');
-        QCOMPARE(editor.filledText()(), editor.text());
         editor.insertPlainText(QStringLiteral("y"));
-        QVERIFY(!editor.filledText());
+        QVERIFY(!editor.takeFilledText());
+        editor.replaceWhole(filled + u'x');
+        QCOMPARE(editor.takeFilledText()(), editor.text());
+        const QString now = editor.text();
+        editor.replaceParts({{0, 1, QStringLiteral("\r")}, {3, 0, every.right(4)}, {now.size() - 1, 1, QString()}}, now);
+        QCOMPARE(editor.takeFilledText()(), editor.text());
     }
 }
 

@@ -1,5 +1,6 @@
 // The main window: start-up, names and texts, loading and saving, the
 // questions it asks and the frame-rate prompts.
+#include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
 #include "editor/myeditor.h"
 #include "files/filenames.h"
@@ -530,6 +531,12 @@ void TestMainWindow::recoveryFollowsEveryEdit()
     const std::function<void()> wholeEdits[] = {
         [&] { editor->moveCursor(QTextCursor::Start); editor->insertPlainText(QStringLiteral("x")); },
         [&] { editor->linesChange(ModeConvert); },
+        [&] {
+            w->findChild<FindBar *>()->start(true);
+            w->findChild<QLineEdit *>(QStringLiteral("findField"))->setText(QStringLiteral("b"));
+            w->findChild<QLineEdit *>(QStringLiteral("replaceField"))->setText(QStringLiteral("bee"));
+            QCOMPARE(w->findChild<FindBar *>()->replaceAll(), 4000);
+        },
         [&] { editor->moveCursor(QTextCursor::End); editor->insertPlainText(QStringLiteral("y")); },
         [&] { editor->undo(); },
         [&] { editor->undo(); },

@@ -144,7 +144,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     // an operation's result), or else from a copy of the whole text.
     connect(editor->document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
         if (added > (1 << 16)) {
-            m_filledText = editor->filledText();
+            m_filledText = editor->takeFilledText();
             m_editsNoted = bool(m_filledText);
             m_edits.clear();
             return;
