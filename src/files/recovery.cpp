@@ -117,8 +117,8 @@ bool readHead(const QByteArray &bytes, RecoveredText &kept, qsizetype *textStart
     if (nameEnd < 0 || stampEnd < 0)
         return false;
     kept.fileName = nameFromNative(QByteArray::fromPercentEncoding(bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1))));
-    const QList<QByteArray> numbers = bytes.sliced(nameEnd + 1, stampEnd - nameEnd - 1).split(' ');
-    if (!first && numbers.size() == 4) {
+    const QList<QByteArray> numbers = first ? QList<QByteArray>() : bytes.sliced(nameEnd + 1, stampEnd - nameEnd - 1).split(' ');
+    if (numbers.size() == 4) {
         kept.stamp = {true, numbers[0].toULongLong(), numbers[1].toULongLong(), numbers[2].toLongLong(),
                         numbers[3].toLongLong()};
     } else if (first && !kept.fileName.isEmpty()) {

@@ -19,7 +19,7 @@ struct RecoveredText
     QString id;             // names the pair of files in the recovery folder
     QString fileName;       // the file the text belongs to, absolute; empty when untitled
     FileStamp stamp;        // that file as it was read or last saved
-    QString firstLines;     // the text's first two lines, or as much of them as fits a glance
+    QString firstLines;     // the text's first two lines, as far as the start of the file holds them
     QDateTime written;
     // Whether `now`, the file a name holds now, is the file the text
     // belongs to, whatever name or link it is reached by.
