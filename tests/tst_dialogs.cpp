@@ -415,6 +415,26 @@ void TestDialogs::editorWalk()
     editor.sustainTime = false;
     editor.linesChange(ModeCorrect);
     QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
+
+    // The string a whole text was made from gives the text shown (without a
+    // copy of it), also where it holds every stand-in for a break; after
+    // any other change it gives nothing.
+    QString every = text;
+    for (char16_t c = 0xfdd2; c <= 0xfdf3; ++c)
+        every += QChar(c);
+    for (const QString &filled : {text, every}) {
+        editor.setText(filled);
+        QCOMPARE(editor.takeFilledText()(), editor.text());
+        QVERIFY(!editor.takeFilledText());
+        editor.replaceWhole(filled + u'x');
+        editor.insertPlainText(QStringLiteral("y"));
+        QVERIFY(!editor.takeFilledText());
+        editor.replaceWhole(filled + u'x');
+        QCOMPARE(editor.takeFilledText()(), editor.text());
+        const QString now = editor.text();
+        editor.replaceParts({{0, 1, QStringLiteral("\r")}, {3, 0, every.right(4)}, {now.size() - 1, 1, QString()}}, now);
+        QCOMPARE(editor.takeFilledText()(), editor.text());
+    }
 }
 
 QTEST_MAIN(TestDialogs)

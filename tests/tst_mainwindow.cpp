@@ -1,5 +1,6 @@
 // The main window: start-up, names and texts, loading and saving, the
 // questions it asks and the frame-rate prompts.
+#include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
 #include "editor/myeditor.h"
 #include "files/filenames.h"
@@ -479,13 +480,13 @@ void TestMainWindow::recovery()
 void TestMainWindow::recoveryFollowsEveryEdit()
 {
     // Between whole copies the recovery file is brought up to date from the
-    // edits alone: after each kind of edit it holds exactly the text.
+    // edits alone, and after a new text as a whole from the string it was
+    // made from: after each kind of edit it holds exactly the text, at the
+    // first write.
     const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
     auto *w = new QTarnlyxMain(QStringLiteral("subtitles.txt"));
     MyEditor *editor = w->editorWidget();
     auto kept = [&] {
-        w->writeRecoveryNow();
-        QCoreApplication::processEvents(); // a whole copy, if the edits did not add up
         w->writeRecoveryNow();
         const QStringList files = folder.entryList({QStringLiteral("*.txt")}, QDir::Files);
         const QByteArray bytes = files.size() == 1 ? readBytes(folder.filePath(files[0])) : QByteArray();
@@ -515,9 +516,45 @@ void TestMainWindow::recoveryFollowsEveryEdit()
         edit();
         QVERIFY2(kept(), qPrintable(editor->text()));
     }
+
+    // Too long to go edit by edit, with what the text area would take as
+    // line breaks (and the first stand-in for them) inside its lines.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.sub"));
+    QString text;
+    for (int i = 0; i < 4000; ++i)
+        text += QStringLiteral("{%1}{%2}a\u00a0b\rc\u2029d").arg(i * 10).arg(i * 10 + 5) + QChar(0xfdd0) + QChar(0xfdd1) + QChar(0xfdd2) + u'\n';
+    QVERIFY(writeBytes(path, text.toUtf8()));
     editor->document()->setModified(false);
-    w->close(); // and its recovery file with it
+    ModalAnswers answers;
+    answers.then(press(QStringLiteral("OK")));
+    QVERIFY(w->load(path));
+    QCOMPARE(editor->text(), text.chopped(1)); // the last line end is the file's
+    editor->convertFormat = BracketTime;
+    const std::function<void()> wholeEdits[] = {
+        [&] { editor->moveCursor(QTextCursor::Start); editor->insertPlainText(QStringLiteral("x")); },
+        [&] { editor->linesChange(ModeConvert); },
+        [&] {
+            w->findChild<FindBar *>()->start(true);
+            w->findChild<QLineEdit *>(QStringLiteral("findField"))->setText(QStringLiteral("b"));
+            w->findChild<QLineEdit *>(QStringLiteral("replaceField"))->setText(QStringLiteral("bee"));
+            QCOMPARE(w->findChild<FindBar *>()->replaceAll(), 4000);
+        },
+        [&] { editor->moveCursor(QTextCursor::End); editor->insertPlainText(QStringLiteral("y")); },
+        [&] { editor->undo(); },
+        [&] { editor->undo(); },
+        [&] { editor->redo(); },
+        [&] { editor->insertPlainText(QStringLiteral("z")); },
+    };
+    for (const auto &edit : wholeEdits) {
+        edit();
+        QVERIFY(kept());
+    }
+    // Undone back to the file's, the text needs no recovery file.
+    editor->document()->setModified(false);
+    w->writeRecoveryNow();
     QCOMPARE(folder.entryList(QDir::Files), QStringList());
+    w->close();
 }
 
 namespace {

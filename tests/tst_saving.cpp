@@ -6,6 +6,7 @@
 #include "files/filesaving.h"
 #include "files/recovery.h"
 #include "files/savejournal.h"
+#include "files/subtitledocument.h"
 #include "files/systemcalls.h"
 #include "testsupport.h"
 
@@ -98,6 +99,8 @@ private slots:
     void stateFolderChecked_data();
     void stateFolderChecked();
     void onlyOwnRecoveryFilesOffered();
+    void recoveryFileRead_data();
+    void recoveryFileRead();
     void newFileLeftByAKill();
     void copyHeldUntilRecorded();
     void failureTable_data();
@@ -530,8 +533,77 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
              QStringLiteral("exit 0"));
     const QList<RecoveredText> found = RecoveryFile::orphans();
     QCOMPARE(found.size(), 1);
-    QCOMPARE(found[0].text, QStringLiteral("mine"));
+    QCOMPARE(found[0].firstLines, QStringLiteral("mine"));
     QCOMPARE(found[0].fileName, QString());
+}
+
+void TestSaving::recoveryFileRead_data()
+{
+    QTest::addColumn<QByteArray>("bytes");     // of the recovery file
+    QTest::addColumn<QString>("fileName");     // whose text it is; "-" for no recovery file
+    QTest::addColumn<QString>("text");
+    // 41 bytes: the rest of 64 KiB ends 1, 2 and 3 bytes into a character
+    // of two, three and four bytes.
+    const QByteArray head = "tarnlyx recovery 2\n%2Fx%2Fab.sub\n1 2 3 4\n";
+    QTest::newRow("three lines") << head + "one\ntwo\nthree" << "/x/ab.sub" << "one\ntwo\nthree";
+    QTest::newRow("first form") << QByteArray("tarnlyx recovery 1\n%2Fx%2Fa.sub\none\ntwo\n") << "/x/a.sub" << "one\ntwo\n";
+    QTest::newRow("untitled, empty") << QByteArray("tarnlyx recovery 2\n\n\n") << "" << "";
+    QTest::newRow("overlong and stray bytes") << head + "a\xc0\xaf\xff\nb\nc" << "/x/ab.sub"
+                                              << "a" + QString(QChar(0xdcc0)) + QChar(0xdcaf) + QChar(0xdcff) + "\nb\nc";
+    // Lines longer than what is read to list them.
+    QTest::newRow("long, two-byte") << head + QString(40000, QChar(0xe9)).toUtf8() + "\nb" << "/x/ab.sub"
+                                    << QString(40000, QChar(0xe9)) + "\nb";
+    QTest::newRow("long, three-byte") << head + QString(30000, QChar(0x20ac)).toUtf8() << "/x/ab.sub" << QString(30000, QChar(0x20ac));
+    const QString smiles = QString::fromUtf8("\xf0\x9f\x98\x80").repeated(20000);
+    QTest::newRow("long, four-byte") << head + smiles.toUtf8() << "/x/ab.sub" << smiles;
+    QTest::newRow("no stamp line") << QByteArray("tarnlyx recovery 2\n%2Fx%2Fa.sub") << "-" << "";
+    QTest::newRow("another file") << QByteArray("tarnlyx notes 2\n\n\n") << "-" << "";
+}
+
+void TestSaving::recoveryFileRead()
+{
+    // A start lists a text from the head of its file (name and first lines),
+    // as the whole file would show them, and reads the rest only for a
+    // window that takes it; a text that can no longer be read is let go of,
+    // never written over.
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, fileName);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const QString left = QDir(RecoveryFile::folder()).filePath(QStringLiteral("left.txt"));
+    QVERIFY(writeBytes(left, bytes));
+    const QList<RecoveredText> found = RecoveryFile::orphans();
+    QCOMPARE(found.size(), fileName == u"-" ? 0 : 1);
+    if (found.isEmpty())
+        return;
+    QCOMPARE(found[0].id, QStringLiteral("left"));
+    QCOMPARE(found[0].fileName, fileName);
+    QCOMPARE(found[0].stamp.exists, bytes.contains("1 2 3 4"));
+    const QString firstLines = text.section(u'\n', 0, 1);
+    if (firstLines.size() < 1000) {
+        QCOMPARE(found[0].firstLines, firstLines);
+    } else {
+        QVERIFY(firstLines.startsWith(found[0].firstLines));
+        QVERIFY(found[0].firstLines.size() > 1000);
+    }
+
+    SubtitleDocument document;
+    QVERIFY(document.adoptRecovery(found[0]));
+    QString whole;
+    FileError error;
+    QVERIFY(document.readRecovery(&whole, &error));
+    QCOMPARE(whole, text);
+    QVERIFY(writeBytes(left, "garbled"));
+    QVERIFY(!document.readRecovery(&whole, &error));
+    QCOMPARE(error.message(), QStringLiteral("it is not a recovery file"));
+    document.keepForRecovery(true, QStringLiteral("typed"), [](QString raw) { return raw; });
+    document.waitForRecovery();
+    QCOMPARE(readBytes(left), QByteArray("garbled"));
+    QCOMPARE(QDir(RecoveryFile::folder()).entryList({QStringLiteral("*.txt")}, QDir::Files).size(), 2);
+    document.dropRecovery();
 }
 
 void TestSaving::newFileLeftByAKill()

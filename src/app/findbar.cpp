@@ -217,14 +217,15 @@ qsizetype FindBar::replaceAll()
     QRegularExpression re;
     if (!pattern(re))
         return 0;
-    const QList<TextEdit> edits = replacementsInText(m_editor->text(), re, m_replace->text(), m_regularExpression->isChecked());
+    const QString text = m_editor->text();
+    const QList<TextEdit> edits = replacementsInText(text, re, m_replace->text(), m_regularExpression->isChecked());
     const qsizetype count = edits.size();
     if (count == 0) {
         say(QStringLiteral("\"%1\" was not found.").arg(m_find->text()));
         return 0;
     }
     say(QString());
-    m_editor->replaceParts(edits);
+    m_editor->replaceParts(edits, text);
     emit replaced(count == 1 ? QStringLiteral("Replace All: 1 replaced")
                              : QStringLiteral("Replace All: %1 replaced").arg(count));
     return count;

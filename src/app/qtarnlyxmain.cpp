@@ -139,16 +139,18 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     connect(editor->document(), &QTextDocument::contentsChanged, &m_document, &SubtitleDocument::edited);
     connect(&m_document, &SubtitleDocument::recoveryDue, this, &QTarnlyxMain::scheduleRecovery);
     // Each edit is noted as it is made, so that a recovery write copies what
-    // was typed rather than the whole text; a large one (a whole-text
-    // operation, a new text) hands the whole text over next time instead.
+    // was typed rather than the whole text. After a large one the writer
+    // starts again from the string a new text was made from (a file read,
+    // an operation's result), or else from a copy of the whole text.
     connect(editor->document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
-        if (!m_editsNoted)
-            return;
         if (added > (1 << 16)) {
-            m_editsNoted = false;
+            m_filledText = editor->takeFilledText();
+            m_editsNoted = bool(m_filledText);
             m_edits.clear();
             return;
         }
+        if (!m_editsNoted)
+            return;
         QTextCursor cursor(editor->document());
         cursor.setPosition(position);
         cursor.setPosition(qMin(position + added, editor->document()->characterCount() - 1), QTextCursor::KeepAnchor);
@@ -156,6 +158,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     });
     connect(&m_document, &SubtitleDocument::recoveryNeedsWholeText, this, [this] {
         m_editsNoted = false;
+        m_filledText = {};
         scheduleRecovery();
     });
     connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const FileError &error) {
@@ -177,11 +180,12 @@ void QTarnlyxMain::scheduleRecovery()
     // work is on the writer's thread.
     const bool modified = editor->document()->isModified();
     if (m_editsNoted) {
-        m_document.keepEditsForRecovery(modified, std::exchange(m_edits, {}), editor->document()->characterCount() - 1,
-                                        editor->rawTextFinisher());
+        m_document.keepEditsForRecovery(modified, std::exchange(m_filledText, {}), std::exchange(m_edits, {}),
+                                        editor->document()->characterCount() - 1, editor->rawTextFinisher());
         return;
     }
     m_edits.clear();
+    m_filledText = {};
     m_editsNoted = true;
     m_document.keepForRecovery(modified, editor->rawText(), editor->rawTextFinisher());
 }
@@ -194,9 +198,19 @@ void QTarnlyxMain::writeRecoveryNow()
 
 void QTarnlyxMain::restoreRecovery(const RecoveredText &recovered)
 {
-    if (!m_document.adoptRecovery(recovered))
+    if (m_document.adoptRecovery(recovered))
+        showRecovered();
+}
+
+void QTarnlyxMain::showRecovered()
+{
+    QString text;
+    FileError error;
+    if (!m_document.readRecovery(&text, &error)) {
+        statusBar()->showMessage(QStringLiteral("The unsaved text cannot be read: %1").arg(error.message()));
         return;
-    editor->setText(recovered.text);
+    }
+    editor->setText(text);
     editor->document()->setModified(true);
 }
 
@@ -226,8 +240,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
         m_document.dropRecovery();
         return;
     }
-    editor->setText(recovered.text);
-    editor->document()->setModified(true);
+    showRecovered();
 }
 
 bool QTarnlyxMain::mayOverwrite()

@@ -89,6 +89,9 @@ private:
     // True when the window may let its text go: not edited, saved now, or
     // the user says to leave it.
     bool mayDiscardText();
+    // Shows the recovered text taken over as the unsaved text; says so in
+    // the status bar when it cannot be read, and leaves it for next time.
+    void showRecovered();
     void createActions();
     // Whether to save over a file another program changed or removed since
     // it was loaded or saved here; true when it did not.
@@ -122,6 +125,7 @@ private:
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
     QList<RawEdit> m_edits;         // made since the text was last handed to recovery
     bool m_editsNoted = false;      // else the whole text goes next time
+    std::function<QString()> m_filledText; // the text the edits start from, if new since
     QString m_proposedName;         // what Save As proposes for a converted text
     QLabel *m_positionLabel = nullptr;
     QLabel *m_formatLabel = nullptr;

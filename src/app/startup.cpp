@@ -26,7 +26,7 @@ RecoveryAnswer askAboutRecovery(const QList<RecoveredText> &texts)
                                                       QLocale().toString(recovered.written, QLocale::ShortFormat));
         if (!recovered.fileName.isEmpty() && !recovered.belongsTo(stampOf(recovered.fileName)))
             entry += QStringLiteral(" (another file has that name now)");
-        for (const QString &line : recovered.text.split(u'\n').mid(0, 2))
+        for (const QString &line : recovered.firstLines.split(u'\n').mid(0, 2))
             entry += QStringLiteral("\n    ") + line.left(80);
         listed << entry;
     }

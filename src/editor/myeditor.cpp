@@ -22,6 +22,12 @@ MyEditor::MyEditor(QWidget *parent, const char *name) : QPlainTextEdit(parent)
         const int top = document()->availableUndoSteps() - 1;
         m_placeBefore.removeIf([top](auto it) { return it.key() >= top; });
     });
+    // Any change but a whole fill makes the document another text than the
+    // string it was filled from.
+    connect(document(), &QTextDocument::contentsChange, this, [this] {
+        if (!m_filling)
+            m_filled = nullptr;
+    });
 }
 
 MyEditor::~MyEditor() = default;
@@ -79,11 +85,40 @@ QString MyEditor::rawText() const
     return document()->toRawText();
 }
 
-std::function<QString(QString)> MyEditor::rawTextFinisher() const
+std::array<QChar, MyEditor::standInCount> MyEditor::standIns() const
 {
     std::array<QChar, standInCount> standIns;
     std::copy(std::begin(m_standIns), std::end(m_standIns), standIns.begin());
-    return [standIns](QString text) { return finishRawText(std::move(text), standIns); };
+    return standIns;
+}
+
+std::function<QString(QString)> MyEditor::rawTextFinisher() const
+{
+    return [standIns = standIns()](QString text) { return finishRawText(std::move(text), standIns); };
+}
+
+namespace {
+
+// text() of a document filled from `text`: line breaks went in as breaks
+// and come out as LF, as they were; only a stand-in the string held itself
+// comes out as the character it stands for.
+QString shownFrom(QString text, const std::array<QChar, MyEditor::standInCount> &standIns)
+{
+    for (size_t i = 0; i < standIns.size(); ++i) {
+        if (text.contains(standIns[i]))
+            text.replace(standIns[i], QChar(breaking[i]));
+    }
+    return text;
+}
+
+} // namespace
+
+void MyEditor::fillWhole(const std::function<QString()> &filled, const std::function<void()> &fill)
+{
+    m_filled = filled;
+    m_filling = true;
+    fill();
+    m_filling = false;
 }
 
 QString MyEditor::text() const
@@ -95,7 +130,8 @@ QString MyEditor::text() const
 void MyEditor::setText(const QString &text)
 {
     chooseStandIns(text);
-    setPlainText(toDocument(text));
+    fillWhole([text, standIns = standIns()] { return shownFrom(text, standIns); },
+              [&] { setPlainText(toDocument(text)); });
     m_placeBefore.clear();
     document()->setModified(false);
 }
@@ -123,25 +159,47 @@ void MyEditor::replaceWhole(const QString &text)
     QTextCursor all(document());
     all.beginEditBlock();
     all.select(QTextCursor::Document);
-    all.insertText(toDocument(text));
-    all.endEditBlock();
+    fillWhole([text, standIns = standIns()] { return shownFrom(text, standIns); }, [&] {
+        all.insertText(toDocument(text));
+        all.endEditBlock();
+    });
     m_placeBefore.insert(step, before);
     goTo(before);
 }
 
-void MyEditor::replaceParts(const QList<TextEdit> &edits)
+void MyEditor::replaceParts(const QList<TextEdit> &edits, const QString &text)
 {
     const Place before = place();
     const int step = document()->availableUndoSteps();
-    // From the end, so that the places before each edit stay where they were.
     QTextCursor cursor(document());
-    cursor.beginEditBlock();
-    for (auto it = edits.crbegin(); it != edits.crend(); ++it) {
-        cursor.setPosition(int(it->start));
-        cursor.setPosition(int(it->start + it->length), QTextCursor::KeepAnchor);
-        cursor.insertText(toDocument(it->text));
+    const auto edit = [&] {
+        // From the end, so that the places before each edit stay where they were.
+        cursor.beginEditBlock();
+        for (auto it = edits.crbegin(); it != edits.crend(); ++it) {
+            cursor.setPosition(int(it->start));
+            cursor.setPosition(int(it->start + it->length), QTextCursor::KeepAnchor);
+            cursor.insertText(toDocument(it->text));
+        }
+        cursor.endEditBlock();
+    };
+    if (text.isNull()) {
+        edit();
+    } else {
+        fillWhole([text, edits, standIns = standIns()] {
+            QString result;
+            result.reserve(text.size());
+            qsizetype done = 0;
+            for (const TextEdit &e : edits) {
+                if (e.start < done || e.length < 0 || e.start + e.length > text.size())
+                    return QString(); // not edits of that text: the window copies it
+                result += QStringView(text).sliced(done, e.start - done);
+                result += e.text;
+                done = e.start + e.length;
+            }
+            result += QStringView(text).sliced(done);
+            return shownFrom(result, standIns);
+        }, edit);
     }
-    cursor.endEditBlock();
     m_placeBefore.insert(step, before);
     goTo(before);
 }

@@ -2,7 +2,9 @@
 // line engine, so the parameter block and every line operation are its own.
 #pragma once
 
+#include <array>
 #include <functional>
+#include <utility>
 
 #include "editor/subengine.h"
 #include "editor/textsearch.h"
@@ -34,6 +36,12 @@ public:
     // function that finishes it on any thread (a copy of what it needs).
     QString rawText() const;
     std::function<QString(QString)> rawTextFinisher() const;
+    // text() as setText(), replaceWhole() or replaceParts() with the text
+    // it was given last made the document, as a function that gives it on
+    // any thread from the strings it was made from (shared, not copied
+    // here); given once, and none once anything else changed the document
+    // since.
+    std::function<QString()> takeFilledText() { return std::exchange(m_filled, nullptr); }
     // Replaces the text, clearing the undo history, and marks it unedited.
     void setText(const QString &text);
     // Replaces the whole text as one undo step, keeping the cursor's line
@@ -42,7 +50,8 @@ public:
     void replaceWhole(const QString &text);
     // Makes the edits, in order and not overlapping, at places in text()
     // as one undo step; the cursor and view stay as replaceWhole() keeps them.
-    void replaceParts(const QList<TextEdit> &edits);
+    // `text`, where given, is text() now, for takeFilledText().
+    void replaceParts(const QList<TextEdit> &edits, const QString &text = QString());
 
 public slots:
     // The text area's own undo and redo, which after a whole-text step
@@ -68,9 +77,15 @@ private:
     // out.
     void chooseStandIns(const QString &text);
     QString toDocument(QString text) const;
+    std::array<QChar, standInCount> standIns() const;
     QString fromDocument(QString text) const;
 
     QChar m_standIns[standInCount];
+    // See takeFilledText(); set while the document is filled.
+    std::function<QString()> m_filled;
+    bool m_filling = false;
+    // Fills the document through `fill`, which makes it `filled`.
+    void fillWhole(const std::function<QString()> &filled, const std::function<void()> &fill);
 
     struct Place
     {

@@ -4,7 +4,6 @@
 #include "files/filesaving.h"
 #include "files/textcodec.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -65,6 +64,98 @@ int takeLock(int folder, const QByteArray &name, int flags, int *errnum)
     if (fd >= 0)
         close(fd);
     return -1;
+}
+
+// Up to `size` bytes from the start of the open recovery file `fd` (fewer
+// where it ends sooner); false, with errno, when it cannot be read.
+bool readStart(int fd, qsizetype size, QByteArray &bytes)
+{
+    bytes.resize(size);
+    qsizetype got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(size - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes.truncate(got);
+    return true;
+}
+
+// The recovery file `name`: its first `size` bytes (all of it for -1), its
+// length and when it was written; false, with errno, when it cannot be read.
+bool readEntry(int folder, const QByteArray &name, qsizetype size, QByteArray &bytes, qint64 *length,
+               QDateTime *written)
+{
+    const int fd = openOwn(folder, name, O_RDONLY);
+    struct stat st = {};
+    bool read = fd >= 0 && fstat(fd, &st) == 0 && readStart(fd, size < 0 ? qsizetype(st.st_size) : size, bytes);
+    const int errnum = errno;
+    if (fd >= 0)
+        close(fd);
+    errno = errnum;
+    if (read) {
+        *length = st.st_size;
+        *written = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+    }
+    return read;
+}
+
+// What the head of a recovery file says: whose text it is, and where the
+// text starts in `bytes`. False when `bytes` hold no recovery file's head.
+bool readHead(const QByteArray &bytes, RecoveredText &kept, qsizetype *textStart)
+{
+    const bool first = bytes.startsWith(firstMagic);
+    if (!first && !bytes.startsWith(magic))
+        return false;
+    const qsizetype nameEnd = bytes.indexOf('\n', sizeof magic - 1);
+    const qsizetype stampEnd = first || nameEnd < 0 ? nameEnd : bytes.indexOf('\n', nameEnd + 1);
+    if (nameEnd < 0 || stampEnd < 0)
+        return false;
+    kept.fileName = nameFromNative(QByteArray::fromPercentEncoding(bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1))));
+    const QList<QByteArray> numbers = first ? QList<QByteArray>() : bytes.sliced(nameEnd + 1, stampEnd - nameEnd - 1).split(' ');
+    if (numbers.size() == 4) {
+        kept.stamp = {true, numbers[0].toULongLong(), numbers[1].toULongLong(), numbers[2].toLongLong(),
+                        numbers[3].toLongLong()};
+    } else if (first && !kept.fileName.isEmpty()) {
+        kept.stamp = stampOf(kept.fileName); // the file that name holds now, as before
+    }
+    *textStart = stampEnd + 1;
+    return true;
+}
+
+// Enough of a recovery file to list it: its head and the text's first lines.
+constexpr qsizetype headSize = 64 * 1024;
+
+// The first two lines of `text`, the start of a longer one; `cut`: the
+// text goes on past its end, maybe in the middle of a character.
+QString firstLinesOf(QByteArrayView text, bool cut)
+{
+    const qsizetype firstEnd = text.indexOf('\n');
+    const qsizetype secondEnd = firstEnd < 0 ? -1 : text.indexOf('\n', firstEnd + 1);
+    if (secondEnd >= 0) {
+        text.truncate(secondEnd);
+    } else if (cut) {
+        // A character cut short would show as stray bytes it is not.
+        for (qsizetype back = 1; back <= 3 && back <= text.size(); ++back) {
+            const auto lead = static_cast<unsigned char>(text[text.size() - back]);
+            if (lead < 0x80)
+                break;
+            if (lead >= 0xC0) {
+                const qsizetype length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+                if (length > back)
+                    text.truncate(text.size() - back);
+                break;
+            }
+        }
+    }
+    QString lines;
+    LineCodec(QStringLiteral("UTF-8"), false).decode(text, lines);
+    return lines;
 }
 
 } // namespace
@@ -158,6 +249,36 @@ void RecoveryFile::remove()
     m_lock = -1;
 }
 
+bool RecoveryFile::readText(QString *text, FileError *error) const
+{
+    FileError why;
+    const Folder dir(&why);
+    QByteArray bytes;
+    qint64 length = 0;
+    QDateTime written;
+    RecoveredText kept;
+    qsizetype start = 0;
+    if (m_lock < 0 || dir.fd < 0 || !readEntry(dir.fd, entryName(m_id, ".txt"), -1, bytes, &length, &written)) {
+        if (error)
+            *error = dir.fd < 0 ? why : FileError(FileError::StateFile, QString(), m_lock < 0 ? EBADF : errno);
+        return false;
+    }
+    if (!readHead(bytes, kept, &start)) {
+        if (error)
+            *error = FileError(FileError::StateFile, QString(), QStringLiteral("it is not a recovery file"));
+        return false;
+    }
+    LineCodec(QStringLiteral("UTF-8"), false).decode(QByteArrayView(bytes).sliced(start), *text); // stray bytes as they were
+    return true;
+}
+
+void RecoveryFile::release()
+{
+    if (m_lock >= 0)
+        close(m_lock);
+    m_lock = -1;
+}
+
 QList<RecoveredText> RecoveryFile::orphans()
 {
     QList<RecoveredText> found;
@@ -169,36 +290,14 @@ QList<RecoveredText> RecoveryFile::orphans()
         if (lock < 0)
             continue; // a running window's, or not this user's
         close(lock);
-        const int fd = openOwn(dir.fd, name, O_RDONLY);
-        struct stat st;
-        if (fd < 0 || fstat(fd, &st) != 0) {
-            if (fd >= 0)
-                close(fd);
-            continue;
-        }
-        QFile file;
-        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            close(fd);
-            continue;
-        }
-        const QByteArray bytes = file.readAll();
-        const bool first = bytes.startsWith(firstMagic);
-        const qsizetype nameEnd = bytes.indexOf('\n', sizeof magic - 1);
-        const qsizetype stampEnd = first ? nameEnd : bytes.indexOf('\n', nameEnd + 1);
-        if ((!first && !bytes.startsWith(magic)) || nameEnd < 0 || stampEnd < 0)
-            continue;
+        QByteArray head;
+        qint64 length = 0;
         RecoveredText kept;
+        qsizetype start = 0;
+        if (!readEntry(dir.fd, name, headSize, head, &length, &kept.written) || !readHead(head, kept, &start))
+            continue;
         kept.id = id;
-        kept.fileName = nameFromNative(QByteArray::fromPercentEncoding(bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1))));
-        const QList<QByteArray> numbers = bytes.sliced(nameEnd + 1, stampEnd - nameEnd - 1).split(' ');
-        if (!first && numbers.size() == 4) {
-            kept.stamp = {true, numbers[0].toULongLong(), numbers[1].toULongLong(), numbers[2].toLongLong(),
-                            numbers[3].toLongLong()};
-        } else if (first && !kept.fileName.isEmpty()) {
-            kept.stamp = stampOf(kept.fileName); // the file that name holds now, as before
-        }
-        LineCodec(QStringLiteral("UTF-8"), false).decode(bytes.sliced(stampEnd + 1), kept.text);
-        kept.written = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+        kept.firstLines = firstLinesOf(QByteArrayView(head).sliced(start), length > head.size());
         found << kept;
     }
     std::sort(found.begin(), found.end(),

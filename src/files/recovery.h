@@ -19,7 +19,7 @@ struct RecoveredText
     QString id;             // names the pair of files in the recovery folder
     QString fileName;       // the file the text belongs to, absolute; empty when untitled
     FileStamp stamp;        // that file as it was read or last saved
-    QString text;
+    QString firstLines;     // the text's first two lines, as far as the start of the file holds them
     QDateTime written;
     // Whether `now`, the file a name holds now, is the file the text
     // belongs to, whatever name or link it is reached by.
@@ -39,6 +39,9 @@ public:
 
     // Takes over a recovery file that no program holds any more.
     bool adopt(const QString &id);
+    // The whole text of the recovery file held; false, with the reason,
+    // when it cannot be read.
+    bool readText(QString *text, FileError *error) const;
     // Writes the text for `fileName` (empty for an untitled text), the file
     // `stamp`, in place of what was written before; the old content stays
     // whole until the new one is on disk. False, with the reason, when it
@@ -46,8 +49,12 @@ public:
     bool write(const QString &fileName, const FileStamp &stamp, const QString &text, FileError *error);
     // Removes the recovery file: the text was saved or let go.
     void remove();
+    // Lets go of the recovery file, which stays for the next start; the
+    // next write makes a new one.
+    void release();
 
-    // Recovery files no running program holds, oldest first.
+    // Recovery files no running program holds, oldest first; only the
+    // head of each is read.
     static QList<RecoveredText> orphans();
     // `name` made absolute as bytes, never through a form that could merge
     // two names: "" stays "".

@@ -96,50 +96,58 @@ void SubtitleDocument::becomeUntitled(const FileFormat &format)
 
 void SubtitleDocument::keepForRecovery(bool modified, const QString &raw, const std::function<QString(QString)> &finish)
 {
-    m_recoveryTimer.stop();
-    const bool write = modified;
-    if (modified)
-        m_recoveryAdopted = false;
-    m_recoveryWriter.start([this, raw, finish, write, name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp] {
-        m_raw = raw;
-        if (write)
-            writeRaw(name, stamp, finish);
-    });
-    // Text undone back to the file's needs no recovery; a restored text
-    // not yet written again (or still being asked about) keeps its file.
-    if (!modified && !m_recoveryAdopted)
-        dropRecovery();
+    keepEditsForRecovery(modified, [raw, finish] { return finish(raw); }, {}, raw.size(), finish);
 }
 
-void SubtitleDocument::keepEditsForRecovery(bool modified, const QList<RawEdit> &edits, qsizetype length,
+void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<QString()> &filled,
+                                            const QList<RawEdit> &edits, qsizetype length,
                                             const std::function<QString(QString)> &finish)
 {
     m_recoveryTimer.stop();
     if (modified)
         m_recoveryAdopted = false;
-    m_recoveryWriter.start([this, edits, length, finish, write = modified, name = RecoveryFile::absoluteName(m_fileName),
-                            stamp = m_stamp] {
+    m_recoveryWriter.start([this, filled, edits, length, finish, write = modified,
+                            name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp] {
+        if (filled) {
+            m_filled = filled;
+            m_shown = QString();
+        }
+        if (!write && edits.isEmpty())
+            return; // made when next needed
+        QString &text = shown();
+        // An edit's place and length are the same in the raw text and in
+        // the text as shown: finishing changes one character into one.
         bool addsUp = true;
         for (const RawEdit &e : edits) {
-            addsUp = addsUp && e.position >= 0 && e.removed >= 0 && qsizetype(e.position) <= m_raw.size();
+            addsUp = addsUp && e.position >= 0 && e.removed >= 0 && qsizetype(e.position) <= text.size();
             if (addsUp)
-                m_raw.replace(e.position, e.removed, e.added);
+                text.replace(e.position, e.removed, finish(e.added));
         }
-        if (!addsUp || m_raw.size() != length) {
+        if (!addsUp || text.size() != length) {
             QMetaObject::invokeMethod(this, &SubtitleDocument::recoveryNeedsWholeText, Qt::QueuedConnection);
             return;
         }
         if (write)
-            writeRaw(name, stamp, finish);
+            writeShown(name, stamp);
     });
+    // Text undone back to the file's needs no recovery: its file goes once
+    // the writer is done with it, not waited for here. A restored text not
+    // yet written again (or still being asked about) keeps its file.
     if (!modified && !m_recoveryAdopted)
-        dropRecovery();
+        m_recoveryWriter.start([this] { m_recovery.remove(); });
 }
 
-void SubtitleDocument::writeRaw(const QString &name, const FileStamp &stamp, const std::function<QString(QString)> &finish)
+QString &SubtitleDocument::shown()
+{
+    if (m_filled)
+        m_shown = std::exchange(m_filled, {})();
+    return m_shown;
+}
+
+void SubtitleDocument::writeShown(const QString &name, const FileStamp &stamp)
 {
     FileError error;
-    if (m_recovery.write(name, stamp, finish(m_raw), &error))
+    if (m_recovery.write(name, stamp, m_shown, &error))
         return;
     qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error.message()));
     QMetaObject::invokeMethod(this, [this, error] {
@@ -155,6 +163,16 @@ bool SubtitleDocument::adoptRecovery(const RecoveredText &recovered)
         return false;
     m_recoveryAdopted = true;
     return true;
+}
+
+bool SubtitleDocument::readRecovery(QString *text, FileError *error)
+{
+    m_recoveryWriter.waitForDone();
+    if (m_recovery.readText(text, error))
+        return true;
+    m_recovery.release(); // never written over with another text
+    m_recoveryAdopted = false;
+    return false;
 }
 
 void SubtitleDocument::dropRecovery()

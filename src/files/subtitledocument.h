@@ -85,13 +85,18 @@ public:
     void keepForRecovery(bool modified, const QString &raw, const std::function<QString(QString)> &finish);
     // The same from the edits made since the text was last handed over,
     // which leave it `length` characters long: the window copies only what
-    // was typed. Edits that do not add up ask for the whole text again.
-    void keepEditsForRecovery(bool modified, const QList<RawEdit> &edits, qsizetype length,
-                              const std::function<QString(QString)> &finish);
+    // was typed. `filled`, where given, is the text as a whole before the
+    // edits, made on the writer's thread from a string the window already
+    // holds. Edits that do not add up ask for the whole text again.
+    void keepEditsForRecovery(bool modified, const std::function<QString()> &filled, const QList<RawEdit> &edits,
+                              qsizetype length, const std::function<QString(QString)> &finish);
     // Waits until what was handed to the writer is on disk.
     void waitForRecovery() { m_recoveryWriter.waitForDone(); }
     // Takes over a text a program that ended left, as this document's own.
     bool adoptRecovery(const RecoveredText &recovered);
+    // The whole of the text taken over; false, with the reason, when it
+    // cannot be read (it is let go, for the next start).
+    bool readRecovery(QString *text, FileError *error);
     // The text was saved or let go: its recovery file goes.
     void dropRecovery();
     // Texts a program that ended left for this very file, however named.
@@ -115,8 +120,13 @@ private:
     QTimer m_recoveryTimer;
     bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
     bool m_recoveryWarned = false;
-    QString m_raw;                  // the raw text last handed over; the writer's thread's only
-    // Writes m_raw, finished, as the text of the file `name`, `stamp`; on
-    // the writer's thread.
-    void writeRaw(const QString &name, const FileStamp &stamp, const std::function<QString(QString)> &finish);
+    // The text last handed over, as shown; made from m_filled when first
+    // needed, so that a handover that writes nothing costs nothing. The
+    // writer's thread's only.
+    QString m_shown;
+    std::function<QString()> m_filled;
+    QString &shown();
+    // Writes m_shown as the text of the file `name`, `stamp`; on the
+    // writer's thread.
+    void writeShown(const QString &name, const FileStamp &stamp);
 };
