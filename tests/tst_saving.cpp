@@ -840,6 +840,8 @@ void TestSaving::errorWords_data()
                                            << "neither names one" << "neither names one";
     QTest::newRow("copy cut short") << E(E::CheckCopy, QStringLiteral("/s/a-x"), 0) << "it is not whole"
                                     << "the copy \"/s/a-x\" is not whole";
+    QTest::newRow("copy not removed") << E(E::Remove, QStringLiteral("/s/a-x"), EPERM) << "Operation not permitted"
+                                      << "cannot remove \"/s/a-x\": Operation not permitted";
 }
 
 void TestSaving::errorWords()

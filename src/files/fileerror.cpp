@@ -54,6 +54,8 @@ QString FileError::message() const
         return why;
     case CheckCopy:
         return QStringLiteral("the copy \"%1\" is not whole").arg(name);
+    case Remove:
+        return QStringLiteral("cannot remove \"%1\": %2").arg(name, why);
     }
     return why;
 }

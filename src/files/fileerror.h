@@ -22,6 +22,7 @@ struct FileError
         StateFolder, // "PATH": WHY (WHY alone when no folder could be named)
         StateFile,   // WHY: a file of the program's own (a lock, a record, a copy), not named
         CheckCopy,   // the copy "PATH" is not whole
+        Remove,      // cannot remove "PATH": WHY
     };
     // What became of a file's old content when writing over it failed.
     enum Aftermath { Untouched, PutBack, KeptAside };

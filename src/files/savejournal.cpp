@@ -83,7 +83,7 @@ bool holds(const QByteArray &path, qint64 size, const QByteArray &hash)
 
 struct BackupFolder
 {
-    BackupFolder() : fd(openStateFolder(QStringLiteral("backup"), &path, nullptr, false)) {}
+    BackupFolder() : fd(openStateFolder(QStringLiteral("backup"), &path, &error, false)) {}
     ~BackupFolder()
     {
         if (fd >= 0)
@@ -92,6 +92,7 @@ struct BackupFolder
     BackupFolder(const BackupFolder &) = delete;
     BackupFolder &operator=(const BackupFolder &) = delete;
     QString path;
+    FileError error; // why there is none
     const int fd;
 };
 
@@ -99,13 +100,14 @@ struct BackupFolder
 // the new bytes, or one that cannot be put back, never a copy without it.
 bool removeBoth(int folder, const UnfinishedSave &save, FileError *error)
 {
-    if ((unlinkat(folder, save.backup.constData(), 0) != 0 && errno != ENOENT)
-        || unlinkat(folder, save.record.constData(), 0) != 0) {
-        if (error)
-            *error = FileError(FileError::StateFile, QString(), errno);
-        return false;
+    const bool copyGone = unlinkat(folder, save.backup.constData(), 0) == 0 || errno == ENOENT;
+    if (copyGone && unlinkat(folder, save.record.constData(), 0) == 0)
+        return true;
+    if (error) {
+        const QString folderPath = save.backupPath.left(save.backupPath.lastIndexOf(u'/') + 1);
+        *error = FileError(FileError::Remove, copyGone ? folderPath + nameFromNative(save.record) : save.backupPath, errno);
     }
-    return true;
+    return false;
 }
 
 // Whether `text` is a record cut short before it was whole: its save was
@@ -366,7 +368,7 @@ bool discardUnfinished(const UnfinishedSave &save, FileError *error)
     const BackupFolder dir;
     if (dir.fd < 0) {
         if (error)
-            *error = FileError(FileError::StateFile, QString(), errno);
+            *error = dir.error;
         return false;
     }
     return removeBoth(dir.fd, save, error);
