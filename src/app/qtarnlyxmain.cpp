@@ -4,6 +4,7 @@
 #include "app/findbar.h"
 #include "app/gotodialog.h"
 #include "app/messageboxes.h"
+#include "app/recoveryfeed.h"
 
 #include "dialogs/myabout.h"
 #include "dialogs/myfps.h"
@@ -136,31 +137,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
 
     // Unsaved text goes to its recovery file after a pause in typing; the
     // window says once when it cannot: a crash then would lose the text.
-    connect(editor->document(), &QTextDocument::contentsChanged, &m_document, &SubtitleDocument::edited);
-    connect(&m_document, &SubtitleDocument::recoveryDue, this, &QTarnlyxMain::scheduleRecovery);
-    // Each edit is noted as it is made, so that a recovery write copies what
-    // was typed rather than the whole text. After a large one the writer
-    // starts again from the string a new text was made from (a file read,
-    // an operation's result), or else from a copy of the whole text.
-    connect(editor->document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
-        if (added > (1 << 16)) {
-            m_filledText = editor->takeFilledText();
-            m_editsNoted = bool(m_filledText);
-            m_edits.clear();
-            return;
-        }
-        if (!m_editsNoted)
-            return;
-        QTextCursor cursor(editor->document());
-        cursor.setPosition(position);
-        cursor.setPosition(qMin(position + added, editor->document()->characterCount() - 1), QTextCursor::KeepAnchor);
-        m_edits.append({position, removed, cursor.selectedText()});
-    });
-    connect(&m_document, &SubtitleDocument::recoveryNeedsWholeText, this, [this] {
-        m_editsNoted = false;
-        m_filledText = {};
-        scheduleRecovery();
-    });
+    m_recoveryFeed = new RecoveryFeed(editor, &m_document, this);
     connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const FileError &error) {
         statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error.message()));
     });
@@ -176,18 +153,7 @@ QTarnlyxMain::~QTarnlyxMain() = default;
 
 void QTarnlyxMain::scheduleRecovery()
 {
-    // Only the copy of the document's text is taken here; the rest of the
-    // work is on the writer's thread.
-    const bool modified = editor->document()->isModified();
-    if (m_editsNoted) {
-        m_document.keepEditsForRecovery(modified, std::exchange(m_filledText, {}), std::exchange(m_edits, {}),
-                                        editor->document()->characterCount() - 1, editor->rawTextFinisher());
-        return;
-    }
-    m_edits.clear();
-    m_filledText = {};
-    m_editsNoted = true;
-    m_document.keepForRecovery(modified, editor->rawText(), editor->rawTextFinisher());
+    m_recoveryFeed->handOver();
 }
 
 void QTarnlyxMain::writeRecoveryNow()

@@ -15,6 +15,7 @@ class QLabel;
 class QMenu;
 enum class CueStyle;
 class QToolBar;
+class RecoveryFeed;
 
 class QTarnlyxMain : public QMainWindow
 {
@@ -123,9 +124,7 @@ private:
     QToolBar *toolBar = nullptr;
     MyEditor *editor = nullptr;
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
-    QList<RawEdit> m_edits;         // made since the text was last handed to recovery
-    bool m_editsNoted = false;      // else the whole text goes next time
-    std::function<QString()> m_filledText; // the text the edits start from, if new since
+    RecoveryFeed *m_recoveryFeed = nullptr; // the text shown, to the document's recovery file
     QString m_proposedName;         // what Save As proposes for a converted text
     QLabel *m_positionLabel = nullptr;
     QLabel *m_formatLabel = nullptr;
