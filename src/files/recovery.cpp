@@ -58,8 +58,14 @@ int openOwn(int folder, const QByteArray &name, int flags)
 int takeLock(int folder, const QByteArray &name, int flags, int *errnum)
 {
     const int fd = openOwn(folder, name, O_RDWR | O_CREAT | flags);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return fd;
+    struct stat st;
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (fstat(fd, &st) == 0 && st.st_nlink > 0)
+            return fd;
+        // Another start took it for a lock left alone between our open and
+        // our lock, and removed it: a lock without a name guards nothing.
+        errno = EEXIST;
+    }
     *errnum = errno;
     if (fd >= 0)
         close(fd);
@@ -156,6 +162,26 @@ QString firstLinesOf(QByteArrayView text, bool cut)
     QString lines;
     LineCodec(QStringLiteral("UTF-8"), false).decode(text, lines);
     return lines;
+}
+
+// Removes the locks no window holds whose text was never written (its
+// first write failed, and the window ended): nothing else ever would.
+void removeLoneLocks(int folder)
+{
+    struct stat st;
+    auto hasText = [&](const QByteArray &lock) {
+        return fstatat(folder, (lock.chopped(5) + ".txt").constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                || errno != ENOENT;
+    };
+    for (const QByteArray &name : stateFolderEntries(folder, ".lock")) {
+        if (hasText(name))
+            continue;
+        const int fd = openOwn(folder, name, O_RDWR);
+        if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 && !hasText(name))
+            unlinkat(folder, name.constData(), 0);
+        if (fd >= 0)
+            close(fd);
+    }
 }
 
 } // namespace
@@ -300,6 +326,7 @@ QList<RecoveredText> RecoveryFile::orphans()
         kept.firstLines = firstLinesOf(QByteArrayView(head).sliced(start), length > head.size());
         found << kept;
     }
+    removeLoneLocks(dir.fd);
     std::sort(found.begin(), found.end(),
               [](const RecoveredText &a, const RecoveredText &b) { return a.written < b.written; });
     return found;
