@@ -75,6 +75,24 @@ const SystemCalls failing{
     realSystemCalls().fstat,
 };
 
+// While it lives, state files go to "state" in `dir` (its backup folder
+// made, if asked); then where they went, and system calls are real again.
+struct StateIn
+{
+    const QByteArray kept = qgetenv("XDG_STATE_HOME");
+    explicit StateIn(const QTemporaryDir &dir, bool backupFolder = false)
+    {
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+        if (backupFolder)
+            sh(QStringLiteral("mkdir state && mkdir -m 700 state/tarnlyx state/tarnlyx/backup"), dir.path());
+    }
+    ~StateIn()
+    {
+        qputenv("XDG_STATE_HOME", kept);
+        systemCalls() = realSystemCalls();
+    }
+};
+
 } // namespace
 
 class TestSaving : public QObject
@@ -519,9 +537,7 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
     // never offered back.
     REQUIRE_ROOT();
     QTemporaryDir dir;
-    const QByteArray state = qgetenv("XDG_STATE_HOME");
-    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
-    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const StateIn state(dir);
     {
         RecoveryFile mine; // left behind, as after a crash
         QVERIFY(mine.write(QString(), FileStamp(), QStringLiteral("mine"), nullptr));
@@ -570,9 +586,7 @@ void TestSaving::recoveryFileRead()
     QFETCH(QString, fileName);
     QFETCH(QString, text);
     QTemporaryDir dir;
-    const QByteArray state = qgetenv("XDG_STATE_HOME");
-    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
-    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const StateIn state(dir);
     const QString left = QDir(RecoveryFile::folder()).filePath(QStringLiteral("left.txt"));
     QVERIFY(writeBytes(left, bytes));
     const QList<RecoveredText> found = RecoveryFile::orphans();
@@ -611,9 +625,7 @@ void TestSaving::newFileLeftByAKill()
     // Where the new file cannot be nameless, a kill before it took the old
     // one's place leaves it: the next start removes it, and only it.
     QTemporaryDir dir;
-    const QByteArray state = qgetenv("XDG_STATE_HOME");
-    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", state); });
-    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const StateIn state(dir);
     QVERIFY(writeBytes(dir.filePath(QStringLiteral(".tarnlyx-xyz789")), "not recorded"));
     const pid_t child = fork();
     if (child == 0) {
@@ -637,17 +649,9 @@ void TestSaving::copyHeldUntilRecorded()
     // other files. Another program starting after the copy was closed and
     // before the record names it finds the copy held, and leaves it.
     QTemporaryDir dir;
-    const QByteArray state = qgetenv("XDG_STATE_HOME");
-    const auto restore = qScopeGuard([&] {
-        qputenv("XDG_STATE_HOME", state);
-        systemCalls() = realSystemCalls();
-    });
-    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const StateIn state(dir, true);
     static QString backups, seen;
     backups = dir.filePath(QStringLiteral("state/tarnlyx/backup"));
-    QVERIFY(QDir(dir.path()).mkpath(backups));
-    QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("state/tarnlyx")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QVERIFY(QFile::setPermissions(backups, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     for (const char *name : {"left.sub-abc123", "kept.sub-abc123", "kept.sub-abc123.journal", "notes", "cut.sub-abc123"})
         QVERIFY(writeBytes(backups + u'/' + QLatin1String(name), "tarnlyx save 9\n"));
     QVERIFY(writeBytes(backups + QStringLiteral("/cut.sub-abc123.journal"), "tarnlyx save 1\npath=%2Fa.sub\nbac"));
@@ -717,20 +721,12 @@ void TestSaving::failureTable()
     QFETCH(int, errnum);
     QFETCH(QString, reason);
     QTemporaryDir dir;
-    const QByteArray state = qgetenv("XDG_STATE_HOME");
-    const auto restore = qScopeGuard([&] {
-        qputenv("XDG_STATE_HOME", state);
-        systemCalls() = realSystemCalls();
-    });
-    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    const StateIn state(dir, true);
     const QString path = dir.filePath(QStringLiteral("f.sub"));
     const QByteArray old = QByteArray("{1}{2}old\n").repeated(2000), made = QByteArray("{1}{2}new text\n").repeated(2000);
     QVERIFY(writeBytes(path, old));
     if (hardLink)
         QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("g.sub"))).constData()), 0);
-    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("state/tarnlyx/backup")));
-    QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("state/tarnlyx")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("state/tarnlyx/backup")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     const QString before = sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path());
     failure = {call, nth, errnum, 0};
     systemCalls() = failing;
