@@ -403,8 +403,8 @@ void TestEditing::summaryWords_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<QList<int>>("counts"); // changed, not subtitles, unwritten
     QTest::addColumn<QString>("summary");
-    // The other operations' names are in the windows' summaries elsewhere.
-    QTest::newRow("one") << int(ModeShowTime) << QList<int>{1, 1, 0} << "Display time: 1 line changed, 1 line is not a subtitle";
+    // The other operations' names, and the singular of the first two
+    // counts, are in the windows' summaries elsewhere.
     QTest::newRow("one unwritten") << int(ModeConvert) << QList<int>{3, 0, 1}
                                    << "Conversion: 3 lines changed, 0 lines are not subtitles, 1 line could not be written in clock-time";
     QTest::newRow("two unwritten") << int(ModeShift) << QList<int>{0, 2, 2}
