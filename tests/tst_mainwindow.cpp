@@ -604,6 +604,10 @@ void TestMainWindow::unfinishedSave()
                             "(\"tarnlyx-cli recover --restore FILE\" puts it back, \"--discard FILE\" keeps the file as it is)\n")
                      .arg(path, copy));
     QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0|%1\t%2\n|").arg(path, copy));
+    QVERIFY(writeBytes(copy, old.chopped(1))); // a copy cut short is never put back
+    QCOMPARE(runCli({"recover", "--restore", "b.sub"}, dir.path()), QStringLiteral("1||tarnlyx-cli: the copy \"%1\" is not whole\n").arg(copy));
+    QCOMPARE(readBytes(path), damaged);
+    QVERIFY(writeBytes(copy, old));
 
     BoxSeen box;
     ModalAnswers answers;
