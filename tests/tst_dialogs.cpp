@@ -213,7 +213,6 @@ void TestDialogs::accepted_data()
     QTest::newRow("showtime fixed") << "showtime" << "field 0 2;box &Display time dependent on subtitles length;"
                                        "box &Block too long hide time" << "-1 2 -1 0000000";
     QTest::newRow("fps default") << "fps" << "" << "-1 25 29 0000000";
-    QTest::newRow("fps to 23.976") << "fps" << "field 1 23.976" << "-1 25 23.976 0000000";
     QTest::newRow("fps lowest") << "fps" << "field 0 0.1;field 1 200" << "-1 0.1 200 0000000";
     QTest::newRow("fps to 0 refused") << "fps" << "field 1 0" << "refused 1 \"0\" is not a number from 0.1 to 200.";
     QTest::newRow("fps empty refused") << "fps" << "field 0 " << "refused 0 \"\" is not a number from 0.1 to 200.";

@@ -1,7 +1,6 @@
 // Everyday editing in a window: find and replace, go to, drops, undo that
 // keeps the place, the Edited mark, the operation's summary, the file
-// dialogs' folder, the changed-on-disk bar, Reopen with Encoding and the
-// frame rate a file names on its first line.
+// dialogs' folder, the changed-on-disk bar and the frame-rate prompt.
 #include "app/gotodialog.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
@@ -15,14 +14,12 @@
 #include <QCheckBox>
 #include <QDropEvent>
 #include <QLabel>
-#include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QToolButton>
 
 namespace {
 
@@ -98,9 +95,7 @@ private slots:
     void summaryWords();
     void drops();
     void fileDialogsAndChangedOnDiskBar();
-    void reopenMenu();
     void frameRateHeader();
-    void keysAreUnique();
     void screenshots_data();
     void screenshots();
 };
@@ -408,8 +403,8 @@ void TestEditing::summaryWords_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<QList<int>>("counts"); // changed, not subtitles, unwritten
     QTest::addColumn<QString>("summary");
-    // The other operations' names are in the windows' summaries elsewhere.
-    QTest::newRow("one") << int(ModeShowTime) << QList<int>{1, 1, 0} << "Display time: 1 line changed, 1 line is not a subtitle";
+    // The other operations' names, and the singular of the first two
+    // counts, are in the windows' summaries elsewhere.
     QTest::newRow("one unwritten") << int(ModeConvert) << QList<int>{3, 0, 1}
                                    << "Conversion: 3 lines changed, 0 lines are not subtitles, 1 line could not be written in clock-time";
     QTest::newRow("two unwritten") << int(ModeShift) << QList<int>{0, 2, 2}
@@ -546,81 +541,44 @@ void TestEditing::fileDialogsAndChangedOnDiskBar()
     QVERIFY(!child<QPushButton>(bar, "reload")->isVisible());
 }
 
-void TestEditing::reopenMenu()
-{
-    QTarnlyxMain fresh(QStringLiteral("subtitles.txt"));
-    QVERIFY(!child<QMenu>(&fresh, "reopenMenu")->isEnabled());
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("polish.sub"));
-    QVERIFY(writeBytes(path, readBytes(sampleFile("encodings/polish.windows-1250.sub"))));
-    QScopedPointer<QTarnlyxMain> w(openWindow(path));
-    auto *menu = child<QMenu>(w.data(), "reopenMenu");
-    QVERIFY(menu->isEnabled());
-    auto checked = [menu] {
-        emit menu->aboutToShow();
-        QStringList names;
-        for (QAction *a : menu->findChildren<QAction *>()) {
-            if (a->isChecked())
-                names << a->data().toString();
-        }
-        return names.join(u'|');
-    };
-    QCOMPARE(checked(), QStringLiteral("windows-1250"));
-    QCOMPARE(menu->actions().first()->text(), QStringLiteral("&Detect Again"));
-    ModalAnswers answers;
-    answers.then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK")));
-    w->reopenWith(QStringLiteral("bytes"));
-    QCOMPARE(checked(), QStringLiteral("bytes"));
-    menu->actions().first()->trigger();
-    QCOMPARE(answers.answered(), 2);
-    QCOMPARE(checked(), QStringLiteral("windows-1250"));
-}
-
 void TestEditing::frameRateHeader()
 {
-    // The prompt proposes the rate the first line names; Escape keeps the
-    // window's own. The batch tool reads at that rate unless told one.
+    // The prompt proposes the rate the first line names, else the window's
+    // own; Escape keeps the window's. Cancel is there from the menu only.
+    // The batch tool reads at that rate unless told one.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     QVERIFY(writeBytes(path, "{1}{1}23.976\r\n{240}{480}x\r\n"));
     QStringList shown;
-    auto frameRate = [&shown](Qt::Key key) {
-        return [&shown, key](QWidget *dialog) {
-            shown << dialog->findChild<QLineEdit *>(QStringLiteral("fps"))->text();
+    auto frameRate = [&shown](Qt::Key key, const char *typed = nullptr) {
+        return [&shown, key, typed](QWidget *dialog) {
+            auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fps"));
+            shown << field->text() + (buttonWithText(dialog, QStringLiteral("Cancel"))->isEnabled() ? "+cancel" : "");
+            if (typed)
+                field->setText(QLatin1String(typed));
             QTest::keyClick(dialog, key);
         };
     };
     ModalAnswers answers;
-    answers.then(frameRate(Qt::Key_Return)).then(frameRate(Qt::Key_Escape)).then(frameRate(Qt::Key_Return));
+    answers.then(frameRate(Qt::Key_Return)).then(frameRate(Qt::Key_Escape, "50")).then(frameRate(Qt::Key_Escape, "50"))
+            .then(frameRate(Qt::Key_Return));
     QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
     QCOMPARE(w->editorWidget()->fps, 23.976);
     QCOMPARE(w->editorWidget()->text(), QStringLiteral("{1}{1}23.976\n{240}{480}x"));
+    trigger(w.data(), "fpsAction");
+    QCOMPARE(w->editorWidget()->fps, 23.976);
     w->editorWidget()->fps = 30;
     QVERIFY(w->load(path));
     QCOMPARE(w->editorWidget()->fps, 30.0);
     QVERIFY(writeBytes(path, "{1}{1}0.5\n{240}{480}x\n")); // no rate: the window's
     QVERIFY(w->load(path));
-    QCOMPARE(shown, (QStringList{"23.976", "23.976", "30"}));
+    QCOMPARE(shown, (QStringList{"23.976", "23.976+cancel", "23.976", "30"}));
 
     QVERIFY(writeBytes(path, "{0}{0}50\n{100}{200}x\n"));
     QCOMPARE(runTool({"convert", "--to", "tenths", path}).out, QByteArray("[0][]50\n[20][40]x\n"));
     QCOMPARE(runTool({"--fps", "25", "convert", "--to", "tenths", path}).out, QByteArray("[0][]50\n[40][80]x\n"));
     QVERIFY(writeBytes(path, "{2}{2}50\n"));
     QVERIFY(runTool({"info", path}).out.endsWith(" 0 other\n"));
-}
-
-void TestEditing::keysAreUnique()
-{
-    // No two commands of a window share a key.
-    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
-    QMap<QString, QString> owner;
-    for (QAction *a : w.findChildren<QAction *>()) {
-        for (const QKeySequence &keys : a->shortcuts()) {
-            const QString k = keys.toString();
-            QVERIFY2(!owner.contains(k), qPrintable(k + QStringLiteral(": ") + owner.value(k) + QStringLiteral(", ") + a->text()));
-            owner.insert(k, a->text());
-        }
-    }
 }
 
 void TestEditing::screenshots_data()

@@ -8,8 +8,10 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QMenuBar>
 #include <QLabel>
+#include <QMap>
 #include <QMessageBox>
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -43,22 +45,13 @@ QTarnlyxMain *openWindow(const QString &path)
     return new QTarnlyxMain(path);
 }
 
-// Types `rate` into the frame-rate prompt and presses `key`; notes in
-// `shown` the rate it showed, and "+cancel" where Cancel was enabled.
-ModalAnswers::Answer frameRate(const char *rate, QStringList *shown = nullptr, Qt::Key key = Qt::Key_Return)
+// Types `rate` into the frame-rate prompt and presses Return.
+ModalAnswers::Answer frameRate(const char *rate)
 {
     return [=](QWidget *dialog) {
-        auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fps"));
-        if (shown)
-            *shown << field->text() + (buttonWithText(dialog, QStringLiteral("Cancel"))->isEnabled() ? "+cancel" : "");
-        field->setText(QLatin1String(rate));
-        QTest::keyClick(dialog, key);
+        dialog->findChild<QLineEdit *>(QStringLiteral("fps"))->setText(QLatin1String(rate));
+        QTest::keyClick(dialog, Qt::Key_Return);
     };
-}
-
-QAction *action(QTarnlyxMain *w, const char *name)
-{
-    return w->findChild<QAction *>(QString::fromLatin1(name));
 }
 
 // The texts of the next message box, then `button` pressed.
@@ -91,7 +84,6 @@ private slots:
     void startUp();
     void fileErrors_data();
     void fileErrors();
-    void saveAsAndCancelledSaveAs();
     void unsavedQuestion();
     void changedOnDisk_data();
     void changedOnDisk();
@@ -105,12 +97,10 @@ private slots:
     void unchangedSaveKeepsBytes_data();
     void unchangedSaveKeepsBytes();
     void strayBytesInUtf8();
-    void typedLetterInBytes();
     void commandLine_data();
     void commandLine();
     void namesAfterDashDash();
     void recoveryOffSaysSo();
-    void frameRatePrompts();
 };
 
 void TestMainWindow::namesAndTexts()
@@ -142,6 +132,14 @@ void TestMainWindow::namesAndTexts()
             "findPreviousAction=Shift+F3 replaceAction=Ctrl+H goToAction=Ctrl+G").split(u' ');
     for (const QString &pair : keys)
         QCOMPARE(w.findChild<QAction *>(pair.section(u'=', 0, 0))->shortcut(), QKeySequence(pair.section(u'=', 1)));
+    // No two commands share a key.
+    QMap<QString, QString> owner;
+    for (QAction *a : w.findChildren<QAction *>()) {
+        for (const QKeySequence &k : a->shortcuts()) {
+            QVERIFY2(!owner.contains(k.toString()), qPrintable(k.toString() + u' ' + owner.value(k.toString()) + u' ' + a->text()));
+            owner.insert(k.toString(), a->text());
+        }
+    }
 }
 
 void TestMainWindow::startUp()
@@ -236,38 +234,12 @@ void TestMainWindow::fileErrors()
     QVERIFY(!QFileInfo(tried).isFile());
 }
 
-void TestMainWindow::saveAsAndCancelledSaveAs()
-{
-    QTemporaryDir dir;
-    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
-    QTest::keyClicks(w.editorWidget(), QStringLiteral("{1}{2}x"));
-    // Save on a new file asks for a name, among subtitle files first;
-    // cancelling saves nothing.
-    QStringList filters;
-    ModalAnswers answers;
-    answers.then([&](QWidget *d) {
-        filters = static_cast<QFileDialog *>(d)->nameFilters();
-        chooseFile(QString())(d);
-    });
-    QVERIFY(!w.save());
-    QCOMPARE(answers.answered(), 1);
-    QCOMPARE(filters, (QStringList{"Subtitle files (*.txt *.sub *.mpl *.srt)", "*.txt", "All files (*)"}));
-    QVERIFY(w.editorWidget()->document()->isModified());
-    QCOMPARE(w.currentFileName(), QString());
-    const QString path = dir.filePath(QStringLiteral("saved.sub"));
-    answers.then(chooseFile(path));
-    QVERIFY(w.save());
-    QCOMPARE(readBytes(path), QByteArray("{1}{2}x"));
-    QCOMPARE(w.currentFileName(), path);
-    QCOMPARE(w.windowTitle(), title + QStringLiteral(" (%1)").arg(path));
-    QVERIFY(!w.editorWidget()->document()->isModified());
-}
-
 void TestMainWindow::unsavedQuestion()
 {
     // The question, its texts and buttons (Cancel and Save now are driven
     // in the real window): Leave anyway lets the text go; a Save now that
     // fails, or for which no name is given, keeps the window and its text.
+    // A new file's name is asked for among subtitle files first.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     QVERIFY(writeBytes(path, "{1}{2}a"));
@@ -291,8 +263,24 @@ void TestMainWindow::unsavedQuestion()
     QVERIFY(!w->editorWidget()->document()->isModified());
     QScopedPointer<QTarnlyxMain> fresh(new QTarnlyxMain(QStringLiteral("subtitles.txt")));
     fresh->editorWidget()->insertPlainText(QStringLiteral("new"));
-    answers.then(look(QStringLiteral("Save now"))).then(chooseFile(QString()));
+    QStringList filters;
+    answers.then(look(QStringLiteral("Save now"))).then([&](QWidget *d) {
+        filters = static_cast<QFileDialog *>(d)->nameFilters();
+        chooseFile(QString())(d);
+    });
     QVERIFY(!fresh->close());
+    QCOMPARE(filters, (QStringList{"Subtitle files (*.txt *.sub *.mpl *.srt)", "*.txt", "All files (*)"}));
+    QVERIFY(fresh->editorWidget()->document()->isModified());
+    QCOMPARE(fresh->currentFileName(), QString());
+    QTemporaryDir other;
+    const QString saved = other.filePath(QStringLiteral("saved.sub"));
+    answers.then(chooseFile(saved));
+    QVERIFY(fresh->save());
+    QCOMPARE(readBytes(saved), QByteArray("new"));
+    QCOMPARE(fresh->currentFileName(), saved);
+    QCOMPARE(fresh->windowTitle(), title + QStringLiteral(" (%1)").arg(saved));
+    QVERIFY(!fresh->editorWidget()->document()->isModified());
+    fresh->editorWidget()->insertPlainText(QStringLiteral("!"));
     w->editorWidget()->insertPlainText(QStringLiteral("!"));
     QVERIFY(dir.remove());
     answers.then(look(QStringLiteral("Save now"))).then(press(QStringLiteral("Overwrite"))).then(press(QStringLiteral("OK")));
@@ -302,7 +290,7 @@ void TestMainWindow::unsavedQuestion()
     w->show();
     fresh->show();
     answers.then(look(QStringLiteral("Cancel"))).then(look(QStringLiteral("Cancel")));
-    action(w.data(), "closeAllAction")->trigger();
+    w->findChild<QAction *>(QStringLiteral("closeAllAction"))->trigger();
     QCOMPARE(answers.pending(), 1);
     QVERIFY(w->isVisible() && fresh->isVisible());
     QCOMPARE(seen, QStringList(4, title + QStringLiteral("|File has been changed and not saved!|Save now,Cancel,Leave anyway|Save now")));
@@ -616,6 +604,10 @@ void TestMainWindow::unfinishedSave()
                             "(\"tarnlyx-cli recover --restore FILE\" puts it back, \"--discard FILE\" keeps the file as it is)\n")
                      .arg(path, copy));
     QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0|%1\t%2\n|").arg(path, copy));
+    QVERIFY(writeBytes(copy, old.chopped(1))); // a copy cut short is never put back
+    QCOMPARE(runCli({"recover", "--restore", "b.sub"}, dir.path()), QStringLiteral("1||tarnlyx-cli: the copy \"%1\" is not whole\n").arg(copy));
+    QCOMPARE(readBytes(path), damaged);
+    QVERIFY(writeBytes(copy, old));
 
     BoxSeen box;
     ModalAnswers answers;
@@ -730,7 +722,10 @@ void TestMainWindow::encodings()
 {
     // A windows-1250 file shows its letters and takes new ones in its own
     // bytes; a letter it cannot store is saved as UTF-8 only if the user
-    // says so; it can be read again in another encoding.
+    // says so; it can be read again in another encoding, the one in use
+    // checked in the menu (which a new file does not offer).
+    QTarnlyxMain fresh(QStringLiteral("subtitles.txt"));
+    QVERIFY(!fresh.findChild<QMenu *>(QStringLiteral("reopenMenu"))->isEnabled());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("polish.sub"));
     const QByteArray original = readBytes(sampleFile("encodings/polish.windows-1250.sub"));
@@ -744,8 +739,20 @@ void TestMainWindow::encodings()
         }
         return labels.join(u'|');
     };
+    auto *menu = w->findChild<QMenu *>(QStringLiteral("reopenMenu"));
+    auto checked = [menu] {
+        emit menu->aboutToShow();
+        QStringList names;
+        for (QAction *a : menu->findChildren<QAction *>()) {
+            if (a->isChecked())
+                names << a->data().toString();
+        }
+        return names.join(u'|');
+    };
     QVERIFY(w->editorWidget()->text().startsWith(QString::fromUtf8("{0}{50}Zażółć gęślą jaźń.")));
     QCOMPARE(status(), QStringLiteral("Line 1, column 1|windows-1250, LF"));
+    QVERIFY(menu->isEnabled());
+    QCOMPARE(checked(), QStringLiteral("windows-1250"));
     QDir().mkpath(QStringLiteral(TARNLYX_BUILD_DIR "/screenshots")); // for a person to look at
     QVERIFY(w->grab().save(QStringLiteral(TARNLYX_BUILD_DIR "/screenshots/mainwindow.png")));
     w->editorWidget()->moveCursor(QTextCursor::End);
@@ -764,19 +771,48 @@ void TestMainWindow::encodings()
     QCOMPARE(status(), QStringLiteral("Line 3, column 37|UTF-8, LF"));
 
     QVERIFY(writeBytes(path, original));
-    answers.then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK")));
+    answers.then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK")));
     w->reopenWith(QStringLiteral("ISO-8859-2"));
     QVERIFY(w->editorWidget()->text().startsWith(QString::fromUtf8("{0}{50}Zażółć gę\u009Clš")));
     QCOMPARE(status(), QStringLiteral("Line 1, column 1|ISO-8859-2, LF"));
     w->reopenWith(QStringLiteral("bytes"));
     QCOMPARE(w->editorWidget()->text().toLatin1() + '\n', original);
     QCOMPARE(status(), QStringLiteral("Line 1, column 1|bytes, LF"));
+    QCOMPARE(checked(), QStringLiteral("bytes"));
+    QCOMPARE(menu->actions().first()->text(), QStringLiteral("&Detect Again"));
+    menu->actions().first()->trigger();
+    QCOMPARE(checked(), QStringLiteral("windows-1250"));
     BoxSeen box;
     answers.then(readBox(&box)).then(press(QStringLiteral("OK")));
     w->reopenWith(QStringLiteral("Shift_JIS"));
     QCOMPARE(box.name, QStringLiteral("read as bytes"));
     QVERIFY2(box.detail.startsWith(QStringLiteral("Line 1, byte 13 (0xE6) is not Shift_JIS text, so every byte")), qPrintable(box.detail));
     QCOMPARE(answers.pending(), 0);
+
+    // Shown as raw bytes, a file cannot take a letter past Latin-1, and
+    // saving it as UTF-8 would store every misread letter for good: only
+    // reading it in its encoding is offered, and the file stays as it was.
+    QCOMPARE(w->fileFormat().encoding, QStringLiteral("bytes"));
+    w->editorWidget()->moveCursor(QTextCursor::End);
+    QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("ż"));
+    QApplication::sendEvent(w->editorWidget(), &typed);
+    QVERIFY(w->editorWidget()->text().endsWith(QString::fromUtf8("!ż")));
+    QStringList buttons;
+    QString defaultButton;
+    answers.then([&](QWidget *dialog) {
+        for (QPushButton *b : dialog->findChildren<QPushButton *>())
+            buttons << b->text();
+        defaultButton = static_cast<QMessageBox *>(dialog)->defaultButton()->text();
+        readBox(&box, QStringLiteral("Cancel"))(dialog);
+    });
+    QVERIFY(!w->save());
+    QCOMPARE(box.name, QStringLiteral("not in bytes"));
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{"&Reopen with Encoding...", "Cancel"}));
+    QCOMPARE(defaultButton, QStringLiteral("Cancel")); // Return keeps the text
+    QCOMPARE(readBytes(path), original);
+    QVERIFY(w->editorWidget()->document()->isModified());
+    w->editorWidget()->document()->setModified(false);
 }
 
 void TestMainWindow::unchangedSaveKeepsBytes_data()
@@ -785,13 +821,10 @@ void TestMainWindow::unchangedSaveKeepsBytes_data()
     QTest::addColumn<QByteArray>("saved"); // empty: the bytes themselves
     QTest::addColumn<QString>("before");   // the line ends the status bar names
     QTest::addColumn<QString>("after");
-    QTest::newRow("lf") << QByteArray("{1}{2}a\n{3}{4}b\n") << QByteArray() << "LF" << "LF";
     QTest::newRow("lf, no final") << QByteArray("{1}{2}a\n{3}{4}b") << QByteArray() << "LF" << "LF";
     QTest::newRow("crlf") << QByteArray("{1}{2}a\r\n{3}{4}b\r\n") << QByteArray() << "CRLF" << "CRLF";
-    QTest::newRow("crlf, no final") << QByteArray("{1}{2}a\r\n{3}{4}b") << QByteArray() << "CRLF" << "CRLF";
     QTest::newRow("cr") << QByteArray("{1}{2}a\r{3}{4}b\r") << QByteArray() << "CR" << "CR";
     QTest::newRow("trailing empty line") << QByteArray("{1}{2}a\r\n\r\n") << QByteArray() << "CRLF" << "CRLF";
-    QTest::newRow("one line, no end") << QByteArray("{1}{2}a") << QByteArray() << "LF" << "LF";
     QTest::newRow("mixed") << QByteArray("{1}{2}a\r\n{3}{4}b\nc\n") << QByteArray("{1}{2}a\r\n{3}{4}b\r\nc\r\n")
                            << "mixed line ends" << "CRLF";
 }
@@ -839,44 +872,6 @@ void TestMainWindow::strayBytesInUtf8()
     w->editorWidget()->linesChange(ModeCorrect);
     QVERIFY(w->save());
     QCOMPARE(readBytes(path), "{10}{20}" + polish + ", x\n{30}{40}caf\xe9, x\n");
-}
-
-void TestMainWindow::typedLetterInBytes()
-{
-    // Shown as raw bytes, a file cannot take a letter past Latin-1, and
-    // saving it as UTF-8 would store every misread letter for good: only
-    // reading it in its encoding is offered, and the file stays as it was.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("raw.sub"));
-    const QByteArray original = readBytes(sampleFile("encodings/polish.windows-1250.sub"));
-    QVERIFY(writeBytes(path, original));
-    QScopedPointer<QTarnlyxMain> w(openWindow(path));
-    ModalAnswers answers;
-    answers.then(press(QStringLiteral("OK")));
-    w->reopenWith(QStringLiteral("bytes"));
-    QCOMPARE(w->fileFormat().encoding, QStringLiteral("bytes"));
-    QCOMPARE(answers.pending(), 0);
-    w->editorWidget()->moveCursor(QTextCursor::End);
-    QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("ż"));
-    QApplication::sendEvent(w->editorWidget(), &typed);
-    QVERIFY(w->editorWidget()->text().endsWith(QString::fromUtf8("!ż")));
-    QStringList buttons;
-    QString defaultButton;
-    BoxSeen box;
-    answers.then([&](QWidget *dialog) {
-        for (QPushButton *b : dialog->findChildren<QPushButton *>())
-            buttons << b->text();
-        defaultButton = static_cast<QMessageBox *>(dialog)->defaultButton()->text();
-        readBox(&box, QStringLiteral("Cancel"))(dialog);
-    });
-    QVERIFY(!w->save());
-    QCOMPARE(box.name, QStringLiteral("not in bytes"));
-    buttons.sort();
-    QCOMPARE(buttons, (QStringList{"&Reopen with Encoding...", "Cancel"}));
-    QCOMPARE(defaultButton, QStringLiteral("Cancel")); // Return keeps the text
-    QCOMPARE(readBytes(path), original);
-    QVERIFY(w->editorWidget()->document()->isModified());
-    w->editorWidget()->document()->setModified(false);
 }
 
 void TestMainWindow::commandLine_data()
@@ -946,23 +941,6 @@ void TestMainWindow::recoveryOffSaysSo()
                          .arg(state.path()));
     QCOMPARE(QDir(state.filePath(QStringLiteral("tarnlyx"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     w.editorWidget()->document()->setModified(false);
-}
-
-void TestMainWindow::frameRatePrompts()
-{
-    // After a load the prompt shows the window's rate with Cancel disabled,
-    // from the menu the rate set with Cancel enabled; Escape keeps the rate.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("a.sub"));
-    QVERIFY(writeBytes(path, "{250}{375}x"));
-    QStringList shown;
-    ModalAnswers answers;
-    answers.then(frameRate("23.976", &shown)).then(frameRate("50", &shown, Qt::Key_Escape)).then(frameRate("50", &shown, Qt::Key_Escape));
-    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
-    action(w.data(), "fpsAction")->trigger();
-    QVERIFY(w->load(path));
-    QCOMPARE(shown, (QStringList{"25", "23.976+cancel", "23.976"}));
-    QCOMPARE(w->editorWidget()->fps, 23.976);
 }
 
 QTEST_MAIN(TestMainWindow)
