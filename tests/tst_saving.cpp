@@ -19,6 +19,8 @@
 #include <atomic>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,6 +119,7 @@ private slots:
     void stateFolderChecked_data();
     void stateFolderChecked();
     void onlyOwnRecoveryFilesOffered();
+    void loneLocksGo();
     void recoveryFileRead_data();
     void recoveryFileRead();
     void newFileLeftByAKill();
@@ -551,6 +554,30 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
     QCOMPARE(found.size(), 1);
     QCOMPARE(found[0].firstLines, QStringLiteral("mine"));
     QCOMPARE(found[0].fileName, QString());
+}
+
+void TestSaving::loneLocksGo()
+{
+    // A lock whose text was never written goes at the next start, once no
+    // window holds it; a held one, and the lock of a kept text, stay.
+    QTemporaryDir dir;
+    const StateIn state(dir);
+    {
+        RecoveryFile kept;
+        QVERIFY(kept.write(QString(), FileStamp(), QStringLiteral("kept"), nullptr));
+    }
+    const QDir folder(RecoveryFile::folder());
+    QVERIFY(writeBytes(folder.filePath(QStringLiteral("lone.lock")), QByteArray()));
+    QVERIFY(writeBytes(folder.filePath(QStringLiteral("held.lock")), QByteArray()));
+    const int held = open(QFile::encodeName(folder.filePath(QStringLiteral("held.lock"))).constData(), O_RDWR | O_CLOEXEC);
+    QVERIFY(held >= 0);
+    QCOMPARE(flock(held, LOCK_EX | LOCK_NB), 0);
+    QCOMPARE(RecoveryFile::orphans().size(), 1);
+    close(held);
+    QStringList left = folder.entryList(QDir::Files);
+    QCOMPARE(left.size(), 3);
+    QVERIFY(left.contains(QStringLiteral("held.lock")));
+    QVERIFY(!left.contains(QStringLiteral("lone.lock")));
 }
 
 void TestSaving::recoveryFileRead_data()
