@@ -48,6 +48,7 @@ void TestLineFormats::read_data()
     QTest::newRow("negative frames") << "{-25}{25}x" << "3 -1 1 |x|";
     QTest::newRow("int max frames") << "{2147483647}{}x" << "3 85899345.88 0 |x|";
     QTest::newRow("frame overflow") << "{2147483648}{}x" << no;
+    QTest::newRow("int min frames") << "{-2147483648}{}x" << "3 -85899345.92 0 |x|";
     QTest::newRow("empty start") << "{}{375}x" << no;
     QTest::newRow("one field") << "{250}x" << no;
     QTest::newRow("second open") << "{250}{" << no;
@@ -68,6 +69,8 @@ void TestLineFormats::read_data()
     QTest::newRow("clock at limit") << "596523:14:07:x" << "1 2147483647 0 |x|";
     QTest::newRow("clock overflow") << "596524:00:00:x" << no;
     QTest::newRow("hours overflow") << "99999999999:00:00:x" << no;
+    // Ten digits are past 32 bits here; read naively they would wrap to 5.
+    QTest::newRow("ten-digit seconds") << "0:00:4294967301:x" << no;
     QTest::newRow("clock letters") << "aa:01:05:x" << no;
     QTest::newRow("empty hours") << ":01:05:x" << no;
     QTest::newRow("empty minutes") << "00::05:x" << no;

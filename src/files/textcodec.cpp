@@ -204,10 +204,13 @@ QString windowsPageFirst(const QString &iso, QByteArrayView content)
 
 // UTF-32 or UTF-16 without a byte-order mark, told by the NUL bytes beside
 // its ASCII characters (subtitles are full of digits, brackets, spaces and
-// line ends): the code units of the first 64 KiB must all be valid, and a
-// quarter of them at least ASCII. Empty for anything else.
+// line ends; Greek or Russian ones, where the fewest are, have a quarter):
+// the code units of the first 64 KiB must all be valid, and a fifth of
+// them, four at least, ASCII. Other text has no NULs, or a stray few.
+// Empty for anything else.
 QString wideEncodingWithoutMark(QByteArrayView content)
 {
+    const auto enough = [](qsizetype ascii, qsizetype units) { return ascii >= 4 && ascii * 5 >= units; };
     const auto *p = reinterpret_cast<const unsigned char *>(content.data());
     const qsizetype sample = std::min<qsizetype>(content.size(), qsizetype(1) << 16);
     if (content.size() % 4 == 0 && sample >= 4) {
@@ -220,7 +223,7 @@ QString wideEncodingWithoutMark(QByteArrayView content)
                 valid = unit <= 0x10FFFF && (unit < 0xD800 || unit > 0xDFFF);
                 ascii += unit > 0 && unit < 0x80;
             }
-            if (valid && ascii * 4 >= sample / 4)
+            if (valid && enough(ascii, sample / 4))
                 return little ? QStringLiteral("UTF-32LE") : QStringLiteral("UTF-32BE");
         }
     }
@@ -239,7 +242,7 @@ QString wideEncodingWithoutMark(QByteArrayView content)
         }
         // A pair may go on past the sample.
         valid = valid && (!highBefore || sample < content.size());
-        if (valid && ascii * 4 >= sample / 2)
+        if (valid && enough(ascii, sample / 2))
             return little ? QStringLiteral("UTF-16LE") : QStringLiteral("UTF-16BE");
     }
     return QString();
