@@ -416,6 +416,8 @@ void TestDialogs::commaDecimalLocale()
     // Where the language writes 2,5 the fields still show a point and
     // read either.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ModalAnswers refusals; // a number refused would say so in a box
+    refusals.then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK")));
     Settings rate, shifted;
     rate.first = 23.976;
     QScopedPointer<QDialog> fps(makeDialog(QStringLiteral("myfps"), rate));

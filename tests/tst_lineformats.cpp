@@ -187,6 +187,14 @@ void TestLineFormats::rateHeader()
     };
     for (const auto &c : cases)
         QCOMPARE(frameRateHeader(c.line), c.rate);
+    // A new rate keeps the decimals the line had, and gets those it needs
+    // to a thousandth.
+    const struct { const char16_t *line; double rate; const char16_t *written; } rewritten[] = {
+        {u"{1}{1}25", 30.0, u"{1}{1}30"}, {u"{1}{1}25.0", 30000.0 / 1001, u"{1}{1}29.97"},
+        {u"{0}{0}30", 23.97649, u"{0}{0}23.976"}, {u"{1}{1}25.0000", 23.976, u"{1}{1}23.9760"},
+    };
+    for (const auto &c : rewritten)
+        QCOMPARE(frameRateLine(c.line, c.rate), QString::fromUtf16(c.written));
 }
 
 QTEST_APPLESS_MAIN(TestLineFormats)

@@ -130,7 +130,8 @@ void TestSubtitleFile::unicodeWithoutMark()
         {"four ASCII", in("UTF-16BE", "{1}{"), "UTF-16BE"},
         {"three ASCII", in("UTF-16BE", "{1}"), "UTF-8"},
         {"utf-32", in("UTF-32BE", "{1}{", cjk), "UTF-32BE"},
-        {"lone surrogate", in("UTF-16LE", "{1}{2}x") + QByteArray("\0\xd8", 2), "windows-1252"},
+        {"lone surrogate", in("UTF-16LE", "{1}{2}") + QByteArray("\0\xd8", 2) + in("UTF-16LE", "x"), "windows-1252"},
+        {"pair cut short", in("UTF-16LE", "{1}{2}x") + QByteArray("\0\xd8", 2), "windows-1252"},
         {"pair across the sample's end", in("UTF-16LE", "", pairAtTheSampleEnd), "UTF-16LE"},
         {"NULs in UTF-8", QByteArray("{1}{2}a\0b\0c\0", 12), "UTF-8"},
     };
@@ -153,6 +154,7 @@ void TestSubtitleFile::roundTripIsExact_data()
     QTest::newRow("utf-8 with bom and crlf") << QByteArray("\xef\xbb\xbf\xe4\xb8\x96\r\n\xe7\x95\x8c\r\n") << QByteArray();
     QTest::newRow("surrogate bytes are not utf-8") << QByteArray("\xed\xa0\x80x") << QByteArray();
     QTest::newRow("overlong is not utf-8") << QByteArray("\xc0\xafx") << QByteArray();
+    QTest::newRow("utf-8 mark before utf-16") << QByteArray("\xef\xbb\xbf{\0001\0}\0{\0002\0}\0c\0a\0f\0\xe9\0", 23) << QByteArray();
     QTest::newRow("noncharacters") << QByteArray("\xef\xbf\xbe\xef\xbf\xbf") << QByteArray();
     QTest::newRow("four-byte") << QByteArray("\xf0\x9f\x98\x80") << QByteArray();
     QTest::newRow("truncated sequence") << QByteArray("ab\xe4\xb8") << QByteArray();
