@@ -83,8 +83,6 @@ void TestSubtitleFile::decode_data()
     QTest::newRow("forced bytes") << QByteArray("\xc5\xbc") << "bytes" << QString::fromLatin1("bytes, LF |\xc5\xbc|");
     QTest::newRow("forced, does not fit") << QByteArray("ab\ncd\xff\xfe") << "Shift_JIS"
                                           << QString::fromLatin1("bytes, LF |ab\ncd\xff\xfe| (line 2, byte 3 (0xFF) is not Shift_JIS text)");
-    QTest::newRow("windows-1253 lacks 0xD2") << QByteArray("{1}{2}\xe1\xd2\xe3") << "windows-1253"
-                                             << QString::fromLatin1("bytes, LF |{1}{2}\xe1\xd2\xe3| (line 1, byte 8 (0xD2) is not windows-1253 text)");
     // UTF-8 with stray bytes: each is carried as U+DC80..U+DCFF when ten
     // UTF-8 letters or more stand for each one (or UTF-8 is asked for).
     QTest::newRow("forced utf-8, stray byte") << QByteArray("ok\xe9") << "UTF-8" << QString::fromUtf16(u"UTF-8, LF |ok\xDCE9|");
