@@ -19,6 +19,9 @@ class TestCli : public QObject
 private slots:
     void operations_data();
     void operations();
+    void everyTarget();
+    void oneRatePerFile_data();
+    void oneRatePerFile();
     void usageErrors_data();
     void usageErrors();
     void outputFileAndInPlace();
@@ -30,6 +33,8 @@ private slots:
     void lineEndsKept_data();
     void lineEndsKept();
     void clockLinesNotWritten();
+    void unicodeWithoutMarkReadsBack();
+    void tooLargeRefusedUpFront();
 };
 
 void TestCli::operations_data()
@@ -37,9 +42,7 @@ void TestCli::operations_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("convert default is frames") << QStringList{"convert"} << QByteArray("{250}{300}Hello ,world  \n{250}{375}-Hi|-You\nplain words\n");
-    QTest::newRow("convert to tenths") << QStringList{"convert", "--to", "tenths"} << QByteArray("[100][120]Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
     QTest::newRow("convert to h:mm:ss") << QStringList{"convert", "--to=h:mm:ss"} << QByteArray("0:00:10:Hello ,world  \n0:00:10:-Hi|-You\nplain words\n");
-    QTest::newRow("convert to 1") << QStringList{"convert", "--to", "1"} << QByteArray("00:00:10:Hello ,world  \n00:00:10:-Hi|-You\nplain words\n");
     QTest::newRow("convert at 10 fps") << QStringList{"--fps", "10", "convert", "--to", "tenths"} << QByteArray("[250][300]Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
     QTest::newRow("shift default is nothing") << QStringList{"shift"} << QByteArray("{250}{300}Hello ,world  \n[100][150]-Hi|-You\nplain words\n");
     QTest::newRow("shift back, show only") << QStringList{"shift", "--seconds", "-2.5", "--no-hide"} << QByteArray("{188}{300}Hello ,world  \n[75][150]-Hi|-You\nplain words\n");
@@ -63,6 +66,62 @@ void TestCli::operations()
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.status, 0);
     QTEST(r.out, "expected");
+}
+
+void TestCli::everyTarget()
+{
+    // Each name and number --to takes.
+    const QByteArray lines = "{250}{300}x\n[100][]y\n";
+    const struct
+    {
+        QStringList names;
+        QByteArray written;
+    } targets[] = {
+        {{"hh:mm:ss", "1"}, "00:00:10:x\n00:00:10:y\n"},
+        {{"h:mm:ss", "2"}, "0:00:10:x\n0:00:10:y\n"},
+        {{"frames", "3"}, "{250}{300}x\n{250}{}y\n"},
+        {{"tenths", "4"}, "[100][120]x\n[100][]y\n"},
+        {{"srt"}, "1\n00:00:10,000 --> 00:00:12,000\nx\n\n2\n00:00:10,000 --> 00:00:12,060\ny\n\n"},
+        {{"vtt"}, "WEBVTT\n\n1\n00:00:10.000 --> 00:00:12.000\nx\n\n2\n00:00:10.000 --> 00:00:12.060\ny\n\n"},
+    };
+    for (const auto &target : targets) {
+        for (const QString &name : target.names) {
+            const CliRun r = runTool({"convert", "--to", name}, lines);
+            QVERIFY2(r.status == 0 && r.out == target.written, qPrintable(name));
+        }
+    }
+}
+
+void TestCli::oneRatePerFile_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("written");
+    const QByteArray leftOut = "tarnlyx-cli: -: the frame rate line {1}{1}29.970 was left out\n";
+    QTest::addColumn<QByteArray>("error");
+    // --fps is the rate, else the one the first line names; for fps, --from
+    // is the rate to read, else that one.
+    QTest::newRow("tenths") << QStringList{"--fps", "25", "convert", "--to", "tenths"} << QByteArray("[20][40]caf\xe9\n[80][]b\n") << leftOut;
+    QTest::newRow("SubRip") << QStringList{"--fps", "25", "convert", "--to", "srt"}
+                            << QByteArray("1\n00:00:02,000 --> 00:00:04,000\ncaf\xc3\xa9\n\n2\n00:00:08,000 --> 00:00:10,060\nb\n\n") << QByteArray();
+    QTest::newRow("WebVTT, the line's rate") << QStringList{"convert", "--to", "vtt"}
+                                             << QByteArray("WEBVTT\n\n1\n00:00:01.668 --> 00:00:03.337\ncaf\xc3\xa9\n\n2\n00:00:06.673 --> 00:00:08.733\nb\n\n")
+                                             << QByteArray();
+    QTest::newRow("shift") << QStringList{"--fps", "25", "shift", "--seconds", "1"} << QByteArray("{1}{1}29.970\n{75}{125}caf\xe9\n{225}{}b\n") << QByteArray();
+    QTest::newRow("showtime") << QStringList{"--fps", "25", "showtime", "--fixed", "--seconds", "2"}
+                              << QByteArray("{1}{1}29.970\n{50}{100}caf\xe9\n{200}{250}b\n") << QByteArray();
+    QTest::newRow("fps") << QStringList{"--fps", "25", "fps", "--to", "50"} << QByteArray("{1}{1}50.000\n{100}{200}caf\xe9\n{400}{}b\n") << QByteArray();
+    QTest::newRow("fps, the line's rate") << QStringList{"fps", "--to", "50"} << QByteArray("{1}{1}50.000\n{83}{167}caf\xe9\n{334}{}b\n") << QByteArray();
+    QTest::newRow("fps, --from") << QStringList{"--fps", "25", "fps", "--from", "10", "--to", "20"}
+                                 << QByteArray("{1}{1}20.000\n{100}{200}caf\xe9\n{400}{}b\n") << QByteArray();
+}
+
+void TestCli::oneRatePerFile()
+{
+    QFETCH(QStringList, args);
+    const CliRun r = runTool(args, "{1}{1}29.970\n{50}{100}caf\xe9\n{200}{}b\n");
+    QCOMPARE(r.status, 0);
+    QTEST(r.out, "written");
+    QTEST(r.err, "error");
 }
 
 void TestCli::usageErrors_data()
@@ -177,6 +236,9 @@ void TestCli::encodings_data()
     QTest::newRow("forced, does not fit") << QStringList{"--encoding", "Shift_JIS", "shift"} << QByteArray("{0}{25}\xb9\xe6\n") << QByteArray() << 1;
     // Bytes that are not UTF-8 in a file read as UTF-8 are written back as they were.
     QTest::newRow("forced utf-8, stray byte") << QStringList{"--encoding", "utf-8", "shift"} << QByteArray("\xb9\n") << QByteArray("\xb9\n") << 0;
+    // 0xFF is no Shift_JIS: the file is read one byte per character, and
+    // every byte comes back.
+    QTest::newRow("only bytes read it") << QStringList{"shift"} << japanese + "{0}{25}\xff\n" << japanese + "{0}{25}\xff\n" << 0;
 }
 
 void TestCli::encodings()
@@ -244,6 +306,37 @@ void TestCli::clockLinesNotWritten()
     r = runTool({"convert", "--to", "h:mm:ss"}, "{-12}{}x\n");
     QCOMPARE(r.out, QByteArray("0:00:00:x\n"));
     QCOMPARE(r.err, QByteArray());
+}
+
+void TestCli::unicodeWithoutMarkReadsBack()
+{
+    // UTF-16 and UTF-32 written without a byte-order mark are known again
+    // by the NUL bytes beside their ASCII, and read back to the same bytes.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("wide.sub"));
+    const QString text = QString::fromUtf8("{0}{25}Za\u017c\u00f3\u0142\u0107\n[10][]\u4e16\U0001F600\n");
+    for (const char *encoding : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"}) {
+        QVERIFY(runTool({"--output-encoding", encoding, "shift", "-o", path}, text.toUtf8()).status == 0);
+        const QByteArray written = readBytes(path);
+        QVERIFY2(written == QStringEncoder(encoding).encode(text), encoding);
+        QCOMPARE(runTool({"info", path}).out, QStringLiteral("%1: %2, LF, 2 lines: 1 frame-based, 1 bracket-time, 0 clock-time, 0 other\n")
+                                                      .arg(path, QLatin1String(encoding)).toUtf8());
+        QCOMPARE(runTool({"shift", "-i", path}).status, 0);
+        QCOMPARE(readBytes(path), written);
+    }
+}
+
+void TestCli::tooLargeRefusedUpFront()
+{
+    // Past 1 GiB a file is refused before a byte of it is read (it is
+    // sparse here: reading it would take long).
+    QTemporaryDir dir;
+    QFile big(dir.filePath(QStringLiteral("big.sub")));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize((qint64(1) << 30) + 1));
+    big.close();
+    const CliRun r = runTool({"shift", big.fileName()});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.err, QStringLiteral("tarnlyx-cli: cannot read \"%1\": it is larger than 1 GiB\n").arg(big.fileName()).toUtf8());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

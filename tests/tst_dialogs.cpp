@@ -1,6 +1,7 @@
 // The operation dialogs, the commands that run them over a window's text,
 // and the editor's walk over what the user sees.
 #include "app/qtarnlyxmain.h"
+#include "clirun.h"
 #include "dialogs/myabout.h"
 #include "dialogs/myfps.h"
 #include "dialogs/operationdialogs.h"
@@ -120,6 +121,9 @@ private slots:
     void accepted();
     void commands_data();
     void commands();
+    void rateLine_data();
+    void rateLine();
+    void commaDecimalLocale();
     void fitsEveryFont_data();
     void fitsEveryFont();
     void editorWalk();
@@ -223,6 +227,7 @@ void TestDialogs::accepted_data()
     QTest::newRow("myfps 0 refused") << "myfps" << "field 0 0" << "refused 0 \"0\" is not a number from 0.1 to 200.";
     QTest::newRow("myfps too high") << "myfps" << "field 0 200.01" << "refused 0 \"200.01\" is not a number from 0.1 to 200.";
     QTest::newRow("shift comma") << "shift" << "field 0 2,5" << "-1 2.5 -1 1100000";
+    QTest::newRow("shift point first") << "shift" << "field 0 .5" << "-1 0.5 -1 1100000";
     QTest::newRow("shift lowest") << "shift" << "field 0 -99999999" << "-1 -99999999 -1 1100000";
     QTest::newRow("shift highest") << "shift" << "field 0  99999999 " << "-1 99999999 -1 1100000";
     QTest::newRow("shift too far") << "shift" << "field 0 100000000" << "refused 0 \"100000000\" is not a number from -99999999 to 99999999.";
@@ -330,6 +335,101 @@ void TestDialogs::commands()
     QCOMPARE(w.editorWidget()->document()->isModified(), !leave);
     QVERIFY(!leave || settings() == before);
     QCOMPARE(other.editorWidget()->shiftSeconds + other.editorWidget()->convertFormat, 3.0);
+}
+
+void TestDialogs::rateLine_data()
+{
+    QTest::addColumn<QString>("action");   // the window's, its dialog answered with `script`
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QStringList>("args"); // the batch tool's
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("result"); // saved, and written by the tool
+    QTest::addColumn<QString>("summary");
+    // Read at 23.976, as the first line proposes. A line left as it was
+    // stands beside each that changes, so that a count off by the rate line
+    // shows.
+    const QByteArray film = "{1}{1}23.976\r\n{24}{48}a\r\n[10][]b\r\nnote\r\n";
+    QTest::newRow("convert to frames") << "convertAction" << "radio 2" << QStringList{"convert", "--to", "frames"} << film
+                                       << QByteArray("{1}{1}23.976\r\n{24}{48}a\r\n{24}{}b\r\nnote\r\n")
+                                       << "Conversion: 1 line changed, 1 line is not a subtitle";
+    QTest::newRow("convert to tenths") << "convertAction" << "radio 3" << QStringList{"convert", "--to", "tenths"} << film
+                                       << QByteArray("[10][20]a\r\n[10][]b\r\nnote\r\n")
+                                       << "Conversion: 1 line changed, 1 line is not a subtitle, the frame rate line {1}{1}23.976 was left out";
+    QTest::newRow("convert to clock") << "convertAction" << "radio 1" << QStringList{"convert", "--to", "h:mm:ss"} << film
+                                      << QByteArray("0:00:01:a\r\n0:00:01:b\r\nnote\r\n")
+                                      << "Conversion: 2 lines changed, 1 line is not a subtitle, the frame rate line {1}{1}23.976 was left out";
+    QTest::newRow("shift") << "shiftAction" << "field 0 2" << QStringList{"shift", "--seconds", "2"} << film
+                           << QByteArray("{1}{1}23.976\r\n{72}{96}a\r\n[30][]b\r\nnote\r\n")
+                           << "Shift: 2 lines changed, 1 line is not a subtitle";
+    QTest::newRow("display time") << "showTimeAction" << "" << QStringList{"showtime"} << film
+                                  << QByteArray("{1}{1}23.976\r\n{24}{73}a\r\n[10][31]b\r\nnote\r\n")
+                                  << "Display time: 2 lines changed, 1 line is not a subtitle";
+    QTest::newRow("frame rate") << "changeFpsAction" << "field 1 25" << QStringList{"fps", "--to", "25"} << film
+                                << QByteArray("{1}{1}25.000\r\n{25}{50}a\r\n[10][]b\r\nnote\r\n")
+                                << "Frame rate: 1 line changed, 1 line is not a subtitle, the frame rate line is now {1}{1}25.000";
+    QTest::newRow("frame rate, more decimals") << "changeFpsAction" << "field 1 23.976" << QStringList{"fps", "--to", "23.976"}
+                                               << QByteArray("{0}{0}25\n{25}{}a\n")
+                                               << QByteArray("{0}{0}23.976\n{24}{}a\n")
+                                               << "Frame rate: 1 line changed, 0 lines are not subtitles, the frame rate line is now {0}{0}23.976";
+    QTest::newRow("correct") << "correctAction" << "" << QStringList{"correct"} << film << film
+                             << "Correction: 0 lines changed, 1 line is not a subtitle";
+}
+
+void TestDialogs::rateLine()
+{
+    // A first line {1}{1}RATE is no subtitle: every operation leaves it as
+    // it is, but a frame-rate change writes the new rate into it and a
+    // conversion into a format without frame numbers leaves it out (and
+    // says so). The window and the batch tool write the same bytes.
+    QFETCH(QString, action);
+    QFETCH(QString, script);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, result);
+    QFETCH(QString, summary);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("film.sub"));
+    QVERIFY(writeBytes(path, file));
+    ModalAnswers answers;
+    answers.then([](QWidget *prompt) { QTest::keyClick(prompt, Qt::Key_Return); }).then([&](QWidget *dialog) {
+        play(dialog, script);
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    QTarnlyxMain w(path);
+    w.findChild<QAction *>(action)->trigger();
+    QCOMPARE(answers.pending(), 0);
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("summary"))->text(), summary);
+    QVERIFY(w.save());
+
+    const QString out = dir.filePath(QStringLiteral("out.sub"));
+    QVERIFY(writeBytes(out, file));
+    const CliRun r = runTool(args << "-i" << out);
+    QCOMPARE(r.status, 0);
+    const QString leftOut = summary.contains(QStringLiteral("left out")) ? summary.section(QStringLiteral(", "), -1) : QString();
+    QCOMPARE(r.err, leftOut.isEmpty() ? QByteArray() : QStringLiteral("tarnlyx-cli: %1: %2\n").arg(out, leftOut).toUtf8());
+    QCOMPARE(readBytes(out), result);
+    QCOMPARE(readBytes(path), result);
+}
+
+void TestDialogs::commaDecimalLocale()
+{
+    // Where the language writes 2,5 the fields still show a point and
+    // read either.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ModalAnswers refusals; // a number refused would say so in a box
+    refusals.then(press(QStringLiteral("OK"))).then(press(QStringLiteral("OK")));
+    Settings rate, shifted;
+    rate.first = 23.976;
+    QScopedPointer<QDialog> fps(makeDialog(QStringLiteral("myfps"), rate));
+    const QString shown = fields(fps.data())[0]->text();
+    play(fps.data(), QStringLiteral("field 0 29,97"));
+    fps->accept();
+    QScopedPointer<QDialog> shift(makeDialog(QStringLiteral("shift"), shifted));
+    play(shift.data(), QStringLiteral("type 0 1.5"));
+    shift->accept();
+    QLocale::setDefault(QLocale::c());
+    QCOMPARE(shown, QStringLiteral("23.976"));
+    QCOMPARE(rate.written() + shifted.written(), QStringLiteral("-1 29.97 -1 0000000-1 1.5 -1 1100000"));
 }
 
 void TestDialogs::fitsEveryFont_data()

@@ -1,6 +1,7 @@
 // Everyday editing in a window: find and replace, go to, drops, undo that
 // keeps the place, the Edited mark, the operation's summary, the file
-// dialogs' folder, the changed-on-disk bar and the frame-rate prompt.
+// dialogs' folder, the changed-on-disk bar, the frame-rate prompt and the
+// one rate everything in a window reads frames at.
 #include "app/gotodialog.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
@@ -95,7 +96,7 @@ private slots:
     void summaryWords();
     void drops();
     void fileDialogsAndChangedOnDiskBar();
-    void frameRateHeader();
+    void oneRatePerWindow();
     void screenshots_data();
     void screenshots();
 };
@@ -181,30 +182,34 @@ void TestEditing::goToLines_data()
     QTest::addColumn<double>("fps");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("line"); // from 1; 0 for none
+    QTest::addColumn<bool>("rateLine"); // the text starts with a line {1}{1}25, which is no subtitle
     // Lines: a note, frames 250-300 (10-12 s at 25), clock 0:00:20, tenths 300-350.
-    QTest::newRow("line") << 25.0 << "3" << 3;
-    QTest::newRow("last line") << 25.0 << "5" << 5;
-    QTest::newRow("past the last line") << 25.0 << "6" << 0;
-    QTest::newRow("first subtitle") << 25.0 << "#1" << 2;
-    QTest::newRow("third subtitle") << 25.0 << "#3" << 4;
-    QTest::newRow("no fourth") << 25.0 << "#4" << 0;
-    QTest::newRow("before all") << 25.0 << "0:05" << 2;
-    QTest::newRow("at its show time") << 25.0 << "10.0" << 2;
-    QTest::newRow("on screen") << 25.0 << "0:00:11.5" << 2;
-    QTest::newRow("at its hide time") << 25.0 << "12.0" << 3;
-    QTest::newRow("clock line") << 25.0 << "0:20" << 3;
-    QTest::newRow("tenths") << 25.0 << "0:30" << 4;
-    QTest::newRow("after all") << 25.0 << "35.1" << 0;
-    QTest::newRow("frames at 50") << 50.0 << "5.5" << 2;
-    QTest::newRow("frames at 50, past") << 50.0 << "6.0" << 3;
+    QTest::newRow("line") << 25.0 << "3" << 3 << false;
+    QTest::newRow("last line") << 25.0 << "5" << 5 << false;
+    QTest::newRow("past the last line") << 25.0 << "6" << 0 << false;
+    QTest::newRow("first subtitle") << 25.0 << "#1" << 2 << false;
+    QTest::newRow("third subtitle") << 25.0 << "#3" << 4 << false;
+    QTest::newRow("no fourth") << 25.0 << "#4" << 0 << false;
+    QTest::newRow("before all") << 25.0 << "0:05" << 2 << false;
+    QTest::newRow("at its show time") << 25.0 << "10.0" << 2 << false;
+    QTest::newRow("on screen") << 25.0 << "0:00:11.5" << 2 << false;
+    QTest::newRow("at its hide time") << 25.0 << "12.0" << 3 << false;
+    QTest::newRow("clock line") << 25.0 << "0:20" << 3 << false;
+    QTest::newRow("tenths") << 25.0 << "0:30" << 4 << false;
+    QTest::newRow("after all") << 25.0 << "35.1" << 0 << false;
+    QTest::newRow("frames at 50") << 50.0 << "5.5" << 2 << false;
+    QTest::newRow("frames at 50, past") << 50.0 << "6.0" << 3 << false;
+    QTest::newRow("first subtitle after the rate line") << 25.0 << "#1" << 3 << true;
+    QTest::newRow("time 0 after the rate line") << 25.0 << "0:00" << 3 << true;
 }
 
 void TestEditing::goToLines()
 {
     QFETCH(double, fps);
     QFETCH(QString, typed);
+    QFETCH(bool, rateLine);
     MyEditor editor;
-    editor.setText(QStringLiteral("note\n{250}{300}a\n0:00:20:b\n[300][350]c\n"));
+    editor.setText(QStringLiteral("%1note\n{250}{300}a\n0:00:20:b\n[300][350]c\n").arg(rateLine ? "{1}{1}25\n" : ""));
     editor.fps = fps;
     QString why;
     QTEST(GoToDialog::lineFor(&editor, typed, &why) + 1, "line");
@@ -541,11 +546,13 @@ void TestEditing::fileDialogsAndChangedOnDiskBar()
     QVERIFY(!child<QPushButton>(bar, "reload")->isVisible());
 }
 
-void TestEditing::frameRateHeader()
+void TestEditing::oneRatePerWindow()
 {
     // The prompt proposes the rate the first line names, else the window's
-    // own; Escape keeps the window's. Cancel is there from the menu only.
-    // The batch tool reads at that rate unless told one.
+    // own, and Escape keeps what it proposed; Cancel is there from the menu
+    // only. That rate is the rate of every road: Change FPS proposes it,
+    // and Export reads frames at it. A change of rate moves the window's
+    // on; undo and redo take it back and forth with the text.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     QVERIFY(writeBytes(path, "{1}{1}23.976\r\n{240}{480}x\r\n"));
@@ -560,25 +567,42 @@ void TestEditing::frameRateHeader()
         };
     };
     ModalAnswers answers;
-    answers.then(frameRate(Qt::Key_Return)).then(frameRate(Qt::Key_Escape, "50")).then(frameRate(Qt::Key_Escape, "50"))
-            .then(frameRate(Qt::Key_Return));
+    answers.then(frameRate(Qt::Key_Return)).then(frameRate(Qt::Key_Escape, "50"));
     QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
-    QCOMPARE(w->editorWidget()->fps, 23.976);
-    QCOMPARE(w->editorWidget()->text(), QStringLiteral("{1}{1}23.976\n{240}{480}x"));
+    MyEditor *editor = w->editorWidget();
+    QCOMPARE(editor->fps, 23.976);
     trigger(w.data(), "fpsAction");
-    QCOMPARE(w->editorWidget()->fps, 23.976);
-    w->editorWidget()->fps = 30;
+    QCOMPARE(editor->fps, 23.976);
+    editor->fps = 30;
+    answers.then(frameRate(Qt::Key_Escape, "50"));
     QVERIFY(w->load(path));
-    QCOMPARE(w->editorWidget()->fps, 30.0);
-    QVERIFY(writeBytes(path, "{1}{1}0.5\n{240}{480}x\n")); // no rate: the window's
+    QCOMPARE(editor->fps, 23.976);
+    answers.then(frameRate(Qt::Key_Return, "25"));
     QVERIFY(w->load(path));
-    QCOMPARE(shown, (QStringList{"23.976", "23.976+cancel", "23.976", "30"}));
+    const QString srt = dir.filePath(QStringLiteral("a.srt"));
+    answers.then(chooseFile(srt));
+    trigger(w.data(), "exportSubRipAction");
+    QCOMPARE(readBytes(srt), QByteArray("1\r\n00:00:09,600 --> 00:00:19,200\r\nx\r\n\r\n"));
 
-    QVERIFY(writeBytes(path, "{0}{0}50\n{100}{200}x\n"));
-    QCOMPARE(runTool({"convert", "--to", "tenths", path}).out, QByteArray("[0][]50\n[20][40]x\n"));
-    QCOMPARE(runTool({"--fps", "25", "convert", "--to", "tenths", path}).out, QByteArray("[0][]50\n[40][80]x\n"));
-    QVERIFY(writeBytes(path, "{2}{2}50\n"));
-    QVERIFY(runTool({"info", path}).out.endsWith(" 0 other\n"));
+    answers.then([&shown](QWidget *dialog) {
+        const auto fields = dialog->findChildren<QLineEdit *>();
+        shown << fields[0]->text();
+        fields[1]->setText(QStringLiteral("50"));
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    trigger(w.data(), "changeFpsAction");
+    QCOMPARE(editor->text(), QStringLiteral("{1}{1}50.000\n{480}{960}x"));
+    QCOMPARE(editor->fps, 50.0);
+    editor->undo();
+    QCOMPARE(editor->fps, 25.0);
+    editor->redo();
+    QCOMPARE(editor->fps, 50.0);
+
+    QVERIFY(writeBytes(path, "{1}{1}0.5\n{240}{480}x\n")); // no rate named: the window's
+    answers.then(press(QStringLiteral("Leave anyway"))).then(frameRate(Qt::Key_Return));
+    QVERIFY(w->load(path));
+    QCOMPARE(answers.pending(), 0);
+    QCOMPARE(shown, (QStringList{"23.976", "23.976+cancel", "23.976", "23.976", "25.0", "50"}));
 }
 
 void TestEditing::screenshots_data()

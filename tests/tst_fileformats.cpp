@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QStringEncoder>
 #include <QTest>
 #include <QTextDocument>
 
@@ -204,6 +205,10 @@ void TestFileFormats::saveWithEncoding_data()
     QTest::newRow("windows-1250 with CR LF") << polishUtf8 << "" << "windows-1250" << false << true << polish1250Crlf;
     QTest::newRow("UTF-8 without BOM") << polish1250Crlf << "windows-1250" << "UTF-8" << false << false << polishUtf8;
     QTest::newRow("UTF-8 with BOM") << polishUtf8 << "" << "UTF-8" << true << false << "\xef\xbb\xbf" + polishUtf8;
+    // Without a mark, as it was written, and read back as it was.
+    const QString polish = QString::fromUtf8(polishUtf8);
+    QTest::newRow("UTF-16 without a mark") << QByteArray(QStringEncoder("UTF-16LE").encode(polish)) << "" << "UTF-16BE" << false << false
+                                           << QByteArray(QStringEncoder("UTF-16BE").encode(polish));
 }
 
 void TestFileFormats::saveWithEncoding()
@@ -219,10 +224,17 @@ void TestFileFormats::saveWithEncoding()
     QFETCH(bool, bom);
     QFETCH(bool, crlf);
 
-    // Cancel writes nothing and keeps the format.
+    // The dialog shows the file's own format; Cancel writes nothing and
+    // keeps it.
     const FileFormat was = w.fileFormat();
-    answers.then(saveFormat(encoding, bom, crlf, Qt::Key_Escape));
+    QString shown;
+    answers.then([&](QWidget *dialog) {
+        shown = dialog->findChild<QComboBox *>(QStringLiteral("encoding"))->currentText()
+                + (dialog->findChild<QCheckBox *>(QStringLiteral("bom"))->isChecked() ? " with BOM" : "");
+        saveFormat(encoding, bom, crlf, Qt::Key_Escape)(dialog);
+    });
     QVERIFY(!w.saveWithEncoding());
+    QCOMPARE(shown, describeFormat(was));
     QCOMPARE(readBytes(path), before);
     QCOMPARE(w.fileFormat().encoding, was.encoding);
 

@@ -48,6 +48,7 @@ void TestLineFormats::read_data()
     QTest::newRow("negative frames") << "{-25}{25}x" << "3 -1 1 |x|";
     QTest::newRow("int max frames") << "{2147483647}{}x" << "3 85899345.88 0 |x|";
     QTest::newRow("frame overflow") << "{2147483648}{}x" << no;
+    QTest::newRow("int min frames") << "{-2147483648}{}x" << "3 -85899345.92 0 |x|";
     QTest::newRow("empty start") << "{}{375}x" << no;
     QTest::newRow("one field") << "{250}x" << no;
     QTest::newRow("second open") << "{250}{" << no;
@@ -68,6 +69,8 @@ void TestLineFormats::read_data()
     QTest::newRow("clock at limit") << "596523:14:07:x" << "1 2147483647 0 |x|";
     QTest::newRow("clock overflow") << "596524:00:00:x" << no;
     QTest::newRow("hours overflow") << "99999999999:00:00:x" << no;
+    // Ten digits are past 32 bits here; read naively they would wrap to 5.
+    QTest::newRow("ten-digit seconds") << "0:00:4294967301:x" << no;
     QTest::newRow("clock letters") << "aa:01:05:x" << no;
     QTest::newRow("empty hours") << ":01:05:x" << no;
     QTest::newRow("empty minutes") << "00::05:x" << no;
@@ -184,6 +187,14 @@ void TestLineFormats::rateHeader()
     };
     for (const auto &c : cases)
         QCOMPARE(frameRateHeader(c.line), c.rate);
+    // A new rate keeps the decimals the line had, and gets those it needs
+    // to a thousandth.
+    const struct { const char16_t *line; double rate; const char16_t *written; } rewritten[] = {
+        {u"{1}{1}25", 30.0, u"{1}{1}30"}, {u"{1}{1}25.0", 30000.0 / 1001, u"{1}{1}29.97"},
+        {u"{0}{0}30", 23.97649, u"{0}{0}23.976"}, {u"{1}{1}25.0000", 23.976, u"{1}{1}23.9760"},
+    };
+    for (const auto &c : rewritten)
+        QCOMPARE(frameRateLine(c.line, c.rate), QString::fromUtf16(c.written));
 }
 
 QTEST_APPLESS_MAIN(TestLineFormats)

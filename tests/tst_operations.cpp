@@ -69,7 +69,12 @@ void TestOperations::lines_data()
     QTest::newRow("style code kept") << "convert=4" << "{25}{50}{y:i}Hi" << "" << "[10][20]{y:i}Hi";
     QTest::newRow("overflow kept") << "convert=4" << "{99999999999}{1}x" << "" << "{99999999999}{1}x";
     QTest::newRow("would overflow as frames") << "convert=3" << "[2147483647][]x" << "" << "[2147483647][]x";
-    QTest::newRow("both, empty hide") << "shift=2" << "{100}{}x" << "" << "{150}{50}x";
+    // An absent hide time stays absent, whichever way and in either format.
+    QTest::newRow("absent hide, forward") << "shift=2" << "{100}{}x" << "" << "{150}{}x";
+    QTest::newRow("absent hide, back") << "shift=-6" << "{100}{}x" << "" << "{-50}{}x";
+    QTest::newRow("absent hide, tenths forward") << "shift=2" << "[100][]x" << "" << "[120][]x";
+    QTest::newRow("absent hide, tenths back") << "shift=-6" << "[100][0]x" << "" << "[40][]x";
+    QTest::newRow("negative hide shifts") << "shift=2" << "[-68][-10]x" << "" << "[-48][10]x";
     QTest::newRow("show only") << "shift=2 noend" << "{100}{}x" << "" << "{150}{}x";
     QTest::newRow("hide only") << "shift=-2.5 nostart" << "[100][150]x" << "" << "[100][125]x";
     QTest::newRow("neither rewrites") << "shift=2 nostart noend" << "{0100}{200}x" << "" << "{100}{200}x";
@@ -230,7 +235,7 @@ void TestOperations::walkCountsClockLinesNotWritten()
     SubEngine e;
     setUp(e, QStringLiteral("shift=-15"));
     QCOMPARE(e.linesChange(u"0:00:10:x\n0:00:20:y\nwords\n00:00:01:z\n{100}{}f", ModeShift),
-             "0:00:10:x\n0:00:05:y\nwords\n00:00:01:z\n{-275}{-375}f");
+             "0:00:10:x\n0:00:05:y\nwords\n00:00:01:z\n{-275}{}f");
     QCOMPARE(e.lastWalk.unwritten, 2);
     QCOMPARE(e.lastWalk.changed, 2);
     QCOMPARE(e.lastWalk.notSubtitles, 1);

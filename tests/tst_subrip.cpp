@@ -130,9 +130,12 @@ void TestSubRip::linesToCues_data()
                                                   << "1\n00:00:00,013 --> 00:00:00,038\na\n" << "1 cue";
     QTest::newRow("hundred hours") << srt << 25.0 << "[3600000][3600001]a"
                                    << "1\n100:00:00,000 --> 100:00:00,100\na\n" << "1 cue";
-    // 23.976 itself, not 24000/1001 (which would give 00:16:41,000).
-    QTest::newRow("rate header") << srt << 25.0 << "{1}{1}23.976\n{24}{48}a\n{24000}{24001}b"
+    // 23.976 itself, not 24000/1001 (which would give 00:16:41,000). The
+    // rate line is no cue, and the rate asked for is the one used.
+    QTest::newRow("rate header") << srt << 23.976 << "{1}{1}23.976\n{24}{48}a\n{24000}{24001}b"
                                  << "1\n00:00:01,001 --> 00:00:02,002\na\n\n2\n00:16:41,001 --> 00:16:41,043\nb\n" << "2 cues";
+    QTest::newRow("rate header, another rate") << vtt << 25.0 << "{0}{0}23.976\n{24}{48}a"
+                                               << "WEBVTT\n\n1\n00:00:00.960 --> 00:00:01.920\na\n" << "1 cue";
     QTest::newRow("header only on the first line") << srt << 25.0 << "{24}{48}a\n{1}{1}23.976"
                                                    << "1\n00:00:00,960 --> 00:00:01,920\na\n\n2\n00:00:00,040 --> 00:00:00,040\n23.976\n" << "2 cues";
     QTest::newRow("not subtitles, blank lines") << srt << 25.0 << "\nTranslated by us\n\n{bad}{line\n  \n"

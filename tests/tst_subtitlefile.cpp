@@ -3,6 +3,7 @@
 #include "files/textcodec.h"
 #include "testsupport.h"
 
+#include <QStringEncoder>
 #include <QTest>
 
 namespace {
@@ -25,6 +26,7 @@ class TestSubtitleFile : public QObject
 private slots:
     void decode_data();
     void decode();
+    void unicodeWithoutMark();
     void roundTripIsExact_data();
     void roundTripIsExact();
     void samples_data();
@@ -92,6 +94,9 @@ void TestSubtitleFile::decode_data()
                               << QString::fromUtf8("UTF-8, LF |żółćżółćżóżółćżółćżó") + QChar(0xDCC0) + QChar(0xDCAF) + u'|';
     const QByteArray nineteen = tenLetters + tenLetters.chopped(2) + "\xc0\xaf";
     QTest::newRow("nineteen letters to two bytes") << nineteen << "" << QStringLiteral("windows-1252, LF |%1|").arg(QStringDecoder("windows-1252").decode(nineteen));
+    // Overlong: U+0000..U+07FF in three bytes is no UTF-8; U+0800 is.
+    QTest::newRow("overlong three bytes") << QByteArray("\xe0\x80\x80\xe0\x9f\xbf") << "" << QString::fromUtf8("windows-1252, LF |\u00e0\u20ac\u20ac\u00e0\u0178\u00bf|");
+    QTest::newRow("least three bytes") << QByteArray("\xe0\xa0\x80") << "" << QString::fromUtf8("UTF-8, LF |\u0800|");
     QTest::newRow("windows-1252 cafe") << QByteArray("{1}{2}Un caf\xe9 cr\xe8me, s'il vous pla\xeet.") << ""
                                        << QString::fromLatin1("windows-1252, LF |{1}{2}Un caf\xe9 cr\xe8me, s'il vous pla\xeet.|");
 }
@@ -101,6 +106,35 @@ void TestSubtitleFile::decode()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, encoding);
     QTEST(readAs(bytes, encoding), "expected");
+}
+
+void TestSubtitleFile::unicodeWithoutMark()
+{
+    // UTF-16 and UTF-32 without a mark: all their code units valid, and a
+    // fifth of them (four at least) ASCII, which stands beside NUL bytes.
+    auto in = [](const char *encoding, const char *ascii, const QString &more = QString()) {
+        return QByteArray(QStringEncoder(encoding).encode(QLatin1String(ascii) + more));
+    };
+    const QString cjk = QString(16, QChar(0x4E16)); // its UTF-16 bytes are ASCII ones
+    const QString pairAtTheSampleEnd = QString(32767, u'a') + QString::fromUtf8("\U0001F600");
+    const struct
+    {
+        const char *tag;
+        QByteArray bytes;
+        const char *encoding;
+    } cases[] = {
+        {"a fifth ASCII", in("UTF-16LE", "{1}{", cjk), "UTF-16LE"},
+        {"less than a fifth", in("UTF-16LE", "{1}{", cjk + QChar(0x4E16)), "UTF-8"},
+        {"four ASCII", in("UTF-16BE", "{1}{"), "UTF-16BE"},
+        {"three ASCII", in("UTF-16BE", "{1}"), "UTF-8"},
+        {"utf-32", in("UTF-32BE", "{1}{", cjk), "UTF-32BE"},
+        {"lone surrogate", in("UTF-16LE", "{1}{2}") + QByteArray("\0\xd8", 2) + in("UTF-16LE", "x"), "windows-1252"},
+        {"pair cut short", in("UTF-16LE", "{1}{2}x") + QByteArray("\0\xd8", 2), "windows-1252"},
+        {"pair across the sample's end", in("UTF-16LE", "", pairAtTheSampleEnd), "UTF-16LE"},
+        {"NULs in UTF-8", QByteArray("{1}{2}a\0b\0c\0", 12), "UTF-8"},
+    };
+    for (const auto &c : cases)
+        QVERIFY2(decodeSubtitleBytes(c.bytes).format.encoding == QLatin1String(c.encoding), c.tag);
 }
 
 void TestSubtitleFile::roundTripIsExact_data()
@@ -118,6 +152,7 @@ void TestSubtitleFile::roundTripIsExact_data()
     QTest::newRow("utf-8 with bom and crlf") << QByteArray("\xef\xbb\xbf\xe4\xb8\x96\r\n\xe7\x95\x8c\r\n") << QByteArray();
     QTest::newRow("surrogate bytes are not utf-8") << QByteArray("\xed\xa0\x80x") << QByteArray();
     QTest::newRow("overlong is not utf-8") << QByteArray("\xc0\xafx") << QByteArray();
+    QTest::newRow("utf-8 mark before utf-16") << QByteArray("\xef\xbb\xbf{\0001\0}\0{\0002\0}\0c\0a\0f\0\xe9\0", 23) << QByteArray();
     QTest::newRow("noncharacters") << QByteArray("\xef\xbf\xbe\xef\xbf\xbf") << QByteArray();
     QTest::newRow("four-byte") << QByteArray("\xf0\x9f\x98\x80") << QByteArray();
     QTest::newRow("truncated sequence") << QByteArray("ab\xe4\xb8") << QByteArray();

@@ -679,13 +679,14 @@ void QTarnlyxMain::showAbout()
 
 void QTarnlyxMain::mustSpecifyFps()
 {
-    // A file that names its rate on its first line proposes that rate; the
-    // window's stays unless the user confirms one.
+    // A file that names its rate on its first line proposes that rate, any
+    // other the window's. What is proposed is what Escape keeps: it is the
+    // rate of everything done to the file from now on.
     const double header = frameRateHeader(editor->document()->firstBlock().text());
     double rate = header > 0.0 ? header : editor->fps;
     MyFps dialog(nullptr, &rate, false);
-    if (dialog.exec() == QDialog::Accepted)
-        editor->fps = rate;
+    dialog.exec();
+    editor->fps = rate;
     takeFocusBack(this);
 }
 
@@ -735,7 +736,8 @@ void QTarnlyxMain::changeShowTime()
 
 void QTarnlyxMain::changeSubFps()
 {
-    showSummary(runOperation(new SubFpschange(&editor->fpsFrom, &editor->fpsTo), editor, ModeFpsChange));
+    // Frame numbers are at the window's rate, which the change then moves on.
+    showSummary(runOperation(new SubFpschange(&editor->fpsFrom, &editor->fpsTo, editor->fps), editor, ModeFpsChange));
 }
 
 void QTarnlyxMain::correctSubtitles()

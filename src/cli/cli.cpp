@@ -2,6 +2,7 @@
 #include "cli/recover.h"
 
 #include "editor/subengine.h"
+#include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"
@@ -51,7 +52,8 @@ Operations:
             --fixed          the same display time for every subtitle
             --no-block       let a hide time pass the next subtitle's show time
   fps       --from A --to B  frame rates to read and write frame numbers with
-                             (default 25 and 29)
+                             (default: the file's rate, as --fps says, and 29);
+                             a first line {1}{1}RATE is given the new rate
   correct   --[no-]double-spaces  --[no-]end-spaces  --[no-]digit-spaces
             --[no-]color  --[no-]sustain  --[no-]punctuation  --[no-]dashes
             default: all on except digit-spaces and color
@@ -64,7 +66,9 @@ Operations:
 
 Options:
   --fps F          frame rate of frame numbers (default: the rate a first
-                   line {1}{1}RATE names, else 25)
+                   line {1}{1}RATE names, else 25). That line is no
+                   subtitle: only fps and a conversion change it (one into
+                   tenths or a clock leaves it out, and says so)
   --encoding NAME  read and write the files in encoding NAME ("bytes": one
                    byte per character); by default it is detected, and each
                    file is written back in its own encoding
@@ -111,6 +115,7 @@ struct Options
     std::optional<QString> output;
     bool inPlace = false;
     bool fpsGiven = false; // else a file's own {1}{1}RATE first line names it
+    bool fromGiven = false; // else fps reads frame numbers at the file's rate
     bool help = false;
     bool showVersion = false;
     // What the output is written in, where it differs from the input.
@@ -229,6 +234,8 @@ public:
                                          ? QStringLiteral("%1: unknown option").arg(m_name)
                                          : QStringLiteral("%1: not an option of %2")
                                                    .arg(m_name, operationName(options.mode))};
+            } else if (options.mode == ModeFpsChange && m_name == u"--from") {
+                options.fromGiven = true;
             }
             if (m_inlineValue && !m_valueUsed)
                 throw UsageError{QStringLiteral("%1 takes no value").arg(m_name)};
@@ -623,11 +630,15 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding)));
             continue;
         }
+        // One rate for everything done to a file: the one asked for, else
+        // the one it names, else 25.
         SubEngine engine = settings;
         if (!options.fpsGiven) {
             if (const double rate = headerRate(bytes, options.encoding); rate > 0.0)
                 engine.fps = rate;
         }
+        if (!options.fromGiven)
+            engine.fpsFrom = engine.fps;
         const int convertTo = options.mode == ModeConvert ? engine.convertFormat : 0;
         const bool cuesOut = convertTo == ToSubRip || convertTo == ToWebVtt;
         // Only the first lines tell a SubRip file.
@@ -703,6 +714,8 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
                              .arg(shownName(input), unwritten == 1 ? QStringLiteral("1 line")
                                                                    : QStringLiteral("%1 lines").arg(unwritten)));
         }
+        if (engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut)
+            say(err, QStringLiteral("%1: %2").arg(shownName(input), rateLineNote(engine.lastWalk)));
         if (input != u"-" && files.back()->changedWhileRead()) {
             say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")));
             return 1;

@@ -121,13 +121,14 @@ void SubShowtime::accept()
     done(QDialog::Accepted);
 }
 
-SubFpschange::SubFpschange(double *fpsFrom, double *fpsTo) : m_from(fpsFrom), m_to(fpsTo)
+SubFpschange::SubFpschange(double *fpsFrom, double *fpsTo, double from) : m_from(fpsFrom), m_to(fpsTo)
 {
     // The same object name as the shift dialog's.
     setUpFrame(this, "sub_shift");
     addOkCancel(this, 50, 140, 140);
     addLabel(this, QStringLiteral("Subtitles FPS value change:"), QRect(10, 20, 250, 15));
-    m_fromField = addNumberField(this, QStringLiteral("25.0"), QRect(20, 50, 160, 20), 0.1, 200.0);
+    m_fromField = addNumberField(this, from == 25.0 ? QStringLiteral("25.0") : shortNumber(from),
+                                 QRect(20, 50, 160, 20), 0.1, 200.0);
     addLabel(this, QStringLiteral("frames/s."), QRect(190, 52, 50, 15));
     m_toField = addNumberField(this, QStringLiteral("29.0"), QRect(20, 90, 160, 20), 0.1, 200.0);
     addLabel(this, QStringLiteral("frames/s."), QRect(190, 92, 50, 15));

@@ -84,7 +84,8 @@ class SubFpschange : public QDialog
     Q_OBJECT
 
 public:
-    SubFpschange(double *fpsFrom, double *fpsTo);
+    // Proposes `from` (the rate the window reads frame numbers at) and 29.
+    SubFpschange(double *fpsFrom, double *fpsTo, double from = 25.0);
     ~SubFpschange() override;
 
 public slots:

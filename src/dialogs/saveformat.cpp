@@ -55,8 +55,12 @@ void SaveFormatDialog::encodingChosen()
     const QString name = m_encoding->currentText();
     const bool unicode = name.startsWith(u"UTF");
     m_bom->setEnabled(unicode);
-    // Without its mark a UTF-16 or UTF-32 file is hard to tell from bytes.
-    if (!unicode || !name.startsWith(u"UTF-8"))
+    // The file's own encoding shows the mark as the file has it. Another
+    // UTF-16 or UTF-32 one proposes a mark, which tells any program what
+    // the file is; UTF-8 keeps what was chosen.
+    if (name == m_format->encoding)
+        m_bom->setChecked(m_format->bom);
+    else if (!unicode || !name.startsWith(u"UTF-8"))
         m_bom->setChecked(unicode);
 }
 

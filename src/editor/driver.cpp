@@ -3,6 +3,8 @@
 
 #include <QDebug>
 
+#include <utility>
+
 SubEngine::LineOperation SubEngine::lineOperation(int mode)
 {
     switch (mode) {
@@ -47,14 +49,26 @@ QString SubEngine::linesChange(QStringView text, int mode)
     result.reserve(text.size() + text.size() / 8 + 16);
     lastWalk = WalkCounts();
     qsizetype before = 0; // where the line the result stands for begins
+    bool first = true;
     walkLines(operation, takeLine, [&](const QString &line, bool last) {
+        bool counted = true;
+        if (std::exchange(first, false) && lastWalk.rateLine != RateLine::None) {
+            // The rate line is counted nowhere; left out, it has no result,
+            // and this one stands for the line after it.
+            if (lastWalk.rateLine == RateLine::LeftOut)
+                before = body.indexOf(u'\n') + 1;
+            else
+                counted = false;
+        }
         const qsizetype end = last ? body.size() : body.indexOf(u'\n', before);
-        lastWalk.changed += QStringView(line) != body.sliced(before, end - before);
-        ++lastWalk.lines;
+        if (counted) {
+            lastWalk.changed += QStringView(line) != body.sliced(before, end - before);
+            ++lastWalk.lines;
+        }
         before = end + 1;
         result += line;
         if (!last)
             result += u'\n';
-    });
+    }, QStringView(u""), true);
     return result;
 }

@@ -21,6 +21,7 @@ MyEditor::MyEditor(QWidget *parent, const char *name) : QPlainTextEdit(parent)
     connect(document(), &QTextDocument::undoCommandAdded, this, [this] {
         const int top = document()->availableUndoSteps() - 1;
         m_placeBefore.removeIf([top](auto it) { return it.key() >= top; });
+        m_rateAround.removeIf([top](auto it) { return it.key() >= top; });
     });
     // Any change but a whole fill makes the document another text than the
     // string it was filled from.
@@ -133,6 +134,7 @@ void MyEditor::setText(const QString &text)
     fillWhole([text, standIns = standIns()] { return shownFrom(text, standIns); },
               [&] { setPlainText(toDocument(text)); });
     m_placeBefore.clear();
+    m_rateAround.clear();
     document()->setModified(false);
 }
 
@@ -210,16 +212,21 @@ void MyEditor::undo()
     const auto it = m_placeBefore.constFind(document()->availableUndoSteps());
     if (it != m_placeBefore.cend())
         goTo(*it);
+    if (const auto rates = m_rateAround.constFind(document()->availableUndoSteps()); rates != m_rateAround.cend())
+        fps = rates->first;
 }
 
 void MyEditor::redo()
 {
-    const auto it = m_placeBefore.constFind(document()->availableUndoSteps());
+    const int step = document()->availableUndoSteps();
+    const auto it = m_placeBefore.constFind(step);
     const bool whole = it != m_placeBefore.cend();
     const Place before = whole ? *it : Place();
     QPlainTextEdit::redo();
     if (whole)
         goTo(before);
+    if (const auto rates = m_rateAround.constFind(step); rates != m_rateAround.cend() && document()->availableUndoSteps() > step)
+        fps = rates->second;
 }
 
 void MyEditor::keyPressEvent(QKeyEvent *event)
@@ -282,6 +289,13 @@ void MyEditor::linesChange(int mode)
     if (!lineOperation(mode))
         return; // undefined: the text stays as it was
 
+    const int step = document()->availableUndoSteps();
     replaceWhole(result);
+    // The frame numbers are now at the new rate, so that is the rate they
+    // are read at from now on; undoing the change puts the old one back.
+    if (mode == ModeFpsChange) {
+        m_rateAround.insert(step, {fps, fpsTo});
+        fps = fpsTo;
+    }
     document()->setModified(true);
 }

@@ -25,7 +25,8 @@ public:
 
     // Runs operation `mode` over the whole text as one undo step, keeps the
     // cursor's line and column (clamped to the new text) and marks the text
-    // as edited, whether or not a line changed.
+    // as edited, whether or not a line changed. A frame-rate change makes
+    // its new rate `fps`; undo and redo put back the rate of their text.
     void linesChange(int mode);
 
     static constexpr int standInCount = 4;
@@ -96,4 +97,6 @@ private:
     // Where the cursor stood before each whole-text step, by the step's
     // place in the undo stack.
     QHash<int, Place> m_placeBefore;
+    // The rate before and after each frame-rate change, kept the same way.
+    QHash<int, std::pair<double, double>> m_rateAround;
 };

@@ -31,6 +31,10 @@ enum OperationMode : int {
 // players read it: `{1}{1}RATE` or `{0}{0}RATE`, RATE a plain number (digits,
 // at most one point) from 1 to 200. 0 when `firstLine` is no such header.
 double frameRateHeader(QStringView firstLine);
+// Such a header line naming `rate` instead: with as many decimals as it had,
+// more where the rate needs them to a thousandth (`{1}{1}23.976` at 25 is
+// `{1}{1}25.000`, `{1}{1}25` at 23.976 is `{1}{1}23.976`).
+QString frameRateLine(QStringView header, double rate);
 
 class SubEngine
 {
@@ -110,7 +114,8 @@ public:
     QString correctFunction(QStringView line, QStringView next);
 
     // Runs operation `mode` over every line of `text` and returns the new
-    // text. A final empty line is dropped; an empty text is one empty line.
+    // text. A final empty line is dropped; an empty text is one empty line;
+    // a first line that names the frame rate goes as walkLines() says.
     // An undefined mode leaves the text as it was and says so on qDebug.
     QString linesChange(QStringView text, int mode);
 
@@ -118,9 +123,16 @@ public:
     // changed, those that are no subtitles (which stay as they are) and the
     // subtitles whose result could not be written in clock-time (a time
     // below zero, or past 32 bits; left as they were).
+    // A file's first line that names its frame rate is no subtitle: every
+    // operation passes it as it is, but a frame-rate change writes the new
+    // rate into it and a conversion into a format without frame numbers
+    // leaves it out.
+    enum class RateLine { None, Kept, Rewritten, LeftOut };
     struct WalkCounts
     {
         qsizetype lines = 0, changed = 0, notSubtitles = 0, unwritten = 0;
+        RateLine rateLine = RateLine::None; // the rate line is counted in none of the above
+        QString rateLineText;               // the rate line as it was read, or as rewritten
     };
     WalkCounts lastWalk;
 
@@ -134,23 +146,42 @@ public:
     // it has been taken. `sink(const QString &result, bool last)` gets each
     // result in order. Each operation sees the line after it as it stood
     // before the walk; the last line sees `after` (a text walked in pieces
-    // gives each piece the first line of the next).
+    // gives each piece the first line of the next). Where the lines start
+    // a file (`fileStart`), a first line that names the frame rate goes as
+    // rateLineResult() says, and lastWalk says so before the sink sees
+    // anything: a rate line left out has no result, so a file of that line
+    // alone sinks none at all.
     template <typename TakeLine, typename Sink>
     void walkLines(LineOperation operation, TakeLine &&takeLine, Sink &&sink,
-                   QStringView after = QStringView(u""))
+                   QStringView after = QStringView(u""), bool fileStart = false)
     {
         QStringView line;
         if (!takeLine(line))
             line = QStringView(u"");
+        QStringView next;
+        bool last = !takeLine(next);
+        if (fileStart && frameRateHeader(line) > 0.0) {
+            QString result;
+            lastWalk.rateLine = rateLineResult(operation, line, result);
+            lastWalk.rateLineText = lastWalk.rateLine == RateLine::Rewritten ? result : line.toString();
+            if (lastWalk.rateLine != RateLine::LeftOut)
+                sink(result, last);
+            if (last)
+                return;
+            line = next;
+            last = !takeLine(next);
+        }
         for (;;) {
-            QStringView next;
-            const bool last = !takeLine(next);
             sink((this->*operation)(line, last ? after : next), last);
             if (last)
                 break;
             line = next;
+            last = !takeLine(next);
         }
     }
+    // What `operation` makes of a file's rate line: `out` is the line to
+    // write where it is not left out.
+    RateLine rateLineResult(LineOperation operation, QStringView line, QString &out) const;
 
     // `getline` with the text part as a view into `line`.
     bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text);

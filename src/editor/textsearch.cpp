@@ -4,6 +4,8 @@
 
 #include <QLocale>
 
+#include <utility>
+
 QRegularExpression searchPattern(const QString &needle, const SearchOptions &options)
 {
     QString pattern = options.regularExpression ? needle : QRegularExpression::escape(needle);
@@ -110,6 +112,13 @@ qsizetype firstLine(QStringView text, Visit &&visit)
     return -1;
 }
 
+// Whether `line` is the text's first (`first`, cleared here) and names
+// the frame rate: that line is no subtitle.
+bool isRateLine(QStringView line, bool &first)
+{
+    return std::exchange(first, false) && frameRateHeader(line) > 0.0;
+}
+
 } // namespace
 
 GoToTarget parseGoToTarget(QStringView typed)
@@ -154,8 +163,10 @@ qsizetype nthSubtitleLine(SubEngine &engine, QStringView text, qsizetype n)
     int format = 0;
     double show = 0, hide = 0;
     QString part;
+    bool first = true;
     return firstLine(text, [&](QStringView line) {
-        return !line.isEmpty() && engine.getline(line, format, show, hide, part) && ++seen == n;
+        return !isRateLine(line, first) && !line.isEmpty() && engine.getline(line, format, show, hide, part)
+                && ++seen == n;
     });
 }
 
@@ -164,8 +175,9 @@ qsizetype subtitleLineAtTime(SubEngine &engine, QStringView text, double seconds
     int format = 0;
     double show = 0, hide = 0;
     QString part;
+    bool first = true;
     return firstLine(text, [&](QStringView line) {
-        return !line.isEmpty() && engine.getline(line, format, show, hide, part)
+        return !isRateLine(line, first) && !line.isEmpty() && engine.getline(line, format, show, hide, part)
                 && (show >= seconds || (hide > show && show <= seconds && seconds < hide));
     });
 }

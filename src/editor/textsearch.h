@@ -53,7 +53,8 @@ struct GoToTarget
 GoToTarget parseGoToTarget(QStringView typed);
 
 // The line (from 0) of the `n`-th line of `text` that is a subtitle, or -1
-// when there are fewer.
+// when there are fewer. Here and below, a first line that names the frame
+// rate is no subtitle.
 qsizetype nthSubtitleLine(SubEngine &engine, QStringView text, qsizetype n);
 
 // The line (from 0) of the first subtitle on screen at `seconds` or shown

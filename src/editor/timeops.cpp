@@ -30,10 +30,12 @@ QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
     QStringView text;
     if (!readOwnLine(line, format, show, hide, text))
         return line.toString();
-    // An empty hide time is shifted like any other, and nothing is clamped.
+    // Nothing is clamped. An empty hide time (0) stays empty: shifted, it
+    // would become a time of the shift's own, before the show time when
+    // the shift is forward.
     if (shiftStart)
         show += shiftSeconds;
-    if (shiftEnd)
+    if (shiftEnd && hide != 0.0)
         hide += shiftSeconds;
     return rewritten(line, format, show, hide, text);
 }

@@ -21,5 +21,19 @@ QString walkSummary(int mode, const SubEngine::WalkCounts &counts)
     // Only clock-time, which holds no time below zero, leaves lines unwritten.
     if (counts.unwritten > 0)
         summary += QStringLiteral(", %1 could not be written in clock-time").arg(lines(counts.unwritten));
+    if (const QString note = rateLineNote(counts); !note.isEmpty())
+        summary += QStringLiteral(", ") + note;
     return summary;
+}
+
+QString rateLineNote(const SubEngine::WalkCounts &counts)
+{
+    switch (counts.rateLine) {
+    case SubEngine::RateLine::LeftOut:
+        return QStringLiteral("the frame rate line %1 was left out").arg(counts.rateLineText);
+    case SubEngine::RateLine::Rewritten:
+        return QStringLiteral("the frame rate line is now %1").arg(counts.rateLineText);
+    default:
+        return QString();
+    }
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -74,7 +75,9 @@ public:
     }
 
     // False when a result cannot be encoded (see badLine()) or `write` fails.
-    bool run(QByteArrayView body, QStringView after, const Writer &write)
+    // `fileStart`: the body starts the file, and its first line may name
+    // the frame rate.
+    bool run(QByteArrayView body, QStringView after, const Writer &write, bool fileStart)
     {
         m_body = body;
         m_pos = 0;
@@ -85,12 +88,15 @@ public:
         m_engine.walkLines(
                 m_operation, [this](QStringView &line) { return takeLine(line); },
                 [this, &write](const QString &result, bool last) { put(result, last, write); },
-                after);
+                after, fileStart);
         return !m_failed;
     }
 
-    // The line, counted from 0 in this body, whose result could not be
-    // encoded, and the message; -1 if none.
+    // How many lines the last run() wrote (or failed to).
+    qsizetype lines() const { return m_lineIndex; }
+
+    // The result, counted from 0 in this body, that could not be encoded,
+    // and the message; -1 if none.
     qsizetype badLine() const { return m_badLine; }
     const QString &badLineResult() const { return m_badResult; }
     qsizetype badColumn() const { return m_badColumn; }
@@ -259,7 +265,7 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     auto runPiece = [&](LineRewriter &rewriter, SubEngine &pieceEngine, size_t index,
                         const LineRewriter::Writer &write) {
         pieceEngine.timeStyle = 0; // written before it is read, so free to mark with
-        const bool ok = rewriter.run(pieces[index].body, pieces[index].lookAhead, write);
+        const bool ok = rewriter.run(pieces[index].body, pieces[index].lookAhead, write, index == 0);
         timeStyles[index] = pieceEngine.timeStyle;
         badLines[index] = rewriter.badLine();
         badResults[index] = {rewriter.badLineResult(), rewriter.badColumn()};
@@ -288,13 +294,19 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
 
     bool ok = true;
     LineRewriter rewriter(engine, operation, layout);
+    // Every piece gives a line at least, but the first: a rate line alone
+    // there may be left out, and then no line end follows it.
+    bool anyLine = false;
+    auto lineEndBefore = [&] { return !std::exchange(anyLine, true) || writeOut(layout.lineEnd.toByteArray()); };
     for (size_t i = 0; ok && i < pieces.size(); ++i) {
-        if (i % 2 == 0) {
-            ok = (i == 0 || writeOut(layout.lineEnd.toByteArray()))
-                    && runPiece(rewriter, engine, i, writeOut);
+        if (i == 0) {
+            ok = runPiece(rewriter, engine, i, writeOut);
+            anyLine = rewriter.lines() > 0;
+        } else if (i % 2 == 0) {
+            ok = lineEndBefore() && runPiece(rewriter, engine, i, writeOut);
         } else {
             const QByteArray *bytesOut = handover.wait(i);
-            ok = bytesOut && writeOut(layout.lineEnd.toByteArray()) && writeOut(*bytesOut);
+            ok = bytesOut && lineEndBefore() && writeOut(*bytesOut);
             handover.release(i);
         }
     }
@@ -315,10 +327,12 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
         return true;
     if (error) {
         *error = writeError;
+        // A rate line left out has no result, but a line number.
+        const qsizetype leftOut = engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut;
         qsizetype lineNumber = 1;
         for (size_t i = 0; i < pieces.size(); ++i) {
             if (badLines[i] >= 0) {
-                *error = unwritableMessage(badResults[i].first, lineNumber + badLines[i],
+                *error = unwritableMessage(badResults[i].first, lineNumber + badLines[i] + (i == 0 ? leftOut : 0),
                                            badResults[i].second);
                 break;
             }

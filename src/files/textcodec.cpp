@@ -202,8 +202,57 @@ QString windowsPageFirst(const QString &iso, QByteArrayView content)
     return firstByteIn(differs, content) < 0 ? QLatin1String(windows) : iso;
 }
 
-QString detectEncoding(QByteArrayView content)
+// UTF-32 or UTF-16 without a byte-order mark, told by the NUL bytes beside
+// its ASCII characters (subtitles are full of digits, brackets, spaces and
+// line ends; Greek or Russian ones, where the fewest are, have a quarter):
+// the code units of the first 64 KiB must all be valid, and a fifth of
+// them, four at least, ASCII. Other text has no NULs, or a stray few.
+// Empty for anything else.
+QString wideEncodingWithoutMark(QByteArrayView content)
 {
+    const auto enough = [](qsizetype ascii, qsizetype units) { return ascii >= 4 && ascii * 5 >= units; };
+    const auto *p = reinterpret_cast<const unsigned char *>(content.data());
+    const qsizetype sample = std::min<qsizetype>(content.size(), qsizetype(1) << 16);
+    if (content.size() % 4 == 0 && sample >= 4) {
+        for (const bool little : {true, false}) {
+            qsizetype ascii = 0;
+            bool valid = true;
+            for (qsizetype i = 0; valid && i + 4 <= sample; i += 4) {
+                const char32_t unit = little ? p[i] | p[i + 1] << 8 | p[i + 2] << 16 | char32_t(p[i + 3]) << 24
+                                             : char32_t(p[i]) << 24 | p[i + 1] << 16 | p[i + 2] << 8 | p[i + 3];
+                valid = unit <= 0x10FFFF && (unit < 0xD800 || unit > 0xDFFF);
+                ascii += unit > 0 && unit < 0x80;
+            }
+            if (valid && enough(ascii, sample / 4))
+                return little ? QStringLiteral("UTF-32LE") : QStringLiteral("UTF-32BE");
+        }
+    }
+    if (content.size() % 2 != 0 || sample < 2)
+        return QString();
+    for (const bool little : {true, false}) {
+        qsizetype ascii = 0;
+        bool valid = true;
+        bool highBefore = false; // a first half of a surrogate pair
+        for (qsizetype i = 0; valid && i + 2 <= sample; i += 2) {
+            const char16_t unit = little ? char16_t(p[i] | p[i + 1] << 8) : char16_t(p[i] << 8 | p[i + 1]);
+            const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+            valid = highBefore == low;
+            highBefore = unit >= 0xD800 && unit <= 0xDBFF;
+            ascii += unit > 0 && unit < 0x80;
+        }
+        // A pair may go on past the sample.
+        valid = valid && (!highBefore || sample < content.size());
+        if (valid && enough(ascii, sample / 2))
+            return little ? QStringLiteral("UTF-16LE") : QStringLiteral("UTF-16BE");
+    }
+    return QString();
+}
+
+// `marked`: the content followed a UTF-8 mark that it does not hold to.
+QString detectEncoding(QByteArrayView content, bool marked)
+{
+    if (const QString wide = marked ? QString() : wideEncodingWithoutMark(content); !wide.isEmpty())
+        return wide;
     if (isValidUtf8(content) || isUtf8WithStrayBytes(content))
         return QStringLiteral("UTF-8");
     uchardet_t detector = uchardet_new();
@@ -423,7 +472,7 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
         // same, and the rest is read in the encoding it is written in.
         const QByteArrayView rest = bytes.sliced(markSize);
         const bool markHolds = !marked.isEmpty() && (marked != u"UTF-8" || isValidUtf8(rest));
-        format.encoding = markHolds ? marked : detectEncoding(rest);
+        format.encoding = markHolds ? marked : detectEncoding(rest, !marked.isEmpty());
     }
     // Beside the Unicode encodings, only a UTF-8 mark is kept aside.
     if (!format.encoding.startsWith(u"UTF") && marked != u"UTF-8")

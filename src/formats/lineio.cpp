@@ -6,6 +6,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cstdint>
 
 bool SubEngine::getline(QStringView line, int &format, double &show, double &hide, QString &text)
@@ -103,4 +104,39 @@ double frameRateHeader(QStringView firstLine)
         return 0.0;
     const double value = rate.toDouble();
     return value >= 1.0 && value <= 200.0 ? value : 0.0;
+}
+
+QString frameRateLine(QStringView line, double rate)
+{
+    BracketParts parts;
+    splitBracketLine(line, u'{', u'}', parts);
+    const qsizetype point = parts.text.indexOf(u'.');
+    const int had = point < 0 ? 0 : int(parts.text.size() - point - 1);
+    // The fewest decimals that give the rate to a thousandth: 25 needs
+    // none, 23.976 three, 29.97002997 two.
+    int needs = 3;
+    while (needs > 0 && QString::number(rate, 'f', needs).endsWith(u'0'))
+        --needs;
+    QString out;
+    out.reserve(line.size() + 4);
+    out += u'{';
+    out += parts.start;
+    out += QStringLiteral("}{");
+    out += parts.end;
+    out += u'}';
+    out += QString::number(rate, 'f', std::max(had, needs));
+    return out;
+}
+
+SubEngine::RateLine SubEngine::rateLineResult(LineOperation operation, QStringView line, QString &out) const
+{
+    out = line.toString();
+    if (operation == &SubEngine::fpsChangeFunction) {
+        out = frameRateLine(line, fpsTo);
+        return RateLine::Rewritten;
+    }
+    // Only frame-based lines have a place for it.
+    if (operation == &SubEngine::convertFunction && convertFormat != FrameBased)
+        return RateLine::LeftOut;
+    return RateLine::Kept;
 }

@@ -589,15 +589,14 @@ int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, Cue
                    MakeOut &&makeOut)
 {
     report = CueReport();
-    // A first line {1}{1}RATE gives the rate of the whole file.
+    // A first line {1}{1}RATE names the file's rate, and is no cue. The
+    // rate the caller gives is the one the user confirmed or asked for.
     const qsizetype firstEnd = text.indexOf(separator);
     QStringView firstLine = firstEnd < 0 ? text : text.first(firstEnd);
     if (crlf && firstEnd >= 0 && firstLine.endsWith(u'\r'))
         firstLine.chop(1);
-    if (const double rate = frameRateHeader(firstLine); rate > 0) {
-        fps = rate;
+    if (frameRateHeader(firstLine) > 0)
         text = firstEnd < 0 ? QStringView() : text.sliced(firstEnd + 1);
-    }
     // A large text is done in two halves, split at a line end, one of them
     // on a thread of its own; the second half's cues are numbered on from
     // the first's.
@@ -744,7 +743,7 @@ struct CueStream::Data
     // Reads the subtitles, whose lines end at `separator`.
     void readAll(QChar separator, bool crlfLines)
     {
-        // A first line {1}{1}RATE gives the rate of the whole file.
+        // A first line {1}{1}RATE names the file's rate, and is no cue.
         const qsizetype firstEnd = find(separator, 0);
         const qsizetype firstLength = firstEnd < 0 ? size() : firstEnd;
         QString firstBytes;
@@ -753,8 +752,7 @@ struct CueStream::Data
         QStringView firstLine = table ? QStringView(firstBytes) : text.first(firstLength);
         if (crlfLines && firstEnd >= 0 && firstLine.endsWith(u'\r'))
             firstLine.chop(1);
-        if (const double rate = frameRateHeader(firstLine); rate > 0) {
-            fps = rate;
+        if (frameRateHeader(firstLine) > 0) {
             const qsizetype rest = firstEnd < 0 ? size() : firstEnd + 1;
             text = text.isNull() ? text : text.sliced(rest);
             bytes = bytes.isNull() ? bytes : bytes.sliced(rest);

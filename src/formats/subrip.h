@@ -37,8 +37,8 @@ struct CueReport
 };
 
 // The cues of `text` (lines joined by LF), with LF line ends. Frame numbers
-// are read at `fps`, or at the rate a {1}{1}RATE first line names (that line
-// is left out).
+// are read at `fps`; a first line {1}{1}RATE that names the file's rate is
+// left out.
 QString exportCues(QStringView text, double fps, CueStyle style, CueReport &report);
 // The same in pieces to be joined (a large text is done in two, on two
 // threads), so that each can be encoded on its own.
