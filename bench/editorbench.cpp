@@ -8,6 +8,7 @@
 //   build/tarnlyx-editor-bench [RUNS [PART...]]
 //
 // PART is lines, freezes, big or orphans; all four when none is named.
+// Peak memory is the process's: of a part run alone (big, say), its own.
 #include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
 #include "editor/myeditor.h"
@@ -293,7 +294,8 @@ int main(int argc, char *argv[])
         resetPeak();
         window.load(path);
         app.processEvents();
-        openedPeak = std::max(openedPeak, peakMiB());
+        if (r == 0) // later runs start from the memory the run before let go of
+            openedPeak = peakMiB();
         keep(recovery.afterLoad);
         typeAndKeep(recovery.typed);
         findBar->replaceAll();
