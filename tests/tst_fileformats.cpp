@@ -71,7 +71,11 @@ class TestFileFormats : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    void initTestCase() { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); }
+    void initTestCase()
+    {
+        qputenv("XDG_STATE_HOME", m_state.path().toUtf8());
+        questionClock = testClock;
+    }
     void exportLeavesTheWindowAlone();
     void openingSubRip_data();
     void openingSubRip();
@@ -162,7 +166,7 @@ void TestFileFormats::openingSubRip()
     answers.then([&](QWidget *box) {
         seen << box->objectName();
         if (button.isEmpty())
-            QTest::keyClick(box, Qt::Key_Return);
+            keyAfterGuard(box, Qt::Key_Return);
         else
             press(button)(box);
     });

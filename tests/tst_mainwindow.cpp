@@ -79,7 +79,11 @@ class TestMainWindow : public QObject
     QTemporaryDir m_state; // where recovery files go, fresh for every run
 
 private slots:
-    void initTestCase() { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); }
+    void initTestCase()
+    {
+        qputenv("XDG_STATE_HOME", m_state.path().toUtf8());
+        questionClock = testClock;
+    }
     void namesAndTexts();
     void startUp();
     void fileErrors_data();
@@ -396,7 +400,7 @@ void TestMainWindow::recovery()
         QTest::qWait(2500);
         keptWhileAsked = folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size();
         readBox(&box, QString())(b);
-        QTest::keyClick(b, Qt::Key_Return);
+        keyAfterGuard(b, Qt::Key_Return);
     }).then(press(QStringLiteral("OK")));
     QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(dir.filePath(QStringLiteral("./link.sub"))));
     QCOMPARE(answers.seen(), (QStringList{"recovery", "my_fps"}));
@@ -417,7 +421,7 @@ void TestMainWindow::recovery()
 
     // Every start lists it, with the other file in its name's place noted;
     // Later keeps it for the next start, where Return restores it untitled.
-    answers.then(readBox(&box, QStringLiteral("Later"))).then([](QWidget *b) { QTest::keyClick(b, Qt::Key_Return); });
+    answers.then(readBox(&box, QStringLiteral("Later"))).then([](QWidget *b) { keyAfterGuard(b, Qt::Key_Return); });
     qDeleteAll(openMainWindows({}));
     QCOMPARE(QStringList({box.name, box.text, box.detail}).join(u'|').replace(QRegularExpression(QStringLiteral(", [^\n]*\\d:\\d\\d[^\n]*? \\(")), QStringLiteral(", TIME (")),
              QStringLiteral("recovery list|Tarnlyx ended before this text was saved:|\"%1\", TIME (another file has that name now)\n"
@@ -613,7 +617,7 @@ void TestMainWindow::unfinishedSave()
     ModalAnswers answers;
     answers.then([&](QWidget *b) {
         readBox(&box, QString())(b);
-        QTest::keyClick(b, Qt::Key_Return);
+        keyAfterGuard(b, Qt::Key_Return);
     });
     qDeleteAll(openMainWindows({}));
     QCOMPARE(QStringList({box.name, box.text, box.detail}).join(u'|'),

@@ -133,6 +133,7 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(bracket);
     box.setEscapeButton(cancel);
+    guardAnswers(box);
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() != bracket && box.clickedButton() != frames)

@@ -3,15 +3,24 @@
 #include "editor/myeditor.h"
 
 #include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QThread>
+#include <QTimer>
 #include <QToolButton>
+
+#include <atomic>
+#include <functional>
+#include <memory>
 
 FindBar::FindBar(MyEditor *editor, QWidget *parent) : QWidget(parent), m_editor(editor)
 {
@@ -124,6 +133,9 @@ void FindBar::say(const QString &notice)
 {
     m_notice->setText(notice);
     m_notice->setVisible(!notice.isEmpty());
+    // F3 with the bar closed: the window says it instead.
+    if (isHidden())
+        emit noticed(notice);
 }
 
 bool FindBar::pattern(QRegularExpression &out)
@@ -191,6 +203,7 @@ bool FindBar::find(bool backward)
     }
     say(notice);
     m_editor->setTextCursor(found);
+    m_found = {found.anchor(), found.position(), document->revision()};
     return true;
 }
 
@@ -199,12 +212,19 @@ void FindBar::replace()
     QRegularExpression re;
     if (!pattern(re))
         return;
+    // What Find selected, or a selection that is exactly a match where it
+    // stands: its line around it is what look-behind, ^ and \b look at. An
+    // empty match is only ever one that Find went to.
     QTextCursor cursor = m_editor->textCursor();
-    const QString selected = cursor.selectedText();
-    if (cursor.hasSelection()) {
-        const QRegularExpressionMatch match = re.match(selected, 0, QRegularExpression::NormalMatch,
+    const int start = cursor.selectionStart(), end = cursor.selectionEnd();
+    const bool wentTo = m_found.anchor == cursor.anchor() && m_found.position == cursor.position()
+            && m_found.revision == m_editor->document()->revision();
+    const QTextBlock block = m_editor->document()->findBlock(start);
+    if ((cursor.hasSelection() || wentTo) && end < block.position() + block.length()) {
+        const int at = start - block.position();
+        const QRegularExpressionMatch match = re.match(block.text(), at, QRegularExpression::NormalMatch,
                                                        QRegularExpression::AnchorAtOffsetMatchOption);
-        if (match.hasMatch() && match.capturedLength() == selected.size()) {
+        if (match.hasMatch() && match.capturedStart() == at && match.capturedEnd() == end - block.position()) {
             cursor.insertText(replacementFor(match, m_replace->text(), m_regularExpression->isChecked()));
             m_editor->setTextCursor(cursor);
         }
@@ -212,13 +232,68 @@ void FindBar::replace()
     findNext();
 }
 
+namespace {
+
+// Runs `work` on a thread of its own, telling it whether to go on; the
+// window takes no input meanwhile. Past `FindBar::progressAfterMs` a
+// progress dialog shows how far it is (`goOn` is told the place reached, of
+// `total`) with Cancel. False when the user cancelled.
+bool runWithProgress(QWidget *window, const QString &label, qsizetype total,
+                     const std::function<void(const std::function<bool(qsizetype)> &goOn)> &work)
+{
+    std::atomic<qsizetype> reached{0};
+    std::atomic<bool> cancelled{false};
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        work([&](qsizetype at) {
+            reached = at;
+            return !cancelled;
+        });
+    }));
+    thread->start();
+    // Most work ends before anyone would miss the window: it is not drawn
+    // meanwhile, and what is typed waits.
+    if (thread->wait(QDeadlineTimer(FindBar::progressAfterMs)))
+        return true;
+    QProgressDialog progress(label, QStringLiteral("Cancel"), 0, 1000, window);
+    progress.setObjectName(QStringLiteral("progress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &progress, [&] {
+        progress.setValue(int(total > 0 ? reached * 1000 / total : 0));
+    });
+    QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancelled = true; });
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    tick.start(100);
+    progress.show();
+    if (!thread->isFinished())
+        loop.exec();
+    thread->wait();
+    return !cancelled;
+}
+
+} // namespace
+
 qsizetype FindBar::replaceAll()
 {
     QRegularExpression re;
     if (!pattern(re))
         return 0;
     const QString text = m_editor->text();
-    const QList<TextEdit> edits = replacementsInText(text, re, m_replace->text(), m_regularExpression->isChecked());
+    const QString replacement = m_replace->text();
+    const bool regularExpression = m_regularExpression->isChecked();
+    QList<TextEdit> edits;
+    const bool done = runWithProgress(window(), QStringLiteral("Replacing \"%1\"...").arg(m_find->text()), text.size(),
+                                      [&](const std::function<bool(qsizetype)> &goOn) {
+        edits = replacementsInText(text, re, replacement, regularExpression, goOn);
+    });
+    if (!done) {
+        say(QStringLiteral("Replace All was cancelled; nothing was replaced."));
+        return 0;
+    }
     const qsizetype count = edits.size();
     if (count == 0) {
         say(QStringLiteral("\"%1\" was not found.").arg(m_find->text()));

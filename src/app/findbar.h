@@ -18,6 +18,10 @@ class FindBar : public QWidget
     Q_OBJECT
 
 public:
+    // A Replace All still searching after this long shows its progress,
+    // with Cancel.
+    static constexpr int progressAfterMs = 500;
+
     FindBar(MyEditor *editor, QWidget *parent);
 
     // Shows the bar with the keys in the find field, which takes the
@@ -27,12 +31,15 @@ public:
     bool findNext();
     bool findPrevious();
     void replace();
-    // Returns how many were replaced.
+    // Returns how many were replaced; none when the user cancelled it.
     qsizetype replaceAll();
 
 signals:
     // What the bar did, for the window's status bar.
     void replaced(const QString &summary);
+    // What Find says while the bar is closed (F3 alone), for the status
+    // bar; empty when there is nothing to say.
+    void noticed(const QString &notice);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -56,4 +63,9 @@ private:
     QPushButton *m_replaceAll;
     QLabel *m_replaceLabel;
     QLabel *m_notice;
+    // Where Find last went, in the text as it was then.
+    struct Found
+    {
+        int anchor = -1, position = -1, revision = -1;
+    } m_found;
 };

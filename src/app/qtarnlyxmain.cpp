@@ -124,6 +124,14 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     // Above the status bar, where a long summary has room to wrap.
     column->addWidget(m_summaryLabel);
     connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
+    // Until the next find, and never over a message of another kind.
+    connect(m_findBar, &FindBar::noticed, this, [this, shown = QString()](const QString &notice) mutable {
+        if (!notice.isEmpty())
+            statusBar()->showMessage(notice);
+        else if (!shown.isEmpty() && statusBar()->currentMessage() == shown)
+            statusBar()->clearMessage();
+        shown = notice;
+    });
     connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
         m_keptStamp = stampOf(m_document.fileName());
         editor->setFocus();
@@ -198,8 +206,9 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     box.setInformativeText(QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
     showPlainText(box);
     QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
-    box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
+    QPushButton *discard = box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
     box.setDefaultButton(restore);
+    guardAnswers(box, {discard});
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() != restore) {
@@ -505,6 +514,7 @@ QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
     QPushButton *leave = box.addButton(QStringLiteral("Leave anyway"), QMessageBox::ActionRole);
     box.setDefaultButton(saveNow);
     box.setEscapeButton(cancel);
+    guardAnswers(box, {leave});
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() == saveNow)
@@ -545,7 +555,8 @@ bool QTarnlyxMain::load(QString name)
     m_proposedName.clear();
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
         return true;
-    editor->setText(file.text);
+    // The file itself gives the text again for its first recovery write.
+    editor->setText(file.text, m_document.textAsRead());
     setFileName(name);
     showFormat();
     if (!file.strayBytes.isEmpty()) {

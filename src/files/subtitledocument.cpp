@@ -29,14 +29,29 @@ bool SubtitleDocument::read(const QString &name, SubtitleText &file, FileError *
         return false;
     }
     FileStamp stamp;
+    size_t digest = 0;
     if ((kind == FileKind::Missing && !createEmptyFile(name, error))
-        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp))
+        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp, &digest))
         return false;
     dropRecovery(); // the text before was saved or let go
     m_fileName = name;
     m_stamp = stamp;
+    m_readEncoding = m_requestedEncoding;
+    m_readDigest = digest;
     m_format = file.format;
     return true;
+}
+
+std::function<QString()> SubtitleDocument::textAsRead() const
+{
+    return [name = m_fileName, stamp = m_stamp, encoding = m_readEncoding, digest = m_readDigest] {
+        SubtitleText file;
+        FileStamp now;
+        size_t nowDigest = 0;
+        if (!readSubtitleFile(name, file, nullptr, encoding, &now, &nowDigest) || now != stamp || nowDigest != digest)
+            return QString();
+        return file.text;
+    };
 }
 
 SubtitleDocument::SavePlan SubtitleDocument::planSave(const QString &name, QStringView text, const FileFormat &format)
@@ -116,8 +131,9 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<Q
             return; // made when next needed
         QString &text = shown();
         // An edit's place and length are the same in the raw text and in
-        // the text as shown: finishing changes one character into one.
-        bool addsUp = true;
+        // the text as shown: finishing changes one character into one. No
+        // text at all: the file read again is no longer the one shown.
+        bool addsUp = !text.isNull() || length == 0;
         for (const RawEdit &e : edits) {
             addsUp = addsUp && e.position >= 0 && e.removed >= 0 && qsizetype(e.position) <= text.size();
             if (addsUp)

@@ -43,6 +43,10 @@ public:
     // and the recovery file of the text before goes. False, with the
     // reason, and nothing changed otherwise.
     bool read(const QString &name, SubtitleText &file, FileError *error);
+    // The text read() gave, read again when called (on any thread): null
+    // when the file no longer holds the bytes read then. So a text that is
+    // the file's needs no copy kept for its first recovery write.
+    std::function<QString()> textAsRead() const;
     // Whether another program changed, replaced or removed the file since
     // it was read or saved here.
     bool changedOnDisk() const { return stampOf(m_fileName) != m_stamp; }
@@ -115,6 +119,8 @@ private:
     FileFormat m_format;            // new files are UTF-8
     QString m_requestedEncoding;    // empty: detected
     FileStamp m_stamp;              // the file as it was read or last written here
+    QString m_readEncoding;         // what read() was asked to read it in
+    size_t m_readDigest = 0;        // of the bytes read() read
     RecoveryFile m_recovery;        // written from m_recoveryWriter's thread only
     QThreadPool m_recoveryWriter;
     QTimer m_recoveryTimer;
