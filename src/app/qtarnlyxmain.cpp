@@ -137,7 +137,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
         editor->setFocus();
     });
     connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
-        if (load(m_document.fileName()))
+        if (loadIn(m_document.fileName(), m_document.requestedEncoding()))
             editor->setFocus();
     });
     setCentralWidget(centre);
@@ -151,7 +151,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     });
 
     // A file that cannot be read leaves the window as a new, unnamed one.
-    if (name != QLatin1String(newFileName) && load(name))
+    if (name != QLatin1String(newFileName) && loadIn(name, encoding))
         return;
     setFileName(QString::fromLatin1(newFileName));
     editor->document()->setModified(false);
@@ -441,12 +441,8 @@ void QTarnlyxMain::openDropped(const QStringList &names)
 
 void QTarnlyxMain::reopenWith(const QString &encoding)
 {
-    if (m_document.fileName().isEmpty())
-        return;
-    const QString previous = m_document.requestedEncoding();
-    m_document.setRequestedEncoding(encoding);
-    if (!load(m_document.fileName()))
-        m_document.setRequestedEncoding(previous);
+    if (!m_document.fileName().isEmpty())
+        loadIn(m_document.fileName(), encoding);
 }
 
 void QTarnlyxMain::showFormat()
@@ -542,12 +538,20 @@ bool QTarnlyxMain::mayDiscardText()
 
 bool QTarnlyxMain::load(QString name)
 {
+    return loadIn(name, QString());
+}
+
+bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
+{
     if (!mayDiscardText())
         return false;
 
     FileError error;
     SubtitleText file;
+    const QString before = m_document.requestedEncoding();
+    m_document.setRequestedEncoding(encoding);
     if (!m_document.read(name, file, &error)) {
+        m_document.setRequestedEncoding(before);
         tell(this, QMessageBox::Warning, "read error",
              QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
@@ -556,7 +560,7 @@ bool QTarnlyxMain::load(QString name)
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
         return true;
     // The file itself gives the text again for its first recovery write.
-    editor->setText(file.text, m_document.textAsRead());
+    editor->setText(std::move(file.text), m_document.textAsRead());
     setFileName(name);
     showFormat();
     if (!file.strayBytes.isEmpty()) {
