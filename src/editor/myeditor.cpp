@@ -144,6 +144,17 @@ QString shownFrom(QString text, const std::array<QChar, MyEditor::standInCount> 
 
 } // namespace
 
+namespace {
+
+// Selects the whole text without laying out any of it (in an edit block).
+void selectWhole(QTextCursor &cursor)
+{
+    cursor.setPosition(0);
+    cursor.setPosition(cursor.document()->characterCount() - 1, QTextCursor::KeepAnchor);
+}
+
+} // namespace
+
 void MyEditor::fillWhole(const std::function<QString()> &filled, const std::function<void()> &fill)
 {
     m_filled = filled;
@@ -172,6 +183,13 @@ void MyEditor::setText(QString text, const std::function<QString()> &sameText)
     if (!sameText)
         filled = [text, standIns = standIns()] { return shownFrom(text, standIns); };
     fillWhole(filled, [&] {
+        // Selecting the whole text to replace it would lay its last line
+        // out first (a second of a 2 MB line); emptied, it has none.
+        QTextCursor old(document());
+        old.beginEditBlock();
+        selectWhole(old);
+        old.removeSelectedText();
+        old.endEditBlock();
         if (!inPieces) {
             setPlainText(toDocument(text));
             return;
@@ -218,7 +236,7 @@ void MyEditor::replaceWhole(const QString &text)
     const int step = document()->availableUndoSteps();
     QTextCursor all(document());
     all.beginEditBlock();
-    all.select(QTextCursor::Document);
+    selectWhole(all);
     fillWhole([text, standIns = standIns()] { return shownFrom(text, standIns); }, [&] {
         all.insertText(toDocument(text));
         all.endEditBlock();
