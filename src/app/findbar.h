@@ -9,6 +9,7 @@
 
 class MyEditor;
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -33,6 +34,7 @@ public:
     void replace();
     // Returns how many were replaced; none when the user cancelled it.
     qsizetype replaceAll();
+    QSize minimumSizeHint() const override;
 
 signals:
     // What the bar did, for the window's status bar.
@@ -43,8 +45,14 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    class FlowLayout;
+    // The buttons beside the fields, or in a row of their own below them.
+    void arrange(bool beside);
+    // Width of a row of `field` with its label and the close button.
+    int besideWidth(QWidget *field) const;
     bool find(bool backward);
     // The pattern of the find field; shows why when it is no valid pattern.
     bool pattern(QRegularExpression &out);
@@ -63,6 +71,11 @@ private:
     QPushButton *m_replaceAll;
     QLabel *m_replaceLabel;
     QLabel *m_notice;
+    QList<QWidget *> m_labels;
+    QWidget *m_close = nullptr;
+    QGridLayout *m_grid = nullptr;
+    FlowLayout *m_buttons = nullptr;
+    bool m_beside = true;
     // Where Find last went, in the text as it was then.
     struct Found
     {
