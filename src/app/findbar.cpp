@@ -310,10 +310,13 @@ bool FindBar::find(bool backward)
     QTextDocument *document = m_editor->document();
     const QTextDocument::FindFlags flags = backward ? QTextDocument::FindBackward : QTextDocument::FindFlags();
     const QTextCursor from = m_editor->textCursor();
-    // An empty match where the search starts would be found again and again.
+    // An empty match where the last Find or Replace left the cursor would
+    // be found again and again; one where the search starts anew is new.
+    const bool leftHere = m_found.anchor == from.anchor() && m_found.position == from.position()
+            && m_found.revision == document->revision();
     auto search = [&](QTextCursor at) {
         QTextCursor found = document->find(re, at, flags);
-        if (!found.isNull() && !found.hasSelection() && found.position() == at.position()) {
+        if (leftHere && at == from && !found.isNull() && !found.hasSelection() && found.position() == at.position()) {
             if (backward ? at.position() == 0 : at.atEnd())
                 return QTextCursor();
             at.clearSelection();
@@ -362,6 +365,8 @@ void FindBar::replace()
         if (match.hasMatch() && match.capturedStart() == at && match.capturedEnd() == end - block.position()) {
             cursor.insertText(replacementFor(match, m_replace->text(), m_regularExpression->isChecked()));
             m_editor->setTextCursor(cursor);
+            // What the replacement leaves here is no match of the text Find saw.
+            m_found = {cursor.anchor(), cursor.position(), m_editor->document()->revision()};
         }
     }
     findNext();

@@ -38,8 +38,8 @@ struct TextEdit
 
 // Every match of `pattern` in `text`, line by line (a match never spans a
 // line end, as in Find), in order, with what replaces it. `goOn`, where
-// given, is told now and then how far into the text the search is; once it
-// returns false the search stops, and gives no edits.
+// given, is told after each line (or match) how far into the text the
+// search is; once it returns false the search stops, and gives no edits.
 QList<TextEdit> replacementsInText(QStringView text, const QRegularExpression &pattern,
                                    const QString &replacement, bool regularExpression,
                                    const std::function<bool(qsizetype)> &goOn = {});
