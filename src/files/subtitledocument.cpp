@@ -2,15 +2,44 @@
 
 #include "files/filereading.h"
 
+#include <chrono>
 #include <utility>
 
 SubtitleDocument::SubtitleDocument(const QString &encoding, QObject *parent)
     : QObject(parent), m_requestedEncoding(encoding)
 {
     m_recoveryWriter.setMaxThreadCount(1);
+    m_recoveryTimer.setParent(this);
+    m_recoveryTimer.setObjectName(QStringLiteral("recoveryPause"));
     m_recoveryTimer.setSingleShot(true);
-    m_recoveryTimer.setInterval(2000);
-    connect(&m_recoveryTimer, &QTimer::timeout, this, &SubtitleDocument::recoveryDue);
+    connect(&m_recoveryTimer, &QTimer::timeout, this, [this] {
+        const qint64 rest = m_lastEdit + recoveryPauseMs - clock();
+        if (rest > 0)
+            m_recoveryTimer.start(int(rest));
+        else
+            emit recoveryDue();
+    });
+}
+
+namespace {
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+}
+
+} // namespace
+
+qint64 (*SubtitleDocument::clock)() = steadyMs;
+
+void SubtitleDocument::edited()
+{
+    // The timer is not started again at every key: it wakes when the
+    // pause after the first may be over, and waits on for the rest.
+    m_lastEdit = clock();
+    if (!m_recoveryTimer.isActive())
+        m_recoveryTimer.start(int(recoveryPauseMs));
 }
 
 SubtitleDocument::~SubtitleDocument()

@@ -81,8 +81,13 @@ public:
     // file turned into lines): untitled, to be written in `format`.
     void becomeUntitled(const FileFormat &format);
 
-    // The text was edited: it is kept for recovery after a pause.
-    void edited() { m_recoveryTimer.start(); }
+    // How long typing must pause before the text is kept for recovery.
+    static constexpr qint64 recoveryPauseMs = 2000;
+    // The clock that pause is measured with, in milliseconds (steady);
+    // tests set their own.
+    static qint64 (*clock)();
+    // The text was edited: it is kept for recovery once typing pauses.
+    void edited();
     // Keeps the text for recovery now, on the writer's thread: `raw`
     // finished by `finish` there. An unedited text needs none (unless it is
     // a restored one not written again yet).
@@ -123,7 +128,8 @@ private:
     size_t m_readDigest = 0;        // of the bytes read() read
     RecoveryFile m_recovery;        // written from m_recoveryWriter's thread only
     QThreadPool m_recoveryWriter;
-    QTimer m_recoveryTimer;
+    QTimer m_recoveryTimer;         // "recoveryPause": wakes when the pause may be over
+    qint64 m_lastEdit = 0;
     bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
     bool m_recoveryWarned = false;
     // The text last handed over, as shown; made from m_filled when first
