@@ -443,7 +443,7 @@ void TestEditing::replaceAllCancelled()
     });
     QCOMPARE(child<FindBar>(&w, "findBar")->replaceAll(), 0);
     QCOMPARE(answers.answered(), 1);
-    QVERIFY2(after >= FindBar::progressAfterMs, qPrintable(QString::number(after)));
+    QVERIFY2(after >= 500 && after < 2500, qPrintable(QString::number(after))); // half a second, on a busy machine
     QCOMPARE(editor->text(), text);
     QVERIFY(!editor->document()->isModified());
     QCOMPARE(child<QLabel>(&w, "findNotice")->text(), QStringLiteral("Replace All was cancelled; nothing was replaced."));
