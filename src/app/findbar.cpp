@@ -6,7 +6,6 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>

@@ -185,11 +185,14 @@ void MyEditor::setText(QString text, const std::function<QString()> &sameText)
     fillWhole(filled, [&] {
         // Selecting the whole text to replace it would lay its last line
         // out first (a second of a 2 MB line); emptied, it has none.
+        // (The history goes anyway: nothing keeps what is removed.)
+        document()->setUndoRedoEnabled(false);
         QTextCursor old(document());
         old.beginEditBlock();
         selectWhole(old);
         old.removeSelectedText();
         old.endEditBlock();
+        document()->setUndoRedoEnabled(true);
         if (!inPieces) {
             setPlainText(toDocument(text));
             return;
