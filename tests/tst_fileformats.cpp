@@ -124,7 +124,8 @@ void TestFileFormats::exportLeavesTheWindowAlone()
     answers.then(proposeAndChoose(&proposed, QString()));
     exportAs("exportSubRipAction");
     QVERIFY(!QFile::exists(srt) && !QFile::exists(m_dir.filePath(QStringLiteral("film.v2.srt"))));
-    answers.then(proposeAndChoose(&proposed, sub)).then(readBox(&seen, QStringLiteral("OK")));
+    answers.then(proposeAndChoose(&proposed, sub)).then(press(QStringLiteral("Replace")))
+            .then(readBox(&seen, QStringLiteral("OK")));
     exportAs("exportSubRipAction");
     QCOMPARE(answers.pending(), 0);
     QCOMPARE(seen.value(0), QStringLiteral("export over own file"));

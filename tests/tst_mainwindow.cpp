@@ -110,6 +110,7 @@ private slots:
     void encodingBelongsToItsFile();
     void changedOnDiskTakesOnlyMeantKeys();
     void startQuestionsTakeOnlyMeantKeys();
+    void saveAsAsksBeforeReplacing();
     void recoveryPause();
     void recoveryOfAFileChangedUnseen();
 };
@@ -230,7 +231,10 @@ void TestMainWindow::fileErrors()
         answers.then(press(QStringLiteral("Overwrite"))).then(readBox(&box));
         QVERIFY(!w->save());
     } else {
-        answers.then(chooseFile(tried)).then(readBox(&box));
+        answers.then(chooseFile(tried));
+        if (QFileInfo::exists(tried))
+            answers.then(press(QStringLiteral("Replace")));
+        answers.then(readBox(&box));
         QVERIFY(!w->saveAs());
     }
     QCOMPARE(answers.pending(), 0);
@@ -1063,6 +1067,36 @@ void TestMainWindow::startQuestionsTakeOnlyMeantKeys()
     answers.then([](QWidget *box) { keyAfterGuard(box, Qt::Key_D, Qt::AltModifier); });
     qDeleteAll(openMainWindows({}));
     QCOMPARE(kept(), 0);
+    QCOMPARE(answers.pending(), 0);
+}
+
+void TestMainWindow::saveAsAsksBeforeReplacing()
+{
+    // Save As onto a file that exists asks first: a plain R does nothing,
+    // Return goes back to the file dialog, Alt+R replaces it.
+    QTemporaryDir dir;
+    const QString other = dir.filePath(QStringLiteral("other.sub"));
+    QVERIFY(writeBytes(other, "theirs"));
+    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
+    w.editorWidget()->insertPlainText(QStringLiteral("mine"));
+    bool stayed = false;
+    QString text;
+    ModalAnswers answers;
+    answers.then(chooseFile(other)).then([&](QWidget *box) {
+        text = static_cast<QMessageBox *>(box)->text();
+        testTime() += 500;
+        QTest::keyClick(box, Qt::Key_R);
+        QTest::qWait(300); // a mnemonic clicks after a moment
+        stayed = box->isVisible();
+        QTest::keyClick(box, Qt::Key_Return);
+    }).then(chooseFile(QString()));
+    QVERIFY(!w.saveAs());
+    QVERIFY(stayed);
+    QCOMPARE(text, QStringLiteral("\"%1\" already exists.").arg(other));
+    QCOMPARE(readBytes(other), QByteArray("theirs"));
+    answers.then(chooseFile(other)).then([](QWidget *box) { keyAfterGuard(box, Qt::Key_R, Qt::AltModifier); });
+    QVERIFY(w.saveAs());
+    QCOMPARE(readBytes(other), QByteArray("mine"));
     QCOMPARE(answers.pending(), 0);
 }
 

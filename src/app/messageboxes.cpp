@@ -1,6 +1,10 @@
 #include "app/messageboxes.h"
 
+#include "files/filenames.h"
+
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -105,6 +109,22 @@ bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QS
     box.exec();
     takeFocusBack(window);
     return box.clickedButton() == yes;
+}
+
+QString askSaveFileName(QWidget *window, const QString &title, QString proposed, const QString &filters)
+{
+    for (;;) {
+        const QString name = QFileDialog::getSaveFileName(window, title, proposed, filters, nullptr,
+                                                          QFileDialog::DontConfirmOverwrite);
+        takeFocusBack(window);
+        if (name.isEmpty() || !QFileInfo::exists(name))
+            return name;
+        if (confirm(window, QMessageBox::Warning, "replace file",
+                    QStringLiteral("\"%1\" already exists.").arg(shownName(name)),
+                    QStringLiteral("Saving replaces what it holds."), QStringLiteral("&Replace")))
+            return name;
+        proposed = name;
+    }
 }
 
 QString asSentence(QString reason)

@@ -34,6 +34,10 @@ void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QStri
 // (the default, also on Escape); guarded.
 bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
              const QString &detail, const QString &accept);
+// The save dialog; the question before a file of that name is replaced is
+// this program's own, so that Replace too takes only Alt+R or a click
+// (Cancel, the default, goes back to the dialog). Empty when cancelled.
+QString askSaveFileName(QWidget *window, const QString &title, QString proposed, const QString &filters);
 // A reason as a sentence of its own: "it is SubRip already" -> "It is
 // SubRip already."
 QString asSentence(QString reason);

@@ -650,17 +650,15 @@ QString QTarnlyxMain::askSaveName()
 {
     // A converted text proposes the name of its own; else the file's.
     const QString &current = m_document.fileName();
-    const QString name = QFileDialog::getSaveFileName(
+    return askSaveFileName(
             this, QString(),
             !m_proposedName.isEmpty() ? m_proposedName : current.isEmpty() ? QString() : QFileInfo(current).absoluteFilePath(),
             QLatin1String(fileFilters));
-    takeFocusBack(this);
-    return name;
 }
 
 bool QTarnlyxMain::saveAs()
 {
-    // The file dialog asked before a file of that name is replaced.
+    // Asked before a file of that name is replaced.
     const QString name = askSaveName();
     return !name.isEmpty() && saveTo(name, m_document.format());
 }
