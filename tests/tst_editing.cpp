@@ -354,6 +354,8 @@ void TestEditing::replaceWhatFindSelected_data()
     QTest::newRow("line start") << "ab\ncd" << "^" << -1 << 0 << "Xab\ncd" << "@2:1";
     QTest::newRow("line end") << "ab\ncd" << "$" << -1 << 0 << "abX\ncd" << "@2:3";
     QTest::newRow("a selection only beginning with a match") << "ab\ncd" << ".+" << 0 << 2 << "ab\ncd" << "ab@1:3";
+    QTest::newRow("a selection of one line only beginning with a match") << "the cat" << "the" << 0 << -1 << "the cat" << "the@1:4";
+    QTest::newRow("an empty match Find did not go to") << "ab\ncd" << "^" << 3 << 0 << "ab\ncd" << "@2:1";
     QTest::newRow("a match in a selection of its own") << "ab cd" << "c." << 3 << -1 << "ab X" << "@1:5";
 }
 
