@@ -17,7 +17,9 @@ within() { for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done; return 1; 
 # The editor's windows that are on screen (the dialogs have no title).
 visible() { xdotool search --onlyvisible --class tarnlyx 2>/dev/null | wc -l; }
 shown() { [ "$(visible)" -eq "$1" ]; }
-wait_windows() { within shown "$1" || fail "expected $1 windows on screen, saw $(visible) ($2)"; sleep 0.2; }
+# A question takes no key for half a second after it shows (keys typed
+# ahead must not answer it), so the keys wait a little longer than that.
+wait_windows() { within shown "$1" || fail "expected $1 windows on screen, saw $(visible) ($2)"; sleep 0.7; }
 ended() { ! kill -0 "$pid" 2>/dev/null; }
 wait_exit() { within ended || fail "the editor did not end ($1)"; wait "$pid" || fail "the editor exited with $?"; pid=""; }
 # Waits until file $1 holds the bytes of file $2.

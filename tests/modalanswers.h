@@ -1,6 +1,8 @@
 // Answers modal dialogs in a GUI test: exec() would otherwise block it.
 #pragma once
 
+#include "app/messageboxes.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -9,6 +11,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -49,6 +52,24 @@ private:
     QPointer<QWidget> m_last;
     QStringList m_seen;
 };
+
+// The clock a question's guard against keys typed ahead reads in a test
+// that sets questionClock = testClock: it stands still unless moved.
+inline qint64 &testTime()
+{
+    static qint64 now = 0;
+    return now;
+}
+inline qint64 testClock()
+{
+    return testTime();
+}
+// A key pressed in a box once its guard is over.
+inline void keyAfterGuard(QWidget *box, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    testTime() += answerGuardMs;
+    QTest::keyClick(box, key, modifiers);
+}
 
 // One of a message box's texts as the box shows it: marked where markup in
 // it (a file name's, say) would be drawn rather than shown.

@@ -2,6 +2,7 @@
 // keeps the place, the Edited mark, the operation's summary, the file
 // dialogs' folder, the changed-on-disk bar, the frame-rate prompt and the
 // one rate everything in a window reads frames at.
+#include "app/findbar.h"
 #include "app/gotodialog.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
@@ -16,7 +17,10 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QElapsedTimer>
 #include <QScrollBar>
+#include <QStatusBar>
+#include <QTextLayout>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -90,6 +94,11 @@ private slots:
     void goToLines();
     void goToDialog();
     void findBar();
+    void replaceWhatFindSelected_data();
+    void replaceWhatFindSelected();
+    void findNoticesWithTheBarClosed();
+    void replaceAllCancelled();
+    void longLinesKeepTheirShaping();
     void undoKeepsThePlace();
     void editedMarkAndSummary();
     void summaryWords_data();
@@ -114,6 +123,8 @@ void TestEditing::replacements_data()
     QTest::newRow("plain takes . literally") << "a.b axb" << "a.b" << "" << "-" << "- axb" << 1;
     QTest::newRow("plain replacement keeps \\1") << "ab" << "a" << "" << "\\1" << "\\1b" << 1;
     QTest::newRow("whole words") << "other the then the" << "the" << "w" << "X" << "other X then X" << 2;
+    QTest::newRow("whole words, punctuation at the end") << "17, 117, 17,5" << "17," << "w" << "x" << "x 117, x5" << 2;
+    QTest::newRow("whole words, punctuation at both ends") << "{Y:i}a{Y:i} b" << "{Y:i}" << "w" << "" << "a b" << 2;
     QTest::newRow("whole words, letters beyond ASCII") << QString::fromUtf8("żółw żółwie") << QString::fromUtf8("ŻÓŁW") << "w" << "x"
                                                        << QString::fromUtf8("x żółwie") << 1;
     QTest::newRow("regular expression, groups") << "{1}{2}ab" << "(a)(b)" << "r" << "\\2\\1\\\\\\0" << "{1}{2}ba\\ab" << 1;
@@ -334,6 +345,135 @@ void TestEditing::findBar()
     QCOMPARE(child<QLabel>(&w, "summary")->text(), QStringLiteral("Replace All: 3 replaced"));
     trigger(&w, "undoAction");
     QCOMPARE(editor->text(), before);
+}
+
+void TestEditing::replaceWhatFindSelected_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("find"); // a regular expression
+    QTest::addColumn<int>("selectFrom"); // -1: Find selects, else this selection from (line 1) ...
+    QTest::addColumn<int>("selectTo");   // ... to (line 2)
+    QTest::addColumn<QString>("result"); // after one Replace with "X"
+    QTest::addColumn<QString>("selected"); // and what it selects next, where
+    QTest::newRow("look-behind") << "{Y:i}word other" << "(?<=\\{Y:i\\})\\w+" << -1 << 0 << "{Y:i}X other" << "X@1:7";
+    QTest::newRow("line start") << "ab\ncd" << "^" << -1 << 0 << "Xab\ncd" << "@2:1";
+    QTest::newRow("line end") << "ab\ncd" << "$" << -1 << 0 << "abX\ncd" << "@2:3";
+    QTest::newRow("a selection only beginning with a match") << "ab\ncd" << ".+" << 0 << 2 << "ab\ncd" << "ab@1:3";
+    QTest::newRow("a selection of one line only beginning with a match") << "the cat" << "the" << 0 << -1 << "the cat" << "the@1:4";
+    QTest::newRow("an empty match Find did not go to") << "ab\ncd" << "^" << 3 << 0 << "ab\ncd" << "@2:1";
+    QTest::newRow("a match in a selection of its own") << "ab cd" << "c." << 3 << -1 << "ab X" << "@1:5";
+}
+
+void TestEditing::replaceWhatFindSelected()
+{
+    // The Replace button replaces exactly the match Find went to, seen in
+    // its line as Find and Replace All see it; a selection is replaced only
+    // when it is exactly a match, else the next match is selected.
+    QFETCH(QString, text);
+    QFETCH(QString, find);
+    QFETCH(int, selectFrom);
+    QFETCH(int, selectTo);
+    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
+    MyEditor *editor = w.editorWidget();
+    editor->setText(text);
+    trigger(&w, "replaceAction");
+    child<QCheckBox>(&w, "regularExpression")->setChecked(true);
+    child<QLineEdit>(&w, "findField")->setText(find);
+    child<QLineEdit>(&w, "replaceField")->setText(QStringLiteral("X"));
+    if (selectFrom < 0) {
+        QTest::keyClick(child(&w, "findField"), Qt::Key_Return);
+    } else {
+        QTextCursor c(editor->document());
+        c.setPosition(selectFrom);
+        c.setPosition(selectTo < 0 ? text.size() : editor->document()->findBlockByNumber(1).position() + selectTo,
+                      QTextCursor::KeepAnchor);
+        editor->setTextCursor(c);
+    }
+    QTest::keyClick(child(&w, "replaceField"), Qt::Key_Return);
+    QTEST(editor->text(), "result");
+    QTEST(editor->textCursor().selectedText() + u'@' + place(editor), "selected");
+}
+
+void TestEditing::findNoticesWithTheBarClosed()
+{
+    // F3 and Shift+F3 with the bar closed say in the status bar what the
+    // bar would say; the next find that has nothing to say clears it.
+    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    MyEditor *editor = w.editorWidget();
+    editor->setText(QStringLiteral("{1}{2}the end\n{3}{4}other"));
+    trigger(&w, "findAction");
+    child<QLineEdit>(&w, "findField")->setText(QStringLiteral("the"));
+    QTest::keyClick(child(&w, "findField"), Qt::Key_Escape);
+    putCursor(editor, 2, 12);
+    QTest::keyClick(editor, Qt::Key_F3);
+    QCOMPARE(place(editor), QStringLiteral("1:10"));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Passed the end of the text; went on from the start."));
+    QTest::keyClick(editor, Qt::Key_F3);
+    QCOMPARE(w.statusBar()->currentMessage(), QString());
+    QTest::keyClick(editor, Qt::Key_F3, Qt::ShiftModifier);
+    QTest::keyClick(editor, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(place(editor), QStringLiteral("2:11"));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Passed the start of the text; went on from the end."));
+    w.statusBar()->showMessage(QStringLiteral("another kind"));
+    QTest::keyClick(editor, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("another kind"));
+    child<QLineEdit>(&w, "findField")->setText(QStringLiteral("missing"));
+    QTest::keyClick(editor, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("\"missing\" was not found."));
+    QVERIFY(!child(&w, "findBar")->isVisible());
+}
+
+void TestEditing::replaceAllCancelled()
+{
+    // A Replace All still searching after a moment shows its progress; its
+    // Cancel stops it and leaves the text as it was.
+    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
+    w.show();
+    MyEditor *editor = w.editorWidget();
+    const QString text = QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\n").repeated(2000);
+    editor->setText(text);
+    trigger(&w, "replaceAction");
+    child<QCheckBox>(&w, "regularExpression")->setChecked(true);
+    child<QLineEdit>(&w, "findField")->setText(QStringLiteral("(a|aa)*b|a"));
+    child<QLineEdit>(&w, "replaceField")->setText(QStringLiteral("x"));
+    QElapsedTimer shown;
+    qint64 after = -1;
+    ModalAnswers answers;
+    shown.start();
+    answers.then([&](QWidget *progress) {
+        after = shown.elapsed();
+        QCOMPARE(progress->objectName(), QStringLiteral("progress"));
+        buttonWithText(progress, QStringLiteral("Cancel"))->click();
+    });
+    QCOMPARE(child<FindBar>(&w, "findBar")->replaceAll(), 0);
+    QCOMPARE(answers.answered(), 1);
+    QVERIFY2(after >= 500 && after < 2500, qPrintable(QString::number(after))); // half a second, on a busy machine
+    QCOMPARE(editor->text(), text);
+    QVERIFY(!editor->document()->isModified());
+    QCOMPARE(child<QLabel>(&w, "findNotice")->text(), QStringLiteral("Replace All was cancelled; nothing was replaced."));
+}
+
+void TestEditing::longLinesKeepTheirShaping()
+{
+    // Lines of 64K characters and more keep their shaping between layouts
+    // (else every question about the cursor shapes them again), whether
+    // loaded, made by an operation or by joining two lines; shorter lines
+    // let it go.
+    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
+    MyEditor *editor = w.editorWidget();
+    const QString half = QString(1 << 15, u'a');
+    editor->setText(QStringLiteral("{1}{2}") + half + half + QStringLiteral("\nshort\n") + half + u'\n' + half);
+    auto kept = [editor](int line) { return editor->document()->findBlockByNumber(line).layout()->cacheEnabled(); };
+    QVERIFY(kept(0));
+    QVERIFY(!kept(1) && !kept(2) && !kept(3));
+    putCursor(editor, 3, (1 << 15) + 1);
+    QTest::keyClick(editor, Qt::Key_Delete); // joins lines 3 and 4
+    QVERIFY(kept(2));
+    editor->linesChange(ModeShift);
+    QVERIFY(kept(0) && !kept(1) && kept(2));
 }
 
 void TestEditing::undoKeepsThePlace()
@@ -615,7 +755,8 @@ void TestEditing::screenshots_data()
 void TestEditing::screenshots()
 {
     // The window with the find bar open, and with the changed-on-disk bar:
-    // no text in them is cut. Pictures for a person to look at.
+    // no text in them is cut, at the usual font and at one as large as
+    // 144 DPI makes it. Pictures for a person to look at.
     QFETCH(int, points);
     const QFont before = QApplication::font();
     QFont font = before;
@@ -654,6 +795,14 @@ void TestEditing::screenshots()
     QApplication::processEvents();
     noneCut(child(w.data(), "findBar"));
     QVERIFY(summary->height() >= summary->heightForWidth(summary->width()) && summary->width() <= w->width());
+    // The window keeps its width and the fields about 15 characters; the
+    // buttons stand beside them where there is room, else below them.
+    QCOMPARE(w->width(), 500);
+    for (const char *field : {"findField", "replaceField"}) {
+        auto *edit = child<QLineEdit>(w.data(), field);
+        QVERIFY2(edit->width() >= 15 * edit->fontMetrics().averageCharWidth(), field);
+    }
+    QCOMPARE(child<QPushButton>(w.data(), "replaceAll")->y() == child(w.data(), "replaceField")->y(), points == 9);
     QVERIFY(w->grab().save(out + QStringLiteral("/findbar-%1pt.png").arg(points)));
     QTest::keyClick(child(w.data(), "findField"), Qt::Key_Escape);
 

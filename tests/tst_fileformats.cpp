@@ -72,7 +72,11 @@ class TestFileFormats : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    void initTestCase() { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); }
+    void initTestCase()
+    {
+        qputenv("XDG_STATE_HOME", m_state.path().toUtf8());
+        questionClock = testClock;
+    }
     void exportLeavesTheWindowAlone();
     void openingSubRip_data();
     void openingSubRip();
@@ -121,7 +125,8 @@ void TestFileFormats::exportLeavesTheWindowAlone()
     answers.then(proposeAndChoose(&proposed, QString()));
     exportAs("exportSubRipAction");
     QVERIFY(!QFile::exists(srt) && !QFile::exists(m_dir.filePath(QStringLiteral("film.v2.srt"))));
-    answers.then(proposeAndChoose(&proposed, sub)).then(readBox(&seen, QStringLiteral("OK")));
+    answers.then(proposeAndChoose(&proposed, sub)).then(press(QStringLiteral("Replace")))
+            .then(readBox(&seen, QStringLiteral("OK")));
     exportAs("exportSubRipAction");
     QCOMPARE(answers.pending(), 0);
     QCOMPARE(seen.value(0), QStringLiteral("export over own file"));
@@ -163,7 +168,7 @@ void TestFileFormats::openingSubRip()
     answers.then([&](QWidget *box) {
         seen << box->objectName();
         if (button.isEmpty())
-            QTest::keyClick(box, Qt::Key_Return);
+            keyAfterGuard(box, Qt::Key_Return);
         else
             press(button)(box);
     });

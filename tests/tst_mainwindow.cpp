@@ -3,6 +3,7 @@
 #include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
 #include "editor/myeditor.h"
+#include "files/subtitledocument.h"
 #include "files/filenames.h"
 #include "modalanswers.h"
 #include "testsupport.h"
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QTextDocument>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
@@ -79,7 +81,11 @@ class TestMainWindow : public QObject
     QTemporaryDir m_state; // where recovery files go, fresh for every run
 
 private slots:
-    void initTestCase() { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); }
+    void initTestCase()
+    {
+        qputenv("XDG_STATE_HOME", m_state.path().toUtf8());
+        questionClock = testClock;
+    }
     void namesAndTexts();
     void startUp();
     void fileErrors_data();
@@ -101,6 +107,12 @@ private slots:
     void commandLine();
     void namesAfterDashDash();
     void recoveryOffSaysSo();
+    void encodingBelongsToItsFile();
+    void changedOnDiskTakesOnlyMeantKeys();
+    void startQuestionsTakeOnlyMeantKeys();
+    void saveAsAsksBeforeReplacing();
+    void recoveryPause();
+    void recoveryOfAFileChangedUnseen();
 };
 
 void TestMainWindow::namesAndTexts()
@@ -219,7 +231,10 @@ void TestMainWindow::fileErrors()
         answers.then(press(QStringLiteral("Overwrite"))).then(readBox(&box));
         QVERIFY(!w->save());
     } else {
-        answers.then(chooseFile(tried)).then(readBox(&box));
+        answers.then(chooseFile(tried));
+        if (QFileInfo::exists(tried))
+            answers.then(press(QStringLiteral("Replace")));
+        answers.then(readBox(&box));
         QVERIFY(!w->saveAs());
     }
     QCOMPARE(answers.pending(), 0);
@@ -396,7 +411,7 @@ void TestMainWindow::recovery()
         QTest::qWait(2500);
         keptWhileAsked = folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size();
         readBox(&box, QString())(b);
-        QTest::keyClick(b, Qt::Key_Return);
+        keyAfterGuard(b, Qt::Key_Return);
     }).then(press(QStringLiteral("OK")));
     QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(dir.filePath(QStringLiteral("./link.sub"))));
     QCOMPARE(answers.seen(), (QStringList{"recovery", "my_fps"}));
@@ -417,7 +432,7 @@ void TestMainWindow::recovery()
 
     // Every start lists it, with the other file in its name's place noted;
     // Later keeps it for the next start, where Return restores it untitled.
-    answers.then(readBox(&box, QStringLiteral("Later"))).then([](QWidget *b) { QTest::keyClick(b, Qt::Key_Return); });
+    answers.then(readBox(&box, QStringLiteral("Later"))).then([](QWidget *b) { keyAfterGuard(b, Qt::Key_Return); });
     qDeleteAll(openMainWindows({}));
     QCOMPARE(QStringList({box.name, box.text, box.detail}).join(u'|').replace(QRegularExpression(QStringLiteral(", [^\n]*\\d:\\d\\d[^\n]*? \\(")), QStringLiteral(", TIME (")),
              QStringLiteral("recovery list|Tarnlyx ended before this text was saved:|\"%1\", TIME (another file has that name now)\n"
@@ -609,19 +624,31 @@ void TestMainWindow::unfinishedSave()
     QCOMPARE(readBytes(path), damaged);
     QVERIFY(writeBytes(copy, old));
 
+    // Return and Escape keep; Restore writes over the file, so it takes no
+    // key typed before the question showed and no plain R.
     BoxSeen box;
+    bool stayed = false;
     ModalAnswers answers;
     answers.then([&](QWidget *b) {
         readBox(&box, QString())(b);
-        QTest::keyClick(b, Qt::Key_Return);
-    });
-    qDeleteAll(openMainWindows({}));
+        testTime() += 499; // half a second, less a millisecond
+        QTest::keyClick(b, Qt::Key_R, Qt::AltModifier);
+        testTime() += 1;
+        QTest::keyClick(b, Qt::Key_R);
+        QTest::qWait(300); // a mnemonic clicks after a moment
+        stayed = b->isVisible();
+        QTest::keyClick(b, Qt::Key_Escape);
+    }).then([](QWidget *b) { keyAfterGuard(b, Qt::Key_Return); });
+    for (int start = 0; start < 2; ++start) {
+        qDeleteAll(openMainWindows({}));
+        QCOMPARE(readBytes(path), damaged);
+        QCOMPARE(backups.entryList(QDir::Files), kept);
+    }
+    QVERIFY(stayed);
     QCOMPARE(QStringList({box.name, box.text, box.detail}).join(u'|'),
              QStringLiteral("unfinished save|The save of %1 did not finish; the file may be damaged. Restore the copy taken before the save?|"
                             "The copy is \"%2\"; it is kept until you restore it.").arg(path, copy));
-    QCOMPARE(readBytes(path), damaged);
-    QCOMPARE(backups.entryList(QDir::Files), kept);
-    answers.then(press(QStringLiteral("Restore")));
+    answers.then([](QWidget *b) { keyAfterGuard(b, Qt::Key_R, Qt::AltModifier); });
     qDeleteAll(openMainWindows({}));
     QCOMPARE(readBytes(path), old);
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -941,6 +968,198 @@ void TestMainWindow::recoveryOffSaysSo()
                          .arg(state.path()));
     QCOMPARE(QDir(state.filePath(QStringLiteral("tarnlyx"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     w.editorWidget()->document()->setModified(false);
+}
+
+void TestMainWindow::encodingBelongsToItsFile()
+{
+    // An encoding forced on one file stays with it for Reload; the next
+    // file opened is read in the encoding detected in it.
+    QTemporaryDir dir;
+    const QString russian = dir.filePath(QStringLiteral("a.sub")), greek = dir.filePath(QStringLiteral("b.sub"));
+    QVERIFY(writeBytes(russian, readBytes(sampleFile("encodings/russian.KOI8-R.sub"))));
+    QVERIFY(writeBytes(greek, readBytes(sampleFile("encodings/greek.windows-1253.sub"))));
+    QScopedPointer<QTarnlyxMain> w(openWindow(russian));
+    QCOMPARE(w->fileFormat().encoding, QStringLiteral("KOI8-R"));
+    ModalAnswers answers;
+    for (int i = 0; i < 4; ++i)
+        answers.then(press(QStringLiteral("OK")));
+    w->reopenWith(QStringLiteral("windows-1251"));
+    QCOMPARE(w->fileFormat().encoding, QStringLiteral("windows-1251"));
+    w->findChild<QPushButton *>(QStringLiteral("reload"))->click();
+    QCOMPARE(w->fileFormat().encoding, QStringLiteral("windows-1251"));
+    QVERIFY(w->load(greek));
+    QCOMPARE(w->fileFormat().encoding, QStringLiteral("windows-1253"));
+    w->reopenWith(QString()); // Detect Again
+    QCOMPARE(w->fileFormat().encoding, QStringLiteral("windows-1253"));
+    QCOMPARE(answers.pending(), 0);
+}
+
+void TestMainWindow::changedOnDiskTakesOnlyMeantKeys()
+{
+    // Overwrite takes Alt+O or a click: no key typed before the question
+    // showed (half a second to the millisecond), no plain O; Return is
+    // Cancel.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QVERIFY(writeBytes(path, "{1}{2}a"));
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    w->editorWidget()->insertPlainText(QStringLiteral("mine "));
+    QVERIFY(writeBytes(path, "theirs"));
+    bool stayed = false;
+    ModalAnswers answers;
+    answers.then([&](QWidget *box) {
+        testTime() += 499; // half a second, less a millisecond
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_O, Qt::AltModifier);
+        QTest::qWait(300); // a mnemonic clicks after a moment
+        testTime() += 1;
+        QTest::keyClick(box, Qt::Key_O);
+        QTest::qWait(300);
+        stayed = box->isVisible();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    QVERIFY(!w->save());
+    QVERIFY(stayed);
+    QCOMPARE(readBytes(path), QByteArray("theirs"));
+    answers.then([](QWidget *box) { keyAfterGuard(box, Qt::Key_O, Qt::AltModifier); });
+    QVERIFY(w->save());
+    QCOMPARE(readBytes(path), QByteArray("mine {1}{2}a"));
+}
+
+void TestMainWindow::startQuestionsTakeOnlyMeantKeys()
+{
+    // The start's list of unsaved texts: keys typed before it showed and a
+    // plain D do nothing, Escape keeps the texts for later, Return restores
+    // them, Alt+D discards them.
+    const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
+    auto crash = [] {
+        auto *w = new QTarnlyxMain(QStringLiteral("subtitles.txt"));
+        w->editorWidget()->insertPlainText(QStringLiteral("unsaved"));
+        w->writeRecoveryNow();
+        delete w;
+    };
+    auto kept = [&] { return folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size(); };
+    crash();
+    bool stayed = false;
+    ModalAnswers answers;
+    answers.then([&](QWidget *box) {
+        testTime() += 499; // half a second, less a millisecond
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_D, Qt::AltModifier);
+        testTime() += 1;
+        QTest::keyClick(box, Qt::Key_D);
+        QTest::qWait(300); // a mnemonic clicks after a moment
+        stayed = box->isVisible();
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    QList<QTarnlyxMain *> windows = openMainWindows({});
+    QVERIFY(stayed);
+    QCOMPARE(windows.size(), 1);
+    QCOMPARE(windows[0]->editorWidget()->text(), QString());
+    QCOMPARE(kept(), 1);
+    qDeleteAll(windows);
+    answers.then([](QWidget *box) { keyAfterGuard(box, Qt::Key_Return); });
+    windows = openMainWindows({});
+    QCOMPARE(windows[0]->editorWidget()->text(), QStringLiteral("unsaved"));
+    windows[0]->editorWidget()->document()->setModified(false);
+    qDeleteAll(windows);
+    crash();
+    answers.then([](QWidget *box) { keyAfterGuard(box, Qt::Key_D, Qt::AltModifier); });
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(kept(), 0);
+    QCOMPARE(answers.pending(), 0);
+}
+
+void TestMainWindow::saveAsAsksBeforeReplacing()
+{
+    // Save As onto a file that exists asks first: a plain R does nothing,
+    // Return goes back to the file dialog, Alt+R replaces it.
+    QTemporaryDir dir;
+    const QString other = dir.filePath(QStringLiteral("other.sub"));
+    QVERIFY(writeBytes(other, "theirs"));
+    QTarnlyxMain w(QStringLiteral("subtitles.txt"));
+    w.editorWidget()->insertPlainText(QStringLiteral("mine"));
+    bool stayed = false;
+    QString text;
+    ModalAnswers answers;
+    answers.then(chooseFile(other)).then([&](QWidget *box) {
+        text = static_cast<QMessageBox *>(box)->text();
+        testTime() += 500;
+        QTest::keyClick(box, Qt::Key_R);
+        QTest::qWait(300); // a mnemonic clicks after a moment
+        stayed = box->isVisible();
+        QTest::keyClick(box, Qt::Key_Return);
+    }).then(chooseFile(QString()));
+    QVERIFY(!w.saveAs());
+    QVERIFY(stayed);
+    QCOMPARE(text, QStringLiteral("\"%1\" already exists.").arg(other));
+    QCOMPARE(readBytes(other), QByteArray("theirs"));
+    answers.then(chooseFile(other)).then([](QWidget *box) { keyAfterGuard(box, Qt::Key_R, Qt::AltModifier); });
+    QVERIFY(w.saveAs());
+    QCOMPARE(readBytes(other), QByteArray("mine"));
+    QCOMPARE(answers.pending(), 0);
+}
+
+void TestMainWindow::recoveryPause()
+{
+    // The text is kept for recovery once typing has paused for two
+    // seconds, counted from the last key.
+    SubtitleDocument document;
+    int due = 0;
+    connect(&document, &SubtitleDocument::recoveryDue, this, [&due] { ++due; });
+    const auto before = SubtitleDocument::clock;
+    SubtitleDocument::clock = testClock;
+    auto *timer = document.findChild<QTimer *>(QStringLiteral("recoveryPause"));
+    auto wakeAt = [&](qint64 at) {
+        testTime() = at;
+        QMetaObject::invokeMethod(timer, "timeout");
+        return due;
+    };
+    testTime() = 0;
+    document.edited();
+    QVERIFY(timer->isActive());
+    QCOMPARE(wakeAt(1999), 0);
+    QVERIFY(timer->isActive());
+    QCOMPARE(wakeAt(2000), 1);
+    testTime() = 3000;
+    document.edited();
+    testTime() = 4500;
+    document.edited(); // typing went on
+    QCOMPARE(wakeAt(6499), 1);
+    QCOMPARE(wakeAt(6500), 2);
+    timer->stop();
+    SubtitleDocument::clock = before;
+}
+
+void TestMainWindow::recoveryOfAFileChangedUnseen()
+{
+    // The first recovery write reads the file again rather than keeping its
+    // text; a file that no longer holds the bytes read (same size, time put
+    // back) is not taken for it: the recovery file holds the text shown.
+    const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.sub"));
+    QByteArray bytes;
+    for (int i = 0; i < 5000; ++i)
+        bytes += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line\n";
+    QVERIFY(writeBytes(path, bytes));
+    struct stat st;
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &st), 0);
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    QByteArray other = bytes;
+    other.replace("line", "LINE");
+    QVERIFY(writeBytes(path, other));
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    w->editorWidget()->insertPlainText(QStringLiteral("x"));
+    w->writeRecoveryNow();
+    QCoreApplication::processEvents(); // the whole text is asked for
+    w->writeRecoveryNow();
+    const QStringList files = folder.entryList({QStringLiteral("*.txt")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QVERIFY(readBytes(folder.filePath(files[0])).endsWith("\n" + ("x" + bytes).chopped(1)));
+    w->editorWidget()->document()->setModified(false);
+    w->close();
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -61,12 +61,10 @@ void QTarnlyxMain::exportCuesAs(CueStyle style)
 {
     const bool subRip = style == CueStyle::SubRip;
     const QString suffix = subRip ? QStringLiteral(".srt") : QStringLiteral(".vtt");
-    const QString path = QFileDialog::getSaveFileName(
+    const QString path = askSaveFileName(
             this, subRip ? QStringLiteral("Export SubRip") : QStringLiteral("Export WebVTT"),
             nameBeside(m_document.fileName(), suffix),
             subRip ? QStringLiteral("SubRip (*.srt);;All files (*)") : QStringLiteral("WebVTT (*.vtt);;All files (*)"));
-    if (isVisible())
-        activateWindow();
     if (path.isEmpty())
         return;
     const QString &own = m_document.fileName();
@@ -133,6 +131,7 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(bracket);
     box.setEscapeButton(cancel);
+    guardAnswers(box);
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() != bracket && box.clickedButton() != frames)

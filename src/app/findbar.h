@@ -9,6 +9,7 @@
 
 class MyEditor;
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -18,6 +19,10 @@ class FindBar : public QWidget
     Q_OBJECT
 
 public:
+    // A Replace All still searching after this long shows its progress,
+    // with Cancel.
+    static constexpr int progressAfterMs = 500;
+
     FindBar(MyEditor *editor, QWidget *parent);
 
     // Shows the bar with the keys in the find field, which takes the
@@ -27,17 +32,27 @@ public:
     bool findNext();
     bool findPrevious();
     void replace();
-    // Returns how many were replaced.
+    // Returns how many were replaced; none when the user cancelled it.
     qsizetype replaceAll();
+    QSize minimumSizeHint() const override;
 
 signals:
     // What the bar did, for the window's status bar.
     void replaced(const QString &summary);
+    // What Find says while the bar is closed (F3 alone), for the status
+    // bar; empty when there is nothing to say.
+    void noticed(const QString &notice);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    class FlowLayout;
+    // The buttons beside the fields, or in a row of their own below them.
+    void arrange(bool beside);
+    // Width of a row of `field` with its label and the close button.
+    int besideWidth(QWidget *field) const;
     bool find(bool backward);
     // The pattern of the find field; shows why when it is no valid pattern.
     bool pattern(QRegularExpression &out);
@@ -56,4 +71,14 @@ private:
     QPushButton *m_replaceAll;
     QLabel *m_replaceLabel;
     QLabel *m_notice;
+    QList<QWidget *> m_labels;
+    QWidget *m_close = nullptr;
+    QGridLayout *m_grid = nullptr;
+    FlowLayout *m_buttons = nullptr;
+    bool m_beside = true;
+    // Where Find last went, in the text as it was then.
+    struct Found
+    {
+        int anchor = -1, position = -1, revision = -1;
+    } m_found;
 };

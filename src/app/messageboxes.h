@@ -17,12 +17,27 @@ void takeFocusBack(QWidget *window);
 // File names may hold anything, markup included: every box shows its texts
 // as they are.
 void showPlainText(QMessageBox &box);
-// Tells the user something in a box named `name`, with OK.
+
+// How long a box takes no key once it shows: keys still being typed into
+// the window when it appeared must not answer it unread.
+inline constexpr qint64 answerGuardMs = 500;
+// The clock that guard reads, in milliseconds (steady); tests set their own.
+extern qint64 (*questionClock)();
+// Makes `box` answer only what is meant: no key for answerGuardMs after it
+// shows, and the `meant` buttons (those that discard text or write over a
+// file) never on a plain letter, only on Alt+letter or a click.
+void guardAnswers(QMessageBox &box, const QList<QAbstractButton *> &meant = {});
+// Tells the user something in a box named `name`, with OK (guarded).
 void tell(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
           const QString &detail);
-// Asks whether to go on: `accept`, or Cancel (the default, also on Escape).
+// Asks whether to go on: `accept` (Alt+letter or a click only), or Cancel
+// (the default, also on Escape); guarded.
 bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QString &text,
              const QString &detail, const QString &accept);
+// The save dialog; the question before a file of that name is replaced is
+// this program's own, so that Replace too takes only Alt+R or a click
+// (Cancel, the default, goes back to the dialog). Empty when cancelled.
+QString askSaveFileName(QWidget *window, const QString &title, QString proposed, const QString &filters);
 // A reason as a sentence of its own: "it is SubRip already" -> "It is
 // SubRip already."
 QString asSentence(QString reason);

@@ -124,12 +124,20 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     // Above the status bar, where a long summary has room to wrap.
     column->addWidget(m_summaryLabel);
     connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
+    // Until the next find, and never over a message of another kind.
+    connect(m_findBar, &FindBar::noticed, this, [this, shown = QString()](const QString &notice) mutable {
+        if (!notice.isEmpty())
+            statusBar()->showMessage(notice);
+        else if (!shown.isEmpty() && statusBar()->currentMessage() == shown)
+            statusBar()->clearMessage();
+        shown = notice;
+    });
     connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
         m_keptStamp = stampOf(m_document.fileName());
         editor->setFocus();
     });
     connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
-        if (load(m_document.fileName()))
+        if (loadIn(m_document.fileName(), m_document.requestedEncoding()))
             editor->setFocus();
     });
     setCentralWidget(centre);
@@ -143,7 +151,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     });
 
     // A file that cannot be read leaves the window as a new, unnamed one.
-    if (name != QLatin1String(newFileName) && load(name))
+    if (name != QLatin1String(newFileName) && loadIn(name, encoding))
         return;
     setFileName(QString::fromLatin1(newFileName));
     editor->document()->setModified(false);
@@ -198,8 +206,9 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     box.setInformativeText(QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
     showPlainText(box);
     QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
-    box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
+    QPushButton *discard = box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
     box.setDefaultButton(restore);
+    guardAnswers(box, {discard});
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() != restore) {
@@ -432,12 +441,8 @@ void QTarnlyxMain::openDropped(const QStringList &names)
 
 void QTarnlyxMain::reopenWith(const QString &encoding)
 {
-    if (m_document.fileName().isEmpty())
-        return;
-    const QString previous = m_document.requestedEncoding();
-    m_document.setRequestedEncoding(encoding);
-    if (!load(m_document.fileName()))
-        m_document.setRequestedEncoding(previous);
+    if (!m_document.fileName().isEmpty())
+        loadIn(m_document.fileName(), encoding);
 }
 
 void QTarnlyxMain::showFormat()
@@ -505,6 +510,7 @@ QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
     QPushButton *leave = box.addButton(QStringLiteral("Leave anyway"), QMessageBox::ActionRole);
     box.setDefaultButton(saveNow);
     box.setEscapeButton(cancel);
+    guardAnswers(box, {leave});
     box.exec();
     takeFocusBack(this);
     if (box.clickedButton() == saveNow)
@@ -532,12 +538,20 @@ bool QTarnlyxMain::mayDiscardText()
 
 bool QTarnlyxMain::load(QString name)
 {
+    return loadIn(name, QString());
+}
+
+bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
+{
     if (!mayDiscardText())
         return false;
 
     FileError error;
     SubtitleText file;
+    const QString before = m_document.requestedEncoding();
+    m_document.setRequestedEncoding(encoding);
     if (!m_document.read(name, file, &error)) {
+        m_document.setRequestedEncoding(before);
         tell(this, QMessageBox::Warning, "read error",
              QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
@@ -545,7 +559,8 @@ bool QTarnlyxMain::load(QString name)
     m_proposedName.clear();
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
         return true;
-    editor->setText(file.text);
+    // The file itself gives the text again for its first recovery write.
+    editor->setText(std::move(file.text), m_document.textAsRead());
     setFileName(name);
     showFormat();
     if (!file.strayBytes.isEmpty()) {
@@ -635,17 +650,15 @@ QString QTarnlyxMain::askSaveName()
 {
     // A converted text proposes the name of its own; else the file's.
     const QString &current = m_document.fileName();
-    const QString name = QFileDialog::getSaveFileName(
+    return askSaveFileName(
             this, QString(),
             !m_proposedName.isEmpty() ? m_proposedName : current.isEmpty() ? QString() : QFileInfo(current).absoluteFilePath(),
             QLatin1String(fileFilters));
-    takeFocusBack(this);
-    return name;
 }
 
 bool QTarnlyxMain::saveAs()
 {
-    // The file dialog asked before a file of that name is replaced.
+    // Asked before a file of that name is replaced.
     const QString name = askSaveName();
     return !name.isEmpty() && saveTo(name, m_document.format());
 }

@@ -46,8 +46,8 @@ public:
     // Hands the unsaved text to the recovery writer's thread (or removes
     // the recovery file of a text no longer edited); returns at once.
     void scheduleRecovery();
-    // Reads the file again in `encoding` ("bytes": one byte per character),
-    // asking first about unsaved changes.
+    // Reads the file again in `encoding` ("bytes": one byte per character;
+    // empty: detected again), asking first about unsaved changes.
     void reopenWith(const QString &encoding);
     const FileFormat &fileFormat() const { return m_document.format(); }
 
@@ -56,8 +56,10 @@ public slots:
     void setFileName(QString name);
     void newFile();
     void open();
-    // Reads `name` into this window. True once loaded; false, with nothing
-    // changed, when the user keeps the edited text or the file cannot be read.
+    // Reads `name` into this window, in the encoding detected in it (one
+    // forced for the file before is that file's alone). True once loaded;
+    // false, with nothing changed, when the user keeps the edited text or
+    // the file cannot be read.
     bool load(QString name);
     // False when the text was not saved (no name chosen, or a write error,
     // which is reported); the edited flag then stays on.
@@ -84,6 +86,9 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // load() in `encoding` (empty: detected), which stays the file's for
+    // Reload until another file is read.
+    bool loadIn(const QString &name, const QString &encoding);
     enum class Answer { SaveNow, Cancel, LeaveAnyway };
     // Asks whether to save the edited text first.
     Answer askUnsaved();

@@ -42,6 +42,7 @@ RecoveryAnswer askAboutRecovery(const QList<RecoveredText> &texts)
     QPushButton *later = box.addButton(QStringLiteral("&Later"), QMessageBox::RejectRole);
     box.setDefaultButton(restore);
     box.setEscapeButton(later);
+    guardAnswers(box, {discard});
     box.exec();
     if (box.clickedButton() == restore)
         return RecoveryAnswer::Restore;
@@ -71,6 +72,7 @@ void offerUnfinishedSaves()
         QPushButton *keep = box.addButton(QStringLiteral("&Keep"), QMessageBox::RejectRole);
         box.setDefaultButton(keep);
         box.setEscapeButton(keep);
+        guardAnswers(box, {restore}); // writes over the file
         box.exec();
         FileError error;
         if (box.clickedButton() == restore && !restoreUnfinished(save, &error)) {

@@ -44,7 +44,10 @@ public:
     // since.
     std::function<QString()> takeFilledText() { return std::exchange(m_filled, nullptr); }
     // Replaces the text, clearing the undo history, and marks it unedited.
-    void setText(const QString &text);
+    // `sameText`, where given, gives `text` again later (or a null string
+    // when it no longer can), so that takeFilledText() need not hold it;
+    // then a `text` held nowhere else is let go of as it goes in.
+    void setText(QString text, const std::function<QString()> &sameText = {});
     // Replaces the whole text as one undo step, keeping the cursor's line
     // and column (clamped) and the view; undoing or redoing the step puts
     // them back there too.

@@ -9,8 +9,10 @@
 QRegularExpression searchPattern(const QString &needle, const SearchOptions &options)
 {
     QString pattern = options.regularExpression ? needle : QRegularExpression::escape(needle);
+    // A whole word starts and ends nowhere inside a word: where the
+    // needle's own end is punctuation ("17,", "{Y:i}") any neighbour will do.
     if (options.wholeWords)
-        pattern = QStringLiteral("\\b(?:%1)\\b").arg(pattern);
+        pattern = QStringLiteral("(?:(?<!\\w)|(?!\\w))(?:%1)(?:(?<!\\w)|(?!\\w))").arg(pattern);
     QRegularExpression::PatternOptions flags = QRegularExpression::UseUnicodePropertiesOption;
     if (!options.matchCase)
         flags |= QRegularExpression::CaseInsensitiveOption;
@@ -41,11 +43,20 @@ QString replacementFor(const QRegularExpressionMatch &match, const QString &repl
 }
 
 QList<TextEdit> replacementsInText(QStringView text, const QRegularExpression &pattern,
-                                   const QString &replacement, bool regularExpression)
+                                   const QString &replacement, bool regularExpression,
+                                   const std::function<bool(qsizetype)> &goOn)
 {
     QList<TextEdit> edits;
     if (!pattern.isValid())
         return edits;
+    // Asked at every line (or match), so that a stop comes at once even
+    // where a pattern takes long on each line.
+    auto stopped = [&](qsizetype reached) {
+        if (!goOn || goOn(reached))
+            return false;
+        edits.clear();
+        return true;
+    };
     if (!regularExpression) {
         // Literal text holds no line end, so no match spans one: one pass
         // over the whole text finds what one per line would.
@@ -53,6 +64,8 @@ QList<TextEdit> replacementsInText(QStringView text, const QRegularExpression &p
         while (matches.hasNext()) {
             const QRegularExpressionMatch match = matches.next();
             edits.append({match.capturedStart(), match.capturedLength(), replacement});
+            if (stopped(match.capturedEnd()))
+                return edits;
         }
         return edits;
     }
@@ -66,6 +79,8 @@ QList<TextEdit> replacementsInText(QStringView text, const QRegularExpression &p
             edits.append({start + match.capturedStart(), match.capturedLength(),
                           replacementFor(match, replacement, regularExpression)});
         }
+        if (stopped(end))
+            return edits;
         start = end + 1;
     }
     return edits;

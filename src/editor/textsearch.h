@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
+
 class SubEngine;
 
 struct SearchOptions
@@ -35,9 +37,12 @@ struct TextEdit
 };
 
 // Every match of `pattern` in `text`, line by line (a match never spans a
-// line end, as in Find), in order, with what replaces it.
+// line end, as in Find), in order, with what replaces it. `goOn`, where
+// given, is told after each line (or match) how far into the text the
+// search is; once it returns false the search stops, and gives no edits.
 QList<TextEdit> replacementsInText(QStringView text, const QRegularExpression &pattern,
-                                   const QString &replacement, bool regularExpression);
+                                   const QString &replacement, bool regularExpression,
+                                   const std::function<bool(qsizetype)> &goOn = {});
 
 
 // A "Go to" target as typed: "12" a line, "#12" the 12th subtitle line,

@@ -2,15 +2,44 @@
 
 #include "files/filereading.h"
 
+#include <chrono>
 #include <utility>
 
 SubtitleDocument::SubtitleDocument(const QString &encoding, QObject *parent)
     : QObject(parent), m_requestedEncoding(encoding)
 {
     m_recoveryWriter.setMaxThreadCount(1);
+    m_recoveryTimer.setParent(this);
+    m_recoveryTimer.setObjectName(QStringLiteral("recoveryPause"));
     m_recoveryTimer.setSingleShot(true);
-    m_recoveryTimer.setInterval(2000);
-    connect(&m_recoveryTimer, &QTimer::timeout, this, &SubtitleDocument::recoveryDue);
+    connect(&m_recoveryTimer, &QTimer::timeout, this, [this] {
+        const qint64 rest = m_lastEdit + recoveryPauseMs - clock();
+        if (rest > 0)
+            m_recoveryTimer.start(int(rest));
+        else
+            emit recoveryDue();
+    });
+}
+
+namespace {
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+}
+
+} // namespace
+
+qint64 (*SubtitleDocument::clock)() = steadyMs;
+
+void SubtitleDocument::edited()
+{
+    // The timer is not started again at every key: it wakes when the
+    // pause after the first may be over, and waits on for the rest.
+    m_lastEdit = clock();
+    if (!m_recoveryTimer.isActive())
+        m_recoveryTimer.start(int(recoveryPauseMs));
 }
 
 SubtitleDocument::~SubtitleDocument()
@@ -29,14 +58,29 @@ bool SubtitleDocument::read(const QString &name, SubtitleText &file, FileError *
         return false;
     }
     FileStamp stamp;
+    size_t digest = 0;
     if ((kind == FileKind::Missing && !createEmptyFile(name, error))
-        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp))
+        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp, &digest))
         return false;
     dropRecovery(); // the text before was saved or let go
     m_fileName = name;
     m_stamp = stamp;
+    m_readEncoding = m_requestedEncoding;
+    m_readDigest = digest;
     m_format = file.format;
     return true;
+}
+
+std::function<QString()> SubtitleDocument::textAsRead() const
+{
+    return [name = m_fileName, stamp = m_stamp, encoding = m_readEncoding, digest = m_readDigest] {
+        SubtitleText file;
+        FileStamp now;
+        size_t nowDigest = 0;
+        if (!readSubtitleFile(name, file, nullptr, encoding, &now, &nowDigest) || now != stamp || nowDigest != digest)
+            return QString();
+        return file.text;
+    };
 }
 
 SubtitleDocument::SavePlan SubtitleDocument::planSave(const QString &name, QStringView text, const FileFormat &format)
@@ -116,8 +160,9 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<Q
             return; // made when next needed
         QString &text = shown();
         // An edit's place and length are the same in the raw text and in
-        // the text as shown: finishing changes one character into one.
-        bool addsUp = true;
+        // the text as shown: finishing changes one character into one. No
+        // text at all: the file read again is no longer the one shown.
+        bool addsUp = !text.isNull() || length == 0;
         for (const RawEdit &e : edits) {
             addsUp = addsUp && e.position >= 0 && e.removed >= 0 && qsizetype(e.position) <= text.size();
             if (addsUp)

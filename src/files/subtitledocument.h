@@ -43,6 +43,10 @@ public:
     // and the recovery file of the text before goes. False, with the
     // reason, and nothing changed otherwise.
     bool read(const QString &name, SubtitleText &file, FileError *error);
+    // The text read() gave, read again when called (on any thread): null
+    // when the file no longer holds the bytes read then. So a text that is
+    // the file's needs no copy kept for its first recovery write.
+    std::function<QString()> textAsRead() const;
     // Whether another program changed, replaced or removed the file since
     // it was read or saved here.
     bool changedOnDisk() const { return stampOf(m_fileName) != m_stamp; }
@@ -77,8 +81,13 @@ public:
     // file turned into lines): untitled, to be written in `format`.
     void becomeUntitled(const FileFormat &format);
 
-    // The text was edited: it is kept for recovery after a pause.
-    void edited() { m_recoveryTimer.start(); }
+    // How long typing must pause before the text is kept for recovery.
+    static constexpr qint64 recoveryPauseMs = 2000;
+    // The clock that pause is measured with, in milliseconds (steady);
+    // tests set their own.
+    static qint64 (*clock)();
+    // The text was edited: it is kept for recovery once typing pauses.
+    void edited();
     // Keeps the text for recovery now, on the writer's thread: `raw`
     // finished by `finish` there. An unedited text needs none (unless it is
     // a restored one not written again yet).
@@ -115,9 +124,12 @@ private:
     FileFormat m_format;            // new files are UTF-8
     QString m_requestedEncoding;    // empty: detected
     FileStamp m_stamp;              // the file as it was read or last written here
+    QString m_readEncoding;         // what read() was asked to read it in
+    size_t m_readDigest = 0;        // of the bytes read() read
     RecoveryFile m_recovery;        // written from m_recoveryWriter's thread only
     QThreadPool m_recoveryWriter;
-    QTimer m_recoveryTimer;
+    QTimer m_recoveryTimer;         // "recoveryPause": wakes when the pause may be over
+    qint64 m_lastEdit = 0;
     bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
     bool m_recoveryWarned = false;
     // The text last handed over, as shown; made from m_filled when first
