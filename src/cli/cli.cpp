@@ -1,3 +1,4 @@
+#include "cli/check.h"
 #include "cli/cli.h"
 #include "cli/recover.h"
 
@@ -566,6 +567,8 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
 {
     if (args.value(0) == u"recover")
         return runRecover(args.mid(1), out, err);
+    if (isCheckCommand(args))
+        return runCheck(args, in, out, err);
     SubEngine settings;
     Options options;
     try {

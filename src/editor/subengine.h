@@ -32,6 +32,10 @@ enum OperationMode : int {
 // at most one point) from 1 to 200. 0 when `firstLine` is no such header.
 double frameRateHeader(QStringView firstLine);
 
+// How many characters a reader sees in `text`: a letter with its combining
+// marks, or a surrogate pair, is one.
+qsizetype visibleLength(QStringView text);
+
 class SubEngine
 {
 public:

@@ -1,0 +1,462 @@
+#include "cli/check.h"
+#include "cli/recover.h"
+
+#include "editor/checks.h"
+#include "files/filenames.h"
+#include "files/filereading.h"
+#include "files/filesaving.h"
+#include "files/textcodec.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct UsageError
+{
+    QString message;
+};
+
+struct Options
+{
+    CheckRules rules;
+    std::optional<double> fps;
+    QString encoding;
+    bool json = false;
+    bool fix = false;
+    bool inPlace = false;
+    bool help = false;
+    QString saveRules;
+    QStringList inputs;
+};
+
+// What `info` reports at `limit`: "shown less than 833 ms".
+QString ruleText(const CheckKindInfo &info, double limit)
+{
+    const QString rule = QString::fromLatin1(info.rule);
+    return info.limitName ? rule.arg(limitText(limit)) : rule;
+}
+
+QString usage()
+{
+    QString text = QStringLiteral(
+            "Usage: tarnlyx-cli check [RULE OPTIONS] [--fps F] [--encoding NAME]\n"
+            "                         [--format text|json] [FILE...]\n"
+            "       tarnlyx-cli check [RULE OPTIONS] --fix -i FILE...\n"
+            "       tarnlyx-cli check [RULE OPTIONS] --save-rules FILE\n"
+            "\n"
+            "Checks subtitle files before they ship and prints one line per problem,\n"
+            "FILE:LINE: KIND: DETAIL, as compilers do. FILE \"-\" or none reads standard\n"
+            "input. Lines that are not subtitles and a first line {1}{1}RATE are never\n"
+            "reported. A subtitle without a hide time stays for the display time SubRip\n"
+            "export gives it. Characters are counted as a viewer reads them: brace\n"
+            "codes and the row separator | left out.\n"
+            "\n"
+            "Kinds, and what each reports by default:\n");
+    auto row = [&text](const QString &left, const QString &right) {
+        text += QStringLiteral("  %1 %2\n").arg(left, -19).arg(right);
+    };
+    for (const CheckKindInfo &info : checkKinds())
+        row(QLatin1String(info.word), ruleText(info, info.defaultLimit));
+    text += QStringLiteral("\nRule options, taken in order:\n");
+    row(QStringLiteral("--no-KIND"), QStringLiteral("leave out a kind; --KIND looks for it again"));
+    for (const CheckKindInfo &info : checkKinds()) {
+        if (info.limitName) {
+            row(QStringLiteral("--%1 N").arg(QLatin1String(info.limitName)),
+                QStringLiteral("the limit of %1, %2 to %3")
+                        .arg(QLatin1String(info.word), limitText(info.lowest), limitText(info.highest)));
+        }
+    }
+    row(QStringLiteral("--rules FILE"), QStringLiteral("take the rules a rule file sets"));
+    row(QStringLiteral("--save-rules FILE"), QStringLiteral("write the rules to a rule file"));
+    text += QStringLiteral(
+            "\n"
+            "Options:\n"
+            "  --fps F             frame rate of frame numbers, 0.1 to 200 (default: the\n"
+            "                      rate a first line {1}{1}RATE names, else 25)\n"
+            "  --encoding NAME     read the files in encoding NAME (default: detected)\n"
+            "  --format text|json  one line per problem (default), or one JSON object\n"
+            "  --fix               move hide times to mend overlaps, short gaps and too\n"
+            "                      short subtitles (as far as the room before the next\n"
+            "                      allows); show times never move. Needs -i\n"
+            "  -i, --in-place      write the fixed files back, all or none\n"
+            "  -h, --help          show this help\n"
+            "\n"
+            "Exit status: 0 no problem found, 1 problems found (after --fix: left),\n"
+            "2 bad usage or a file that could not be read or written.\n");
+    return text;
+}
+
+class Parser
+{
+public:
+    explicit Parser(const QStringList &args) : m_args(args) {}
+
+    Options parse()
+    {
+        Options o;
+        bool onlyInputs = false, sawWord = false;
+        for (m_pos = 0; m_pos < m_args.size(); ++m_pos) {
+            const QString &arg = m_args[m_pos];
+            if (onlyInputs || arg == u"-" || !arg.startsWith(u'-')) {
+                if (!sawWord && !onlyInputs && arg == u"check")
+                    sawWord = true;
+                else
+                    o.inputs << arg;
+                continue;
+            }
+            const qsizetype eq = arg.startsWith(u"--") ? arg.indexOf(u'=') : -1;
+            m_name = eq < 0 ? arg : arg.first(eq);
+            m_inline = eq < 0 ? std::nullopt : std::optional<QString>(arg.mid(eq + 1));
+            m_used = false;
+            option(o, onlyInputs);
+            if (m_inline && !m_used)
+                throw UsageError{QStringLiteral("%1 takes no value").arg(m_name)};
+        }
+        return o;
+    }
+
+private:
+    void option(Options &o, bool &onlyInputs)
+    {
+        CheckKind kind;
+        const QStringView name = QStringView(m_name).sliced(std::min<qsizetype>(2, m_name.size()));
+        QString error;
+        if (m_name == u"--") {
+            onlyInputs = true;
+        } else if (m_name == u"-h" || m_name == u"--help") {
+            o.help = true;
+        } else if (m_name == u"--fps") {
+            const QString text = value();
+            bool ok = false;
+            const double fps = text.toDouble(&ok);
+            if (!ok || !(fps >= 0.1 && fps <= 200.0))
+                throw UsageError{QStringLiteral("--fps: \"%1\" is not a frame rate from 0.1 to 200").arg(text)};
+            o.fps = fps;
+        } else if (m_name == u"--encoding") {
+            const QString text = value();
+            o.encoding = canonicalEncoding(text);
+            if (o.encoding.isEmpty())
+                throw UsageError{QStringLiteral("--encoding: \"%1\" is not an encoding this system knows").arg(text)};
+        } else if (m_name == u"--format") {
+            const QString text = value();
+            if (text != u"text" && text != u"json")
+                throw UsageError{QStringLiteral("--format: \"%1\" is neither text nor json").arg(text)};
+            o.json = text == u"json";
+        } else if (m_name == u"--fix") {
+            o.fix = true;
+        } else if (m_name == u"-i" || m_name == u"--in-place") {
+            o.inPlace = true;
+        } else if (m_name == u"--save-rules") {
+            o.saveRules = value();
+        } else if (m_name == u"--rules") {
+            const QString file = value();
+            SubtitleText read;
+            FileError readError;
+            if (!readSubtitleFile(file, read, &readError))
+                throw UsageError{readError.message()};
+            if (!rulesFromText(read.text, o.rules, &error))
+                throw UsageError{QStringLiteral("%1: %2").arg(shownName(file), error)};
+        } else if (m_name.startsWith(u"--no-") && kindNamed(name.sliced(3), kind)) {
+            o.rules.on[size_t(kind)] = false;
+        } else if (m_name.startsWith(u"--") && kindNamed(name, kind)) {
+            o.rules.on[size_t(kind)] = true;
+        } else if (m_name.startsWith(u"--") && kindNamed(name, kind, true)) {
+            if (!setRule(o.rules, name, value(), &error))
+                throw UsageError{QStringLiteral("--") + error};
+        } else {
+            throw UsageError{QStringLiteral("%1: not an option of check").arg(m_name)};
+        }
+    }
+
+    // The option's value: after "=", or the next argument.
+    QString value()
+    {
+        m_used = true;
+        if (m_inline)
+            return *m_inline;
+        if (m_pos + 1 >= m_args.size())
+            throw UsageError{QStringLiteral("%1 needs a value").arg(m_name)};
+        return m_args[++m_pos];
+    }
+
+    const QStringList &m_args;
+    qsizetype m_pos = 0;
+    QString m_name;
+    std::optional<QString> m_inline;
+    bool m_used = false;
+};
+
+void say(QIODevice &err, const QString &line)
+{
+    err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(line).toUtf8());
+}
+
+void appendJsonString(QByteArray &out, QStringView s)
+{
+    out += '"';
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\')
+            continue;
+        out += s.sliced(from, i - from).toUtf8();
+        if (c == u'"' || c == u'\\') {
+            out += '\\';
+            out += char(c);
+        } else {
+            out += QByteArray("\\u00") + QByteArray::number(c, 16).rightJustified(2, '0');
+        }
+        from = i + 1;
+    }
+    out += s.sliced(from).toUtf8();
+    out += '"';
+}
+
+// One file's problems, as they are printed.
+struct Checked
+{
+    QString name; // as shown
+    double fps = 25.0;
+    // The text, in pieces of whole lines as if joined by LF.
+    QList<QString> pieces;
+    std::vector<CheckProblem> problems;
+    FixCounts fixes;
+};
+
+// The text decodeSubtitleBytes() makes of `bytes`, in two pieces of whole
+// lines decoded on two threads where it is large (as if joined by LF).
+QList<QString> decodeInPieces(QByteArrayView bytes, const QString &encoding)
+{
+    qsizetype start = 0;
+    const FileFormat format = detectFormat(bytes, encoding, &start, nullptr);
+    QByteArrayView body = bytes.sliced(start);
+    const char separator = format.lineEnds == LineEnds::CR ? '\r' : '\n';
+    const qsizetype cut = body.size() >= CheckList::piecesFrom ? body.indexOf(separator, body.size() / 2) : -1;
+    if (cut < 0 || !LineCodec(format.encoding, false).asciiCompatible())
+        return {decodeSubtitleBytes(bytes, encoding).text};
+    QByteArrayView first = body.first(cut);
+    if (separator == '\n' && first.endsWith('\r'))
+        first.chop(1);
+    const QByteArrayView parts[] = {first, body.sliced(cut + 1)};
+    QList<QString> pieces(2);
+    auto decode = [&](int i) {
+        LineCodec(format.encoding, false).decode(parts[i], pieces[i]);
+        if (separator == '\r')
+            pieces[i].replace(u'\r', u'\n');
+        else
+            pieces[i].replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    };
+    std::thread second(decode, 1);
+    decode(0);
+    second.join();
+    if (pieces[1].endsWith(u'\n'))
+        pieces[1].chop(1); // the last line's end
+    return pieces;
+}
+
+// Appends problems [begin, end) of `file`, all on lines of `piece`, which
+// starts at line `firstLine`, in the form asked for; `first`: the file's
+// first problem is among them.
+void print(const Checked &file, std::vector<CheckProblem>::const_iterator begin,
+           std::vector<CheckProblem>::const_iterator end, QStringView piece, qsizetype firstLine, bool first,
+           const Options &options, QByteArray &out)
+{
+    const QByteArray name = file.name.toUtf8();
+    SubEngine engine;
+    engine.fps = file.fps;
+    qsizetype line = firstLine, at = 0;
+    for (auto p = begin; p != end; ++p) {
+        for (; line < p->line; ++line)
+            at = piece.indexOf(u'\n', at) + 1;
+        const qsizetype lineEnd = piece.indexOf(u'\n', at);
+        const QStringView text = piece.sliced(at, (lineEnd < 0 ? piece.size() : lineEnd) - at);
+        const QString detail = problemDetail(*p, text, options.rules);
+        if (!options.json) {
+            out += name + ':' + QByteArray::number(p->line + 1) + ": " + kindInfo(p->kind).word + ": " + detail.toUtf8()
+                    + '\n';
+            continue;
+        }
+        int format;
+        double show, hide;
+        QStringView part;
+        engine.readLine(text, format, show, hide, part);
+        out += first && p == begin ? "{\"line\": " : ", {\"line\": ";
+        out += QByteArray::number(p->line + 1) + ", \"kind\": \"" + kindInfo(p->kind).word + "\", \"detail\": ";
+        appendJsonString(out, detail);
+        out += ", \"text\": ";
+        appendJsonString(out, part);
+        out += '}';
+    }
+}
+
+// The problems of `file`, printed; a file in two pieces on two threads.
+QByteArray printed(const Checked &file, const Options &options)
+{
+    QByteArray halves[2];
+    const auto begin = file.problems.cbegin(), end = file.problems.cend();
+    if (file.pieces.size() == 1) {
+        print(file, begin, end, file.pieces[0], 0, true, options, halves[0]);
+        return halves[0];
+    }
+    const qsizetype secondLine = file.pieces[0].count(u'\n') + 1;
+    const auto middle = std::lower_bound(begin, end, secondLine,
+                                         [](const CheckProblem &p, qsizetype line) { return p.line < line; });
+    std::thread second([&] { print(file, middle, end, file.pieces[1], secondLine, middle == begin, options, halves[1]); });
+    print(file, begin, middle, file.pieces[0], 0, true, options, halves[0]);
+    second.join();
+    return halves[0] + halves[1];
+}
+
+} // namespace
+
+bool isCheckCommand(const QStringList &args)
+{
+    qsizetype i = 0;
+    while (i < args.size() && (args[i] == u"--fps" || args[i] == u"--encoding"))
+        i += 2;
+    while (i < args.size() && (args[i].startsWith(u"--fps=") || args[i].startsWith(u"--encoding=")))
+        ++i;
+    return i < args.size() && args[i] == u"check";
+}
+
+int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err)
+{
+    Options options;
+    try {
+        options = Parser(args).parse();
+        if (options.help) {
+            out.write(usage().toUtf8());
+            return 0;
+        }
+        if (options.fix != options.inPlace)
+            throw UsageError{options.fix ? QStringLiteral("--fix needs -i: the fixed files are written back")
+                                         : QStringLiteral("-i goes with --fix")};
+        if (options.inputs.isEmpty() && (options.saveRules.isEmpty() || options.fix))
+            options.inputs << QStringLiteral("-");
+        if (options.fix && options.inputs.contains(QStringLiteral("-")))
+            throw UsageError{QStringLiteral("--fix -i needs input files, not standard input")};
+        if (options.inputs.count(QStringLiteral("-")) > 1)
+            throw UsageError{QStringLiteral("standard input can be read only once")};
+    } catch (const UsageError &error) {
+        say(err, error.message);
+        return 2;
+    }
+    warnUnfinishedSaves(err);
+    if (!options.saveRules.isEmpty()) {
+        FileError error;
+        if (!writeSubtitleFile(options.saveRules, rulesToText(options.rules).toUtf8(), &error)) {
+            say(err, error.message());
+            return 2;
+        }
+    }
+
+    FileSetWriter writer;
+    std::vector<Checked> results;
+    for (const QString &input : std::as_const(options.inputs)) {
+        FileError error;
+        QByteArray standardInput;
+        QByteArrayView bytes;
+        FileBytes file;
+        if (input == u"-") {
+            if (!readAllCapped(in, standardInput, &error)) {
+                say(err, QStringLiteral("cannot read the standard input: %1").arg(error.reason()));
+                return 2;
+            }
+            bytes = standardInput;
+        } else if (!file.load(input, &error)) {
+            say(err, error.message());
+            return 2;
+        } else {
+            bytes = file.bytes();
+        }
+        if (!options.encoding.isEmpty()) {
+            QString notice;
+            qsizetype start = 0;
+            if (detectFormat(bytes, options.encoding, &start, &notice).encoding != options.encoding) {
+                say(err, FileError(FileError::Read, input, notice).message());
+                return 2;
+            }
+        }
+        Checked checked;
+        checked.name = input == u"-" ? input : shownName(input);
+        SubtitleText whole;
+        if (options.fix) {
+            whole = decodeSubtitleBytes(bytes, options.encoding);
+            checked.pieces = {whole.text};
+        } else {
+            checked.pieces = decodeInPieces(bytes, options.encoding);
+        }
+        const QString &start = checked.pieces[0];
+        const qsizetype firstEnd = start.indexOf(u'\n');
+        const double header = frameRateHeader(QStringView(start).first(firstEnd < 0 ? start.size() : firstEnd));
+        checked.fps = options.fps ? *options.fps : header > 0.0 ? header : 25.0;
+        if (options.fix) {
+            const QList<TextEdit> edits = hideTimeFixes(whole.text, options.rules, checked.fps, checked.fixes);
+            if (!edits.isEmpty()) {
+                checked.pieces = {withEdits(whole.text, edits)};
+                QByteArray encoded;
+                QString why;
+                const FileStamp readFrom = file.stamp();
+                if (!encodeSubtitleText(checked.pieces[0], whole.format, encoded, &why)) {
+                    say(err, FileError(FileError::Write, input, why).message());
+                    return 2;
+                }
+                QIODevice *device = writer.open(input, &error, &readFrom);
+                if (!device) {
+                    say(err, error.message());
+                    return 2;
+                }
+                if (device->write(encoded) != encoded.size()) {
+                    say(err, FileError(FileError::Write, input, writeFailure(*device), device->errorString()).message());
+                    return 2;
+                }
+            }
+        }
+        if (input != u"-" && file.changedWhileRead()) {
+            say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")).message());
+            return 2;
+        }
+        CheckList list(options.rules, checked.fps);
+        list.reset(QList<QStringView>(checked.pieces.cbegin(), checked.pieces.cend()));
+        checked.problems = list.problems();
+        results.push_back(std::move(checked));
+    }
+    FileError error;
+    if (!writer.commit(&error)) {
+        say(err, error.message());
+        return 2;
+    }
+
+    QByteArray report;
+    bool found = false;
+    if (options.json)
+        report += "{\"files\": [";
+    for (size_t i = 0; i < results.size(); ++i) {
+        const Checked &file = results[i];
+        found = found || !file.problems.empty();
+        if (options.fix && file.fixes.moved > 0)
+            say(err, QStringLiteral("%1: %2").arg(file.name, describeFixes(file.fixes)));
+        if (options.json) {
+            report += i == 0 ? "{\"file\": " : ", {\"file\": ";
+            appendJsonString(report, file.name);
+            if (options.fix)
+                report += ", \"moved\": " + QByteArray::number(file.fixes.moved);
+            report += ", \"problems\": [";
+        }
+        report += printed(file, options);
+        if (options.json)
+            report += "]}";
+    }
+    if (options.json)
+        report += "]}\n";
+    if (out.write(report) != report.size()) {
+        say(err, QStringLiteral("cannot write the standard output: %1").arg(out.errorString()));
+        return 2;
+    }
+    return found ? 1 : 0;
+}
