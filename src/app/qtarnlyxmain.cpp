@@ -314,6 +314,7 @@ void QTarnlyxMain::createActions()
     subtitles->addAction(showTimeAct);
     subtitles->addAction(changeFpsAct);
     subtitles->addAction(correctAct);
+    addCheckActions(subtitles);
 
     menuBar()->addSeparator();
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -687,6 +688,7 @@ void QTarnlyxMain::mustSpecifyFps()
     if (dialog.exec() == QDialog::Accepted)
         editor->fps = rate;
     takeFocusBack(this);
+    followRate();
 }
 
 void QTarnlyxMain::specifyFps()
@@ -694,6 +696,7 @@ void QTarnlyxMain::specifyFps()
     MyFps dialog(nullptr, &editor->fps, true);
     dialog.exec();
     takeFocusBack(this);
+    followRate();
 }
 
 namespace {

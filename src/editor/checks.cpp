@@ -333,7 +333,8 @@ void CheckList::reset(const QList<QStringView> &pieces)
     countAll(1, m_problems.cbegin(), m_problems.cend());
 }
 
-CheckList::Change CheckList::replaceLines(qsizetype first, qsizetype removed, qsizetype added, const LineAt &lineAt)
+CheckList::Change CheckList::replaceLines(qsizetype first, qsizetype removed, qsizetype added, const LineAt &lineAt,
+                                          const AboutToChange &aboutToChange)
 {
     const qsizetype shift = added - removed;
     m_lines.erase(m_lines.begin() + first, m_lines.begin() + first + removed);
@@ -367,11 +368,17 @@ CheckList::Change CheckList::replaceLines(qsizetype first, qsizetype removed, qs
     std::vector<CheckProblem> fresh;
     checkRange(from, to, textProblems, fresh);
     Change change{begin - m_problems.begin(), end - begin, qsizetype(fresh.size()), shift};
+    if (aboutToChange)
+        aboutToChange(change, fresh);
     countAll(-1, begin, end);
     const auto after = m_problems.erase(begin, end);
     if (shift != 0) {
-        for (auto it = after; it != m_problems.end(); ++it)
+        for (auto it = after; it != m_problems.end(); ++it) {
             it->line += shift;
+            // Their previous subtitle is after the edit too.
+            if (it->kind == K::Overlap || it->kind == K::Order || it->kind == K::Gap)
+                it->other += shift;
+        }
     }
     m_problems.insert(m_problems.begin() + change.first, fresh.cbegin(), fresh.cend());
     countAll(1, fresh.cbegin(), fresh.cend());

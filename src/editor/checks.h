@@ -87,9 +87,13 @@ public:
         qsizetype first = 0, removed = 0, added = 0, shift = 0;
     };
     using LineAt = std::function<QString(qsizetype line)>;
+    // Called with the change and the problems that come in, before the
+    // list changes.
+    using AboutToChange = std::function<void(const Change &change, const std::vector<CheckProblem> &added)>;
     // Lines [first, first + removed) of the text became the `added` lines
     // from `first` on; `lineAt` gives any line of the text as it is now.
-    Change replaceLines(qsizetype first, qsizetype removed, qsizetype added, const LineAt &lineAt);
+    Change replaceLines(qsizetype first, qsizetype removed, qsizetype added, const LineAt &lineAt,
+                        const AboutToChange &aboutToChange = nullptr);
 
     // In the order of their lines, and of the kinds within a line.
     const std::vector<CheckProblem> &problems() const { return m_problems; }
