@@ -114,6 +114,9 @@ void TestChecks::limits_data()
     // Codes and the row separator are not read; a letter and its accent are one.
     QTest::newRow("row too long") << "{0}{100}{y:i}" + letters(41) + "e\u0301|" + letters(42) + "\n{200}{300}a|{c:$0000FF}"
                     + letters(43) << QStringList{"max-cps=100"} << 25.0 << QStringList{"2 row-too-long: row 2: 43 > 42"};
+    QTest::newRow("row too long, tenths") << "[0][50]/" + letters(42) + "|/" + letters(41) + "/\n[100][150]" + letters(41)
+                    + "|/" + letters(42) + "/" << QStringList{"max-cps=100"} << 25.0
+                                          << QStringList{"2 row-too-long: row 2: 43 > 42"};
     QTest::newRow("too many rows") << "{0}{50}a|b\n{100}{150}a|b|c" << QStringList{} << 25.0
                                    << QStringList{"2 too-many-rows: 3 > 2"};
     QTest::newRow("empty") << "{0}{50}{y:i} \n{100}{150}{y:i}a\n{200}{250}" << QStringList{} << 25.0

@@ -30,7 +30,9 @@ struct TextFacts
     qsizetype unknownCodes = 0, firstUnknownAt = 0, firstUnknownLength = 0;
 };
 
-TextFacts readText(QStringView text)
+// `italicSlash`: a bracket-time line, whose rows may start with a `/` that
+// makes them italic.
+TextFacts readText(QStringView text, bool italicSlash)
 {
     TextFacts facts;
     qsizetype rowChars = 0;
@@ -57,14 +59,16 @@ TextFacts readText(QStringView text)
     };
     // Once a `{` has no `}` after it, no later one has: the rest is text.
     bool codesAhead = true;
-    qsizetype from = 0;
+    qsizetype from = 0, rowStart = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
-        if (c == u'|') {
+        if (c == u'/' && i == rowStart && italicSlash) {
+            from = i + 1;
+        } else if (c == u'|') {
             piece(text.sliced(from, i - from));
             endRow();
             ++facts.rows;
-            from = i + 1;
+            from = rowStart = i + 1;
         } else if (c == u'{' && codesAhead) {
             const qsizetype length = braceGroupLength(text.sliced(i));
             if (length == 0) {
@@ -105,7 +109,7 @@ CheckedLine readChecked(SubEngine &engine, QStringView line, qsizetype number, b
     checked.ownHide = hide != 0.0;
     if (!checked.ownHide)
         checked.display = defaultDisplayMs(engine, text);
-    const TextFacts facts = readText(text);
+    const TextFacts facts = readText(text, format == BracketTime);
     checked.chars = facts.chars;
     if (!textProblems)
         return checked;

@@ -6,8 +6,8 @@
 //
 // A subtitle without a hide time of its own stays for the display time that
 // SubRip export gives it. Characters are counted as a viewer reads them:
-// brace codes and the row separator `|` left out, a letter with its
-// combining marks one character.
+// brace codes, the row separator `|` and the `/` that makes a bracket-time
+// row italic left out, a letter with its combining marks one character.
 #pragma once
 
 #include "editor/checkrules.h"
