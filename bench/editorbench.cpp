@@ -1,6 +1,7 @@
 // Benchmark of the editor window on the 200,000-line file: loading it,
-// Replace All of a common word, each operation on the whole text, and
-// saving it. Runs offscreen.
+// Replace All of a common word, each operation on the whole text, saving
+// it, and the check panel following the text as it is typed. Runs
+// offscreen.
 //
 //   build/tarnlyx-editor-bench [RUNS]
 #include "app/findbar.h"
@@ -9,12 +10,16 @@
 #include "files/recovery.h"
 #include "generate.h"
 
+#include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
@@ -133,6 +138,55 @@ int main(int argc, char *argv[])
     for (int i = 0; i < 5; ++i)
         std::printf("%-10s %8.0f ms\n", names[i], median(ops[i]));
     std::printf("save       %8.0f ms\n", median(save));
+
+    // The check panel on the same file: opening it (the whole text checked),
+    // and what a keystroke costs in the middle of the text with the panel
+    // following it, against the same keystroke with the panel closed; one
+    // that makes a new line, and one that joins two.
+    QFile::remove(path);
+    QFile again(path);
+    if (!again.open(QIODevice::WriteOnly) || again.write(bytes) != bytes.size())
+        return 1;
+    again.close();
+    QAction *checkAction = window.findChild<QAction *>(QStringLiteral("checkAction"));
+    std::vector<double> openPanel, typedFollowed, typedAlone, newLine, joined;
+    qsizetype problems = 0;
+    for (int r = 0; r < runs; ++r) {
+        window.load(path);
+        app.processEvents();
+        openPanel.push_back(timeMs([&] {
+            checkAction->trigger();
+            app.processEvents();
+        }));
+        auto *panel = window.findChild<QDockWidget *>(QStringLiteral("checkPanel"));
+        problems = panel->findChild<QAbstractItemView *>()->model()->rowCount();
+        QTextCursor cursor(editor->document()->findBlockByNumber(100000));
+        editor->setTextCursor(cursor);
+        auto type = [&](const QString &keys) {
+            return timeMs([&] {
+                editor->insertPlainText(keys);
+                app.processEvents();
+            });
+        };
+        for (int k = 0; k < 20; ++k) {
+            typedFollowed.push_back(type(QStringLiteral("x")));
+            newLine.push_back(type(QStringLiteral("\n")));
+            joined.push_back(timeMs([&] {
+                editor->textCursor().deletePreviousChar();
+                app.processEvents();
+            }));
+        }
+        panel->close();
+        for (int k = 0; k < 20; ++k)
+            typedAlone.push_back(type(QStringLiteral("y")));
+        editor->document()->setModified(false);
+    }
+    std::printf("check      %8.0f ms  (the panel opened: %lld problems)\n", median(openPanel),
+                static_cast<long long>(problems));
+    std::printf("keystroke  %8.2f ms  (a letter, the panel following; %.2f ms with it closed)\n",
+                median(typedFollowed), median(typedAlone));
+    std::printf("keystroke  %8.2f ms  (a new line, the panel following)\n", median(newLine));
+    std::printf("keystroke  %8.2f ms  (two lines joined, the panel following)\n", median(joined));
     auto printRecovery = [](const Recovery &times, const char *of) {
         std::printf("recovery   %8.1f ms  (the window's part of the first recovery write after a load, %s)\n",
                     median(times.afterLoad), of);

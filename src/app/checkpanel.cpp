@@ -322,26 +322,33 @@ void CheckPanel::follow(int position, int /*removed*/, int added)
 
 void CheckPanel::showCounts()
 {
+    // Only what changed is set: each change costs the list a new layout.
+    auto setCount = [](QTreeWidgetItem *item, qsizetype count) {
+        const QString text = QString::number(count);
+        if (item->text(1) != text)
+            item->setText(1, text);
+    };
     qsizetype total = 0;
-    int shown = 0;
     bool fixable = false;
-    for (int i = 0; i < m_kinds->topLevelItemCount(); ++i) {
+    int shown = 1;
+    for (int i = 1; i < m_kinds->topLevelItemCount(); ++i) {
         QTreeWidgetItem *item = m_kinds->topLevelItem(i);
-        const int kind = item->data(0, Qt::UserRole).toInt();
-        if (kind < 0)
-            continue;
-        const qsizetype count = m_list.count(CheckKind(kind));
+        const auto kind = CheckKind(item->data(0, Qt::UserRole).toInt());
+        const qsizetype count = m_list.count(kind);
         total += count;
-        fixable = fixable || (count > 0 && kindInfo(CheckKind(kind)).fixable);
-        item->setText(1, QString::number(count));
+        fixable = fixable || (count > 0 && kindInfo(kind).fixable);
+        setCount(item, count);
         // Kinds not found stay out of the way, unless chosen.
-        item->setHidden(count == 0 && item != m_kinds->currentItem());
+        const bool hidden = count == 0 && item != m_kinds->currentItem();
+        if (item->isHidden() != hidden)
+            item->setHidden(hidden);
+        shown += !hidden;
     }
-    m_kinds->topLevelItem(0)->setText(1, QString::number(total));
+    setCount(m_kinds->topLevelItem(0), total);
     m_fix->setEnabled(fixable);
-    for (int i = 0; i < m_kinds->topLevelItemCount(); ++i)
-        shown += !m_kinds->topLevelItem(i)->isHidden();
-    m_kinds->setFixedHeight(shown * m_kinds->sizeHintForRow(0) + 2 * m_kinds->frameWidth());
+    const int height = shown * m_kinds->sizeHintForRow(0) + 2 * m_kinds->frameWidth();
+    if (m_kinds->height() != height)
+        m_kinds->setFixedHeight(height);
 }
 
 void CheckPanel::showKind(int kind)

@@ -10,6 +10,8 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -217,74 +219,147 @@ void appendJsonString(QByteArray &out, QStringView s)
     out += '"';
 }
 
-// One file's problems, as they are printed.
+// The lines of one piece of a file, one after another: its bytes decoded
+// a line at a time (as decodeSubtitleBytes() would make them), or a text.
+class PieceLines
+{
+public:
+    PieceLines(QByteArrayView bytes, const QString &encoding, char separator)
+        : m_bytes(bytes), m_codec(encoding, false), m_separator(separator), m_decoding(true)
+    {
+    }
+    explicit PieceLines(QStringView text) : m_text(text), m_codec(QString(), false) {}
+
+    // The next line; false after the last.
+    bool next(QStringView &line)
+    {
+        if (m_pos < 0)
+            return false;
+        ++m_line;
+        if (!m_decoding) {
+            const qsizetype end = m_text.indexOf(u'\n', m_pos);
+            line = m_text.sliced(m_pos, (end < 0 ? m_text.size() : end) - m_pos);
+            m_pos = end < 0 ? -1 : end + 1;
+            return true;
+        }
+        const qsizetype end = m_bytes.indexOf(m_separator, m_pos);
+        QByteArrayView raw = m_bytes.sliced(m_pos, (end < 0 ? m_bytes.size() : end) - m_pos);
+        if (m_separator == '\n' && end >= 0 && raw.endsWith('\r'))
+            raw.chop(1);
+        m_pos = end < 0 ? -1 : end + 1;
+        m_codec.decode(raw, m_buffer);
+        line = m_buffer;
+        return true;
+    }
+    // Line `number` of the piece, at or after the last one given; the lines
+    // before it are passed over without being decoded.
+    QStringView at(qsizetype number)
+    {
+        for (; m_line + 1 < number && m_pos >= 0; ++m_line) {
+            const qsizetype end = m_decoding ? m_bytes.indexOf(m_separator, m_pos) : m_text.indexOf(u'\n', m_pos);
+            m_pos = end < 0 ? -1 : end + 1;
+        }
+        QStringView line;
+        if (m_line < number)
+            next(line);
+        return m_decoding ? QStringView(m_buffer) : line;
+    }
+
+private:
+    QByteArrayView m_bytes;
+    QStringView m_text;
+    LineCodec m_codec;
+    char m_separator = '\n';
+    bool m_decoding = false;
+    qsizetype m_pos = 0; // where the next line starts; -1 after the last
+    qsizetype m_line = -1;
+    QString m_buffer;
+};
+
+// One file, as it is checked and printed.
 struct Checked
 {
     QString name; // as shown
     double fps = 25.0;
-    // The text, in pieces of whole lines as if joined by LF.
-    QList<QString> pieces;
+    // The file's lines in pieces: its bytes (at most two pieces of whole
+    // lines, read on two threads), or its text once fixed.
+    QString encoding;
+    char separator = '\n';
+    std::vector<QByteArrayView> bytePieces;
+    QString text;
     std::vector<CheckProblem> problems;
     FixCounts fixes;
+
+    qsizetype pieceCount() const { return text.isNull() ? qsizetype(bytePieces.size()) : 1; }
+    PieceLines lines(qsizetype piece) const
+    {
+        return text.isNull() ? PieceLines(bytePieces[size_t(piece)], encoding, separator) : PieceLines(text);
+    }
 };
 
-// The text decodeSubtitleBytes() makes of `bytes`, in two pieces of whole
-// lines decoded on two threads where it is large (as if joined by LF).
-QList<QString> decodeInPieces(QByteArrayView bytes, const QString &encoding)
+// Cuts a file's bytes into pieces of whole lines to read as
+// decodeSubtitleBytes() reads them; false for files whose lines cannot be
+// cut at a byte (UTF-16, UTF-32).
+bool cutIntoLines(QByteArrayView bytes, const QString &encoding, Checked &file)
 {
     qsizetype start = 0;
     const FileFormat format = detectFormat(bytes, encoding, &start, nullptr);
+    if (!LineCodec(format.encoding, false).asciiCompatible())
+        return false;
+    file.encoding = format.encoding;
+    file.separator = format.lineEnds == LineEnds::CR ? '\r' : '\n';
     QByteArrayView body = bytes.sliced(start);
-    const char separator = format.lineEnds == LineEnds::CR ? '\r' : '\n';
-    const qsizetype cut = body.size() >= CheckList::piecesFrom ? body.indexOf(separator, body.size() / 2) : -1;
-    if (cut < 0 || !LineCodec(format.encoding, false).asciiCompatible())
-        return {decodeSubtitleBytes(bytes, encoding).text};
-    QByteArrayView first = body.first(cut);
-    if (separator == '\n' && first.endsWith('\r'))
-        first.chop(1);
-    const QByteArrayView parts[] = {first, body.sliced(cut + 1)};
-    QList<QString> pieces(2);
-    auto decode = [&](int i) {
-        LineCodec(format.encoding, false).decode(parts[i], pieces[i]);
-        if (separator == '\r')
-            pieces[i].replace(u'\r', u'\n');
-        else
-            pieces[i].replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    };
-    std::thread second(decode, 1);
-    decode(0);
-    second.join();
-    if (pieces[1].endsWith(u'\n'))
-        pieces[1].chop(1); // the last line's end
-    return pieces;
+    // A line end after the last line ends it; it starts none.
+    if (body.endsWith(file.separator))
+        body.chop(file.separator == '\n' && body.endsWith("\r\n") ? 2 : 1);
+    const qsizetype cut = body.size() >= CheckList::piecesFrom ? body.indexOf(file.separator, body.size() / 2) : -1;
+    if (cut < 0) {
+        file.bytePieces = {body};
+    } else {
+        QByteArrayView first = body.first(cut);
+        if (file.separator == '\n' && first.endsWith('\r'))
+            first.chop(1);
+        file.bytePieces = {first, body.sliced(cut + 1)};
+    }
+    return true;
 }
 
-// Appends problems [begin, end) of `file`, all on lines of `piece`, which
-// starts at line `firstLine`, in the form asked for; `first`: the file's
-// first problem is among them.
-void print(const Checked &file, std::vector<CheckProblem>::const_iterator begin,
-           std::vector<CheckProblem>::const_iterator end, QStringView piece, qsizetype firstLine, bool first,
-           const Options &options, QByteArray &out)
+// Appends problems [begin, end) of `file`, all on lines of piece `piece`,
+// which starts at line `firstLine`, in the form asked for; `first`: the
+// file's first problem is among them.
+void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::const_iterator begin,
+           std::vector<CheckProblem>::const_iterator end, qsizetype firstLine, bool first, const Options &options,
+           QByteArray &out)
 {
-    const QByteArray name = file.name.toUtf8();
+    QString chunk, detail;
+    const QString name = file.name;
     SubEngine engine;
     engine.fps = file.fps;
-    qsizetype line = firstLine, at = 0;
+    PieceLines lines = file.lines(piece);
     for (auto p = begin; p != end; ++p) {
-        for (; line < p->line; ++line)
-            at = piece.indexOf(u'\n', at) + 1;
-        const qsizetype lineEnd = piece.indexOf(u'\n', at);
-        const QStringView text = piece.sliced(at, (lineEnd < 0 ? piece.size() : lineEnd) - at);
-        const QString detail = problemDetail(*p, text, options.rules);
+        const QStringView text = lines.at(p->line - firstLine);
         if (!options.json) {
-            out += name + ':' + QByteArray::number(p->line + 1) + ": " + kindInfo(p->kind).word + ": " + detail.toUtf8()
-                    + '\n';
+            chunk += name;
+            chunk += u':';
+            chunk += QString::number(p->line + 1);
+            chunk += QLatin1String(": ");
+            chunk += QLatin1String(kindInfo(p->kind).word);
+            chunk += QLatin1String(": ");
+            appendProblemDetail(chunk, *p, text, options.rules);
+            chunk += u'\n';
+            // In UTF-8 a piece at a time, which keeps the buffer small.
+            if (chunk.size() > (1 << 16)) {
+                out += chunk.toUtf8();
+                chunk.resize(0);
+            }
             continue;
         }
         int format;
         double show, hide;
         QStringView part;
         engine.readLine(text, format, show, hide, part);
+        detail.clear();
+        appendProblemDetail(detail, *p, text, options.rules);
         out += first && p == begin ? "{\"line\": " : ", {\"line\": ";
         out += QByteArray::number(p->line + 1) + ", \"kind\": \"" + kindInfo(p->kind).word + "\", \"detail\": ";
         appendJsonString(out, detail);
@@ -292,24 +367,29 @@ void print(const Checked &file, std::vector<CheckProblem>::const_iterator begin,
         appendJsonString(out, part);
         out += '}';
     }
+    out += chunk.toUtf8();
 }
 
-// The problems of `file`, printed; a file in two pieces on two threads.
-QByteArray printed(const Checked &file, const Options &options)
+// Hands the problems of `file`, printed, to `write`; a file in two pieces
+// is printed on two threads.
+void printTo(const Checked &file, const Options &options, const std::function<void(const QByteArray &)> &write)
 {
-    QByteArray halves[2];
     const auto begin = file.problems.cbegin(), end = file.problems.cend();
-    if (file.pieces.size() == 1) {
-        print(file, begin, end, file.pieces[0], 0, true, options, halves[0]);
-        return halves[0];
+    QByteArray printed;
+    if (file.pieceCount() == 1) {
+        print(file, 0, begin, end, 0, true, options, printed);
+        write(printed);
+        return;
     }
-    const qsizetype secondLine = file.pieces[0].count(u'\n') + 1;
+    const qsizetype secondLine = file.bytePieces[0].count(file.separator) + 1;
     const auto middle = std::lower_bound(begin, end, secondLine,
                                          [](const CheckProblem &p, qsizetype line) { return p.line < line; });
-    std::thread second([&] { print(file, middle, end, file.pieces[1], secondLine, middle == begin, options, halves[1]); });
-    print(file, begin, middle, file.pieces[0], 0, true, options, halves[0]);
-    second.join();
-    return halves[0] + halves[1];
+    QByteArray second;
+    std::thread thread([&] { print(file, 1, middle, end, secondLine, middle == begin, options, second); });
+    print(file, 0, begin, middle, 0, true, options, printed);
+    thread.join();
+    write(printed);
+    write(second);
 }
 
 } // namespace
@@ -357,18 +437,21 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
 
     FileSetWriter writer;
     std::vector<Checked> results;
+    // What was read stays until the problems are printed from it.
+    QByteArray standardInput;
+    std::vector<std::unique_ptr<FileBytes>> read;
     for (const QString &input : std::as_const(options.inputs)) {
         FileError error;
-        QByteArray standardInput;
         QByteArrayView bytes;
-        FileBytes file;
+        read.push_back(std::make_unique<FileBytes>());
+        const FileBytes &file = *read.back();
         if (input == u"-") {
             if (!readAllCapped(in, standardInput, &error)) {
                 say(err, QStringLiteral("cannot read the standard input: %1").arg(error.reason()));
                 return 2;
             }
             bytes = standardInput;
-        } else if (!file.load(input, &error)) {
+        } else if (!read.back()->load(input, &error)) {
             say(err, error.message());
             return 2;
         } else {
@@ -385,24 +468,23 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
         Checked checked;
         checked.name = input == u"-" ? input : shownName(input);
         SubtitleText whole;
-        if (options.fix) {
+        if (options.fix || !cutIntoLines(bytes, options.encoding, checked)) {
             whole = decodeSubtitleBytes(bytes, options.encoding);
-            checked.pieces = {whole.text};
-        } else {
-            checked.pieces = decodeInPieces(bytes, options.encoding);
+            checked.text = whole.text;
         }
-        const QString &start = checked.pieces[0];
+        // The rate a first line names: the first kilobytes hold it.
+        const QString start = decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), options.encoding).text;
         const qsizetype firstEnd = start.indexOf(u'\n');
         const double header = frameRateHeader(QStringView(start).first(firstEnd < 0 ? start.size() : firstEnd));
         checked.fps = options.fps ? *options.fps : header > 0.0 ? header : 25.0;
         if (options.fix) {
             const QList<TextEdit> edits = hideTimeFixes(whole.text, options.rules, checked.fps, checked.fixes);
             if (!edits.isEmpty()) {
-                checked.pieces = {withEdits(whole.text, edits)};
+                checked.text = withEdits(whole.text, edits);
                 QByteArray encoded;
                 QString why;
                 const FileStamp readFrom = file.stamp();
-                if (!encodeSubtitleText(checked.pieces[0], whole.format, encoded, &why)) {
+                if (!encodeSubtitleText(checked.text, whole.format, encoded, &why)) {
                     say(err, FileError(FileError::Write, input, why).message());
                     return 2;
                 }
@@ -422,8 +504,19 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
             return 2;
         }
         CheckList list(options.rules, checked.fps);
-        list.reset(QList<QStringView>(checked.pieces.cbegin(), checked.pieces.cend()));
-        checked.problems = list.problems();
+        if (!checked.text.isNull()) {
+            list.reset(checked.text);
+        } else {
+            std::vector<PieceLines> pieces;
+            pieces.reserve(size_t(checked.pieceCount()));
+            std::vector<CheckList::LineSource> sources;
+            for (qsizetype i = 0; i < checked.pieceCount(); ++i)
+                pieces.push_back(checked.lines(i));
+            for (PieceLines &piece : pieces)
+                sources.push_back([&piece](QStringView &line) { return piece.next(line); });
+            list.reset(sources);
+        }
+        checked.problems = list.takeProblems();
         results.push_back(std::move(checked));
     }
     FileError error;
@@ -432,29 +525,30 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
         return 2;
     }
 
-    QByteArray report;
     bool found = false;
+    bool written = true;
+    auto write = [&](const QByteArray &bytes) { written = written && out.write(bytes) == bytes.size(); };
     if (options.json)
-        report += "{\"files\": [";
+        write("{\"files\": [");
     for (size_t i = 0; i < results.size(); ++i) {
         const Checked &file = results[i];
         found = found || !file.problems.empty();
         if (options.fix && file.fixes.moved > 0)
             say(err, QStringLiteral("%1: %2").arg(file.name, describeFixes(file.fixes)));
         if (options.json) {
-            report += i == 0 ? "{\"file\": " : ", {\"file\": ";
-            appendJsonString(report, file.name);
+            QByteArray head = i == 0 ? "{\"file\": " : ", {\"file\": ";
+            appendJsonString(head, file.name);
             if (options.fix)
-                report += ", \"moved\": " + QByteArray::number(file.fixes.moved);
-            report += ", \"problems\": [";
+                head += ", \"moved\": " + QByteArray::number(file.fixes.moved);
+            write(head + ", \"problems\": [");
         }
-        report += printed(file, options);
+        printTo(file, options, write);
         if (options.json)
-            report += "]}";
+            write("]}");
     }
     if (options.json)
-        report += "]}\n";
-    if (out.write(report) != report.size()) {
+        write("]}\n");
+    if (!written) {
         say(err, QStringLiteral("cannot write the standard output: %1").arg(out.errorString()));
         return 2;
     }

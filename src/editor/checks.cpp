@@ -187,9 +187,33 @@ void timingProblems(const CheckedLine *prev, qsizetype prevLine, const CheckedLi
     }
 }
 
+void appendWhole(QString &out, qint64 value)
+{
+    char16_t digits[24];
+    qsizetype n = 0;
+    const bool negative = value < 0;
+    quint64 rest = negative ? quint64(0) - quint64(value) : quint64(value);
+    do {
+        digits[n++] = char16_t(u'0' + rest % 10);
+        rest /= 10;
+    } while (rest);
+    if (negative)
+        out += u'-';
+    while (n > 0)
+        out += QChar(digits[--n]);
+}
+
+void appendLimit(QString &out, double limit)
+{
+    if (limit == std::floor(limit) && std::abs(limit) < 1e15)
+        appendWhole(out, qint64(limit));
+    else
+        out += limitText(limit);
+}
+
 // `value` against `limit` as "600 < 833": with `decimals`, or with as
 // many more (up to 3) as it takes to show it on its side of the limit.
-QString comparison(double value, char16_t sign, double limit, int decimals)
+void appendComparison(QString &out, double value, char16_t sign, double limit, int decimals)
 {
     double scale = std::pow(10.0, decimals);
     for (; decimals < 3; ++decimals, scale *= 10.0) {
@@ -197,46 +221,75 @@ QString comparison(double value, char16_t sign, double limit, int decimals)
         if (sign == u'<' ? shown < limit : shown > limit)
             break;
     }
-    QString shown = decimals == 0 ? QString::number(std::llround(value)) : QString::number(value, 'f', decimals);
-    shown += u' ';
-    shown += QChar(sign);
-    shown += u' ';
-    shown += limitText(limit);
-    return shown;
+    if (decimals == 0)
+        appendWhole(out, std::llround(value));
+    else
+        out += QString::number(value, 'f', decimals);
+    out += u' ';
+    out += QChar(sign);
+    out += u' ';
+    appendLimit(out, limit);
 }
 
 } // namespace
 
-QString problemDetail(const CheckProblem &p, QStringView line, const CheckRules &rules)
+void appendProblemDetail(QString &out, const CheckProblem &p, QStringView line, const CheckRules &rules)
 {
     const double limit = rules.limitOf(p.kind);
     switch (p.kind) {
     case K::Overlap:
-        return QLatin1String("line ") + QString::number(p.other + 1) + QLatin1String(" by ") + QString::number(std::llround(p.value)) + QLatin1String(" ms");
     case K::Order:
-        return QLatin1String("line ") + QString::number(p.other + 1) + QLatin1String(" shows ") + QString::number(std::llround(p.value))
-                + QLatin1String(" ms later");
+        out += QLatin1String("line ");
+        appendWhole(out, p.other + 1);
+        out += p.kind == K::Overlap ? QLatin1String(" by ") : QLatin1String(" shows ");
+        appendWhole(out, std::llround(p.value));
+        out += p.kind == K::Overlap ? QLatin1String(" ms") : QLatin1String(" ms later");
+        return;
     case K::EndsBeforeStart:
-        return QLatin1String("hides ") + QString::number(std::llround(p.value)) + QLatin1String(" ms before it shows");
+        out += QLatin1String("hides ");
+        appendWhole(out, std::llround(p.value));
+        out += QLatin1String(" ms before it shows");
+        return;
     case K::TooShort:
     case K::TooLong:
-        return comparison(p.value, p.kind == K::TooShort ? u'<' : u'>', limit, 0) + QLatin1String(" ms");
+        appendComparison(out, p.value, p.kind == K::TooShort ? u'<' : u'>', limit, 0);
+        out += QLatin1String(" ms");
+        return;
     case K::Gap:
-        return comparison(p.value, u'<', limit, 0) + QLatin1String(" frames");
+        appendComparison(out, p.value, u'<', limit, 0);
+        out += QLatin1String(" frames");
+        return;
     case K::ReadingSpeed:
-        return comparison(p.value, u'>', limit, 1);
+        appendComparison(out, p.value, u'>', limit, 1);
+        return;
     case K::RowTooLong:
-        return QLatin1String("row ") + QString::number(p.other) + QLatin1String(": ") + comparison(p.value, u'>', limit, 0);
+        out += QLatin1String("row ");
+        appendWhole(out, p.other);
+        out += QLatin1String(": ");
+        appendComparison(out, p.value, u'>', limit, 0);
+        return;
     case K::TooManyRows:
-        return comparison(p.value, u'>', limit, 0);
+        appendComparison(out, p.value, u'>', limit, 0);
+        return;
     case K::Empty:
-        return QStringLiteral("no text");
+        out += QLatin1String("no text");
+        return;
     case K::UnknownCode:
-        if (p.value > 1)
-            return line.mid(p.other, p.length).toString() + QLatin1String(" and ") + QString::number(qint64(p.value) - 1) + QLatin1String(" more");
-        return line.mid(p.other, p.length).toString();
+        out += line.mid(p.other, p.length);
+        if (p.value > 1) {
+            out += QLatin1String(" and ");
+            appendWhole(out, qint64(p.value) - 1);
+            out += QLatin1String(" more");
+        }
+        return;
     }
-    return QString();
+}
+
+QString problemDetail(const CheckProblem &p, QStringView line, const CheckRules &rules)
+{
+    QString detail;
+    appendProblemDetail(detail, p, line, rules);
+    return detail;
 }
 
 CheckList::CheckList(const CheckRules &rules, double fps) : m_rules(rules), m_fps(fps) {}
@@ -282,49 +335,54 @@ void CheckList::countAll(int sign, std::vector<CheckProblem>::const_iterator beg
 void CheckList::reset(QStringView text)
 {
     const qsizetype cut = text.size() >= piecesFrom ? text.indexOf(u'\n', text.size() / 2) : -1;
-    if (cut < 0)
-        reset(QList<QStringView>{text});
-    else
-        reset(QList<QStringView>{text.first(cut), text.sliced(cut + 1)});
+    const QStringView parts[] = {cut < 0 ? text : text.first(cut), cut < 0 ? QStringView() : text.sliced(cut + 1)};
+    qsizetype from[] = {0, 0};
+    std::vector<LineSource> pieces;
+    for (int i = 0; i < (cut < 0 ? 1 : 2); ++i) {
+        pieces.push_back([&, i](QStringView &line) {
+            if (from[i] < 0)
+                return false;
+            const qsizetype end = parts[i].indexOf(u'\n', from[i]);
+            line = parts[i].sliced(from[i], (end < 0 ? parts[i].size() : end) - from[i]);
+            from[i] = end < 0 ? -1 : end + 1;
+            return true;
+        });
+    }
+    reset(pieces);
 }
 
-void CheckList::reset(const QList<QStringView> &pieces)
+void CheckList::reset(const std::vector<LineSource> &pieces)
 {
     m_engine.fps = m_fps;
     m_counts.fill(0);
-    // Each piece is read on a thread of its own (two at most are given),
-    // its lines numbered from its start, then moved to their places.
+    // Each piece is read on a thread of its own, its lines numbered from
+    // its start, then moved to their places.
     struct Read
     {
         std::vector<CheckedLine> lines;
         std::vector<CheckProblem> textProblems;
     };
-    std::vector<Read> reads(size_t(pieces.size()));
-    auto readPiece = [&](qsizetype index) {
+    std::vector<Read> reads(pieces.size());
+    const size_t expected = m_lines.size() / std::max<size_t>(1, pieces.size()) + 16;
+    inParallel(qsizetype(pieces.size()), [&](qsizetype index) {
         SubEngine engine;
         engine.fps = m_fps;
-        const QStringView text = pieces[index];
         Read &read = reads[size_t(index)];
-        read.lines.reserve(size_t(text.size() / 32 + 1));
-        qsizetype from = 0;
-        for (qsizetype number = 0;; ++number) {
-            const qsizetype end = text.indexOf(u'\n', from);
-            read.lines.push_back(readChecked(engine, text.sliced(from, (end < 0 ? text.size() : end) - from), number,
-                                             index == 0 && number == 0, m_rules, &read.textProblems));
-            if (end < 0)
-                break;
-            from = end + 1;
+        read.lines.reserve(expected);
+        QStringView line;
+        for (qsizetype number = 0; pieces[size_t(index)](line); ++number) {
+            read.lines.push_back(readChecked(engine, line, number, index == 0 && number == 0, m_rules,
+                                             &read.textProblems));
         }
-    };
-    inParallel(qsizetype(pieces.size()), readPiece);
-    m_lines.clear();
-    std::vector<CheckProblem> textProblems;
-    for (Read &read : reads) {
+    });
+    m_lines = std::move(reads[0].lines);
+    std::vector<CheckProblem> textProblems = std::move(reads[0].textProblems);
+    for (size_t i = 1; i < reads.size(); ++i) {
         const qsizetype before = lineCount();
-        for (CheckProblem &p : read.textProblems)
+        for (CheckProblem &p : reads[i].textProblems)
             p.line += before;
-        m_lines.insert(m_lines.end(), read.lines.cbegin(), read.lines.cend());
-        textProblems.insert(textProblems.end(), read.textProblems.cbegin(), read.textProblems.cend());
+        m_lines.insert(m_lines.end(), reads[i].lines.cbegin(), reads[i].lines.cend());
+        textProblems.insert(textProblems.end(), reads[i].textProblems.cbegin(), reads[i].textProblems.cend());
     }
     // The timing checks, in two halves as well.
     std::vector<CheckProblem> halves[2];
@@ -341,8 +399,12 @@ CheckList::Change CheckList::replaceLines(qsizetype first, qsizetype removed, qs
                                           const AboutToChange &aboutToChange)
 {
     const qsizetype shift = added - removed;
-    m_lines.erase(m_lines.begin() + first, m_lines.begin() + first + removed);
-    m_lines.insert(m_lines.begin() + first, size_t(added), CheckedLine());
+    // Lines kept in number are read again in place.
+    const qsizetype kept = std::min(removed, added);
+    if (shift < 0)
+        m_lines.erase(m_lines.begin() + first + kept, m_lines.begin() + first + removed);
+    else if (shift > 0)
+        m_lines.insert(m_lines.begin() + first + kept, size_t(shift), CheckedLine());
     const qsizetype size = lineCount();
     // Only the first line names the rate: the line that was first is read
     // again where it moved, and so is the one that became first.
@@ -375,7 +437,16 @@ CheckList::Change CheckList::replaceLines(qsizetype first, qsizetype removed, qs
     if (aboutToChange)
         aboutToChange(change, fresh);
     countAll(-1, begin, end);
-    const auto after = m_problems.erase(begin, end);
+    countAll(1, fresh.cbegin(), fresh.cend());
+    // As many as there were are written over, the rest taken out or put in.
+    const qsizetype over = std::min(change.removed, change.added);
+    std::copy(fresh.cbegin(), fresh.cbegin() + over, begin);
+    const auto rest = m_problems.begin() + change.first + over;
+    auto after = rest + (change.removed - over);
+    if (change.removed > over)
+        after = m_problems.erase(rest, after);
+    else if (change.added > over)
+        after = m_problems.insert(rest, fresh.cbegin() + over, fresh.cend()) + (change.added - over);
     if (shift != 0) {
         for (auto it = after; it != m_problems.end(); ++it) {
             it->line += shift;
@@ -384,8 +455,6 @@ CheckList::Change CheckList::replaceLines(qsizetype first, qsizetype removed, qs
                 it->other += shift;
         }
     }
-    m_problems.insert(m_problems.begin() + change.first, fresh.cbegin(), fresh.cend());
-    countAll(1, fresh.cbegin(), fresh.cend());
     return change;
 }
 

@@ -44,6 +44,8 @@ struct CheckProblem
 // The detail shown beside a problem: "600 < 833 ms", "27.3 > 20",
 // "line 12 by 400 ms", "{x:1}". `line` is the problem's line.
 QString problemDetail(const CheckProblem &problem, QStringView line, const CheckRules &rules);
+// The same, appended to `out`.
+void appendProblemDetail(QString &out, const CheckProblem &problem, QStringView line, const CheckRules &rules);
 
 // A line as the checks read it: whether it is a subtitle, its times in
 // seconds and how many characters a viewer reads in it.
@@ -73,9 +75,12 @@ public:
     // Checks every line of `text` (lines joined by LF) anew; a large text
     // in two halves on two threads.
     void reset(QStringView text);
-    // The same for a text given in (at most two) pieces of whole lines, as
-    // if they were joined by LF.
-    void reset(const QList<QStringView> &pieces);
+    // Hands out the lines of a text one after another into `line`, which
+    // stays valid until the next is asked for; false after the last.
+    using LineSource = std::function<bool(QStringView &line)>;
+    // The same for a text whose lines are those of `pieces` one after the
+    // other; two pieces are read on two threads.
+    void reset(const std::vector<LineSource> &pieces);
     // The size from which a text is read in two halves.
     static constexpr qsizetype piecesFrom = 1 << 20;
 
@@ -97,6 +102,13 @@ public:
 
     // In the order of their lines, and of the kinds within a line.
     const std::vector<CheckProblem> &problems() const { return m_problems; }
+    // The problems, taken out of the list, which is then empty.
+    std::vector<CheckProblem> takeProblems()
+    {
+        m_counts.fill(0);
+        m_lines.clear();
+        return std::move(m_problems);
+    }
     qsizetype count(CheckKind kind) const { return m_counts[size_t(kind)]; }
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
 
