@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -57,6 +58,7 @@ private slots:
     void fixes_data();
     void fixes();
     void ruleFiles();
+    void handKeptCopies();
     void cliOutput();
     void cliOptions_data();
     void cliOptions();
@@ -259,6 +261,24 @@ void TestChecks::ruleFiles()
         QVERIFY(!rulesFromText(QString::fromUtf8(b.text), kept, &error));
         QCOMPARE(error, QString::fromUtf8(b.error));
         QVERIFY(kept == some);
+    }
+}
+
+void TestChecks::handKeptCopies()
+{
+    // The completion and the manual page name every kind and every limit.
+    const QString completion = QString::fromUtf8(readBytes(sampleFile("../../data/completion/tarnlyx-cli")));
+    const QString manual = QString::fromUtf8(readBytes(sampleFile("../../data/man/tarnlyx-cli.1")));
+    auto roff = [](QString text) { return text.replace(QStringLiteral("-"), QStringLiteral("\\-")); };
+    for (const CheckKindInfo &info : checkKinds()) {
+        const QString word = QString::fromLatin1(info.word);
+        QVERIFY2(QRegularExpression("\\s" + word + "[\\s;]").match(completion).hasMatch(), info.word);
+        QVERIFY2(manual.contains(".B " + roff(word) + "\n"), info.word);
+        if (info.limitName) {
+            const QString option = QStringLiteral("--") + QLatin1String(info.limitName);
+            QVERIFY2(QRegularExpression(option + "[\\s|)\"]").match(completion).hasMatch(), info.limitName);
+            QVERIFY2(manual.contains(".B " + roff(option) + "\n"), info.limitName);
+        }
     }
 }
 

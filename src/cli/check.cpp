@@ -56,7 +56,7 @@ QString usage()
             "input. Lines that are not subtitles and a first line {1}{1}RATE are never\n"
             "reported. A subtitle without a hide time stays for the display time SubRip\n"
             "export gives it. Characters are counted as a viewer reads them: brace\n"
-            "codes and the row separator | left out.\n"
+            "codes, the row separator | and a bracket-time row's leading / left out.\n"
             "\n"
             "Kinds, and what each reports by default:\n");
     auto row = [&text](const QString &left, const QString &right) {
