@@ -3,6 +3,7 @@
 #include "clirun.h"
 #include "editor/checks.h"
 #include "files/systemcalls.h"
+#include "files/textcodec.h"
 #include "testsupport.h"
 
 #include <QJsonArray>
@@ -63,6 +64,8 @@ private slots:
     void cliOptions_data();
     void cliOptions();
     void cliFixInPlace();
+    void cliLargeFiles_data();
+    void cliLargeFiles();
 };
 
 void TestChecks::limits_data()
@@ -408,6 +411,41 @@ void TestChecks::cliFixInPlace()
     QVERIFY2(failed.err.contains("Input/output error"), failed.err.constData());
     QCOMPARE(failed.out, QByteArray());
     QCOMPARE(readBytes(a), QByteArray("{0}{50}a\n{40}{80}b\n"));
+}
+
+void TestChecks::cliLargeFiles_data()
+{
+    QTest::addColumn<QStringList>("lineEnds"); // taken in turns
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::newRow("LF") << QStringList{"\n"} << QByteArray("windows-1250");
+    QTest::newRow("CR LF") << QStringList{"\r\n"} << QByteArray("windows-1250");
+    QTest::newRow("CR") << QStringList{"\r"} << QByteArray("UTF-8");
+    QTest::newRow("mixed") << QStringList{"\r\n", "\n"} << QByteArray("UTF-8");
+    QTest::newRow("UTF-16") << QStringList{"\n"} << QByteArray("UTF-16LE");
+}
+
+void TestChecks::cliLargeFiles()
+{
+    // A large file is read in two pieces on two threads: wherever the cut
+    // falls, the problems and their lines are those of the whole text.
+    QFETCH(QStringList, lineEnds);
+    QFETCH(QByteArray, encoding);
+    QString text = QStringLiteral("{1}{1}25");
+    for (int i = 0; text.size() < CheckList::piecesFrom + 4000; ++i) {
+        text += lineEnds[i % lineEnds.size()];
+        text += QStringLiteral("{%1}{%2}%3ż {y:%4}|%5").arg(i * 30).arg(i * 30 + 10 + i % 40).arg(letters(i % 50))
+                        .arg(i % 7 ? 'i' : 'q').arg(i % 3);
+    }
+    const QByteArray bytes = QStringEncoder(encoding.constData(), QStringEncoder::Flag::WriteBom).encode(text + lineEnds[0]);
+    QTemporaryDir dir;
+    const QString name = dir.filePath("large.sub");
+    QVERIFY(writeBytes(name, bytes));
+    const CliRun r = runTool({"check", name});
+    QStringList expected;
+    for (QString line : described(decodeSubtitleBytes(bytes).text, CheckRules(), 25.0))
+        expected << name + u':' + line.replace(line.indexOf(u' '), 1, QStringLiteral(": "));
+    QVERIFY(expected.size() > 10000);
+    QCOMPARE(QString::fromUtf8(r.out).split(u'\n', Qt::SkipEmptyParts), expected);
 }
 
 QTEST_GUILESS_MAIN(TestChecks)

@@ -259,10 +259,9 @@ public:
             const qsizetype end = m_decoding ? m_bytes.indexOf(m_separator, m_pos) : m_text.indexOf(u'\n', m_pos);
             m_pos = end < 0 ? -1 : end + 1;
         }
-        QStringView line;
         if (m_line < number)
-            next(line);
-        return m_decoding ? QStringView(m_buffer) : line;
+            next(m_current);
+        return m_current;
     }
 
 private:
@@ -274,6 +273,7 @@ private:
     qsizetype m_pos = 0; // where the next line starts; -1 after the last
     qsizetype m_line = -1;
     QString m_buffer;
+    QStringView m_current; // the line at() gave last
 };
 
 // One file, as it is checked and printed.
