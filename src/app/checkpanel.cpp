@@ -214,7 +214,7 @@ CheckPanel::CheckPanel(MyEditor *editor, QWidget *parent)
     m_problems->horizontalHeader()->setStretchLastSection(true);
     m_problems->horizontalHeader()->setHighlightSections(false);
 
-    m_fix = new QPushButton(QStringLiteral("&Fix Times"), body);
+    m_fix = new QPushButton(QStringLiteral("F&ix"), body);
     m_fix->setObjectName(QStringLiteral("fixTimes"));
     m_fix->setToolTip(QStringLiteral("Move hide times to mend overlaps, short gaps and too short subtitles, "
                                      "as one step to undo; show times stay"));

@@ -514,7 +514,7 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
                 pieces.push_back(checked.lines(i));
             for (PieceLines &piece : pieces)
                 sources.push_back([&piece](QStringView &line) { return piece.next(line); });
-            list.reset(sources);
+            list.reset(sources, bytes.size() / 40);
         }
         checked.problems = list.takeProblems();
         results.push_back(std::move(checked));

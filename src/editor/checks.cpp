@@ -348,10 +348,10 @@ void CheckList::reset(QStringView text)
             return true;
         });
     }
-    reset(pieces);
+    reset(pieces, text.size() / 40);
 }
 
-void CheckList::reset(const std::vector<LineSource> &pieces)
+void CheckList::reset(const std::vector<LineSource> &pieces, qsizetype lines)
 {
     m_engine.fps = m_fps;
     m_counts.fill(0);
@@ -363,7 +363,7 @@ void CheckList::reset(const std::vector<LineSource> &pieces)
         std::vector<CheckProblem> textProblems;
     };
     std::vector<Read> reads(pieces.size());
-    const size_t expected = m_lines.size() / std::max<size_t>(1, pieces.size()) + 16;
+    const size_t expected = size_t(lines) / std::max<size_t>(1, pieces.size()) + 16;
     inParallel(qsizetype(pieces.size()), [&](qsizetype index) {
         SubEngine engine;
         engine.fps = m_fps;

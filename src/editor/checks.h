@@ -78,9 +78,10 @@ public:
     // Hands out the lines of a text one after another into `line`, which
     // stays valid until the next is asked for; false after the last.
     using LineSource = std::function<bool(QStringView &line)>;
-    // The same for a text whose lines are those of `pieces` one after the
-    // other; two pieces are read on two threads.
-    void reset(const std::vector<LineSource> &pieces);
+    // The same for a text whose lines are those of `pieces` (one or two)
+    // one after the other; two pieces are read on two threads. `lines`: about how many
+    // lines they hold.
+    void reset(const std::vector<LineSource> &pieces, qsizetype lines = 0);
     // The size from which a text is read in two halves.
     static constexpr qsizetype piecesFrom = 1 << 20;
 
