@@ -104,6 +104,12 @@ void TestChecks::limits_data()
                                      << 25.0 << QStringList{"4 overlap: line 3 by 100 ms"};
     QTest::newRow("order") << "{100}{130}a\n{100}{130}a\n{200}{230}a\n{199}{230}a" << QStringList{} << 25.0
                            << QStringList{"2 overlap: line 1 by 1200 ms", "4 order: line 3 shows 40 ms later"};
+    QTest::newRow("overlap and order, clock") << "00:00:01:a\n00:00:01:b\n00:00:10:c\n00:00:09:d" << QStringList{}
+                                              << 25.0 << QStringList{"2 overlap: line 1 by 2060 ms",
+                                                                     "4 order: line 3 shows 1000 ms later"};
+    QTest::newRow("too long, clock") << "00:00:00:" + letters(25) + "|" + letters(24) + "\n00:01:00:" + letters(25) + "|"
+                    + letters(25) << QStringList{"max-duration=5000"} << 25.0
+                                     << QStringList{"2 too-long: 5060 > 5000 ms"};
     QTest::newRow("ends before it starts") << "{10}{10}a\n{100}{99}a" << QStringList{} << 25.0
                                            << QStringList{"1 too-short: 0 < 833 ms",
                                                           "2 ends-before-start: hides 40 ms before it shows"};
