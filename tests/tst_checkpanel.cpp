@@ -172,8 +172,13 @@ void TestCheckPanel::followsTheText()
             QCOMPARE(shown(window.get()), expected(editor, CheckRules(), filter));
         }
     }
-    // A row chosen stays chosen while its line is edited.
     chooseKind(window.get(), "All problems");
+    // A panel out of sight does not follow; shown again, it checks anew.
+    window->findChild<CheckPanel *>()->close();
+    at(1, 0)->insertText(QStringLiteral("{0}{1}short\n"));
+    window->findChild<QAction *>(QStringLiteral("checkAction"))->trigger();
+    QCOMPARE(shown(window.get()), expected(editor));
+    // A row chosen stays chosen while its line is edited.
     view->setCurrentIndex(view->model()->index(1, 0));
     const QString before = view->currentIndex().siblingAtColumn(0).data().toString();
     at(0, 0)->insertText(QStringLiteral("x"));

@@ -63,6 +63,7 @@ private slots:
     void cliOutput();
     void cliOptions_data();
     void cliOptions();
+    void cliKinds();
     void cliFixInPlace();
     void cliLargeFiles_data();
     void cliLargeFiles();
@@ -326,6 +327,21 @@ void TestChecks::cliOutput()
     QCOMPARE(r.out, QByteArray("-:2: too-short: 800 < 833 ms\n"));
     r = runTool({"--fps", "10", "check", "-", "--format=text"}, "{1}{1}50\n{0}{40}a\n");
     QCOMPARE(r.status, 0);
+    // Read in the encoding asked for, or not at all.
+    r = runTool({"check", "--encoding", "windows-1250"}, "{0}{50}{x:\xb9}a\n");
+    QCOMPARE(r.out, QByteArray("-:1: unknown-code: {x:\xc4\x85}\n"));
+    r = runTool({"--encoding=Shift_JIS", "check"}, "{0}{50}\xb9\xe6\n");
+    QCOMPARE(r.status, 2);
+    QVERIFY2(r.err.contains("is not Shift_JIS text"), r.err.constData());
+    // A report that cannot be written is no success.
+    QByteArray input = "{0}{10}a\n";
+    QBuffer in(&input), out, err;
+    in.open(QIODevice::ReadOnly);
+    out.open(QIODevice::ReadOnly);
+    err.open(QIODevice::WriteOnly);
+    QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QBuffer): ReadOnly device");
+    QCOMPARE(runCli({"check"}, in, out, err), 2);
+    QVERIFY(err.data().contains("cannot write the standard output"));
 }
 
 void TestChecks::cliOptions_data()
@@ -350,12 +366,6 @@ void TestChecks::cliOptions_data()
             QTest::addRow("%s %s", r.option, value) << QStringList{"check", r.option, value} << -1 << QByteArray();
         for (const char *value : {r.belowLowest, r.aboveHighest})
             QTest::addRow("%s %s", r.option, value) << QStringList{"check", r.option, value} << 2 << QByteArray();
-    }
-    // Every kind can be left out and looked for again.
-    for (const CheckKindInfo &info : checkKinds()) {
-        const QString word = QString::fromLatin1(info.word);
-        QTest::addRow("--no-%s", info.word) << QStringList{"check", "--no-" + word, "--no-too-short"} << 0 << QByteArray();
-        QTest::addRow("--%s", info.word) << QStringList{"check", "--no-" + word, "--" + word} << 1 << tooShort;
     }
     QTest::newRow("--min-duration=") << QStringList{"check", "--min-duration=400"} << 0 << QByteArray();
     QTest::newRow("--format json") << QStringList{"check", "--format", "json", "--no-too-short"} << 0
@@ -384,6 +394,31 @@ void TestChecks::cliOptions()
         QCOMPARE(r.status, status);
     QVERIFY2(status < 0 || (r.out.startsWith(out) && (!out.isEmpty() || r.out.isEmpty())), r.out.constData());
     QCOMPARE(r.err.isEmpty(), status != 2);
+}
+
+void TestChecks::cliKinds()
+{
+    // One problem of every kind; each can be left out, and looked for again.
+    const QByteArray all = "{0}{10}a|b|c\n{100}{400}" + letters(43).toLatin1()
+            + "\n{390}{450}{x:1}b\n{380}{420}x\n{500}{490}y\n{600}{625}" + letters(21).toLatin1() + "\n{626}{700}{y:i}\n";
+    const QStringList found = QString::fromUtf8(runTool({"check"}, all).out).split(u'\n', Qt::SkipEmptyParts);
+    QStringList kinds;
+    for (const QString &line : found)
+        kinds << line.section(QStringLiteral(": "), 1, 1);
+    kinds.sort();
+    QStringList words;
+    for (const CheckKindInfo &info : checkKinds())
+        words << QString::fromLatin1(info.word);
+    words.sort();
+    QCOMPARE(kinds, words);
+    for (const QString &word : std::as_const(words)) {
+        const CliRun without = runTool({"check", "--no-" + word}, all);
+        QCOMPARE(without.status, 1);
+        QStringList left = found;
+        left.removeIf([&](const QString &line) { return line.contains(": " + word + ": "); });
+        QCOMPARE(QString::fromUtf8(without.out).split(u'\n', Qt::SkipEmptyParts), left);
+        QCOMPARE(runTool({"check", "--no-" + word, "--" + word}, all).out, runTool({"check"}, all).out);
+    }
 }
 
 void TestChecks::cliFixInPlace()
