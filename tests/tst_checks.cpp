@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStringEncoder>
@@ -342,6 +343,13 @@ void TestChecks::cliOutput()
     QTest::ignoreMessage(QtWarningMsg, "QIODevice::write (QBuffer): ReadOnly device");
     QCOMPARE(runCli({"check"}, in, out, err), 2);
     QVERIFY(err.data().contains("cannot write the standard output"));
+    // Nor is one that a full disk takes only when it is flushed.
+    QProcess tool;
+    tool.setStandardOutputFile(QStringLiteral("/dev/full"));
+    tool.start(QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx-cli"), {"check", a});
+    QVERIFY(tool.waitForFinished());
+    QCOMPARE(tool.exitCode(), 2);
+    QVERIFY(tool.readAllStandardError().contains("No space left on device"));
 }
 
 void TestChecks::cliOptions_data()

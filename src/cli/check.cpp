@@ -7,6 +7,7 @@
 #include "files/filesaving.h"
 #include "files/textcodec.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 
 #include <algorithm>
@@ -219,8 +220,9 @@ void appendJsonString(QByteArray &out, QStringView s)
     out += '"';
 }
 
-// The lines of one piece of a file, one after another: its bytes decoded
-// a line at a time (as decodeSubtitleBytes() would make them), or a text.
+// The lines of one piece of a file: its bytes decoded (as
+// decodeSubtitleBytes() would make them), or a text. An object serves
+// next() or at(), not both.
 class PieceLines
 {
 public:
@@ -230,27 +232,28 @@ public:
     }
     explicit PieceLines(QStringView text) : m_text(text), m_codec(QString(), false) {}
 
-    // The next line; false after the last.
+    // The next line, which stays valid until the next is asked for; false
+    // after the last. Bytes are decoded many lines at a time.
     bool next(QStringView &line)
     {
-        if (m_pos < 0)
-            return false;
-        ++m_line;
-        if (!m_decoding) {
-            const qsizetype end = m_text.indexOf(u'\n', m_pos);
-            line = m_text.sliced(m_pos, (end < 0 ? m_text.size() : end) - m_pos);
-            m_pos = end < 0 ? -1 : end + 1;
-            return true;
+        if (!m_decoding)
+            return nextOf(m_text, m_pos, u'\n', false, line);
+        if (m_at < 0) {
+            if (m_pos < 0)
+                return false;
+            // Up to a line end some way on: few calls, and little memory.
+            constexpr qsizetype chunk = 1 << 16;
+            const qsizetype cut = m_bytes.size() - m_pos > chunk ? m_bytes.indexOf(m_separator, m_pos + chunk) : -1;
+            m_codec.decode(m_bytes.sliced(m_pos, (cut < 0 ? m_bytes.size() : cut) - m_pos), m_buffer);
+            m_cutAtLineEnd = cut >= 0;
+            m_pos = cut < 0 ? -1 : cut + 1;
+            m_at = 0;
         }
-        const qsizetype end = m_bytes.indexOf(m_separator, m_pos);
-        QByteArrayView raw = m_bytes.sliced(m_pos, (end < 0 ? m_bytes.size() : end) - m_pos);
-        if (m_separator == '\n' && end >= 0 && raw.endsWith('\r'))
-            raw.chop(1);
-        m_pos = end < 0 ? -1 : end + 1;
-        m_codec.decode(raw, m_buffer);
-        line = m_buffer;
-        return true;
+        ++m_line;
+        return nextOf(m_buffer, m_at, m_separator, m_cutAtLineEnd, line);
     }
+    qsizetype linesGiven() const { return m_line + 1; }
+
     // Line `number` of the piece, at or after the last one given; the lines
     // before it are passed over without being decoded.
     QStringView at(qsizetype number)
@@ -259,21 +262,49 @@ public:
             const qsizetype end = m_decoding ? m_bytes.indexOf(m_separator, m_pos) : m_text.indexOf(u'\n', m_pos);
             m_pos = end < 0 ? -1 : end + 1;
         }
-        if (m_line < number)
-            next(m_current);
-        return m_current;
+        if (m_line == number || m_pos < 0)
+            return m_current;
+        ++m_line;
+        if (!m_decoding) {
+            nextOf(m_text, m_pos, u'\n', false, m_current);
+            return m_current;
+        }
+        const qsizetype end = m_bytes.indexOf(m_separator, m_pos);
+        QByteArrayView raw = m_bytes.sliced(m_pos, (end < 0 ? m_bytes.size() : end) - m_pos);
+        if (m_separator == '\n' && end >= 0 && raw.endsWith('\r'))
+            raw.chop(1);
+        m_pos = end < 0 ? -1 : end + 1;
+        m_codec.decode(raw, m_buffer);
+        return m_current = m_buffer;
     }
 
 private:
+    // The line of `text` from `from` on, `from` moved past it (-1 after the
+    // last); a CR before an LF belongs to the line end, as does one at the
+    // end of a text that was `cut` at an LF.
+    static bool nextOf(QStringView text, qsizetype &from, char16_t separator, bool cut, QStringView &line)
+    {
+        if (from < 0)
+            return false;
+        const qsizetype end = text.indexOf(QChar(separator), from);
+        line = text.sliced(from, (end < 0 ? text.size() : end) - from);
+        if (separator == u'\n' && (end >= 0 || cut) && line.endsWith(u'\r'))
+            line.chop(1);
+        from = end < 0 ? -1 : end + 1;
+        return true;
+    }
+
     QByteArrayView m_bytes;
     QStringView m_text;
     LineCodec m_codec;
     char m_separator = '\n';
     bool m_decoding = false;
-    qsizetype m_pos = 0; // where the next line starts; -1 after the last
+    qsizetype m_pos = 0; // where the next line (or lines to decode) start; -1 after the last
     qsizetype m_line = -1;
     QString m_buffer;
-    QStringView m_current; // the line at() gave last
+    qsizetype m_at = -1;  // next(): where the next line starts in m_buffer; -1 when all are given
+    bool m_cutAtLineEnd = false;
+    QStringView m_current; // at(): the line given last
 };
 
 // One file, as it is checked and printed.
@@ -286,6 +317,7 @@ struct Checked
     QString encoding;
     char separator = '\n';
     std::vector<QByteArrayView> bytePieces;
+    qsizetype secondPieceLine = 0; // the line the second piece starts at
     QString text;
     std::vector<CheckProblem> problems;
     FixCounts fixes;
@@ -324,22 +356,27 @@ bool cutIntoLines(QByteArrayView bytes, const QString &encoding, Checked &file)
     return true;
 }
 
-// Appends problems [begin, end) of `file`, all on lines of piece `piece`,
-// which starts at line `firstLine`, in the form asked for; `first`: the
-// file's first problem is among them.
+using Write = std::function<void(const QByteArray &bytes)>;
+
+// Prints problems [begin, end) of `file`, all on lines of piece `piece`,
+// which starts at line `firstLine`, in the form asked for, and hands them
+// to `write` a part at a time; `first`: the file's first problem is among
+// them.
 void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::const_iterator begin,
            std::vector<CheckProblem>::const_iterator end, qsizetype firstLine, bool first, const Options &options,
-           QByteArray &out)
+           const Write &write)
 {
     QString chunk, detail;
-    const QString name = file.name;
+    QByteArray out;
     SubEngine engine;
     engine.fps = file.fps;
     PieceLines lines = file.lines(piece);
     for (auto p = begin; p != end; ++p) {
-        const QStringView text = lines.at(p->line - firstLine);
+        // The line itself is wanted only for a code it holds, or for JSON.
+        const QStringView text = options.json || p->kind == CheckKind::UnknownCode ? lines.at(p->line - firstLine)
+                                                                                  : QStringView();
         if (!options.json) {
-            chunk += name;
+            chunk += file.name;
             chunk += u':';
             chunk += QString::number(p->line + 1);
             chunk += QLatin1String(": ");
@@ -347,48 +384,48 @@ void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::cons
             chunk += QLatin1String(": ");
             appendProblemDetail(chunk, *p, text, options.rules);
             chunk += u'\n';
-            // In UTF-8 a piece at a time, which keeps the buffer small.
-            if (chunk.size() > (1 << 16)) {
-                out += chunk.toUtf8();
-                chunk.resize(0);
-            }
-            continue;
+        } else {
+            int format;
+            double show, hide;
+            QStringView part;
+            engine.readLine(text, format, show, hide, part);
+            detail.resize(0);
+            appendProblemDetail(detail, *p, text, options.rules);
+            out += first && p == begin ? "{\"line\": " : ", {\"line\": ";
+            out += QByteArray::number(p->line + 1) + ", \"kind\": \"" + kindInfo(p->kind).word + "\", \"detail\": ";
+            appendJsonString(out, detail);
+            out += ", \"text\": ";
+            appendJsonString(out, part);
+            out += '}';
         }
-        int format;
-        double show, hide;
-        QStringView part;
-        engine.readLine(text, format, show, hide, part);
-        detail.clear();
-        appendProblemDetail(detail, *p, text, options.rules);
-        out += first && p == begin ? "{\"line\": " : ", {\"line\": ";
-        out += QByteArray::number(p->line + 1) + ", \"kind\": \"" + kindInfo(p->kind).word + "\", \"detail\": ";
-        appendJsonString(out, detail);
-        out += ", \"text\": ";
-        appendJsonString(out, part);
-        out += '}';
+        // A part at a time, which keeps the buffers small.
+        if (chunk.size() + out.size() > (1 << 16)) {
+            write(out + chunk.toUtf8());
+            chunk.resize(0);
+            out.resize(0);
+        }
     }
-    out += chunk.toUtf8();
+    write(out + chunk.toUtf8());
 }
 
 // Hands the problems of `file`, printed, to `write`; a file in two pieces
-// is printed on two threads.
-void printTo(const Checked &file, const Options &options, const std::function<void(const QByteArray &)> &write)
+// is printed on two threads, the first written as it is made.
+void printTo(const Checked &file, const Options &options, const Write &write)
 {
     const auto begin = file.problems.cbegin(), end = file.problems.cend();
-    QByteArray printed;
     if (file.pieceCount() == 1) {
-        print(file, 0, begin, end, 0, true, options, printed);
-        write(printed);
+        print(file, 0, begin, end, 0, true, options, write);
         return;
     }
-    const qsizetype secondLine = file.bytePieces[0].count(file.separator) + 1;
-    const auto middle = std::lower_bound(begin, end, secondLine,
+    const auto middle = std::lower_bound(begin, end, file.secondPieceLine,
                                          [](const CheckProblem &p, qsizetype line) { return p.line < line; });
     QByteArray second;
-    std::thread thread([&] { print(file, 1, middle, end, secondLine, middle == begin, options, second); });
-    print(file, 0, begin, middle, 0, true, options, printed);
+    std::thread thread([&] {
+        print(file, 1, middle, end, file.secondPieceLine, middle == begin, options,
+              [&second](const QByteArray &bytes) { second += bytes; });
+    });
+    print(file, 0, begin, middle, 0, true, options, write);
     thread.join();
-    write(printed);
     write(second);
 }
 
@@ -515,6 +552,7 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
             for (PieceLines &piece : pieces)
                 sources.push_back([&piece](QStringView &line) { return piece.next(line); });
             list.reset(sources, bytes.size() / 40);
+            checked.secondPieceLine = pieces[0].linesGiven();
         }
         checked.problems = list.takeProblems();
         results.push_back(std::move(checked));
@@ -548,6 +586,9 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
     }
     if (options.json)
         write("]}\n");
+    // Standard output is buffered: a full disk shows only here.
+    if (auto *file = qobject_cast<QFileDevice *>(&out))
+        written = written && file->flush();
     if (!written) {
         say(err, QStringLiteral("cannot write the standard output: %1").arg(out.errorString()));
         return 2;

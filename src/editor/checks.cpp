@@ -36,10 +36,14 @@ TextFacts readText(QStringView text, bool italicSlash)
 {
     TextFacts facts;
     qsizetype rowChars = 0;
+    // Characters from U+0300 on may combine with the one before: a piece
+    // with none is counted by its length.
+    bool combining = false;
     auto piece = [&](QStringView shown) {
         if (shown.isEmpty())
             return;
-        rowChars += visibleLength(shown);
+        rowChars += combining ? visibleLength(shown) : shown.size();
+        combining = false;
         if (!facts.visible) {
             for (QChar c : shown) {
                 if (!c.isSpace()) {
@@ -62,7 +66,9 @@ TextFacts readText(QStringView text, bool italicSlash)
     qsizetype from = 0, rowStart = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
-        if (c == u'/' && i == rowStart && italicSlash) {
+        if (c.unicode() >= 0x0300) {
+            combining = true;
+        } else if (c == u'/' && i == rowStart && italicSlash) {
             from = i + 1;
         } else if (c == u'|') {
             piece(text.sliced(from, i - from));
