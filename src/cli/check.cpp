@@ -358,6 +358,19 @@ bool cutIntoLines(QByteArrayView bytes, const QString &encoding, Checked &file)
 
 using Write = std::function<void(const QByteArray &bytes)>;
 
+// Cheaper than a string of its own for each of many lines.
+void appendLineNumber(QString &out, qsizetype number)
+{
+    char16_t digits[24];
+    int n = 0;
+    do {
+        digits[n++] = char16_t(u'0' + number % 10);
+        number /= 10;
+    } while (number > 0);
+    while (n > 0)
+        out += QChar(digits[--n]);
+}
+
 // Prints problems [begin, end) of `file`, all on lines of piece `piece`,
 // which starts at line `firstLine`, in the form asked for, and hands them
 // to `write` a part at a time; `first`: the file's first problem is among
@@ -378,7 +391,7 @@ void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::cons
         if (!options.json) {
             chunk += file.name;
             chunk += u':';
-            chunk += QString::number(p->line + 1);
+            appendLineNumber(chunk, p->line + 1);
             chunk += QLatin1String(": ");
             chunk += QLatin1String(kindInfo(p->kind).word);
             chunk += QLatin1String(": ");

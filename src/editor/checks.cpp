@@ -227,10 +227,17 @@ void appendComparison(QString &out, double value, char16_t sign, double limit, i
         if (sign == u'<' ? shown < limit : shown > limit)
             break;
     }
-    if (decimals == 0)
-        appendWhole(out, std::llround(value));
-    else
-        out += QString::number(value, 'f', decimals);
+    // As printf's %.Nf writes it, without making a string of its own.
+    const qint64 scaled = std::llround(value * scale);
+    const qint64 unit = std::llround(scale);
+    appendWhole(out, scaled / unit);
+    if (decimals > 0) {
+        out += u'.';
+        for (qint64 digit = unit / 10, rest = std::abs(scaled % unit); digit > 0; digit /= 10) {
+            out += QChar(u'0' + char16_t(rest / digit));
+            rest %= digit;
+        }
+    }
     out += u' ';
     out += QChar(sign);
     out += u' ';
