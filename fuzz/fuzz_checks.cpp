@@ -3,11 +3,14 @@
 // not crashing, it checks:
 // - the list kept through edits (lines taken out and others put in) is
 //   what checking the whole edited text gives;
-// - Fix moves hide times only: every line keeps its format, show time and
-//   text part, and fixed once more nothing moves.
+// - Fix moves hide times only, and only for a problem the checks report:
+//   every line keeps its format, show time and text part, and fixed once
+//   more nothing moves.
 #include "editor/checks.h"
 #include "files/textcodec.h"
 #include "fuzzsupport.h"
+
+#include <QSet>
 
 #include <cstddef>
 #include <cstdint>
@@ -42,8 +45,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const CheckProblem &p : list.problems())
         problemDetail(p, lines[p.line], rules);
 
+    // A hide time moves only for a problem the checks report: its own
+    // subtitle too short, or an overlap or short gap before the next.
+    QSet<qsizetype> mendable;
+    for (const CheckProblem &p : list.problems()) {
+        if (p.kind == CheckKind::TooShort)
+            mendable.insert(p.line);
+        else if (p.kind == CheckKind::Overlap || p.kind == CheckKind::Gap)
+            mendable.insert(p.other);
+    }
     FixCounts counts;
-    const QString fixed = withEdits(edited, hideTimeFixes(edited, rules, fps, counts));
+    const QList<TextEdit> edits = hideTimeFixes(edited, rules, fps, counts);
+    for (const TextEdit &edit : edits)
+        FUZZ_CHECK(mendable.contains(QStringView(edited).first(edit.start).count(u'\n')));
+    const QString fixed = withEdits(edited, edits);
     const QStringList after = fixed.split(u'\n');
     FUZZ_CHECK(after.size() == lines.size());
     SubEngine engine;

@@ -221,6 +221,14 @@ void TestChecks::fixes_data()
                                 << "{0}{}a\n{10}{}b\n{100}{90}c\n00:00:05:d\n{150}{0300x}f\n{300}{321}g\n{290}{400}h"
                                 << "1 hide time moved: 1 too short" << false;
     QTest::newRow("nothing to move") << "{0}{50}a" << "{0}{50}a" << "no hide time to move" << true;
+    // Only what the rules look for, the gap in frames at the window's rate.
+    QTest::newRow("gap not looked for: up to the next show") << "{0}{50}a\n{40}{80}b" << "{0}{40}a\n{40}{80}b"
+                                                            << "1 hide time moved: 1 overlap" << true;
+    QTest::newRow("overlap not looked for, the gap is") << "{0}{50}a\n{40}{80}b\n{100}{139}c\n{140}{180}d"
+                                                       << "{0}{50}a\n{40}{80}b\n{100}{138}c\n{140}{180}d"
+                                                       << "1 hide time moved: 1 gap" << false;
+    QTest::newRow("tenths at 10 fps") << "[0][25]a\n[20][40]b" << "[0][18]a\n[20][40]b" << "1 hide time moved: 1 overlap"
+                                      << true;
 }
 
 void TestChecks::fixes()
@@ -229,14 +237,18 @@ void TestChecks::fixes()
     QFETCH(QString, fixed);
     QFETCH(QString, summary);
     QFETCH(bool, clean);
+    const QByteArray tag = QTest::currentDataTag();
+    const CheckRules rules = rulesWith(tag.startsWith("gap not") ? QStringList{"gap=off"}
+                                               : tag.startsWith("overlap not") ? QStringList{"overlap=off"}
+                                                                               : QStringList{});
+    const double fps = tag.contains("10 fps") ? 10.0 : 25.0;
     FixCounts counts;
-    const CheckRules rules;
-    QCOMPARE(withEdits(text, hideTimeFixes(text, rules, 25.0, counts)), fixed);
+    QCOMPARE(withEdits(text, hideTimeFixes(text, rules, fps, counts)), fixed);
     QCOMPARE(describeFixes(counts), summary);
     FixCounts again;
-    QVERIFY(hideTimeFixes(fixed, rules, 25.0, again).isEmpty());
+    QVERIFY(hideTimeFixes(fixed, rules, fps, again).isEmpty());
     if (clean) {
-        for (const CheckProblem &p : checkText(fixed, rules, 25.0))
+        for (const CheckProblem &p : checkText(fixed, rules, fps))
             QVERIFY2(!kindInfo(p.kind).fixable, kindInfo(p.kind).word);
     }
 }

@@ -528,9 +528,12 @@ bool fixOne(const FixLine &cur, const CheckedLine *next, const CheckRules &rules
     const auto hideUnits = std::llround(s.hide * units);
     constexpr qint64 none = std::numeric_limits<qint64>::max();
     const double gap = rules.limitOf(K::Gap) / fps;
+    // As the checks find them: an overlap is no gap, whether it is looked
+    // for or not.
     const bool inOrder = next && next->show >= s.show - slackSeconds;
-    const bool overlap = rules.looksFor(K::Overlap) && inOrder && next->show < s.hide - slackSeconds;
-    const bool shortGap = rules.looksFor(K::Gap) && inOrder && !overlap
+    const bool overlapping = inOrder && next->show < s.hide - slackSeconds;
+    const bool overlap = rules.looksFor(K::Overlap) && overlapping;
+    const bool shortGap = rules.looksFor(K::Gap) && inOrder && !overlapping
             && (next->show - s.hide) * fps < rules.limitOf(K::Gap) - slackSeconds;
     qint64 latest = none;
     if (inOrder && rules.looksFor(K::Gap))
