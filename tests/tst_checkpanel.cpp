@@ -9,6 +9,7 @@
 #include "modalanswers.h"
 #include "testsupport.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QCheckBox>
 #include <QDirIterator>
@@ -149,6 +150,8 @@ void TestCheckPanel::followsTheText()
     const auto window = openChecked(file("b.sub", "{1}{1}25\n{0}{10}a\n{5}{50}b\nwords\n{100}{110}e\n{111}{150}f\n"));
     MyEditor *editor = window->editorWidget();
     QTableView *view = problemView(window.get());
+    // The rows the view is told of are the rows there are, at every step.
+    QAbstractItemModelTester tester(view->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     QTextCursor cursor(editor->document());
     auto at = [&](int line, int column) {
         cursor.setPosition(editor->document()->findBlockByNumber(line).position() + column);

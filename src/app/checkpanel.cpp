@@ -49,9 +49,26 @@ public:
         return parent.isValid() ? 0 : Columns;
     }
 
-    const CheckProblem &problem(int row) const
+    // The problem the view has in `row`. While a change is told, rows keep
+    // what they had until the view is told otherwise.
+    CheckProblem problemAt(int row) const
     {
-        return m_list.problems()[size_t(m_kind < 0 ? row : m_rows[size_t(row)])];
+        qsizetype at = row;
+        qsizetype shift = 0;
+        if (m_stage != Stage::Told && row >= m_at) {
+            const qsizetype end = m_at + (m_stage == Stage::Old ? m_gone : std::min(m_gone, m_come));
+            if (row < end)
+                return m_old[size_t(row - m_at)];
+            if (m_stage == Stage::Old || row >= m_at + m_come) {
+                at = m_stage == Stage::Old ? row - m_gone + m_come : row;
+                shift = m_shift;
+            }
+        }
+        CheckProblem p = m_list.problems()[size_t(m_kind < 0 ? at : m_rows[size_t(at)])];
+        p.line -= shift;
+        if (p.kind == CheckKind::Overlap || p.kind == CheckKind::Order || p.kind == CheckKind::Gap)
+            p.other -= shift;
+        return p;
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
@@ -66,11 +83,11 @@ public:
     {
         if (!index.isValid() || index.row() >= m_count)
             return QVariant();
-        const CheckProblem &p = problem(index.row());
         if (role == Qt::TextAlignmentRole)
             return index.column() == LineColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
         if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
             return QVariant();
+        const CheckProblem p = problemAt(index.row());
         const CheckKindInfo &info = kindInfo(p.kind);
         switch (index.column()) {
         case LineColumn:
@@ -93,7 +110,6 @@ public:
         return QVariant();
     }
 
-    int kind() const { return m_kind; }
     // Lists only `kind`, or every kind for -1.
     void setKind(int kind)
     {
@@ -116,22 +132,26 @@ public:
         endResetModel();
     }
 
-    // Around CheckList::replaceLines(): the rows of the problems that go,
-    // and of those that come, as a view must hear of them. Rows that stay
-    // in number are changed in place, so that a row chosen stays chosen.
+    // Around CheckList::replaceLines(), which changes the list at once: the
+    // view hears first of the rows that go or come, and then of the rows
+    // that changed in place (so that a row chosen stays chosen) and of the
+    // lines that moved.
     void aboutToChange(const CheckList::Change &change, const std::vector<CheckProblem> &added)
     {
+        const auto mine = [this](const CheckProblem &p) { return m_kind < 0 || int(p.kind) == m_kind; };
         if (m_kind < 0) {
             m_at = change.first;
             m_gone = change.removed;
-            m_come = change.added;
         } else {
             m_at = std::lower_bound(m_rows.begin(), m_rows.end(), change.first) - m_rows.begin();
             m_gone = std::lower_bound(m_rows.begin(), m_rows.end(), change.first + change.removed) - m_rows.begin()
                     - m_at;
-            m_come = std::count_if(added.begin(), added.end(),
-                                   [this](const CheckProblem &p) { return int(p.kind) == m_kind; });
         }
+        m_come = std::count_if(added.begin(), added.end(), mine);
+        m_shift = change.shift;
+        m_old.clear();
+        for (qsizetype row = m_at; row < m_at + m_gone; ++row)
+            m_old.push_back(problemAt(int(row)));
         if (m_gone > m_come)
             beginRemoveRows(QModelIndex(), int(m_at + m_come), int(m_at + m_gone - 1));
     }
@@ -150,18 +170,23 @@ public:
             }
             m_rows.insert(m_rows.begin() + m_at, come.begin(), come.end());
         }
+        m_stage = Stage::Old;
         if (m_gone > m_come) {
+            m_stage = Stage::Counted;
             m_count -= m_gone - m_come;
             endRemoveRows();
         } else if (m_come > m_gone) {
             beginInsertRows(QModelIndex(), int(m_at + m_gone), int(m_at + m_come - 1));
+            m_stage = Stage::Counted;
             m_count += m_come - m_gone;
             endInsertRows();
         }
-        // The rows changed in place, and the line numbers after them.
-        const qsizetype last = change.shift != 0 ? m_count - 1 : m_at + std::min(m_gone, m_come) - 1;
-        if (last >= m_at)
-            emit dataChanged(index(int(m_at), 0), index(int(last), Columns - 1));
+        m_stage = Stage::Told;
+        const qsizetype kept = std::min(m_gone, m_come);
+        if (kept > 0)
+            emit dataChanged(index(int(m_at), 0), index(int(m_at + kept - 1), Columns - 1));
+        if (m_shift != 0 && m_at + m_come < m_count)
+            emit dataChanged(index(int(m_at + m_come), 0), index(int(m_count - 1), Columns - 1));
     }
 
 private:
@@ -170,7 +195,14 @@ private:
     int m_kind = -1;
     std::vector<qsizetype> m_rows; // with a kind: its problems, by their place in the list
     qsizetype m_count = 0;
-    qsizetype m_at = 0, m_gone = 0, m_come = 0; // the rows a change takes and gives
+    // A change being told: from row m_at, m_gone rows went and m_come came,
+    // whose problems were m_old; the lines after them moved by m_shift.
+    // Old: the list has changed, the view knows nothing yet; Counted: the
+    // view knows how many rows there are; Told: it knows everything.
+    enum class Stage { Told, Old, Counted };
+    Stage m_stage = Stage::Told;
+    qsizetype m_at = 0, m_gone = 0, m_come = 0, m_shift = 0;
+    std::vector<CheckProblem> m_old;
     mutable SubEngine m_engine;
 };
 
@@ -361,7 +393,7 @@ void CheckPanel::goToRow(int row)
 {
     if (row < 0 || row >= m_model->rowCount())
         return;
-    const QTextBlock block = m_editor->document()->findBlockByNumber(int(m_model->problem(row).line));
+    const QTextBlock block = m_editor->document()->findBlockByNumber(int(m_model->problemAt(row).line));
     if (!block.isValid())
         return;
     m_editor->setTextCursor(QTextCursor(block));
