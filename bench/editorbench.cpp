@@ -10,14 +10,16 @@
 #include "files/recovery.h"
 #include "generate.h"
 
-#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
@@ -149,8 +151,9 @@ int main(int argc, char *argv[])
         return 1;
     again.close();
     QAction *checkAction = window.findChild<QAction *>(QStringLiteral("checkAction"));
-    std::vector<double> openPanel, typedFollowed, typedAlone, newLine, joined;
+    std::vector<double> openPanel, typedFollowed, typedAlone, newLine, joined, fix;
     qsizetype problems = 0;
+    QString fixed;
     for (int r = 0; r < runs; ++r) {
         window.load(path);
         app.processEvents();
@@ -159,7 +162,7 @@ int main(int argc, char *argv[])
             app.processEvents();
         }));
         auto *panel = window.findChild<QDockWidget *>(QStringLiteral("checkPanel"));
-        problems = panel->findChild<QAbstractItemView *>()->model()->rowCount();
+        problems = panel->findChild<QTableView *>()->model()->rowCount();
         QTextCursor cursor(editor->document()->findBlockByNumber(100000));
         editor->setTextCursor(cursor);
         auto type = [&](const QString &keys) {
@@ -176,6 +179,11 @@ int main(int argc, char *argv[])
                 app.processEvents();
             }));
         }
+        fix.push_back(timeMs([&] {
+            panel->findChild<QPushButton *>(QStringLiteral("fixTimes"))->click();
+            app.processEvents();
+        }));
+        fixed = window.findChild<QLabel *>(QStringLiteral("summary"))->text();
         panel->close();
         for (int k = 0; k < 20; ++k)
             typedAlone.push_back(type(QStringLiteral("y")));
@@ -187,6 +195,7 @@ int main(int argc, char *argv[])
                 median(typedFollowed), median(typedAlone));
     std::printf("keystroke  %8.2f ms  (a new line, the panel following)\n", median(newLine));
     std::printf("keystroke  %8.2f ms  (two lines joined, the panel following)\n", median(joined));
+    std::printf("fix        %8.0f ms  (%s, the panel following)\n", median(fix), qPrintable(fixed));
     auto printRecovery = [](const Recovery &times, const char *of) {
         std::printf("recovery   %8.1f ms  (the window's part of the first recovery write after a load, %s)\n",
                     median(times.afterLoad), of);
