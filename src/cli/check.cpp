@@ -359,16 +359,32 @@ bool cutIntoLines(QByteArrayView bytes, const QString &encoding, Checked &file)
 using Write = std::function<void(const QByteArray &bytes)>;
 
 // Cheaper than a string of its own for each of many lines.
-void appendLineNumber(QString &out, qsizetype number)
+void appendNumber(QByteArray &out, qsizetype number)
 {
-    char16_t digits[24];
+    char digits[24];
     int n = 0;
     do {
-        digits[n++] = char16_t(u'0' + number % 10);
+        digits[n++] = char('0' + number % 10);
         number /= 10;
     } while (number > 0);
     while (n > 0)
-        out += QChar(digits[--n]);
+        out += digits[--n];
+}
+
+// `text` in UTF-8; most details are ASCII, which needs no conversion.
+void appendUtf8(QByteArray &out, QStringView text)
+{
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char *to = out.data() + at;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            out.truncate(at);
+            out += text.toUtf8();
+            return;
+        }
+        *to++ = char(c.unicode());
+    }
 }
 
 // Prints problems [begin, end) of `file`, all on lines of piece `piece`,
@@ -379,7 +395,8 @@ void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::cons
            std::vector<CheckProblem>::const_iterator end, qsizetype firstLine, bool first, const Options &options,
            const Write &write)
 {
-    QString chunk, detail;
+    const QByteArray name = file.name.toUtf8();
+    QString detail;
     QByteArray out;
     SubEngine engine;
     engine.fps = file.fps;
@@ -388,37 +405,39 @@ void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::cons
         // The line itself is wanted only for a code it holds, or for JSON.
         const QStringView text = options.json || p->kind == CheckKind::UnknownCode ? lines.at(p->line - firstLine)
                                                                                   : QStringView();
+        detail.resize(0);
+        appendProblemDetail(detail, *p, text, options.rules);
         if (!options.json) {
-            chunk += file.name;
-            chunk += u':';
-            appendLineNumber(chunk, p->line + 1);
-            chunk += QLatin1String(": ");
-            chunk += QLatin1String(kindInfo(p->kind).word);
-            chunk += QLatin1String(": ");
-            appendProblemDetail(chunk, *p, text, options.rules);
-            chunk += u'\n';
+            out += name;
+            out += ':';
+            appendNumber(out, p->line + 1);
+            out += ": ";
+            out += kindInfo(p->kind).word;
+            out += ": ";
+            appendUtf8(out, detail);
+            out += '\n';
         } else {
             int format;
             double show, hide;
             QStringView part;
             engine.readLine(text, format, show, hide, part);
-            detail.resize(0);
-            appendProblemDetail(detail, *p, text, options.rules);
             out += first && p == begin ? "{\"line\": " : ", {\"line\": ";
-            out += QByteArray::number(p->line + 1) + ", \"kind\": \"" + kindInfo(p->kind).word + "\", \"detail\": ";
+            appendNumber(out, p->line + 1);
+            out += ", \"kind\": \"";
+            out += kindInfo(p->kind).word;
+            out += "\", \"detail\": ";
             appendJsonString(out, detail);
             out += ", \"text\": ";
             appendJsonString(out, part);
             out += '}';
         }
-        // A part at a time, which keeps the buffers small.
-        if (chunk.size() + out.size() > (1 << 16)) {
-            write(out + chunk.toUtf8());
-            chunk.resize(0);
+        // A part at a time, which keeps the buffer small.
+        if (out.size() > (1 << 16)) {
+            write(out);
             out.resize(0);
         }
     }
-    write(out + chunk.toUtf8());
+    write(out);
 }
 
 // Hands the problems of `file`, printed, to `write`; a file in two pieces
