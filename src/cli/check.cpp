@@ -362,13 +362,12 @@ using Write = std::function<void(const QByteArray &bytes)>;
 void appendNumber(QByteArray &out, qsizetype number)
 {
     char digits[24];
-    int n = 0;
+    int at = 24;
     do {
-        digits[n++] = char('0' + number % 10);
+        digits[--at] = char('0' + number % 10);
         number /= 10;
     } while (number > 0);
-    while (n > 0)
-        out += digits[--n];
+    out.append(digits + at, 24 - at);
 }
 
 // `text` in UTF-8; most details are ASCII, which needs no conversion.
@@ -395,7 +394,10 @@ void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::cons
            std::vector<CheckProblem>::const_iterator end, qsizetype firstLine, bool first, const Options &options,
            const Write &write)
 {
-    const QByteArray name = file.name.toUtf8();
+    const QByteArray name = file.name.toUtf8() + ':';
+    QByteArray kinds[checkKindCount]; // ": KIND: " for each
+    for (const CheckKindInfo &info : checkKinds())
+        kinds[int(info.kind)] = QByteArray(": ") + info.word + ": ";
     QString detail;
     QByteArray out;
     SubEngine engine;
@@ -409,11 +411,8 @@ void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::cons
         appendProblemDetail(detail, *p, text, options.rules);
         if (!options.json) {
             out += name;
-            out += ':';
             appendNumber(out, p->line + 1);
-            out += ": ";
-            out += kindInfo(p->kind).word;
-            out += ": ";
+            out += kinds[int(p->kind)];
             appendUtf8(out, detail);
             out += '\n';
         } else {

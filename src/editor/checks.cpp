@@ -196,17 +196,15 @@ void timingProblems(const CheckedLine *prev, qsizetype prevLine, const CheckedLi
 void appendWhole(QString &out, qint64 value)
 {
     char16_t digits[24];
-    qsizetype n = 0;
-    const bool negative = value < 0;
-    quint64 rest = negative ? quint64(0) - quint64(value) : quint64(value);
+    qsizetype at = 24;
+    quint64 rest = value < 0 ? quint64(0) - quint64(value) : quint64(value);
     do {
-        digits[n++] = char16_t(u'0' + rest % 10);
+        digits[--at] = char16_t(u'0' + rest % 10);
         rest /= 10;
     } while (rest);
-    if (negative)
-        out += u'-';
-    while (n > 0)
-        out += QChar(digits[--n]);
+    if (value < 0)
+        digits[--at] = u'-';
+    out.append(QStringView(digits + at, 24 - at));
 }
 
 void appendLimit(QString &out, double limit)
@@ -399,6 +397,8 @@ void CheckList::reset(const std::vector<LineSource> &pieces, qsizetype lines)
     }
     // The timing checks, in two halves as well.
     std::vector<CheckProblem> halves[2];
+    for (std::vector<CheckProblem> &half : halves)
+        half.reserve(textProblems.size() / 2 + m_lines.size() / 2);
     const qsizetype middle = pieces.size() > 1 ? lineCount() / 2 : lineCount();
     inParallel(pieces.size() > 1 ? 2 : 1, [&](qsizetype half) {
         checkRange(half == 0 ? 0 : middle, half == 0 ? middle : lineCount(), textProblems, halves[half]);
