@@ -451,6 +451,7 @@ void printTo(const Checked &file, const Options &options, const Write &write)
     const auto middle = std::lower_bound(begin, end, file.secondPieceLine,
                                          [](const CheckProblem &p, qsizetype line) { return p.line < line; });
     QByteArray second;
+    second.reserve((end - middle) * 48);
     std::thread thread([&] {
         print(file, 1, middle, end, file.secondPieceLine, middle == begin, options,
               [&second](const QByteArray &bytes) { second += bytes; });

@@ -374,12 +374,12 @@ void CheckList::reset(const std::vector<LineSource> &pieces, qsizetype lines)
         std::vector<CheckProblem> textProblems;
     };
     std::vector<Read> reads(pieces.size());
-    const size_t expected = size_t(lines) / std::max<size_t>(1, pieces.size()) + 16;
     inParallel(qsizetype(pieces.size()), [&](qsizetype index) {
         SubEngine engine;
         engine.fps = m_fps;
         Read &read = reads[size_t(index)];
-        read.lines.reserve(expected);
+        // The first takes the others' lines in after it.
+        read.lines.reserve(size_t(lines) / (index == 0 ? 1 : pieces.size()) + 16);
         QStringView line;
         for (qsizetype number = 0; pieces[size_t(index)](line); ++number) {
             read.lines.push_back(readChecked(engine, line, number, index == 0 && number == 0, m_rules,
@@ -397,8 +397,8 @@ void CheckList::reset(const std::vector<LineSource> &pieces, qsizetype lines)
     }
     // The timing checks, in two halves as well.
     std::vector<CheckProblem> halves[2];
-    for (std::vector<CheckProblem> &half : halves)
-        half.reserve(textProblems.size() / 2 + m_lines.size() / 2);
+    halves[0].reserve(textProblems.size() + m_lines.size());
+    halves[1].reserve(textProblems.size() / 2 + m_lines.size() / 2);
     const qsizetype middle = pieces.size() > 1 ? lineCount() / 2 : lineCount();
     inParallel(pieces.size() > 1 ? 2 : 1, [&](qsizetype half) {
         checkRange(half == 0 ? 0 : middle, half == 0 ? middle : lineCount(), textProblems, halves[half]);
