@@ -460,6 +460,8 @@ void TestChecks::cliFixInPlace()
     QCOMPARE(r.out, (b + ":1: too-short: 360 < 833 ms\n").toUtf8());
     QCOMPARE(r.err, ("tarnlyx-cli: " + a + ": 1 hide time moved: 1 overlap\ntarnlyx-cli: " + b
                      + ": 2 hide times moved: 1 too short, 1 gap\n").toUtf8());
+    // One file named twice would be written twice.
+    QCOMPARE(runTool({"check", "--fix", "-i", a, dir.path() + "/./a.sub"}).status, 2);
     // A save that fails leaves every file as it was, and says why.
     QVERIFY(writeBytes(a, "{0}{50}a\n{40}{80}b\n"));
     systemCalls().fsync = [](int) {

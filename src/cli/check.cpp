@@ -8,6 +8,7 @@
 #include "files/textcodec.h"
 
 #include <QFileDevice>
+#include <QFileInfo>
 #include <QIODevice>
 
 #include <algorithm>
@@ -37,7 +38,7 @@ struct Options
     QStringList inputs;
 };
 
-// What `info` reports at `limit`: "shown less than 833 ms".
+// What the kind `info` reports at `limit`: "shown less than 833 ms".
 QString ruleText(const CheckKindInfo &info, double limit)
 {
     const QString rule = QString::fromLatin1(info.rule);
@@ -461,6 +462,67 @@ void printTo(const Checked &file, const Options &options, const Write &write)
     write(second);
 }
 
+// The rate a first line names ({1}{1}23.976), else 25; the first
+// kilobytes hold it in any encoding.
+double rateOf(QByteArrayView bytes, const QString &encoding)
+{
+    const QString start = decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), encoding).text;
+    const qsizetype end = start.indexOf(u'\n');
+    const double rate = frameRateHeader(QStringView(start).first(end < 0 ? start.size() : end));
+    return rate > 0.0 ? rate : 25.0;
+}
+
+// Moves the hide times of the file read as `bytes`, and hands what a save
+// writes to `writer`, to be put in place with the others; the text moves
+// into `file`. False, with the reason said, when it cannot be written.
+bool fixInPlace(const QString &input, QByteArrayView bytes, const FileStamp &readFrom, const Options &options,
+                FileSetWriter &writer, Checked &file, QIODevice &err)
+{
+    SubtitleText whole = decodeSubtitleBytes(bytes, options.encoding);
+    const QList<TextEdit> edits = hideTimeFixes(whole.text, options.rules, file.fps, file.fixes);
+    file.text = edits.isEmpty() ? whole.text : withEdits(whole.text, edits);
+    if (edits.isEmpty())
+        return true;
+    QByteArray encoded;
+    QString why;
+    if (!encodeSubtitleText(file.text, whole.format, encoded, &why)) {
+        say(err, FileError(FileError::Write, input, why).message());
+        return false;
+    }
+    FileError error;
+    QIODevice *device = writer.open(input, &error, &readFrom);
+    if (!device) {
+        say(err, error.message());
+        return false;
+    }
+    if (device->write(encoded) != encoded.size()) {
+        say(err, FileError(FileError::Write, input, writeFailure(*device), device->errorString()).message());
+        return false;
+    }
+    return true;
+}
+
+// The problems of `file`, its text or its bytes' pieces (about `size`
+// bytes) read on as many threads.
+void check(Checked &file, const CheckRules &rules, qsizetype size)
+{
+    CheckList list(rules, file.fps);
+    if (!file.text.isNull()) {
+        list.reset(file.text);
+    } else {
+        std::vector<PieceLines> pieces;
+        pieces.reserve(size_t(file.pieceCount()));
+        std::vector<CheckList::LineSource> sources;
+        for (qsizetype i = 0; i < file.pieceCount(); ++i)
+            pieces.push_back(file.lines(i));
+        for (PieceLines &piece : pieces)
+            sources.push_back([&piece](QStringView &line) { return piece.next(line); });
+        list.reset(sources, size / 40);
+        file.secondPieceLine = pieces[0].linesGiven();
+    }
+    file.problems = list.takeProblems();
+}
+
 } // namespace
 
 bool isCheckCommand(const QStringList &args)
@@ -506,6 +568,7 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
 
     FileSetWriter writer;
     std::vector<Checked> results;
+    QStringList fixing; // the files --fix -i writes, by their whole names
     // What was read stays until the problems are printed from it.
     QByteArray standardInput;
     std::vector<std::unique_ptr<FileBytes>> read;
@@ -513,7 +576,6 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
         FileError error;
         QByteArrayView bytes;
         read.push_back(std::make_unique<FileBytes>());
-        const FileBytes &file = *read.back();
         if (input == u"-") {
             if (!readAllCapped(in, standardInput, &error)) {
                 say(err, QStringLiteral("cannot read the standard input: %1").arg(error.reason()));
@@ -524,7 +586,7 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
             say(err, error.message());
             return 2;
         } else {
-            bytes = file.bytes();
+            bytes = read.back()->bytes();
         }
         if (!options.encoding.isEmpty()) {
             QString notice;
@@ -536,57 +598,24 @@ int runCheck(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &
         }
         Checked checked;
         checked.name = input == u"-" ? input : shownName(input);
-        SubtitleText whole;
-        if (options.fix || !cutIntoLines(bytes, options.encoding, checked)) {
-            whole = decodeSubtitleBytes(bytes, options.encoding);
-            checked.text = whole.text;
-        }
-        // The rate a first line names: the first kilobytes hold it.
-        const QString start = decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), options.encoding).text;
-        const qsizetype firstEnd = start.indexOf(u'\n');
-        const double header = frameRateHeader(QStringView(start).first(firstEnd < 0 ? start.size() : firstEnd));
-        checked.fps = options.fps ? *options.fps : header > 0.0 ? header : 25.0;
+        checked.fps = options.fps ? *options.fps : rateOf(bytes, options.encoding);
         if (options.fix) {
-            const QList<TextEdit> edits = hideTimeFixes(whole.text, options.rules, checked.fps, checked.fixes);
-            if (!edits.isEmpty()) {
-                checked.text = withEdits(whole.text, edits);
-                QByteArray encoded;
-                QString why;
-                const FileStamp readFrom = file.stamp();
-                if (!encodeSubtitleText(checked.text, whole.format, encoded, &why)) {
-                    say(err, FileError(FileError::Write, input, why).message());
-                    return 2;
-                }
-                QIODevice *device = writer.open(input, &error, &readFrom);
-                if (!device) {
-                    say(err, error.message());
-                    return 2;
-                }
-                if (device->write(encoded) != encoded.size()) {
-                    say(err, FileError(FileError::Write, input, writeFailure(*device), device->errorString()).message());
-                    return 2;
-                }
+            const QString whole = QFileInfo(input).absoluteFilePath();
+            if (fixing.contains(whole)) {
+                say(err, FileError(FileError::Write, input, QStringLiteral("it is named twice")).message());
+                return 2;
             }
+            fixing << whole;
+            if (!fixInPlace(input, bytes, read.back()->stamp(), options, writer, checked, err))
+                return 2;
+        } else if (!cutIntoLines(bytes, options.encoding, checked)) {
+            checked.text = decodeSubtitleBytes(bytes, options.encoding).text;
         }
-        if (input != u"-" && file.changedWhileRead()) {
+        if (input != u"-" && read.back()->changedWhileRead()) {
             say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")).message());
             return 2;
         }
-        CheckList list(options.rules, checked.fps);
-        if (!checked.text.isNull()) {
-            list.reset(checked.text);
-        } else {
-            std::vector<PieceLines> pieces;
-            pieces.reserve(size_t(checked.pieceCount()));
-            std::vector<CheckList::LineSource> sources;
-            for (qsizetype i = 0; i < checked.pieceCount(); ++i)
-                pieces.push_back(checked.lines(i));
-            for (PieceLines &piece : pieces)
-                sources.push_back([&piece](QStringView &line) { return piece.next(line); });
-            list.reset(sources, bytes.size() / 40);
-            checked.secondPieceLine = pieces[0].linesGiven();
-        }
-        checked.problems = list.takeProblems();
+        check(checked, options.rules, bytes.size());
         results.push_back(std::move(checked));
     }
     FileError error;
