@@ -346,6 +346,12 @@ void TestChecks::cliOutput()
     r = runTool({"--encoding=Shift_JIS", "check"}, "{0}{50}\xb9\xe6\n");
     QCOMPARE(r.status, 2);
     QVERIFY2(r.err.contains("is not Shift_JIS text"), r.err.constData());
+    // Blank as its letters are, however the bytes are read: a no-break
+    // space is, an ellipsis is not.
+    r = runTool({"check", "--encoding", "windows-1252"}, "{0}{50}\x85\n{100}{150}\xa0\n");
+    QCOMPARE(r.out, QByteArray("-:2: empty: no text\n"));
+    r = runTool({"check", "--encoding", "KOI8-R"}, "{0}{50}\x9a\n{100}{150}\xa0\n");
+    QCOMPARE(r.out, QByteArray("-:1: empty: no text\n"));
     // A report that cannot be written is no success.
     QByteArray input = "{0}{10}a\n";
     QBuffer in(&input), out, err;

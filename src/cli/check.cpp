@@ -227,8 +227,10 @@ void appendJsonString(QByteArray &out, QStringView s)
 class PieceLines
 {
 public:
-    PieceLines(QByteArrayView bytes, const QString &encoding, char separator)
-        : m_bytes(bytes), m_codec(encoding, false), m_separator(separator), m_decoding(true)
+    // `asBytes`: a one-byte encoding read one character a byte (as
+    // Latin-1), for next() where that tells the checks the same.
+    PieceLines(QByteArrayView bytes, const QString &encoding, char separator, bool asBytes = false)
+        : m_bytes(bytes), m_codec(encoding, asBytes), m_separator(separator), m_decoding(true)
     {
     }
     explicit PieceLines(QStringView text) : m_text(text), m_codec(QString(), false) {}
@@ -316,6 +318,7 @@ struct Checked
     // The file's lines in pieces: its bytes (at most two pieces of whole
     // lines, read on two threads), or its text once fixed.
     QString encoding;
+    bool readAsBytes = false; // see checkedAlike()
     char separator = '\n';
     std::vector<QByteArrayView> bytePieces;
     qsizetype secondPieceLine = 0; // the line the second piece starts at
@@ -324,11 +327,33 @@ struct Checked
     FixCounts fixes;
 
     qsizetype pieceCount() const { return text.isNull() ? qsizetype(bytePieces.size()) : 1; }
-    PieceLines lines(qsizetype piece) const
+    // To read for the checks, or (`shown`) for what is printed.
+    PieceLines lines(qsizetype piece, bool shown) const
     {
-        return text.isNull() ? PieceLines(bytePieces[size_t(piece)], encoding, separator) : PieceLines(text);
+        return text.isNull() ? PieceLines(bytePieces[size_t(piece)], encoding, separator, readAsBytes && !shown)
+                             : PieceLines(text);
     }
 };
+
+// Whether the checks find the same in `encoding`'s bytes read one
+// character a byte (as Latin-1, which is much faster) as in its letters:
+// as many characters, and blank where the letters are.
+bool checkedAlike(const QString &encoding)
+{
+    QByteArray upper(128, '\0');
+    for (int i = 0; i < 128; ++i)
+        upper[i] = char(0x80 + i);
+    QString letters, bytes;
+    LineCodec(encoding, false).decode(upper, letters);
+    LineCodec(encoding, true).decode(upper, bytes);
+    if (letters.size() != bytes.size())
+        return false;
+    for (qsizetype i = 0; i < letters.size(); ++i) {
+        if (blankToViewer(letters[i]) != blankToViewer(bytes[i]))
+            return false;
+    }
+    return true;
+}
 
 // Cuts a file's bytes into pieces of whole lines to read as
 // decodeSubtitleBytes() reads them; false for files whose lines cannot be
@@ -340,6 +365,7 @@ bool cutIntoLines(QByteArrayView bytes, const QString &encoding, Checked &file)
     if (!LineCodec(format.encoding, false).asciiCompatible())
         return false;
     file.encoding = format.encoding;
+    file.readAsBytes = checkedAlike(format.encoding);
     file.separator = format.lineEnds == LineEnds::CR ? '\r' : '\n';
     QByteArrayView body = bytes.sliced(start);
     // A line end after the last line ends it; it starts none.
@@ -403,7 +429,7 @@ void print(const Checked &file, qsizetype piece, std::vector<CheckProblem>::cons
     QByteArray out;
     SubEngine engine;
     engine.fps = file.fps;
-    PieceLines lines = file.lines(piece);
+    PieceLines lines = file.lines(piece, true);
     for (auto p = begin; p != end; ++p) {
         // The line itself is wanted only for a code it holds, or for JSON.
         const QStringView text = options.json || p->kind == CheckKind::UnknownCode ? lines.at(p->line - firstLine)
@@ -514,7 +540,7 @@ void check(Checked &file, const CheckRules &rules, qsizetype size)
         pieces.reserve(size_t(file.pieceCount()));
         std::vector<CheckList::LineSource> sources;
         for (qsizetype i = 0; i < file.pieceCount(); ++i)
-            pieces.push_back(file.lines(i));
+            pieces.push_back(file.lines(i, false));
         for (PieceLines &piece : pieces)
             sources.push_back([&piece](QStringView &line) { return piece.next(line); });
         list.reset(sources, size / 40);

@@ -20,6 +20,15 @@ using K = CheckKind;
 constexpr double slackSeconds = 1e-6;
 constexpr double slackMs = slackSeconds * 1000.0;
 
+} // namespace
+
+bool blankToViewer(QChar c)
+{
+    return c.isSpace() && (c.unicode() < 0x80 || c.unicode() > 0x9F);
+}
+
+namespace {
+
 // What a viewer sees of a text part.
 struct TextFacts
 {
@@ -44,14 +53,8 @@ TextFacts readText(QStringView text, bool italicSlash)
             return;
         rowChars += combining ? visibleLength(shown) : shown.size();
         combining = false;
-        if (!facts.visible) {
-            for (QChar c : shown) {
-                if (!c.isSpace()) {
-                    facts.visible = true;
-                    break;
-                }
-            }
-        }
+        if (!facts.visible)
+            facts.visible = !std::all_of(shown.begin(), shown.end(), blankToViewer);
     };
     auto endRow = [&] {
         facts.chars += rowChars;

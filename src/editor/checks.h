@@ -47,6 +47,11 @@ QString problemDetail(const CheckProblem &problem, QStringView line, const Check
 // The same, appended to `out`.
 void appendProblemDetail(QString &out, const CheckProblem &problem, QStringView line, const CheckRules &rules);
 
+// Whether a viewer sees nothing of `c`: white space. The C1 controls
+// (U+0080..U+009F), which stand for letters where a file in a one-byte
+// encoding is read as Latin-1, are seen.
+bool blankToViewer(QChar c);
+
 // A line as the checks read it: whether it is a subtitle, its times in
 // seconds and how many characters a viewer reads in it.
 struct CheckedLine
