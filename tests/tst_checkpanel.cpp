@@ -16,6 +16,7 @@
 #include <QDoubleSpinBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -278,6 +279,7 @@ void TestCheckPanel::wholeAtTwoSizes()
 {
     QFETCH(int, points);
     const QFont before = QApplication::font();
+    const auto restore = qScopeGuard([&before] { QApplication::setFont(before); });
     QFont font = before;
     font.setPointSize(points);
     QApplication::setFont(font);
@@ -319,7 +321,6 @@ void TestCheckPanel::wholeAtTwoSizes()
     });
     QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("checkRules")), Qt::LeftButton);
     QCOMPARE(answers.answered(), 1);
-    QApplication::setFont(before);
 }
 
 void TestCheckPanel::sameAsTheBatchTool()
