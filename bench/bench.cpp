@@ -1,11 +1,12 @@
-// Benchmark: each whole-file operation on a generated 200,000-line file,
-// through the engine alone and through tarnlyx-cli end to end, and SubRip
-// out against the same file converted by ffmpeg.
+// Benchmark: each whole-file operation and the checks on a generated
+// 200,000-line file, through the engine alone and through tarnlyx-cli end
+// to end, and SubRip out against the same file converted by ffmpeg.
 //
 //   build/tarnlyx-bench [RUNS]
 //   build/tarnlyx-bench --generate FILE    (only write the test file)
 //
 // Prints medians on this machine and the batch tool's peak memory.
+#include "editor/checks.h"
 #include "editor/subengine.h"
 #include "files/textcodec.h"
 #include "generate.h"
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,6 +51,10 @@ ProcessResult launch(char *const argv[])
     timer.start();
     const pid_t pid = fork();
     if (pid == 0) {
+        // What a command prints (check's report) is not the launcher's answer.
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0)
+            dup2(null, STDOUT_FILENO);
         execv(argv[0], argv);
         _exit(127);
     }
@@ -152,6 +158,29 @@ int main(int argc, char *argv[])
             }
             std::printf("%-10s %12.1f %14.1f %11.1f MiB %9.1fx\n", op.name, median(engineMs), median(cliMs),
                         peak / 1024.0, peak * 1024.0 / bytes.size());
+        }
+        // The checks: the list of a text in memory, and `tarnlyx-cli check`
+        // end to end with its report (to /dev/null); 1 is its answer when
+        // it finds something.
+        {
+            std::vector<double> engineMs, cliMs;
+            long peak = 0;
+            size_t found = 0;
+            for (int r = 0; r < runs; ++r) {
+                QElapsedTimer timer;
+                timer.start();
+                CheckList list;
+                list.reset(file.text);
+                engineMs.push_back(timer.nsecsElapsed() / 1e6);
+                found = list.problems().size();
+                const ProcessResult p = runProcess(argv[0], {cli, "check", input.toStdString()});
+                if (p.status != 0 && p.status != 1)
+                    ++failures;
+                cliMs.push_back(p.ms);
+                peak = std::max(peak, p.peakKiB);
+            }
+            std::printf("%-10s %12.1f %14.1f %11.1f MiB %9.1fx  (%zu problems)\n", "check", median(engineMs),
+                        median(cliMs), peak / 1024.0, peak * 1024.0 / bytes.size(), found);
         }
     }
 

@@ -3,7 +3,8 @@
 // saving it; then what once froze the window (a regular-expression Replace
 // All of 1.76 million matches and its undo, an operation on a 2 MB line with
 // the cursor at its end) and the window's part of recovery on a 100 MB
-// text. Peak memory of each part. Runs offscreen.
+// text; and the check panel following the text as it is typed. Peak memory
+// of each part. Runs offscreen.
 //
 //   build/tarnlyx-editor-bench [RUNS [PART...]]
 //
@@ -15,15 +16,21 @@
 #include "files/recovery.h"
 #include "generate.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QKeyEvent>
 #include <QTextCursor>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
@@ -192,6 +199,59 @@ int main(int argc, char *argv[])
     std::printf("undo       %8.0f ms  (of the correction)\n", median(undone));
     std::printf("redo       %8.0f ms\n", median(redone));
     std::printf("save       %8.0f ms\n", median(save));
+
+    // The check panel on the same file: opening it (the whole text checked),
+    // and what a keystroke costs in the middle of the text with the panel
+    // following it, against the same keystroke with the panel closed; one
+    // that makes a new line, and one that joins two.
+    if (!writeFile(path, bytes))
+        return 1;
+    QAction *checkAction = window.findChild<QAction *>(QStringLiteral("checkAction"));
+    std::vector<double> openPanel, typedFollowed, typedAlone, newLine, joined, fix;
+    qsizetype problems = 0;
+    QString fixed;
+    for (int r = 0; r < runs; ++r) {
+        window.load(path);
+        app.processEvents();
+        openPanel.push_back(timeMs([&] {
+            checkAction->trigger();
+            app.processEvents();
+        }));
+        auto *panel = window.findChild<QDockWidget *>(QStringLiteral("checkPanel"));
+        problems = panel->findChild<QTableView *>()->model()->rowCount();
+        QTextCursor cursor(editor->document()->findBlockByNumber(100000));
+        editor->setTextCursor(cursor);
+        auto type = [&](const QString &keys) {
+            return timeMs([&] {
+                editor->insertPlainText(keys);
+                app.processEvents();
+            });
+        };
+        for (int k = 0; k < 20; ++k) {
+            typedFollowed.push_back(type(QStringLiteral("x")));
+            newLine.push_back(type(QStringLiteral("\n")));
+            joined.push_back(timeMs([&] {
+                editor->textCursor().deletePreviousChar();
+                app.processEvents();
+            }));
+        }
+        fix.push_back(timeMs([&] {
+            panel->findChild<QPushButton *>(QStringLiteral("fixTimes"))->click();
+            app.processEvents();
+        }));
+        fixed = window.findChild<QLabel *>(QStringLiteral("summary"))->text();
+        panel->close();
+        for (int k = 0; k < 20; ++k)
+            typedAlone.push_back(type(QStringLiteral("y")));
+        editor->document()->setModified(false);
+    }
+    std::printf("check      %8.0f ms  (the panel opened: %lld problems)\n", median(openPanel),
+                static_cast<long long>(problems));
+    std::printf("keystroke  %8.2f ms  (a letter, the panel following; %.2f ms with it closed)\n",
+                median(typedFollowed), median(typedAlone));
+    std::printf("keystroke  %8.2f ms  (a new line, the panel following)\n", median(newLine));
+    std::printf("keystroke  %8.2f ms  (two lines joined, the panel following)\n", median(joined));
+    std::printf("fix        %8.0f ms  (%s, the panel following)\n", median(fix), qPrintable(fixed));
     printRecovery(recovery, "200,000 lines");
     std::printf("peak       %8.0f MiB\n", peakMiB());
     }

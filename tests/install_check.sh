@@ -74,5 +74,6 @@ complete_line tarnlyx-cli shift --no | sort | tr '\n' ' ' | grep -q -- "--no-hid
 [ "$(complete_line tarnlyx-cli convert --to te)" = "tenths" ] || fail "completing a format"
 [ "$(complete_line tarnlyx-cli --encoding Shi)" = "Shift_JIS" ] || fail "completing an encoding"
 complete_line tarnlyx-cli in | grep -qx info || fail "completing info"
+complete_line tarnlyx-cli check --no-ga | grep -qx -- --no-gap || fail "completing check's switches"
 
 echo "every installed file checked"

@@ -323,6 +323,7 @@ void QTarnlyxMain::createActions()
     subtitles->addAction(showTimeAct);
     subtitles->addAction(changeFpsAct);
     subtitles->addAction(correctAct);
+    addCheckActions(subtitles);
 
     menuBar()->addSeparator();
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -701,6 +702,7 @@ void QTarnlyxMain::mustSpecifyFps()
     dialog.exec();
     editor->fps = rate;
     takeFocusBack(this);
+    followRate();
 }
 
 void QTarnlyxMain::specifyFps()
@@ -708,6 +710,7 @@ void QTarnlyxMain::specifyFps()
     MyFps dialog(nullptr, &editor->fps, true);
     dialog.exec();
     takeFocusBack(this);
+    followRate();
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <QSet>
 
 class ChangedOnDiskBar;
+class CheckPanel;
 class FindBar;
 class MyEditor;
 class QLabel;
@@ -125,6 +126,11 @@ private:
     // each in a window of its own.
     void openDropped(const QStringList &names);
     void markReopenMenu();
+    // Subtitles > Check...: the panel of what the checks find.
+    void addCheckActions(QMenu *subtitles);
+    void showChecks();
+    // The panel checks again at a new frame rate.
+    void followRate();
 
     QToolBar *toolBar = nullptr;
     MyEditor *editor = nullptr;
@@ -139,4 +145,5 @@ private:
     QLabel *m_editedLabel = nullptr;
     QMenu *m_reopenMenu = nullptr;
     FileStamp m_keptStamp;      // a change on disk the user chose to keep the text over
+    CheckPanel *m_checkPanel = nullptr; // made when first asked for
 };

@@ -1,3 +1,4 @@
+#include "cli/check.h"
 #include "cli/cli.h"
 #include "cli/recover.h"
 
@@ -29,6 +30,7 @@ const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] [--output
                    [--crlf | --lf] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
        tarnlyx-cli [--encoding NAME] info [INPUT...]
        tarnlyx-cli recover [--restore FILE | --discard FILE]
+       tarnlyx-cli check [RULE OPTIONS] [FILE...]   (tarnlyx-cli check --help)
 
 Runs one of the editor's whole-file operations on subtitle files. Lines that
 are not subtitles pass through untouched. INPUT "-" or none reads standard
@@ -59,6 +61,9 @@ Operations:
             default: all on except digit-spaces and color
   info                       print each file's encoding, line ends and how
                              many lines of each format it has
+  check                      report overlaps, short gaps, reading speeds and
+                             more, one line per problem; exit status 1 when
+                             something is found (see tarnlyx-cli check --help)
   recover                    list the saves over a file that did not finish
                              (each is named at every run until settled):
             --restore FILE   put back FILE's content from before that save
@@ -252,7 +257,7 @@ private:
         }
         throw UsageError{QStringLiteral(
                                  "\"%1\" is not an operation (convert, shift, showtime, fps, "
-                                 "correct, info)")
+                                 "correct, info, check)")
                                  .arg(name)};
     }
 
@@ -573,6 +578,8 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
 {
     if (args.value(0) == u"recover")
         return runRecover(args.mid(1), out, err);
+    if (isCheckCommand(args))
+        return runCheck(args, in, out, err);
     SubEngine settings;
     Options options;
     try {

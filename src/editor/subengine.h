@@ -36,6 +36,10 @@ double frameRateHeader(QStringView firstLine);
 // `{1}{1}25.000`, `{1}{1}25` at 23.976 is `{1}{1}23.976`).
 QString frameRateLine(QStringView header, double rate);
 
+// How many characters a reader sees in `text`: a letter with its combining
+// marks, or a surrogate pair, is one.
+qsizetype visibleLength(QStringView text);
+
 class SubEngine
 {
 public:

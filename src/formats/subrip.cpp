@@ -341,17 +341,8 @@ void appendCue(Out &out, qint64 number, const Subtitle &s, QStringView text, qin
                const SubEngine &defaults, CueReport &report)
 {
     qint64 hide = s.hide;
-    if (hide < 0) {
-        // The display time Set display times gives a subtitle with its
-        // defaults (2 s at least), but not past the next subtitle when that
-        // comes later: so never less than 1 ms.
-        const double display = defaults.lengthDependent
-                ? defaults.getSubtitlesTime(text, defaults.showSeconds)
-                : defaults.showSeconds;
-        hide = s.show + std::llround(display * 1000.0);
-        if (next > s.show && hide > next)
-            hide = next;
-    }
+    if (hide < 0)
+        hide = hideNotPast(s.show, defaultDisplayMs(defaults, text), next);
     char16_t head[96];
     qsizetype k = 0;
     if (number > 1 || style == CueStyle::WebVtt)
@@ -427,6 +418,23 @@ void readSubtitles(QStringView text, qsizetype textAt, QChar separator, bool crl
         subtitles.push_back(s);
     });
 }
+
+} // namespace
+
+qint64 defaultDisplayMs(const SubEngine &defaults, QStringView text)
+{
+    const double display = defaults.lengthDependent ? defaults.getSubtitlesTime(text, defaults.showSeconds)
+                                                    : defaults.showSeconds;
+    return std::llround(display * 1000.0);
+}
+
+qint64 hideNotPast(qint64 show, qint64 display, qint64 next)
+{
+    const qint64 hide = show + display;
+    return next > show && hide > next ? next : hide;
+}
+
+namespace {
 
 // Cues `first` on, for `subtitles` read from `text`; `next` is the show
 // time of the subtitle after the last, or -1.

@@ -85,6 +85,17 @@ private:
     std::unique_ptr<Data> d;
 };
 
+class SubEngine;
+
+// How long a subtitle without a hide time of its own stays on screen, in
+// ms: the display time Set display times gives `text` with the settings of
+// `defaults` (2 s at least with a new engine's).
+qint64 defaultDisplayMs(const SubEngine &defaults, QStringView text);
+// When a subtitle shown at `show` for `display` ms hides: not past `next`,
+// the show time of the subtitle after it, when that comes later (-1: there
+// is none), so never less than 1 ms after `show` then.
+qint64 hideNotPast(qint64 show, qint64 display, qint64 next);
+
 // Whether `text` reads as SubRip: its first line that is not blank is a cue
 // number and the line after it a time line.
 bool looksLikeSubRip(QStringView text);

@@ -16,7 +16,7 @@ void SubEngine::SecToTime(int seconds, QString &hours, QString &minutes, QString
 // Characters as a reader sees them: a base letter with its combining marks,
 // or a surrogate pair, is one. Text without such code points is counted by
 // its length, which is the common case and much cheaper.
-static qsizetype visibleLength(QStringView text)
+qsizetype visibleLength(QStringView text)
 {
     bool plain = true;
     for (QChar c : text) {

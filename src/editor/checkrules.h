@@ -1,0 +1,77 @@
+// What the checks look for: the kinds of problem, each with its names and,
+// where it has one, its limit, in one table that the batch tool's options
+// and usage text, the editor's panel and rules dialog, the rule file and
+// the tests all read. A rule set says which kinds are looked for and at
+// which limits; it is saved as a small text file and read back.
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <array>
+
+enum class CheckKind : int {
+    Overlap,
+    Order,
+    EndsBeforeStart,
+    TooShort,
+    TooLong,
+    Gap,
+    ReadingSpeed,
+    RowTooLong,
+    TooManyRows,
+    Empty,
+    UnknownCode,
+};
+constexpr int checkKindCount = 11;
+
+struct CheckKindInfo
+{
+    CheckKind kind;
+    const char *word;  // in the batch tool's output and JSON, its --no-WORD and the rule file
+    const char *title; // in the editor's panel
+    const char *rule;  // what is reported, "%1" standing for the limit
+    // The limit, for the kinds that have one (null `limitName` otherwise):
+    // its option and rule file name, default and range, and how many
+    // decimals it takes (0: whole numbers only).
+    const char *limitName;
+    double defaultLimit, lowest, highest;
+    int decimals;
+    bool fixable; // Fix mends it by moving hide times
+};
+
+// Every kind, in the order problems of one line are listed.
+const std::array<CheckKindInfo, checkKindCount> &checkKinds();
+inline const CheckKindInfo &kindInfo(CheckKind kind)
+{
+    return checkKinds()[size_t(kind)];
+}
+// The kind whose word (or, with `byLimit`, whose limit name) is `word`;
+// false when there is none.
+bool kindNamed(QStringView word, CheckKind &kind, bool byLimit = false);
+// `value` as a limit is written: "833", "17.5", "23.976".
+QString limitText(double value);
+
+struct CheckRules
+{
+    CheckRules();
+    std::array<bool, checkKindCount> on;
+    std::array<double, checkKindCount> limit; // 0 for the kinds without one
+
+    bool looksFor(CheckKind kind) const { return on[size_t(kind)]; }
+    double limitOf(CheckKind kind) const { return limit[size_t(kind)]; }
+    bool operator==(const CheckRules &o) const { return on == o.on && limit == o.limit; }
+    bool operator!=(const CheckRules &o) const { return !(*this == o); }
+};
+
+// Sets one rule: a kind's word with "on" or "off", or a limit's name with a
+// number within its range. False, with why in `error`, otherwise.
+bool setRule(CheckRules &rules, QStringView name, QStringView value, QString *error);
+
+// The rule file: "NAME = VALUE" lines (as setRule() takes them), blank
+// lines and "#" comments. Every rule is written, limits first.
+QString rulesToText(const CheckRules &rules);
+// Changes `rules` by the lines of a rule file; a rule the file does not
+// name keeps its value. False, with "line N: why", on the first line that
+// is not a rule; `rules` is then untouched.
+bool rulesFromText(QStringView text, CheckRules &rules, QString *error);
