@@ -66,7 +66,7 @@ const SystemCalls failing{
         return failure.now("pwrite") ? -1 : realSystemCalls().pwrite(fd, data, std::min<size_t>(size, 4096), at);
     },
     [](int fd) { return failure.now("fsync") ? -1 : realSystemCalls().fsync(fd); },
-    [](const char *from, const char *to) { return failure.now("rename") ? -1 : realSystemCalls().rename(from, to); },
+    [](const char *from, const char *to, unsigned flags) { return failure.now("rename") ? -1 : realSystemCalls().rename(from, to, flags); },
     [](int a, const char *b, int c, const char *d, int e) { return failure.now("linkat") ? -1 : realSystemCalls().linkat(a, b, c, d, e); },
     [](int fd, off_t size) { return failure.now("ftruncate") ? -1 : realSystemCalls().ftruncate(fd, size); },
     [](int fd) {
@@ -513,7 +513,7 @@ void TestSaving::stateFolderChecked()
     const mode_t mask = umask(setup.isEmpty() ? 0277 : 022);
     FileError recoveryError, backupError;
     RecoveryFile recovery;
-    const bool kept = recovery.write(QString(), FileStamp(), QStringLiteral("typed"), &recoveryError);
+    const bool kept = recovery.write(QString(), FileStamp(), QByteArray(), QStringLiteral("typed"), &recoveryError);
     // A file with a second name is written in place after a backup copy.
     const bool saved = writeSubtitleFile(linked, "{1}{2}new", &backupError);
     umask(mask);
@@ -543,7 +543,7 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
     const StateIn state(dir);
     {
         RecoveryFile mine; // left behind, as after a crash
-        QVERIFY(mine.write(QString(), FileStamp(), QStringLiteral("mine"), nullptr));
+        QVERIFY(mine.write(QString(), FileStamp(), QByteArray(), QStringLiteral("mine"), nullptr));
     }
     QCOMPARE(sh(QStringLiteral("cd state/tarnlyx/recovery && printf 'tarnlyx recovery 1\\n%2Fetc%2Fsudoers\\nplanted' > theirs.txt && "
                                "cp theirs.txt ../../../outside.txt && chown nobody theirs.txt && "
@@ -564,7 +564,7 @@ void TestSaving::loneLocksGo()
     const StateIn state(dir);
     {
         RecoveryFile kept;
-        QVERIFY(kept.write(QString(), FileStamp(), QStringLiteral("kept"), nullptr));
+        QVERIFY(kept.write(QString(), FileStamp(), QByteArray(), QStringLiteral("kept"), nullptr));
     }
     const QDir folder(RecoveryFile::folder());
     QVERIFY(writeBytes(folder.filePath(QStringLiteral("lone.lock")), QByteArray()));

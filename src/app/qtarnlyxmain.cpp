@@ -13,6 +13,7 @@
 #include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
+#include "files/savejournal.h"
 #include "files/savingformat.h"
 #include "formats/subrip.h"
 #include "images/changefps.xpm"
@@ -165,10 +166,11 @@ void QTarnlyxMain::writeRecoveryNow()
 void QTarnlyxMain::restoreRecovery(const RecoveredText &recovered)
 {
     if (m_document.adoptRecovery(recovered))
-        showRecovered();
+        showRecovered(recovered, !m_document.fileName().isEmpty()
+                                         && recovered.relationTo(m_document.fileName()) == RecoveredText::Relation::Changed);
 }
 
-void QTarnlyxMain::showRecovered()
+void QTarnlyxMain::showRecovered(const RecoveredText &recovered, bool fileChanged)
 {
     QString text;
     FileError error;
@@ -178,6 +180,10 @@ void QTarnlyxMain::showRecovered()
     }
     editor->setText(text);
     editor->document()->setModified(true);
+    if (fileChanged) {
+        m_document.recoveredFromChangedFile(recovered);
+        checkDisk();
+    }
 }
 
 void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
@@ -188,6 +194,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     }
     if (!m_document.adoptRecovery(recovered))
         return;
+    const bool changed = recovered.relationTo(m_document.fileName()) == RecoveredText::Relation::Changed;
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
                     QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
                             .arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName)
@@ -195,7 +202,9 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
                                  QLocale().toString(recovered.written, QLocale::ShortFormat)),
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("recovery"));
-    box.setInformativeText(QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
+    box.setInformativeText(changed ? QStringLiteral("Tarnlyx ended before it was saved, and the file has changed since. "
+                                                    "Restore it? Saving it would then ask before writing over the file.")
+                                   : QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
     showPlainText(box);
     QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
@@ -206,7 +215,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
         m_document.dropRecovery();
         return;
     }
-    showRecovered();
+    showRecovered(recovered, changed);
 }
 
 bool QTarnlyxMain::mayOverwrite()
@@ -617,6 +626,8 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
             return false;
         break;
     }
+    if (!settleUnfinishedSaves(name))
+        return false;
     FileError writeError;
     if (!m_document.write(plan, &writeError)) {
         tell(this, QMessageBox::Warning, "write error",
@@ -628,6 +639,47 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
     editor->document()->setModified(false);
     setFileName(name);
     showFormat();
+    return true;
+}
+
+bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
+{
+    for (const UnfinishedSave &save : unfinishedSavesOf(name)) {
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
+                        QStringLiteral("The last save of \"%1\" did not finish; the file may be damaged.").arg(shownName(name)),
+                        QMessageBox::NoButton, this);
+        box.setObjectName(QStringLiteral("unsettled save"));
+        box.setInformativeText(QStringLiteral("The copy taken before that save is \"%1\". Restore Copy puts it back and keeps "
+                                              "your text here unsaved; Discard Copy and Save lets the copy go and saves your "
+                                              "text over the file.").arg(shownName(save.backupPath)));
+        showPlainText(box);
+        // No letter of their own: a key typed ahead must not write over a file.
+        QPushButton *restore = box.addButton(QStringLiteral("Restore Copy"), QMessageBox::AcceptRole);
+        QPushButton *discard = box.addButton(QStringLiteral("Discard Copy and Save"), QMessageBox::DestructiveRole);
+        QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        takeFocusBack(this);
+        FileError error;
+        RestoreOutcome outcome;
+        if (box.clickedButton() == restore) {
+            if (!restoreUnfinished(save, save.path, &outcome, &error))
+                tell(this, QMessageBox::Warning, "write error",
+                     QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), asSentence(error, save.path));
+            else
+                tell(this, QMessageBox::Information, "restored", asSentence(outcome.message()), QString());
+            checkDisk();
+            return false;
+        }
+        if (box.clickedButton() != discard)
+            return false;
+        if (!discardUnfinished(save, &error)) {
+            tell(this, QMessageBox::Warning, "write error",
+                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(error, name));
+            return false;
+        }
+    }
     return true;
 }
 

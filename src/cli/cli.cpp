@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 #include "cli/recover.h"
 
+#include "editor/piecehandover.h"
 #include "editor/subengine.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
@@ -73,6 +74,8 @@ Options:
   --crlf, --lf     end lines with CR LF, or with LF
   -o, --output F   write the result to F
   -i, --in-place   write each result back into its INPUT
+  --force          with -i, replace a NAME.srt, NAME.vtt or NAME.sub that
+                   exists already (else it is an error)
   -h, --help       show this help
   --version        show the version
 
@@ -110,6 +113,7 @@ struct Options
     QStringList inputs;
     std::optional<QString> output;
     bool inPlace = false;
+    bool force = false;    // -i may replace another file of the result's name
     bool fpsGiven = false; // else a file's own {1}{1}RATE first line names it
     bool help = false;
     bool showVersion = false;
@@ -224,6 +228,8 @@ public:
                 options.output = value();
             } else if (m_name == u"-i" || m_name == u"--in-place") {
                 options.inPlace = true;
+            } else if (m_name == u"--force") {
+                options.force = true;
             } else if (!operationOption(options.mode)) {
                 throw UsageError{options.mode == 0
                                          ? QStringLiteral("%1: unknown option").arg(m_name)
@@ -358,6 +364,8 @@ void checkCombination(Options &options)
         options.inputs << QStringLiteral("-");
     if (options.inPlace && options.output)
         throw UsageError{QStringLiteral("-o and -i cannot be used together")};
+    if (options.force && !options.inPlace)
+        throw UsageError{QStringLiteral("--force goes with -i")};
     if (options.inPlace && options.inputs.contains(QStringLiteral("-")))
         throw UsageError{QStringLiteral("-i needs input files, not standard input")};
     if (options.mode == ModeInfo && (options.inPlace || options.output))
@@ -386,8 +394,11 @@ bool encodePieces(const QStringList &pieces, const FileFormat &format, QByteArra
     rest.bom = false;
     QByteArray second;
     bool secondOk = false;
-    std::thread thread([&] { secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr); });
+    HelperThread thread;
+    const bool started = thread.start([&] { secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr); });
     const bool firstOk = encodeSubtitleText(pieces[0], format, result, nullptr);
+    if (!started)
+        secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr);
     thread.join();
     if (!firstOk || !secondOk)
         return false;
@@ -558,11 +569,18 @@ void say(QIODevice &device, const QString &line)
 void say(QIODevice &device, const FileError &error)
 {
     say(device, error.message());
+    for (const QString &line : error.alongsideMessages())
+        say(device, line);
 }
 
-} // namespace
+// What the tool is doing, and to which file: what too little memory stopped.
+struct Progress
+{
+    QString file;
+    QString doing = QStringLiteral("read");
+};
 
-int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err)
+int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err, Progress &progress)
 {
     if (args.value(0) == u"recover")
         return runRecover(args.mid(1), out, err);
@@ -594,6 +612,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
     std::vector<std::unique_ptr<FileBytes>> files; // checked once all are rewritten
     QStringList targets;
     for (const QString &input : std::as_const(options.inputs)) {
+        progress = {input, QStringLiteral("read")};
         FileError error;
         QByteArray standardInput;
         QByteArrayView bytes;
@@ -659,6 +678,13 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             }
             targets << absolute;
         }
+        // Another file of the result's name is replaced only when asked.
+        const bool beside = options.inPlace && target != input;
+        if (beside && !options.force && (QFileInfo(target).exists() || QFileInfo(target).isSymLink())) {
+            say(err, FileError(FileError::Exists, target, 0));
+            return 1;
+        }
+        progress.doing = QStringLiteral("rewrite");
         const bool whole = cuesOut || subRipIn || !options.outputEncoding.isEmpty() || options.bom || options.lineEnds;
         QByteArrayList converted;
         std::unique_ptr<StreamedCues> streamed; // cues made as they are written
@@ -666,16 +692,14 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
                                    streamed, target, err))
             return 1;
         // Rewritten in place, the file must still be the one read when the
-        // result takes its place.
+        // result takes its place, and unchanged since; a new file of another
+        // name is made only where the name is still free.
         FileStamp readFrom;
         const bool overInput = options.inPlace && target == input && input != u"-";
-        if (overInput) {
-            readFrom.exists = true;
-            readFrom.device = files.back()->device();
-            readFrom.inode = files.back()->inode();
-        }
+        if (overInput)
+            readFrom = files.back()->stamp();
         QIODevice *device = target == u"-" ? &standardOutput
-                                           : writer.open(target, &error, overInput ? &readFrom : nullptr);
+                                           : writer.open(target, &error, overInput || (beside && !options.force) ? &readFrom : nullptr);
         if (!device) {
             say(err, error);
             return 1;
@@ -709,6 +733,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         }
     }
     FileError error;
+    progress = {options.inputs.value(options.inputs.size() - 1), QStringLiteral("write")};
     if (!writer.commit(&error)) {
         say(err, error);
         return 1;
@@ -719,4 +744,19 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err)
+{
+    // Too little memory anywhere stops the run with words, not an abort;
+    // whatever was begun is undone as it unwinds, so no file is changed.
+    Progress progress;
+    try {
+        return rewriteFiles(args, in, out, err, progress);
+    } catch (const std::bad_alloc &) {
+        say(err, FileError(FileError::NoMemory, progress.file, progress.doing));
+        return 1;
+    }
 }

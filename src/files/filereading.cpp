@@ -196,13 +196,15 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, FileError *error)
 }
 
 bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *error,
-                      const QString &encoding, FileStamp *stamp)
+                      const QString &encoding, FileStamp *stamp, QByteArray *hash)
 {
     for (int tries = 0; tries < 3; ++tries) {
         FileBytes bytes;
         if (!bytes.load(path, error))
             return false;
         result = decodeSubtitleBytes(bytes.bytes(), encoding);
+        if (hash)
+            *hash = contentHash(bytes.bytes());
         if (!bytes.changedWhileRead()) {
             if (stamp)
                 *stamp = bytes.stamp();

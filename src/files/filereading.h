@@ -57,6 +57,7 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, FileError *error);
 // False, with the error, when it cannot be read whole. An
 // empty `encoding` detects it. A file that another program changes while it
 // is read is read again, and refused if it keeps changing; `stamp` is the
-// file that was read, as it was before the read.
+// file that was read, as it was before the read, `hash` the contentHash()
+// of the bytes read.
 bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *error,
-                      const QString &encoding = QString(), FileStamp *stamp = nullptr);
+                      const QString &encoding = QString(), FileStamp *stamp = nullptr, QByteArray *hash = nullptr);

@@ -7,6 +7,7 @@
 #include "files/textcodec.h"
 
 #include <QIODevice>
+#include <QScopeGuard>
 
 #include <condition_variable>
 #include <functional>
@@ -269,27 +270,33 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     const int initialStyle = engine.timeStyle;
     PieceHandover handover;
     SubEngine secondEngine = engine;
-    std::thread second;
-    if (pieces.size() > 1) {
-        second = std::thread([&] {
-            LineRewriter rewriter(secondEngine, operation, layout);
-            for (size_t i = 1; i < pieces.size(); i += 2) {
-                QByteArray *buffer = handover.take(i);
-                if (!buffer)
-                    return;
-                const bool ok = runPiece(rewriter, secondEngine, i, [buffer](const QByteArray &chunk) {
-                    buffer->append(chunk);
-                    return true;
-                });
-                handover.ready(i, ok);
-            }
-        });
-    }
+    HelperThread second;
+    // Without a second thread this one rewrites every piece.
+    const bool shared = pieces.size() > 1 && second.start([&] {
+        LineRewriter rewriter(secondEngine, operation, layout);
+        for (size_t i = 1; i < pieces.size(); i += 2) {
+            QByteArray *buffer = handover.take(i);
+            if (!buffer)
+                return;
+            bool ok = false;
+            const auto told = qScopeGuard([&] { handover.ready(i, ok); });
+            ok = runPiece(rewriter, secondEngine, i, [buffer](const QByteArray &chunk) {
+                buffer->append(chunk);
+                return true;
+            });
+        }
+    });
+    // Whatever ends this one (a failure, too little memory), the second
+    // stops before what it works on goes.
+    const auto stopped = qScopeGuard([&] {
+        handover.cancel();
+        second.wait();
+    });
 
     bool ok = true;
     LineRewriter rewriter(engine, operation, layout);
     for (size_t i = 0; ok && i < pieces.size(); ++i) {
-        if (i % 2 == 0) {
+        if (i % 2 == 0 || !shared) {
             ok = (i == 0 || writeOut(layout.lineEnd.toByteArray()))
                     && runPiece(rewriter, engine, i, writeOut);
         } else {
@@ -301,8 +308,7 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     if (ok && layout.format.finalLineEnd)
         ok = writeOut(layout.lineEnd.toByteArray());
     handover.cancel();
-    if (second.joinable())
-        second.join();
+    second.join();
 
     engine.lastWalk.notSubtitles += secondEngine.lastWalk.notSubtitles;
     engine.lastWalk.unwritten += secondEngine.lastWalk.unwritten;

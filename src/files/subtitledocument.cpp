@@ -29,12 +29,15 @@ bool SubtitleDocument::read(const QString &name, SubtitleText &file, FileError *
         return false;
     }
     FileStamp stamp;
+    QByteArray hash;
     if ((kind == FileKind::Missing && !createEmptyFile(name, error))
-        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp))
+        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp, &hash))
         return false;
     dropRecovery(); // the text before was saved or let go
     m_fileName = name;
     m_stamp = stamp;
+    m_hash = hash;
+    m_diskChanged = false;
     m_format = file.format;
     return true;
 }
@@ -80,6 +83,8 @@ bool SubtitleDocument::write(const SavePlan &plan, FileError *error)
         return false;
     m_fileName = plan.name;
     m_stamp = stampOf(plan.name);
+    m_hash = contentHash(plan.bytes);
+    m_diskChanged = false;
     m_format = plan.format;
     m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
     dropRecovery();
@@ -91,6 +96,8 @@ void SubtitleDocument::becomeUntitled(const FileFormat &format)
     dropRecovery();
     m_fileName.clear();
     m_stamp = FileStamp();
+    m_hash.clear();
+    m_diskChanged = false;
     m_format = format;
 }
 
@@ -107,7 +114,7 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<Q
     if (modified)
         m_recoveryAdopted = false;
     m_recoveryWriter.start([this, filled, edits, length, finish, write = modified,
-                            name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp] {
+                            name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp, hash = m_hash] {
         if (filled) {
             m_filled = filled;
             m_shown = QString();
@@ -128,7 +135,7 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<Q
             return;
         }
         if (write)
-            writeShown(name, stamp);
+            writeShown(name, stamp, hash);
     });
     // Text undone back to the file's needs no recovery: its file goes once
     // the writer is done with it, not waited for here. A restored text not
@@ -144,10 +151,10 @@ QString &SubtitleDocument::shown()
     return m_shown;
 }
 
-void SubtitleDocument::writeShown(const QString &name, const FileStamp &stamp)
+void SubtitleDocument::writeShown(const QString &name, const FileStamp &stamp, const QByteArray &hash)
 {
     FileError error;
-    if (m_recovery.write(name, stamp, m_shown, &error))
+    if (m_recovery.write(name, stamp, hash, m_shown, &error))
         return;
     qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error.message()));
     QMetaObject::invokeMethod(this, [this, error] {
@@ -163,6 +170,13 @@ bool SubtitleDocument::adoptRecovery(const RecoveredText &recovered)
         return false;
     m_recoveryAdopted = true;
     return true;
+}
+
+void SubtitleDocument::recoveredFromChangedFile(const RecoveredText &recovered)
+{
+    m_stamp = recovered.stamp;
+    m_hash = recovered.hash;
+    m_diskChanged = true;
 }
 
 bool SubtitleDocument::readRecovery(QString *text, FileError *error)
@@ -187,7 +201,7 @@ QList<RecoveredText> SubtitleDocument::recoveryForThisFile() const
 {
     QList<RecoveredText> found;
     for (const RecoveredText &recovered : RecoveryFile::orphans()) {
-        if (recovered.belongsTo(m_stamp))
+        if (recovered.relationTo(m_fileName) != RecoveredText::Relation::Other)
             found << recovered;
     }
     return found;

@@ -44,8 +44,9 @@ public:
     // reason, and nothing changed otherwise.
     bool read(const QString &name, SubtitleText &file, FileError *error);
     // Whether another program changed, replaced or removed the file since
-    // it was read or saved here.
-    bool changedOnDisk() const { return stampOf(m_fileName) != m_stamp; }
+    // it was read or saved here (or since the text taken over from recovery
+    // was made from it).
+    bool changedOnDisk() const { return m_diskChanged || stampOf(m_fileName) != m_stamp; }
     // A text made ready to be saved to a name, or what must be asked first.
     struct SavePlan
     {
@@ -94,12 +95,17 @@ public:
     void waitForRecovery() { m_recoveryWriter.waitForDone(); }
     // Takes over a text a program that ended left, as this document's own.
     bool adoptRecovery(const RecoveredText &recovered);
+    // The text taken over was made from the file as it was before another
+    // program wrote to it: the file counts as changed on disk until it is
+    // read or saved again.
+    void recoveredFromChangedFile(const RecoveredText &recovered);
     // The whole of the text taken over; false, with the reason, when it
     // cannot be read (it is let go, for the next start).
     bool readRecovery(QString *text, FileError *error);
     // The text was saved or let go: its recovery file goes.
     void dropRecovery();
-    // Texts a program that ended left for this very file, however named.
+    // Texts a program that ended left for this very file, however named,
+    // whether it still holds what they were made from or not.
     QList<RecoveredText> recoveryForThisFile() const;
 
 signals:
@@ -115,6 +121,8 @@ private:
     FileFormat m_format;            // new files are UTF-8
     QString m_requestedEncoding;    // empty: detected
     FileStamp m_stamp;              // the file as it was read or last written here
+    QByteArray m_hash;              // and the contentHash() of its bytes then
+    bool m_diskChanged = false;     // the text is not from the file as it is now
     RecoveryFile m_recovery;        // written from m_recoveryWriter's thread only
     QThreadPool m_recoveryWriter;
     QTimer m_recoveryTimer;
@@ -128,5 +136,5 @@ private:
     QString &shown();
     // Writes m_shown as the text of the file `name`, `stamp`; on the
     // writer's thread.
-    void writeShown(const QString &name, const FileStamp &stamp);
+    void writeShown(const QString &name, const FileStamp &stamp, const QByteArray &hash);
 };
