@@ -596,7 +596,7 @@ void TestMainWindow::unfinishedSave()
     const QByteArray damaged = readBytes(path);
     QVERIFY(damaged != old && damaged.size() == old.size());
     const QStringList kept = backups.entryList(QDir::Files);
-    QCOMPARE(kept.size(), 2);
+    QCOMPARE(kept.size(), 3); // the copy, its record, the new bytes
     const QString copy = backups.filePath(kept[0]);
     QCOMPARE(readBytes(copy), old);
     QCOMPARE(runCli({"info", "b.sub"}, dir.path()).section(u'|', 2),
@@ -644,14 +644,16 @@ void TestMainWindow::killedBeforeWritingOver_data()
     QTest::addColumn<bool>("taken");         // by another program's start, before the copy is held
     QTest::addColumn<bool>("begun");         // killed inside the write over the file
     const QString held = QStringLiteral(":delay_exit=20000000");
-    QTest::newRow("inside the copy") << QStringLiteral("a.sub") << QStringList{"write:when=2" + held} << 1 << (2 << 20)
-                                     << false << false;
-    QTest::newRow("record made, not locked") << QStringLiteral("a.sub") << QStringList{"flock:delay_enter=20000000:when=2"} << 2
+    // The save's flocks: its file, the copy, the new bytes, the record;
+    // its fsyncs: the new bytes, the copy, the record, their folder, the file.
+    QTest::newRow("copy not yet flushed") << QStringLiteral("a.sub") << QStringList{"fsync:when=2" + held} << 2 << (2 << 20)
+                                          << false << false;
+    QTest::newRow("record made, not locked") << QStringLiteral("a.sub") << QStringList{"flock:delay_enter=20000000:when=4"} << 3
                                               << (2 << 20) << false << false;
-    QTest::newRow("hidden file, inside the write") << QStringLiteral(".a.sub") << QStringList{"pwrite64" + held} << 2
+    QTest::newRow("hidden file, inside the write") << QStringLiteral(".a.sub") << QStringList{"pwrite64" + held} << 3
                                                    << (2 << 20) << false << true;
     QTest::newRow("copy made, not yet held") << QStringLiteral("a.sub")
-                                             << QStringList{"flock:delay_enter=3000000:when=1", "pwrite64" + held} << 1 << 0
+                                             << QStringList{"flock:delay_enter=3000000:when=2", "pwrite64" + held} << 1 << 0
                                              << true << true;
 }
 
@@ -702,7 +704,7 @@ void TestMainWindow::killedBeforeWritingOver()
     QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0||"));
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), taken ? QStringList() : during);
     if (taken)
-        QVERIFY(wait(2, old.size(), true));
+        QVERIFY(wait(3, old.size(), true));
 
     // The kill waits in the held call until strace lets go: strace goes too,
     // rather than sitting out the delay.
@@ -713,7 +715,8 @@ void TestMainWindow::killedBeforeWritingOver()
     const QString stat = QStringLiteral("/proc/%1/stat").arg(tool);
     while (QFile::exists(stat) && !readBytes(stat).contains(") Z") && !deadline.hasExpired())
         QTest::qWait(20);
-    QCOMPARE(runCli(begun ? QStringList{"recover", "--restore", name} : QStringList{"recover"}, dir.path()), QStringLiteral("0||"));
+    QCOMPARE(runCli(begun ? QStringList{"recover", "--restore", name} : QStringList{"recover"}, dir.path()),
+             begun ? QStringLiteral("0||tarnlyx-cli: \"%1\" has its content from before the save again\n").arg(name) : QStringLiteral("0||"));
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(readBytes(path), old);
 }

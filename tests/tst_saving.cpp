@@ -11,6 +11,7 @@
 #include "testsupport.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -671,21 +672,23 @@ void TestSaving::newFileLeftByAKill()
 
 void TestSaving::copyHeldUntilRecorded()
 {
-    // A start removes a copy of old bytes that nobody holds and no record
-    // names, never one a record names (even a record it cannot read), nor
-    // other files. Another program starting after the copy was closed and
-    // before the record names it finds the copy held, and leaves it.
+    // A start removes a copy of old (or new) bytes that nobody holds and no
+    // record names, never one a record names (even a record it cannot
+    // read), nor other files. Another program starting after the copies
+    // were flushed and before the record names them finds them held, and
+    // leaves them.
     QTemporaryDir dir;
     const StateIn state(dir, true);
     static QString backups, seen;
     backups = dir.filePath(QStringLiteral("state/tarnlyx/backup"));
-    for (const char *name : {"left.sub-abc123", "kept.sub-abc123", "kept.sub-abc123.journal", "notes", "cut.sub-abc123"})
+    for (const char *name : {"left.sub-abc123", "left.sub-abc123.new", "kept.sub-abc123", "kept.sub-abc123.new",
+                             "kept.sub-abc123.journal", "notes", "cut.sub-abc123", "cut.sub-abc123.new"})
         QVERIFY(writeBytes(backups + u'/' + QLatin1String(name), "tarnlyx save 9\n"));
     QVERIFY(writeBytes(backups + QStringLiteral("/cut.sub-abc123.journal"), "tarnlyx save 1\npath=%2Fa.sub\nbac"));
     QVERIFY(writeBytes(backups + QStringLiteral("/gone.sub-abc123.journal"), QByteArray()));
     QCOMPARE(unfinishedSaves().size(), 0);
-    QCOMPARE(QDir(backups).entryList(QDir::Files), QStringList({"kept.sub-abc123", "kept.sub-abc123.journal", "notes"}));
-    for (const char *name : {"kept.sub-abc123", "kept.sub-abc123.journal", "notes"})
+    QCOMPARE(QDir(backups).entryList(QDir::Files), QStringList({"kept.sub-abc123", "kept.sub-abc123.journal", "kept.sub-abc123.new", "notes"}));
+    for (const char *name : {"kept.sub-abc123", "kept.sub-abc123.journal", "kept.sub-abc123.new", "notes"})
         QVERIFY(QFile::remove(backups + u'/' + QLatin1String(name)));
 
     const QString path = dir.filePath(QStringLiteral("f.sub"));
@@ -693,9 +696,10 @@ void TestSaving::copyHeldUntilRecorded()
     QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("g.sub"))).constData()), 0);
     seen.clear();
     SystemCalls calls = realSystemCalls();
-    calls.close = [](int fd) {
-        const int result = realSystemCalls().close(fd);
-        if (seen.isEmpty() && QDir(backups).entryList(QDir::Files).size() == 1) { // the copy's close
+    calls.fsync = [](int fd) {
+        const int result = realSystemCalls().fsync(fd);
+        if (seen.isEmpty() && result == 0 && QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(fd)).symLinkTarget() == backups + u'/'
+            + QDir(backups).entryList({QStringLiteral("*[0-9a-z]")}, QDir::Files).value(0)) { // the copy's
             unfinishedSaves();
             seen = QDir(backups).entryList(QDir::Files).join(u' ') + u'|';
         }
@@ -705,7 +709,7 @@ void TestSaving::copyHeldUntilRecorded()
     FileError error;
     QVERIFY2(writeSubtitleFile(path, "{1}{2}new\n", &error), qPrintable(error.message()));
     systemCalls() = realSystemCalls();
-    QVERIFY2(seen.startsWith(QStringLiteral("f.sub-")) && seen.size() == 13, qPrintable(seen));
+    QVERIFY2(QRegularExpression(QStringLiteral("^(f\\.sub-\\w{6}) \\1\\.new\\|$")).match(seen).hasMatch(), qPrintable(seen));
     QCOMPARE(readBytes(path), QByteArray("{1}{2}new\n"));
     QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
@@ -723,18 +727,21 @@ void TestSaving::failureTable_data()
     QTest::newRow("renamed: fsync") << false << QByteArray("fsync") << 1 << EIO << io;
     QTest::newRow("renamed: folder's fsync") << false << QByteArray("fsync") << 2 << EIO << "in place, but its folder could not be flushed";
     QTest::newRow("renamed: linkat") << false << QByteArray("linkat") << 1 << ENOSPC << none;
-    QTest::newRow("renamed: close") << false << QByteArray("close") << 2 << EIO << io;
+    QTest::newRow("renamed: close") << false << QByteArray("close") << 1 << EIO << io;
     QTest::newRow("renamed: rename") << false << QByteArray("rename") << 1 << EIO << io;
     QTest::newRow("renamed: rename across devices") << false << QByteArray("rename") << 1 << EXDEV << QString();
-    QTest::newRow("in place: copy's write") << true << QByteArray("write") << 2 << ENOSPC << none;
-    QTest::newRow("in place: copy's fsync") << true << QByteArray("fsync") << 1 << EIO << io;
-    QTest::newRow("in place: copy's close") << true << QByteArray("close") << 2 << EIO << io;
-    QTest::newRow("in place: record's fsync") << true << QByteArray("fsync") << 2 << EIO << io;
-    QTest::newRow("in place: folder's fsync") << true << QByteArray("fsync") << 3 << EIO << io;
+    // In place, the new bytes (8 writes) go beside the copy first, then
+    // the old ones (5 writes) into the copy.
+    QTest::newRow("in place: new bytes' write") << true << QByteArray("write") << 2 << ENOSPC << none;
+    QTest::newRow("in place: new bytes' fsync") << true << QByteArray("fsync") << 1 << EIO << io;
+    QTest::newRow("in place: copy's write") << true << QByteArray("write") << 10 << ENOSPC << none;
+    QTest::newRow("in place: copy's fsync") << true << QByteArray("fsync") << 2 << EIO << io;
+    QTest::newRow("in place: record's fsync") << true << QByteArray("fsync") << 3 << EIO << io;
+    QTest::newRow("in place: folder's fsync") << true << QByteArray("fsync") << 4 << EIO << io;
     QTest::newRow("in place: pwrite, mid-file") << true << QByteArray("pwrite") << 3 << ENOSPC << none;
     QTest::newRow("in place: ftruncate") << true << QByteArray("ftruncate") << 1 << EIO << io;
-    QTest::newRow("in place: fsync") << true << QByteArray("fsync") << 4 << EIO << io;
-    QTest::newRow("in place: close") << true << QByteArray("close") << 3 << EIO << io;
+    QTest::newRow("in place: fsync") << true << QByteArray("fsync") << 5 << EIO << io;
+    QTest::newRow("in place: close") << true << QByteArray("close") << 1 << EIO << io;
 }
 
 void TestSaving::failureTable()
@@ -839,8 +846,8 @@ void TestSaving::errorWords_data()
     QTest::newRow("create") << E(E::Create, file, EACCES) << "Permission denied"
                             << "cannot create \"a.sub\": Permission denied";
     QTest::newRow("no record") << E(E::Write, file, E(E::Journal, QString(), E(E::StateFile, QStringLiteral("/s/r"), ENOSPC)))
-                               << "no record of the save could be kept before writing over it: " + none
-                               << "cannot write \"a.sub\": no record of the save could be kept before writing over it: " + none;
+                               << "no record of the save could be kept before writing over it: \"/s/r\": " + none
+                               << "cannot write \"a.sub\": no record of the save could be kept before writing over it: \"/s/r\": " + none;
     QTest::newRow("folder not flushed")
             << E(E::Write, file, E(E::FlushFolder, QStringLiteral("/d"), EIO))
             << "the new content is in place, but its folder could not be flushed to disk: " + io

@@ -406,8 +406,6 @@ bool encodePieces(const QStringList &pieces, const FileFormat &format, QByteArra
     return true;
 }
 
-// The whole-text road: SubRip and WebVTT out, SubRip in, and any output in
-// a format of the user's choice. False, with the message said, on failure.
 // "NAME: 12 cues; ..." when something was left out, dropped or clamped.
 void reportCues(QIODevice &err, const QString &input, const CueReport &report)
 {
@@ -415,7 +413,8 @@ void reportCues(QIODevice &err, const QString &input, const CueReport &report)
         err.write(QStringLiteral("tarnlyx-cli: %1: %2\n").arg(shownName(input), describeCueReport(report)).toLocal8Bit());
 }
 
-// SubRip or WebVTT in UTF-8 by a short road, written as it is made.
+// SubRip or WebVTT by a short road, written as it is made: UTF-8, or
+// another encoding made from it a line at a time.
 struct StreamedCues
 {
     SubtitleText file; // the text the cues are read from, if decoded
@@ -423,11 +422,23 @@ struct StreamedCues
     QByteArray before; // a byte-order mark
     QByteArray after;  // a line end after the last cue
     CueReport report;
+    QString encoding;  // to write in, where not UTF-8
 
-    bool write(QIODevice &device)
+    // False with the reason in `why`, or leaving it empty when the device
+    // failed (it says why).
+    bool write(QIODevice &device, QString *why)
     {
-        auto put = [&](QByteArrayView bytes) { return device.write(bytes.data(), bytes.size()) == bytes.size(); };
-        return put(before) && cues.write(put, report) && put(after);
+        std::optional<Utf8Reencoder> reencoder;
+        if (!encoding.isEmpty())
+            reencoder.emplace(encoding, device);
+        auto put = [&](QByteArrayView bytes) {
+            return reencoder ? reencoder->write(bytes) : device.write(bytes.data(), bytes.size()) == bytes.size();
+        };
+        if (put(before) && cues.write(put, report) && put(after) && (!reencoder || reencoder->finish()))
+            return true;
+        if (reencoder && writeFailure(device) == 0)
+            *why = reencoder->error();
+        return false;
     }
 };
 
@@ -435,7 +446,7 @@ struct StreamedCues
 // encoding as they are, else from the text, written as UTF-8 straight
 // away. False when neither can (the long road then says why).
 bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options, QByteArrayView bytes,
-                StreamedCues &result)
+                StreamedCues &result, const std::function<void(qsizetype)> &release)
 {
     qsizetype start = 0;
     const FileFormat source = detectFormat(bytes, options.encoding, &start, nullptr);
@@ -444,7 +455,7 @@ bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options,
     bool crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : source.firstLineEnd == LineEnds::CRLF;
     bool finalLineEnd = source.finalLineEnd;
     if (!result.cues.read(content, source.encoding, engine.fps, style, crlf)) {
-        result.file = decodeSubtitleBytes(bytes, options.encoding);
+        result.file = decodeSubtitleBytes(bytes, options.encoding, release);
         crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF
                                 : result.file.format.writtenLineEnds() == LineEnds::CRLF;
         finalLineEnd = result.file.format.finalLineEnd;
@@ -460,40 +471,35 @@ bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options,
     return true;
 }
 
-bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const Options &options,
-                  const QString &input, QByteArrayView bytes, QByteArrayList &result,
-                  std::unique_ptr<StreamedCues> &streamed, QString &targetName, QIODevice &err)
+// SubRip and WebVTT out: streamed where it can be, else the whole text at
+// once. False, with the message said, on failure.
+bool rewriteWhole(SubEngine &engine, int target, const Options &options, const QString &input, QByteArrayView bytes,
+                  QByteArrayList &result, std::unique_ptr<StreamedCues> &streamed, QString &targetName, QIODevice &err,
+                  const std::function<void(qsizetype)> &release)
 {
-    const bool cuesOut = target == ToSubRip || target == ToWebVtt;
     const CueStyle style = target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt;
-    if (cuesOut && (options.outputEncoding.isEmpty() || options.outputEncoding == u"UTF-8")) {
-        streamed = std::make_unique<StreamedCues>();
-        if (cuesAsUtf8(engine, style, options, bytes, *streamed))
-            return true;
-        streamed.reset();
+    if (target == ToWebVtt && !options.outputEncoding.isEmpty() && options.outputEncoding != u"UTF-8") {
+        err.write("tarnlyx-cli: --output-encoding: a WebVTT file is always UTF-8\n");
+        return false;
     }
-    const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
+    streamed = std::make_unique<StreamedCues>();
+    if (options.outputEncoding != u"UTF-8")
+        streamed->encoding = options.outputEncoding;
+    if (cuesAsUtf8(engine, style, options, bytes, *streamed, release))
+        return true;
+    streamed.reset();
+    // What the short roads cannot write: the long road says why.
+    const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding, release);
     FileFormat format = file.format;
-    QStringList pieces;
     QString text;
     CueReport report;
     QString error;
-    if (cuesOut) {
-        pieces = exportCuePieces(file.text, engine.fps, style, report);
-        // Cues end their lines with CR LF or LF only.
-        format.lineEnds = format.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
-        format.encoding = QStringLiteral("UTF-8");
-        format.bom = false;
-        format.finalLineEnd = format.finalLineEnd && report.cues > 0;
-    } else if (subRipIn) {
-        if (!importSubRip(file.text, engine.convertFormat, engine.fps, text, report, &error)) {
-            err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(FileError(FileError::Read, input, error).message()).toLocal8Bit());
-            return false;
-        }
-        format.finalLineEnd = subRipEndsWithBlankLine(file.text);
-    } else {
-        text = engine.linesChange(file.text, mode);
-    }
+    const QStringList pieces = exportCuePieces(file.text, engine.fps, style, report);
+    // Cues end their lines with CR LF or LF only.
+    format.lineEnds = format.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
+    format.encoding = QStringLiteral("UTF-8");
+    format.bom = false;
+    format.finalLineEnd = format.finalLineEnd && report.cues > 0;
     if (!options.outputEncoding.isEmpty()) {
         format.encoding = options.outputEncoding;
         format.bom = false;
@@ -530,8 +536,11 @@ QByteArray describeFile(const QString &name, const SubtitleText &file)
     static const char *const ends[] = {"LF", "CRLF", "mixed", "CR"};
     qsizetype counts[5] = {}; // other, the four formats
     SubEngine engine;
-    const QStringList lines = file.text.isEmpty() ? QStringList() : file.text.split(u'\n');
-    for (const QString &line : lines) {
+    qsizetype lines = 0;
+    for (const QStringView line : QStringView(file.text).tokenize(u'\n')) {
+        if (file.text.isEmpty())
+            break;
+        ++lines;
         int format = NoFormat;
         double show, hide;
         QString text;
@@ -539,10 +548,11 @@ QByteArray describeFile(const QString &name, const SubtitleText &file)
             format = NoFormat;
         ++counts[format];
     }
-    const double rate = lines.isEmpty() ? 0.0 : frameRateHeader(lines.first());
+    const qsizetype firstEnd = file.text.indexOf(u'\n');
+    const double rate = lines == 0 ? 0.0 : frameRateHeader(QStringView(file.text).first(firstEnd < 0 ? file.text.size() : firstEnd));
     return QStringLiteral("%1: %2, %3, %4 lines: %5 frame-based, %6 bracket-time, %7 clock-time, %8 other%9\n")
             .arg(shownName(name), describeFormat(file.format), QLatin1String(ends[int(file.format.lineEnds)]))
-            .arg(lines.size())
+            .arg(lines)
             .arg(counts[FrameBased])
             .arg(counts[BracketTime])
             .arg(counts[ClockTwoDigitHours] + counts[ClockOneDigitHour])
@@ -630,6 +640,11 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
             }
             bytes = files.back()->bytes();
         }
+        // What a whole-text road has read of a file it need not keep.
+        const auto release = [&files, mapped = input != u"-"](qsizetype end) {
+            if (mapped)
+                files.back()->release(end);
+        };
         if (!options.encoding.isEmpty()) {
             QString notice;
             qsizetype start = 0;
@@ -639,7 +654,7 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
             }
         }
         if (options.mode == ModeInfo) {
-            standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding)));
+            standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding, release)));
             continue;
         }
         SubEngine engine = settings;
@@ -685,11 +700,20 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
             return 1;
         }
         progress.doing = QStringLiteral("rewrite");
-        const bool whole = cuesOut || subRipIn || !options.outputEncoding.isEmpty() || options.bom || options.lineEnds;
+        const OutputChoice choice{options.outputEncoding, options.bom, options.lineEnds};
+        // A mark asked for in the file's own encoding, which may have none.
+        if (options.bom && options.outputEncoding.isEmpty() && !cuesOut) {
+            qsizetype start = 0;
+            const QString own = detectFormat(bytes, options.encoding, &start, nullptr).encoding;
+            if (!own.startsWith(u"UTF")) {
+                say(err, QStringLiteral("--bom: %1 has no byte-order mark").arg(own));
+                return 1;
+            }
+        }
+        const bool whole = cuesOut;
         QByteArrayList converted;
         std::unique_ptr<StreamedCues> streamed; // cues made as they are written
-        if (whole && !rewriteWhole(engine, options.mode, convertTo, subRipIn, options, input, bytes, converted,
-                                   streamed, target, err))
+        if (whole && !rewriteWhole(engine, convertTo, options, input, bytes, converted, streamed, target, err, release))
             return 1;
         // Rewritten in place, the file must still be the one read when the
         // result takes its place, and unchanged since; a new file of another
@@ -705,11 +729,21 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
             return 1;
         }
         if (streamed) {
-            if (!streamed->write(*device)) {
-                say(err, FileError(FileError::Write, target, writeFailure(*device), device->errorString()));
+            if (QString why; !streamed->write(*device, &why)) {
+                say(err, FileError(FileError::Write, target, writeFailure(*device), why.isEmpty() ? device->errorString() : why));
                 return 1;
             }
             reportCues(err, input, streamed->report);
+        } else if (subRipIn) {
+            CueReport report;
+            QString readError, why;
+            if (!importSubRipBytes(bytes, options.encoding, engine.convertFormat, engine.fps, choice, *device, report,
+                                   &readError, &why)) {
+                say(err, readError.isEmpty() ? FileError(FileError::Write, target, writeFailure(*device), why)
+                                             : FileError(FileError::Read, input, readError));
+                return 1;
+            }
+            reportCues(err, input, report);
         } else if (whole) {
             for (const QByteArray &piece : std::as_const(converted)) {
                 if (device->write(piece) != piece.size()) {
@@ -717,7 +751,7 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
                     return 1;
                 }
             }
-        } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, *device, &why, 0, options.encoding)) {
+        } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, *device, &why, 0, options.encoding, choice)) {
             say(err, FileError(FileError::Write, target, writeFailure(*device), why));
             return 1;
         }

@@ -163,6 +163,13 @@ bool FileBytes::load(const QString &path, FileError *error)
     return true;
 }
 
+void FileBytes::release(qsizetype end)
+{
+    const auto page = qsizetype(pageSize);
+    if (m_map && end >= page)
+        madvise(m_map, size_t(std::min(end, m_mapSize) / page * page), MADV_DONTNEED);
+}
+
 bool FileBytes::changedWhileRead() const
 {
     if (m_guard >= 0 && guards[m_guard].hit)

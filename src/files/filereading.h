@@ -32,6 +32,9 @@ public:
     bool load(const QString &path, FileError *error);
     QByteArrayView bytes() const { return m_view; }
     bool changedWhileRead() const;
+    // The bytes before `end` are needed no more: a mapped file's pages there
+    // are let go of (read again from the file if they are touched).
+    void release(qsizetype end);
     // Which file was read: its device and inode.
     quint64 device() const { return m_device; }
     quint64 inode() const { return m_inode; }

@@ -1283,7 +1283,7 @@ bool looksLikeSubRip(QStringView text)
 }
 
 bool importSubRip(QStringView text, int format, double fps, QString &out, CueReport &report,
-                  QString *error)
+                  QString *error, qsizetype firstLine)
 {
     report = CueReport();
     SubEngine engine;
@@ -1291,7 +1291,7 @@ bool importSubRip(QStringView text, int format, double fps, QString &out, CueRep
     const QList<QStringView> lines = text.split(u'\n');
     auto fail = [&](qsizetype index, const QString &what) {
         if (error)
-            *error = QStringLiteral("line %1: %2").arg(index + 1).arg(what);
+            *error = QStringLiteral("line %1: %2").arg(firstLine + index + 1).arg(what);
         return false;
     };
     QString result;
