@@ -601,8 +601,16 @@ bool QTarnlyxMain::save()
 
 bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
 {
-    const QString text = editor->text();
-    SubtitleDocument::SavePlan plan = SubtitleDocument::planSave(name, text, format);
+    QString text;
+    SubtitleDocument::SavePlan plan;
+    try {
+        text = editor->text();
+        plan = SubtitleDocument::planSave(name, text, format);
+    } catch (const std::bad_alloc &) {
+        tell(this, QMessageBox::Warning, "write error", QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)),
+             asSentence(FileError(FileError::NoMemory, name, QStringLiteral("write")), name));
+        return false;
+    }
     switch (plan.question) {
     case SubtitleDocument::SavePlan::Question::None:
         break;
@@ -760,7 +768,13 @@ QString runOperation(QDialog *dialog, MyEditor *editor, int mode)
     takeFocusBack(editor->window());
     if (!accepted)
         return QString();
-    editor->linesChange(mode);
+    try {
+        editor->linesChange(mode);
+    } catch (const std::bad_alloc &) {
+        tell(editor->window(), QMessageBox::Warning, "no memory", QStringLiteral("Not enough memory for this operation."),
+             QStringLiteral("The text is as it was."));
+        return QString();
+    }
     return walkSummary(mode, editor->lastWalk);
 }
 

@@ -730,7 +730,7 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
         }
         if (streamed) {
             if (QString why; !streamed->write(*device, &why)) {
-                say(err, FileError(FileError::Write, target, writeFailure(*device), why.isEmpty() ? device->errorString() : why));
+                say(err, writeFailure(*device, target, why.isEmpty() ? device->errorString() : why));
                 return 1;
             }
             reportCues(err, input, streamed->report);
@@ -739,20 +739,19 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
             QString readError, why;
             if (!importSubRipBytes(bytes, options.encoding, engine.convertFormat, engine.fps, choice, *device, report,
                                    &readError, &why)) {
-                say(err, readError.isEmpty() ? FileError(FileError::Write, target, writeFailure(*device), why)
-                                             : FileError(FileError::Read, input, readError));
+                say(err, readError.isEmpty() ? writeFailure(*device, target, why) : FileError(FileError::Read, input, readError));
                 return 1;
             }
             reportCues(err, input, report);
         } else if (whole) {
             for (const QByteArray &piece : std::as_const(converted)) {
                 if (device->write(piece) != piece.size()) {
-                    say(err, FileError(FileError::Write, target, writeFailure(*device), device->errorString()));
+                    say(err, writeFailure(*device, target, device->errorString()));
                     return 1;
                 }
             }
         } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, *device, &why, 0, options.encoding, choice)) {
-            say(err, FileError(FileError::Write, target, writeFailure(*device), why));
+            say(err, writeFailure(*device, target, why));
             return 1;
         }
         // Such lines are left as they were; the rest of the file is done.

@@ -23,7 +23,8 @@ QString FileError::reason() const
         why += QStringLiteral(" (the file was put back as it was)");
         break;
     case KeptAside:
-        why += QStringLiteral("; its old content is kept in \"%1\"").arg(shownName(keptIn));
+        if (!keptIn.isEmpty())
+            why += QStringLiteral("; its old content is kept in \"%1\"").arg(shownName(keptIn));
         break;
     }
     return why;

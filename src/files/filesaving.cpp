@@ -185,7 +185,8 @@ bool copyAttributes(int from, int to)
 class NewBytes : public QIODevice
 {
 public:
-    explicit NewBytes(int fd, bool hashed = false) : m_fd(fd)
+    // `folder`: where the bytes wait, when that is not beside the file.
+    explicit NewBytes(int fd, bool hashed = false, const QString &folder = QString()) : m_fd(fd), m_folder(folder)
     {
         if (hashed)
             m_hash = std::make_unique<QCryptographicHash>(contentHashKind);
@@ -196,6 +197,14 @@ public:
     qint64 written() const { return m_written; }
     QByteArray hash() const { return m_hash ? m_hash->result().toHex() : QByteArray(); }
     int failure() const { return m_errno; }
+    // Its failure as a save's.
+    FileError error(const QString &path) const
+    {
+        if (m_folder.isEmpty())
+            return FileError(FileError::Write, path, m_errno);
+        return FileError(FileError::Write, path,
+                         FileError(FileError::BackUp, QString(), FileError(FileError::StateFile, m_folder, m_errno)));
+    }
 
 protected:
     qint64 readData(char *, qint64) override { return -1; }
@@ -218,6 +227,7 @@ protected:
 
 private:
     int m_fd;
+    QString m_folder;
     int m_errno = 0;
     qint64 m_written = 0;
     QByteArray m_kept;
@@ -310,6 +320,12 @@ int writeFailure(const QIODevice &device)
 {
     const auto *ours = dynamic_cast<const NewBytes *>(&device);
     return ours ? ours->failure() : 0;
+}
+
+FileError writeFailure(const QIODevice &device, const QString &path, const QString &why)
+{
+    const auto *ours = dynamic_cast<const NewBytes *>(&device);
+    return ours && ours->failure() != 0 ? ours->error(path) : FileError(FileError::Write, path, why);
 }
 
 struct FileSetWriter::Entry
@@ -643,8 +659,9 @@ QIODevice *FileSetWriter::open(const QString &path, FileError *error, const File
         if (!entry->openToWriteOver())
             return fail(errno, replacedMeanwhile());
     }
-    entry->device = std::make_unique<NewBytes>(entry->method == Method::Renamed ? entry->fd : entry->newCopyFd,
-                                               entry->method == Method::InPlace);
+    const bool inPlace = entry->method == Method::InPlace;
+    entry->device = std::make_unique<NewBytes>(inPlace ? entry->newCopyFd : entry->fd, inPlace,
+                                               inPlace ? entry->backupFolderPath : QString());
     QIODevice *device = entry->device.get();
     m_entries.push_back(std::move(entry));
     return device;
@@ -673,10 +690,17 @@ bool FileSetWriter::commit(FileError *error)
     // Every new file whole and on disk before any old one is touched.
     for (const auto &entry : m_entries) {
         if (entry->device->failure() != 0)
-            return fail(FileError(FileError::Write, entry->path, entry->device->failure()), entry.get());
+            return fail(entry->device->error(entry->path), entry.get());
         const int made = entry->method == Method::Renamed ? entry->fd : entry->newCopyFd;
-        if (entry->method != Method::Device && systemCalls().fsync(made) != 0)
-            return fail(FileError(FileError::Write, entry->path, errno), entry.get());
+        if (entry->method != Method::Device && systemCalls().fsync(made) != 0) {
+            const int errnum = errno;
+            return fail(entry->method == Method::Renamed
+                                ? FileError(FileError::Write, entry->path, errnum)
+                                : FileError(FileError::Write, entry->path,
+                                            FileError(FileError::BackUp, QString(),
+                                                      FileError(FileError::StateFile, entry->backupFolderPath, errnum))),
+                        entry.get());
+        }
         entry->newSize = entry->device->written();
         entry->newHash = entry->device->hash();
     }
@@ -754,7 +778,6 @@ void FileSetWriter::takeBack(Entry &entry, FileError &outcome)
             return;
         outcome.errnum = errno;
         outcome.aftermath = FileError::KeptAside;
-        outcome.keptIn = entry.path;
         return;
     }
     case Placed::Written:

@@ -70,6 +70,9 @@ bool writeSubtitleFile(const QString &path, QByteArrayView bytes, FileError *err
 // The system's errno for a failed write to a device FileSetWriter::open()
 // returned; 0 for any other device, or while nothing failed.
 int writeFailure(const QIODevice &device);
+// Why writing `path`'s new bytes to `device` failed: the system's reason,
+// naming the backup folder where they waited there, or else `why`.
+FileError writeFailure(const QIODevice &device, const QString &path, const QString &why);
 
 // What a file on disk was at one moment: enough to tell that another
 // program has replaced, changed or removed it since.

@@ -2,6 +2,7 @@
 
 #include "files/filereading.h"
 
+#include <new>
 #include <utility>
 
 SubtitleDocument::SubtitleDocument(const QString &encoding, QObject *parent)
@@ -19,6 +20,18 @@ SubtitleDocument::~SubtitleDocument()
 }
 
 bool SubtitleDocument::read(const QString &name, SubtitleText &file, FileError *error)
+{
+    try {
+        return readFile(name, file, error);
+    } catch (const std::bad_alloc &) {
+        file = SubtitleText();
+        if (error)
+            *error = FileError(FileError::NoMemory, name, QStringLiteral("read"));
+        return false;
+    }
+}
+
+bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileError *error)
 {
     const FileKind kind = kindOf(name);
     if (kind == FileKind::Directory || kind == FileKind::Other) {
@@ -72,6 +85,17 @@ SubtitleDocument::SavePlan SubtitleDocument::inUtf8(SavePlan plan, QStringView t
 }
 
 bool SubtitleDocument::write(const SavePlan &plan, FileError *error)
+{
+    try {
+        return writeFile(plan, error);
+    } catch (const std::bad_alloc &) {
+        if (error)
+            *error = FileError(FileError::NoMemory, plan.name, QStringLiteral("write"));
+        return false;
+    }
+}
+
+bool SubtitleDocument::writeFile(const SavePlan &plan, FileError *error)
 {
     Q_ASSERT(plan.question == SavePlan::Question::None);
     if (plan.question != SavePlan::Question::None) {

@@ -41,7 +41,7 @@ public:
     // Reads `name` (a name that does not exist yet is made, empty; anything
     // but a regular file is refused). Once read, the document is that file
     // and the recovery file of the text before goes. False, with the
-    // reason, and nothing changed otherwise.
+    // reason (too little memory among them), and nothing changed otherwise.
     bool read(const QString &name, SubtitleText &file, FileError *error);
     // Whether another program changed, replaced or removed the file since
     // it was read or saved here (or since the text taken over from recovery
@@ -117,6 +117,10 @@ signals:
     void recoveryNeedsWholeText();
 
 private:
+    // read() and write(), which add words for too little memory.
+    bool readFile(const QString &name, SubtitleText &file, FileError *error);
+    bool writeFile(const SavePlan &plan, FileError *error);
+
     QString m_fileName;
     FileFormat m_format;            // new files are UTF-8
     QString m_requestedEncoding;    // empty: detected
