@@ -101,6 +101,9 @@ private slots:
     void commandLine();
     void namesAfterDashDash();
     void recoveryOffSaysSo();
+    void recoveryKnowsItsBytes_data();
+    void recoveryKnowsItsBytes();
+    void savesWaitForEachOther();
 };
 
 void TestMainWindow::namesAndTexts()
@@ -944,6 +947,104 @@ void TestMainWindow::recoveryOffSaysSo()
                          .arg(state.path()));
     QCOMPARE(QDir(state.filePath(QStringLiteral("tarnlyx"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     w.editorWidget()->document()->setModified(false);
+}
+
+void TestMainWindow::recoveryKnowsItsBytes_data()
+{
+    QTest::addColumn<QString>("change"); // to the file after the crash
+    QTest::addColumn<bool>("changed");   // told so, and asked before a save goes over it
+    QTest::newRow("touched") << "touch -d '+1 hour' a.sub" << false;
+    QTest::newRow("a line added") << "printf '{3}{4}b\\n' >> a.sub" << true;
+    QTest::newRow("written anew, same size") << "printf '{1}{2}b\\n' > a.sub" << true;
+}
+
+void TestMainWindow::recoveryKnowsItsBytes()
+{
+    // Unsaved text offered back as the file's own only while the file holds
+    // the bytes it was made from; else as made from an older file, and
+    // Return at each question keeps the file.
+    QFETCH(QString, change);
+    QFETCH(bool, changed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QVERIFY(writeBytes(path, "{1}{2}a\n"));
+    QTarnlyxMain *crashed = openWindow(path);
+    crashed->editorWidget()->insertPlainText(QStringLiteral("typed "));
+    crashed->writeRecoveryNow();
+    delete crashed;
+    QProcess::execute(QStringLiteral("/bin/sh"), {"-c", "cd '" + dir.path() + "' && " + change});
+    const QByteArray onDisk = readBytes(path);
+    ModalAnswers answers;
+    BoxSeen box;
+    answers.then([&](QWidget *b) {
+        readBox(&box, QString())(b);
+        QTest::keyClick(b, Qt::Key_Return);
+    }).then(press(QStringLiteral("OK")));
+    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
+    QCOMPARE(box.detail, changed ? QStringLiteral("Tarnlyx ended before it was saved, and the file has changed since. "
+                                                  "Restore it? Saving it would then ask before writing over the file.")
+                                 : QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
+    QCOMPARE(w->editorWidget()->text(), QStringLiteral("typed {1}{2}a"));
+    answers.then([](QWidget *b) { QTest::keyClick(b, Qt::Key_Return); });
+    QCOMPARE(w->save(), !changed);
+    QCOMPARE(answers.answered(), changed ? 3 : 2);
+    QCOMPARE(readBytes(path), changed ? onDisk : QByteArray("typed {1}{2}a\n"));
+    w->editorWidget()->document()->setModified(false);
+    w->close();
+}
+
+void TestMainWindow::savesWaitForEachOther()
+{
+    // The editor saves over a file the batch tool is writing (held inside
+    // its write): it waits two seconds, then says so and keeps the text.
+    // Over a file whose save was cut short it asks first: Return keeps all
+    // as it is, Discard Copy and Save saves.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("needs strace");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QByteArray old;
+    for (int i = 0; i < 150000; ++i)
+        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    QVERIFY(writeBytes(path, old));
+    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    w->editorWidget()->insertPlainText(QStringLiteral("mine "));
+    // Held in its first flush, before anything goes over the file.
+    QProcess tool;
+    tool.start(QStringLiteral("strace"), {"-f", "-o", dir.filePath(QStringLiteral("trace")), "-e", "trace=fsync", "-e",
+                                          "inject=fsync:delay_exit=5000000:when=1",
+                                          QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx-cli"), "correct", "-i", path});
+    QTRY_VERIFY_WITH_TIMEOUT(readBytes(dir.filePath(QStringLiteral("trace"))).contains("fsync("), 20000);
+    ModalAnswers answers;
+    BoxSeen box;
+    answers.then(readBox(&box));
+    QVERIFY(!w->save());
+    QCOMPARE(box.detail, QStringLiteral("Another save of it is in progress; nothing was written."));
+    QVERIFY(tool.waitForFinished(20000));
+    QVERIFY(w->editorWidget()->document()->isModified());
+
+    const QDir backups(m_state.filePath(QStringLiteral("tarnlyx/backup")));
+    QVERIFY(writeBytes(path, old));
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    const QByteArray damaged = readBytes(path);
+    w->editorWidget()->document()->setModified(false);
+    answers.then(press(QStringLiteral("OK")));
+    QVERIFY(w->load(path));
+    w->editorWidget()->insertPlainText(QStringLiteral("again "));
+    answers.then([&](QWidget *b) {
+        readBox(&box, QString())(b);
+        QTest::keyClick(b, Qt::Key_Return);
+    });
+    QVERIFY(!w->save());
+    QCOMPARE(box.name + u'|' + box.text, QStringLiteral("unsettled save|The last save of \"%1\" did not finish; the file may be damaged.").arg(path));
+    QCOMPARE(readBytes(path), damaged);
+    QCOMPARE(backups.entryList(QDir::Files).size(), 3);
+    answers.then(press(QStringLiteral("Discard Copy and Save")));
+    QVERIFY(w->save());
+    QVERIFY(readBytes(path).startsWith("again {0}{5}line"));
+    QCOMPARE(backups.entryList(QDir::Files), QStringList());
+    w->close();
 }
 
 QTEST_MAIN(TestMainWindow)
