@@ -636,6 +636,20 @@ void TestMainWindow::unfinishedSave()
     QCOMPARE(readBytes(path), damagedAgain);
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0||"));
+
+    // Written to since the kill: Restore puts the old bytes beside it, and
+    // says where.
+    QVERIFY(writeBytes(path, old));
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("b.sub")), "newer"));
+    BoxSeen told;
+    answers.then(readBox(&box, QStringLiteral("Restore"))).then(readBox(&told));
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(box.text, QStringLiteral("The save of %1 did not finish, and the file was written to since. "
+                                      "Restore the copy taken before the save beside it?").arg(path));
+    QCOMPARE(told.text, QStringLiteral("\"%1\" was written to since the save was cut short, so it was left as it is; "
+                                       "the content from before the save is in \"%1.before-save\".").arg(path));
+    QCOMPARE(readBytes(path) + '|' + readBytes(path + QStringLiteral(".before-save")), "newer|" + old);
 }
 
 void TestMainWindow::killedBeforeWritingOver_data()
@@ -1040,7 +1054,12 @@ void TestMainWindow::savesWaitForEachOther()
     QCOMPARE(box.name + u'|' + box.text, QStringLiteral("unsettled save|The last save of \"%1\" did not finish; the file may be damaged.").arg(path));
     QCOMPARE(readBytes(path), damaged);
     QCOMPARE(backups.entryList(QDir::Files).size(), 3);
-    answers.then(press(QStringLiteral("Discard Copy and Save")));
+    answers.then(press(QStringLiteral("Restore Copy"))).then(press(QStringLiteral("OK")));
+    QVERIFY(!w->save());
+    QCOMPARE(readBytes(path), old);
+    QCOMPARE(backups.entryList(QDir::Files), QStringList());
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    answers.then(press(QStringLiteral("Overwrite"))).then(press(QStringLiteral("Discard Copy and Save")));
     QVERIFY(w->save());
     QVERIFY(readBytes(path).startsWith("again {0}{5}line"));
     QCOMPARE(backups.entryList(QDir::Files), QStringList());
