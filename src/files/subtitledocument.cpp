@@ -49,7 +49,7 @@ bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileErr
     dropRecovery(); // the text before was saved or let go
     m_fileName = name;
     m_stamp = stamp;
-    m_hash = hash;
+    m_recoveryWriter.start([this, hash] { m_fileHash = hash; });
     m_diskChanged = false;
     m_format = file.format;
     return true;
@@ -107,11 +107,12 @@ bool SubtitleDocument::writeFile(const SavePlan &plan, FileError *error)
         return false;
     m_fileName = plan.name;
     m_stamp = stampOf(plan.name);
-    m_hash = contentHash(plan.bytes);
     m_diskChanged = false;
     m_format = plan.format;
     m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
     dropRecovery();
+    // Off the window's thread: only a recovery write needs it.
+    m_recoveryWriter.start([this, bytes = plan.bytes] { m_fileHash = contentHash(bytes); });
     return true;
 }
 
@@ -120,7 +121,7 @@ void SubtitleDocument::becomeUntitled(const FileFormat &format)
     dropRecovery();
     m_fileName.clear();
     m_stamp = FileStamp();
-    m_hash.clear();
+    m_recoveryWriter.start([this] { m_fileHash.clear(); });
     m_diskChanged = false;
     m_format = format;
 }
@@ -138,7 +139,7 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<Q
     if (modified)
         m_recoveryAdopted = false;
     m_recoveryWriter.start([this, filled, edits, length, finish, write = modified,
-                            name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp, hash = m_hash] {
+                            name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp] {
         if (filled) {
             m_filled = filled;
             m_shown = QString();
@@ -159,7 +160,7 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<Q
             return;
         }
         if (write)
-            writeShown(name, stamp, hash);
+            writeShown(name, stamp);
     });
     // Text undone back to the file's needs no recovery: its file goes once
     // the writer is done with it, not waited for here. A restored text not
@@ -175,10 +176,10 @@ QString &SubtitleDocument::shown()
     return m_shown;
 }
 
-void SubtitleDocument::writeShown(const QString &name, const FileStamp &stamp, const QByteArray &hash)
+void SubtitleDocument::writeShown(const QString &name, const FileStamp &stamp)
 {
     FileError error;
-    if (m_recovery.write(name, stamp, hash, m_shown, &error))
+    if (m_recovery.write(name, stamp, m_fileHash, m_shown, &error))
         return;
     qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error.message()));
     QMetaObject::invokeMethod(this, [this, error] {
@@ -199,7 +200,7 @@ bool SubtitleDocument::adoptRecovery(const RecoveredText &recovered)
 void SubtitleDocument::recoveredFromChangedFile(const RecoveredText &recovered)
 {
     m_stamp = recovered.stamp;
-    m_hash = recovered.hash;
+    m_recoveryWriter.start([this, hash = recovered.hash] { m_fileHash = hash; });
     m_diskChanged = true;
 }
 

@@ -125,9 +125,9 @@ private:
     FileFormat m_format;            // new files are UTF-8
     QString m_requestedEncoding;    // empty: detected
     FileStamp m_stamp;              // the file as it was read or last written here
-    QByteArray m_hash;              // and the contentHash() of its bytes then
     bool m_diskChanged = false;     // the text is not from the file as it is now
     RecoveryFile m_recovery;        // written from m_recoveryWriter's thread only
+    QByteArray m_fileHash;          // the contentHash() of m_stamp's bytes; the writer's thread's only
     QThreadPool m_recoveryWriter;
     QTimer m_recoveryTimer;
     bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
@@ -140,5 +140,5 @@ private:
     QString &shown();
     // Writes m_shown as the text of the file `name`, `stamp`; on the
     // writer's thread.
-    void writeShown(const QString &name, const FileStamp &stamp, const QByteArray &hash);
+    void writeShown(const QString &name, const FileStamp &stamp);
 };
