@@ -26,7 +26,7 @@ namespace {
 const char version[] = "tarnlyx-cli 0.1\n";
 
 const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] [--output-encoding NAME [--bom]]
-                   [--crlf | --lf] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
+                   [--crlf | --lf] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i [--force]]
        tarnlyx-cli [--encoding NAME] info [INPUT...]
        tarnlyx-cli recover [--restore FILE | --discard FILE]
 
@@ -60,7 +60,9 @@ Operations:
                              many lines of each format it has
   recover                    list the saves over a file that did not finish
                              (each is named at every run until settled):
-            --restore FILE   put back FILE's content from before that save
+            --restore FILE   put back FILE's content from before that save (into
+                             a new FILE.before-save where FILE was written
+                             to since: never over newer work)
             --discard FILE   keep FILE as it is and drop the old content
 
 Options:
