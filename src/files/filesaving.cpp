@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -293,25 +295,32 @@ bool lockForSaving(int fd)
     }
 }
 
+// Hands everything `fd` holds, from its start, to `take` a megabyte at a
+// time with where it stands; false when it cannot be read or `take` says so.
+bool readPieces(int fd, const std::function<bool(QByteArrayView piece, qint64 offset)> &take)
+{
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (qint64 offset = 0;;) {
+        const ssize_t got = pread(fd, chunk.data(), size_t(chunk.size()), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0;
+        if (!take(QByteArrayView(chunk.constData(), got), offset))
+            return false;
+        offset += got;
+    }
+}
+
 // Copies everything `from` holds, from its start, to `to`: at its end, or
 // from `at` on when that is not -1. `hash`, where given, takes the bytes.
 bool copyBytes(int from, int to, qint64 at = -1, QCryptographicHash *hash = nullptr)
 {
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    for (qint64 offset = 0;;) {
-        const ssize_t got = pread(from, chunk.data(), size_t(chunk.size()), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        if (!writeAll(to, chunk.constData(), got, at < 0 ? -1 : at + offset))
-            return false;
+    return readPieces(from, [&](QByteArrayView piece, qint64 offset) {
         if (hash)
-            hash->addData(QByteArrayView(chunk.constData(), got));
-        offset += got;
-    }
+            hash->addData(piece);
+        return writeAll(to, piece.data(), piece.size(), at < 0 ? -1 : at + offset);
+    });
 }
 
 } // namespace
@@ -368,12 +377,19 @@ struct FileSetWriter::Entry
     QByteArray newHash;
     qint64 newSize = 0;
     bool keptAside = false;   // the file may be damaged: copies and record stay
+    bool finished = false;    // the whole set is in place
     SaveJournal journal;      // while the file is written over
     TemporaryRecord temporaryRecord; // while `temporary` or `holdName` is a visible name
     std::unique_ptr<NewBytes> device;
 
     ~Entry()
     {
+        // A commit that ends some other way (too little memory) puts back
+        // what it put in place, as a failure would.
+        if (placed != Placed::No && !finished) {
+            FileError outcome;
+            FileSetWriter::takeBack(*this, outcome);
+        }
         closeChecked(fd);
         if (!temporary.isEmpty())
             unlink(temporary.constData());
@@ -732,13 +748,17 @@ bool FileSetWriter::commit(FileError *error)
             const int errnum = errno;
             if (error)
                 *error = FileError(FileError::Write, entry->path, FileError(FileError::FlushFolder, nameFromNative(dir), errnum));
+            for (const auto &placed : m_entries)
+                placed->finished = true; // in place, as the message says
             m_entries.clear();
             return false;
         }
     }
     std::sort(m_entries.begin(), m_entries.end(), [](const auto &a, const auto &b) { return a->order < b->order; });
-    for (const auto &entry : m_entries)
+    for (const auto &entry : m_entries) {
+        entry->finished = true;
         m_methods << entry->method;
+    }
     m_entries.clear();
     return true;
 }
@@ -747,14 +767,15 @@ void FileSetWriter::takeBack(Entry &entry, FileError &outcome)
 {
     using Placed = Entry::Placed;
     outcome.aftermath = FileError::PutBack;
-    switch (entry.placed) {
+    const Placed placed = std::exchange(entry.placed, Placed::No);
+    switch (placed) {
     case Placed::No:
         outcome.aftermath = FileError::Untouched;
         return;
     case Placed::Exchanged:
     case Placed::Held: {
-        QByteArray &old = entry.placed == Placed::Exchanged ? entry.temporary : entry.holdName;
-        const unsigned flags = entry.placed == Placed::Exchanged ? RENAME_EXCHANGE : 0;
+        QByteArray &old = placed == Placed::Exchanged ? entry.temporary : entry.holdName;
+        const unsigned flags = placed == Placed::Exchanged ? RENAME_EXCHANGE : 0;
         if (systemCalls().rename(old.constData(), entry.target.constData(), flags) == 0) {
             if (flags == 0)
                 old.clear(); // the old file has its name back
@@ -975,18 +996,11 @@ QByteArray contentHash(QByteArrayView bytes)
 QByteArray contentHashOf(int fd, QCryptographicHash::Algorithm kind)
 {
     QCryptographicHash hash(kind);
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    for (qint64 offset = 0;;) {
-        const ssize_t got = pread(fd, chunk.data(), size_t(chunk.size()), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return QByteArray();
-        if (got == 0)
-            return hash.result().toHex();
-        hash.addData(QByteArrayView(chunk.constData(), got));
-        offset += got;
-    }
+    const bool read = readPieces(fd, [&](QByteArrayView piece, qint64) {
+        hash.addData(piece);
+        return true;
+    });
+    return read ? hash.result().toHex() : QByteArray();
 }
 
 FileKind kindOf(const QString &path)
