@@ -561,6 +561,15 @@ QString runCli(const QStringList &args, const QString &dir)
                                                              QString::fromLocal8Bit(tool.readAllStandardError()));
 }
 
+// 3.6 MB of lines that "correct" changes: its write over them takes a while.
+QByteArray numberedLines()
+{
+    QByteArray lines;
+    for (int i = 0; i < 150000; ++i)
+        lines += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    return lines;
+}
+
 // Kills "tarnlyx-cli correct -i NAME" inside its write over the file, once
 // the file's first line holds the new text (the write held there 4 s).
 bool killInsideWrite(const QString &dir, const QString &name)
@@ -589,9 +598,7 @@ void TestMainWindow::unfinishedSave()
         QSKIP("needs strace");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    QByteArray old;
-    for (int i = 0; i < 150000; ++i)
-        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    const QByteArray old = numberedLines();
     QVERIFY(writeBytes(path, old));
     QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
     const QDir backups(m_state.filePath(QStringLiteral("tarnlyx/backup")));
@@ -693,9 +700,7 @@ void TestMainWindow::killedBeforeWritingOver()
     const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); });
     qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
     const QString path = dir.filePath(name);
-    QByteArray old;
-    for (int i = 0; i < 150000; ++i)
-        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    const QByteArray old = numberedLines();
     QVERIFY(writeBytes(path, old));
     QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
     const QDir backups(dir.filePath(QStringLiteral("state/tarnlyx/backup")));
@@ -1017,9 +1022,7 @@ void TestMainWindow::savesWaitForEachOther()
         QSKIP("needs strace");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    QByteArray old;
-    for (int i = 0; i < 150000; ++i)
-        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    const QByteArray old = numberedLines();
     QVERIFY(writeBytes(path, old));
     QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
