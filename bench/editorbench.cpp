@@ -383,7 +383,7 @@ int main(int argc, char *argv[])
     const QString left = QString::fromUtf8(big.left(5000000));
     for (int i = 0; i < 20; ++i) {
         RecoveryFile file; // let go of, as by a program that ended
-        if (!file.write(path, FileStamp(), left, nullptr))
+        if (!file.write(path, FileStamp(), QByteArray(), left, nullptr))
             return 1;
     }
     std::vector<double> listing;

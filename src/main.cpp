@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -43,6 +44,9 @@ int main(int argc, char *argv[])
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--version"))
             return handleArguments(toolkitArgc, argv, rest, restCount, names, encoding);
     }
+    // A file size limit (ulimit -f) fails the write (EFBIG) and the save says
+    // so, rather than ending the editor in the middle of it.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(toolkitArgc, argv);
     QApplication::setDesktopFileName(QStringLiteral("org.tarnlyx.Tarnlyx"));
     QIcon icon;

@@ -145,6 +145,7 @@ void TestCli::usageErrors_data()
     QTest::newRow("-o with -i") << QStringList{"convert", "a", "-o", "b", "-i"} << "-o and -i cannot be used together";
     QTest::newRow("--in-place with --output") << QStringList{"fps", "--in-place", "a", "--output", "b"} << "-o and -i cannot be used together";
     QTest::newRow("-i on stdin") << QStringList{"convert", "-i"} << "-i needs input files";
+    QTest::newRow("--force without -i") << QStringList{"convert", "--to", "srt", "a", "--force"} << "--force goes with -i";
     QTest::newRow("unknown encoding") << QStringList{"--encoding", "klingon", "shift"} << "--encoding: \"klingon\" is not an encoding";
     QTest::newRow("info, -o") << QStringList{"info", "-o", "x"} << "info writes to the standard output only";
     QTest::newRow("info, --in-place") << QStringList{"info", "a", "--in-place"} << "info writes to the standard output only";

@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QTextDocument>
 
+#include <sys/resource.h>
+
 class TestHostile : public QObject
 {
     Q_OBJECT
@@ -74,7 +76,26 @@ void TestHostile::hugeFile()
         QVERIFY2(written.size() - written.lastIndexOf('\n') > 1000000, op); // nothing cut off
     }
 
+    // With too little memory to read it the editor says so, and the window
+    // is a new one.
+    struct rlimit unlimited;
+    QVERIFY(getrlimit(RLIMIT_AS, &unlimited) == 0);
+    const QByteArray status = readBytes(QStringLiteral("/proc/self/status"));
+    const qsizetype size = status.indexOf("VmSize:");
+    const rlimit tight{rlim_t(status.mid(size + 7, status.indexOf('\n', size) - size - 7).trimmed().chopped(3).toLongLong() * 1024
+                             + (150 << 20)), unlimited.rlim_max};
     ModalAnswers answers;
+    QString said;
+    answers.then([&](QWidget *box) {
+        said = static_cast<QMessageBox *>(box)->informativeText();
+        press(QStringLiteral("OK"))(box);
+    });
+    QVERIFY(setrlimit(RLIMIT_AS, &tight) == 0);
+    QScopedPointer<QTarnlyxMain> refused(new QTarnlyxMain(path));
+    QVERIFY(setrlimit(RLIMIT_AS, &unlimited) == 0);
+    QCOMPARE(said, QStringLiteral("Not enough memory to read it."));
+    QCOMPARE(refused->currentFileName(), QString());
+
     answers.then(press(QStringLiteral("OK")));
     QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
     QCOMPARE(w->editorWidget()->document()->blockCount(), int(lines + 1));

@@ -113,6 +113,9 @@ private slots:
     void saveAsAsksBeforeReplacing();
     void recoveryPause();
     void recoveryOfAFileChangedUnseen();
+    void recoveryKnowsItsBytes_data();
+    void recoveryKnowsItsBytes();
+    void savesWaitForEachOther();
 };
 
 void TestMainWindow::namesAndTexts()
@@ -573,6 +576,15 @@ QString runCli(const QStringList &args, const QString &dir)
                                                              QString::fromLocal8Bit(tool.readAllStandardError()));
 }
 
+// 3.6 MB of lines that "correct" changes: its write over them takes a while.
+QByteArray numberedLines()
+{
+    QByteArray lines;
+    for (int i = 0; i < 150000; ++i)
+        lines += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    return lines;
+}
+
 // Kills "tarnlyx-cli correct -i NAME" inside its write over the file, once
 // the file's first line holds the new text (the write held there 4 s).
 bool killInsideWrite(const QString &dir, const QString &name)
@@ -601,9 +613,7 @@ void TestMainWindow::unfinishedSave()
         QSKIP("needs strace");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
-    QByteArray old;
-    for (int i = 0; i < 150000; ++i)
-        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    const QByteArray old = numberedLines();
     QVERIFY(writeBytes(path, old));
     QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
     const QDir backups(m_state.filePath(QStringLiteral("tarnlyx/backup")));
@@ -611,7 +621,7 @@ void TestMainWindow::unfinishedSave()
     const QByteArray damaged = readBytes(path);
     QVERIFY(damaged != old && damaged.size() == old.size());
     const QStringList kept = backups.entryList(QDir::Files);
-    QCOMPARE(kept.size(), 2);
+    QCOMPARE(kept.size(), 3); // the copy, its record, the new bytes
     const QString copy = backups.filePath(kept[0]);
     QCOMPARE(readBytes(copy), old);
     QCOMPARE(runCli({"info", "b.sub"}, dir.path()).section(u'|', 2),
@@ -660,6 +670,20 @@ void TestMainWindow::unfinishedSave()
     QCOMPARE(readBytes(path), damagedAgain);
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0||"));
+
+    // Written to since the kill: Restore puts the old bytes beside it, and
+    // says where.
+    QVERIFY(writeBytes(path, old));
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("b.sub")), "newer"));
+    BoxSeen told;
+    answers.then(readBox(&box, QStringLiteral("Restore"))).then(readBox(&told));
+    qDeleteAll(openMainWindows({}));
+    QCOMPARE(box.text, QStringLiteral("The save of %1 did not finish, and the file was written to since. "
+                                      "Restore the copy taken before the save beside it?").arg(path));
+    QCOMPARE(told.text, QStringLiteral("\"%1\" was written to since the save was cut short, so it was left as it is; "
+                                       "the content from before the save is in \"%1.before-save\".").arg(path));
+    QCOMPARE(readBytes(path) + '|' + readBytes(path + QStringLiteral(".before-save")), "newer|" + old);
 }
 
 void TestMainWindow::killedBeforeWritingOver_data()
@@ -671,14 +695,16 @@ void TestMainWindow::killedBeforeWritingOver_data()
     QTest::addColumn<bool>("taken");         // by another program's start, before the copy is held
     QTest::addColumn<bool>("begun");         // killed inside the write over the file
     const QString held = QStringLiteral(":delay_exit=20000000");
-    QTest::newRow("inside the copy") << QStringLiteral("a.sub") << QStringList{"write:when=2" + held} << 1 << (2 << 20)
-                                     << false << false;
-    QTest::newRow("record made, not locked") << QStringLiteral("a.sub") << QStringList{"flock:delay_enter=20000000:when=2"} << 2
+    // The save's flocks: its file, the copy, the new bytes, the record;
+    // its fsyncs: the new bytes, the copy, the record, their folder, the file.
+    QTest::newRow("copy not yet flushed") << QStringLiteral("a.sub") << QStringList{"fsync:when=2" + held} << 2 << (2 << 20)
+                                          << false << false;
+    QTest::newRow("record made, not locked") << QStringLiteral("a.sub") << QStringList{"flock:delay_enter=20000000:when=4"} << 3
                                               << (2 << 20) << false << false;
-    QTest::newRow("hidden file, inside the write") << QStringLiteral(".a.sub") << QStringList{"pwrite64" + held} << 2
+    QTest::newRow("hidden file, inside the write") << QStringLiteral(".a.sub") << QStringList{"pwrite64" + held} << 3
                                                    << (2 << 20) << false << true;
     QTest::newRow("copy made, not yet held") << QStringLiteral("a.sub")
-                                             << QStringList{"flock:delay_enter=3000000:when=1", "pwrite64" + held} << 1 << 0
+                                             << QStringList{"flock:delay_enter=3000000:when=2", "pwrite64" + held} << 1 << 0
                                              << true << true;
 }
 
@@ -701,9 +727,7 @@ void TestMainWindow::killedBeforeWritingOver()
     const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", m_state.path().toUtf8()); });
     qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
     const QString path = dir.filePath(name);
-    QByteArray old;
-    for (int i = 0; i < 150000; ++i)
-        old += "{" + QByteArray::number(i * 10) + "}{" + QByteArray::number(i * 10 + 5) + "}line  number " + QByteArray::number(i) + '\n';
+    const QByteArray old = numberedLines();
     QVERIFY(writeBytes(path, old));
     QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
     const QDir backups(dir.filePath(QStringLiteral("state/tarnlyx/backup")));
@@ -729,7 +753,7 @@ void TestMainWindow::killedBeforeWritingOver()
     QCOMPARE(runCli({"recover"}, dir.path()), QStringLiteral("0||"));
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), taken ? QStringList() : during);
     if (taken)
-        QVERIFY(wait(2, old.size(), true));
+        QVERIFY(wait(3, old.size(), true));
 
     // The kill waits in the held call until strace lets go: strace goes too,
     // rather than sitting out the delay.
@@ -740,7 +764,8 @@ void TestMainWindow::killedBeforeWritingOver()
     const QString stat = QStringLiteral("/proc/%1/stat").arg(tool);
     while (QFile::exists(stat) && !readBytes(stat).contains(") Z") && !deadline.hasExpired())
         QTest::qWait(20);
-    QCOMPARE(runCli(begun ? QStringList{"recover", "--restore", name} : QStringList{"recover"}, dir.path()), QStringLiteral("0||"));
+    QCOMPARE(runCli(begun ? QStringList{"recover", "--restore", name} : QStringList{"recover"}, dir.path()),
+             begun ? QStringLiteral("0||tarnlyx-cli: \"%1\" has its content from before the save again\n").arg(name) : QStringLiteral("0||"));
     QCOMPARE(backups.entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(readBytes(path), old);
 }
@@ -1159,6 +1184,107 @@ void TestMainWindow::recoveryOfAFileChangedUnseen()
     QCOMPARE(files.size(), 1);
     QVERIFY(readBytes(folder.filePath(files[0])).endsWith("\n" + ("x" + bytes).chopped(1)));
     w->editorWidget()->document()->setModified(false);
+    w->close();
+}
+
+void TestMainWindow::recoveryKnowsItsBytes_data()
+{
+    QTest::addColumn<QString>("change"); // to the file after the crash
+    QTest::addColumn<bool>("changed");   // told so, and asked before a save goes over it
+    QTest::newRow("touched") << "touch -d '+1 hour' a.sub" << false;
+    QTest::newRow("a line added") << "printf '{3}{4}b\\n' >> a.sub" << true;
+    QTest::newRow("written anew, same size") << "printf '{1}{2}b\\n' > a.sub" << true;
+}
+
+void TestMainWindow::recoveryKnowsItsBytes()
+{
+    // Unsaved text offered back as the file's own only while the file holds
+    // the bytes it was made from; else as made from an older file, and
+    // Return at each question keeps the file.
+    QFETCH(QString, change);
+    QFETCH(bool, changed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    QVERIFY(writeBytes(path, "{1}{2}a\n"));
+    QTarnlyxMain *crashed = openWindow(path);
+    crashed->editorWidget()->insertPlainText(QStringLiteral("typed "));
+    crashed->writeRecoveryNow();
+    delete crashed;
+    QProcess::execute(QStringLiteral("/bin/sh"), {"-c", "cd '" + dir.path() + "' && " + change});
+    const QByteArray onDisk = readBytes(path);
+    ModalAnswers answers;
+    BoxSeen box;
+    answers.then([&](QWidget *b) {
+        readBox(&box, QString())(b);
+        keyAfterGuard(b, Qt::Key_Return);
+    }).then(press(QStringLiteral("OK")));
+    QScopedPointer<QTarnlyxMain> w(new QTarnlyxMain(path));
+    QCOMPARE(box.detail, changed ? QStringLiteral("Tarnlyx ended before it was saved, and the file has changed since. "
+                                                  "Restore it? Saving it would then ask before writing over the file.")
+                                 : QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
+    QCOMPARE(w->editorWidget()->text(), QStringLiteral("typed {1}{2}a"));
+    answers.then([](QWidget *b) { keyAfterGuard(b, Qt::Key_Return); });
+    QCOMPARE(w->save(), !changed);
+    QCOMPARE(answers.answered(), changed ? 3 : 2);
+    QCOMPARE(readBytes(path), changed ? onDisk : QByteArray("typed {1}{2}a\n"));
+    w->editorWidget()->document()->setModified(false);
+    w->close();
+}
+
+void TestMainWindow::savesWaitForEachOther()
+{
+    // The editor saves over a file the batch tool is writing (held inside
+    // its write): it waits two seconds, then says so and keeps the text.
+    // Over a file whose save was cut short it asks first: Return keeps all
+    // as it is, Discard Copy and Save saves.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("needs strace");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.sub"));
+    const QByteArray old = numberedLines();
+    QVERIFY(writeBytes(path, old));
+    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
+    QScopedPointer<QTarnlyxMain> w(openWindow(path));
+    w->editorWidget()->insertPlainText(QStringLiteral("mine "));
+    // Held in its first flush, before anything goes over the file.
+    QProcess tool;
+    tool.start(QStringLiteral("strace"), {"-f", "-o", dir.filePath(QStringLiteral("trace")), "-e", "trace=fsync", "-e",
+                                          "inject=fsync:delay_exit=5000000:when=1",
+                                          QStringLiteral(TARNLYX_BUILD_DIR "/tarnlyx-cli"), "correct", "-i", path});
+    QTRY_VERIFY_WITH_TIMEOUT(readBytes(dir.filePath(QStringLiteral("trace"))).contains("fsync("), 20000);
+    ModalAnswers answers;
+    BoxSeen box;
+    answers.then(readBox(&box));
+    QVERIFY(!w->save());
+    QCOMPARE(box.detail, QStringLiteral("Another save of it is in progress; nothing was written."));
+    QVERIFY(tool.waitForFinished(20000));
+    QVERIFY(w->editorWidget()->document()->isModified());
+
+    const QDir backups(m_state.filePath(QStringLiteral("tarnlyx/backup")));
+    QVERIFY(writeBytes(path, old));
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    const QByteArray damaged = readBytes(path);
+    w->editorWidget()->document()->setModified(false);
+    answers.then(press(QStringLiteral("OK")));
+    QVERIFY(w->load(path));
+    w->editorWidget()->insertPlainText(QStringLiteral("again "));
+    answers.then([&](QWidget *b) {
+        readBox(&box, QString())(b);
+        keyAfterGuard(b, Qt::Key_Return);
+    });
+    QVERIFY(!w->save());
+    QCOMPARE(box.name + u'|' + box.text, QStringLiteral("unsettled save|The last save of \"%1\" did not finish; the file may be damaged.").arg(path));
+    QCOMPARE(readBytes(path), damaged);
+    QCOMPARE(backups.entryList(QDir::Files).size(), 3);
+    answers.then(press(QStringLiteral("Restore Copy"))).then(press(QStringLiteral("OK")));
+    QVERIFY(!w->save());
+    QCOMPARE(readBytes(path), old);
+    QCOMPARE(backups.entryList(QDir::Files), QStringList());
+    QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
+    answers.then(press(QStringLiteral("Overwrite"))).then(press(QStringLiteral("Discard Copy and Save")));
+    QVERIFY(w->save());
+    QVERIFY(readBytes(path).startsWith("again {0}{5}line"));
+    QCOMPARE(backups.entryList(QDir::Files), QStringList());
     w->close();
 }
 

@@ -10,7 +10,10 @@
 #include "files/systemcalls.h"
 #include "testsupport.h"
 
+#include <QMap>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -23,10 +26,24 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
+
+namespace {
+
+// Which calls fail while a set of files is put in place.
+struct SetFailure
+{
+    int renameFails = 0, linkFails = 0; // the n-th, with EIO
+    bool noExchange = false, noLink = false; // a file system without them
+    int renames = 0, links = 0;
+} setFailure;
+
+} // namespace
 
 Q_DECLARE_METATYPE(FileSetWriter::Method)
 Q_DECLARE_METATYPE(FileError)
+Q_DECLARE_METATYPE(SetFailure)
 
 namespace {
 
@@ -66,7 +83,7 @@ const SystemCalls failing{
         return failure.now("pwrite") ? -1 : realSystemCalls().pwrite(fd, data, std::min<size_t>(size, 4096), at);
     },
     [](int fd) { return failure.now("fsync") ? -1 : realSystemCalls().fsync(fd); },
-    [](const char *from, const char *to) { return failure.now("rename") ? -1 : realSystemCalls().rename(from, to); },
+    [](const char *from, const char *to, unsigned flags) { return failure.now("rename") ? -1 : realSystemCalls().rename(from, to, flags); },
     [](int a, const char *b, int c, const char *d, int e) { return failure.now("linkat") ? -1 : realSystemCalls().linkat(a, b, c, d, e); },
     [](int fd, off_t size) { return failure.now("ftruncate") ? -1 : realSystemCalls().ftruncate(fd, size); },
     [](int fd) {
@@ -94,6 +111,33 @@ struct StateIn
         systemCalls() = realSystemCalls();
     }
 };
+
+// Writes `made` over `path` in a child that is killed inside the write over
+// the file, half of a piece written (`call` "pwrite"), or once all of it is
+// there and flushed ("close"); a save refused before that ends the child.
+void killedSave(const QString &path, const QByteArray &made, const QByteArray &call)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        static QByteArray where;
+        where = call;
+        SystemCalls calls = realSystemCalls();
+        calls.pwrite = [](int fd, const void *data, size_t size, off_t at) -> ssize_t {
+            if (where == "pwrite")
+                realSystemCalls().pwrite(fd, data, size / 2, at), raise(SIGKILL);
+            return realSystemCalls().pwrite(fd, data, size, at);
+        };
+        calls.close = [](int fd) {
+            if (where == "close")
+                raise(SIGKILL);
+            return realSystemCalls().close(fd);
+        };
+        systemCalls() = calls;
+        _exit(writeSubtitleFile(path, made, nullptr) ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+}
 
 } // namespace
 
@@ -129,6 +173,15 @@ private slots:
     void changedWhileReadByTheEditor();
     void errorWords_data();
     void errorWords();
+    void restore_data();
+    void restore();
+    void severalFiles_data();
+    void severalFiles();
+    void twoWriters_data();
+    void twoWriters();
+    void limits_data();
+    void limits();
+    void stateMessages();
 };
 
 void TestSaving::keepsWhatTheFileIs_data()
@@ -513,7 +566,7 @@ void TestSaving::stateFolderChecked()
     const mode_t mask = umask(setup.isEmpty() ? 0277 : 022);
     FileError recoveryError, backupError;
     RecoveryFile recovery;
-    const bool kept = recovery.write(QString(), FileStamp(), QStringLiteral("typed"), &recoveryError);
+    const bool kept = recovery.write(QString(), FileStamp(), QByteArray(), QStringLiteral("typed"), &recoveryError);
     // A file with a second name is written in place after a backup copy.
     const bool saved = writeSubtitleFile(linked, "{1}{2}new", &backupError);
     umask(mask);
@@ -543,7 +596,7 @@ void TestSaving::onlyOwnRecoveryFilesOffered()
     const StateIn state(dir);
     {
         RecoveryFile mine; // left behind, as after a crash
-        QVERIFY(mine.write(QString(), FileStamp(), QStringLiteral("mine"), nullptr));
+        QVERIFY(mine.write(QString(), FileStamp(), QByteArray(), QStringLiteral("mine"), nullptr));
     }
     QCOMPARE(sh(QStringLiteral("cd state/tarnlyx/recovery && printf 'tarnlyx recovery 1\\n%2Fetc%2Fsudoers\\nplanted' > theirs.txt && "
                                "cp theirs.txt ../../../outside.txt && chown nobody theirs.txt && "
@@ -564,7 +617,7 @@ void TestSaving::loneLocksGo()
     const StateIn state(dir);
     {
         RecoveryFile kept;
-        QVERIFY(kept.write(QString(), FileStamp(), QStringLiteral("kept"), nullptr));
+        QVERIFY(kept.write(QString(), FileStamp(), QByteArray(), QStringLiteral("kept"), nullptr));
     }
     const QDir folder(RecoveryFile::folder());
     QVERIFY(writeBytes(folder.filePath(QStringLiteral("lone.lock")), QByteArray()));
@@ -671,21 +724,23 @@ void TestSaving::newFileLeftByAKill()
 
 void TestSaving::copyHeldUntilRecorded()
 {
-    // A start removes a copy of old bytes that nobody holds and no record
-    // names, never one a record names (even a record it cannot read), nor
-    // other files. Another program starting after the copy was closed and
-    // before the record names it finds the copy held, and leaves it.
+    // A start removes a copy of old (or new) bytes that nobody holds and no
+    // record names, never one a record names (even a record it cannot
+    // read), nor other files. Another program starting after the copies
+    // were flushed and before the record names them finds them held, and
+    // leaves them.
     QTemporaryDir dir;
     const StateIn state(dir, true);
     static QString backups, seen;
     backups = dir.filePath(QStringLiteral("state/tarnlyx/backup"));
-    for (const char *name : {"left.sub-abc123", "kept.sub-abc123", "kept.sub-abc123.journal", "notes", "cut.sub-abc123"})
+    for (const char *name : {"left.sub-abc123", "left.sub-abc123.new", "kept.sub-abc123", "kept.sub-abc123.new",
+                             "kept.sub-abc123.journal", "notes", "cut.sub-abc123", "cut.sub-abc123.new"})
         QVERIFY(writeBytes(backups + u'/' + QLatin1String(name), "tarnlyx save 9\n"));
     QVERIFY(writeBytes(backups + QStringLiteral("/cut.sub-abc123.journal"), "tarnlyx save 1\npath=%2Fa.sub\nbac"));
     QVERIFY(writeBytes(backups + QStringLiteral("/gone.sub-abc123.journal"), QByteArray()));
     QCOMPARE(unfinishedSaves().size(), 0);
-    QCOMPARE(QDir(backups).entryList(QDir::Files), QStringList({"kept.sub-abc123", "kept.sub-abc123.journal", "notes"}));
-    for (const char *name : {"kept.sub-abc123", "kept.sub-abc123.journal", "notes"})
+    QCOMPARE(QDir(backups).entryList(QDir::Files), QStringList({"kept.sub-abc123", "kept.sub-abc123.journal", "kept.sub-abc123.new", "notes"}));
+    for (const char *name : {"kept.sub-abc123", "kept.sub-abc123.journal", "kept.sub-abc123.new", "notes"})
         QVERIFY(QFile::remove(backups + u'/' + QLatin1String(name)));
 
     const QString path = dir.filePath(QStringLiteral("f.sub"));
@@ -693,9 +748,10 @@ void TestSaving::copyHeldUntilRecorded()
     QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("g.sub"))).constData()), 0);
     seen.clear();
     SystemCalls calls = realSystemCalls();
-    calls.close = [](int fd) {
-        const int result = realSystemCalls().close(fd);
-        if (seen.isEmpty() && QDir(backups).entryList(QDir::Files).size() == 1) { // the copy's close
+    calls.fsync = [](int fd) {
+        const int result = realSystemCalls().fsync(fd);
+        if (seen.isEmpty() && result == 0 && QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(fd)).symLinkTarget() == backups + u'/'
+            + QDir(backups).entryList({QStringLiteral("*[0-9a-z]")}, QDir::Files).value(0)) { // the copy's
             unfinishedSaves();
             seen = QDir(backups).entryList(QDir::Files).join(u' ') + u'|';
         }
@@ -705,7 +761,7 @@ void TestSaving::copyHeldUntilRecorded()
     FileError error;
     QVERIFY2(writeSubtitleFile(path, "{1}{2}new\n", &error), qPrintable(error.message()));
     systemCalls() = realSystemCalls();
-    QVERIFY2(seen.startsWith(QStringLiteral("f.sub-")) && seen.size() == 13, qPrintable(seen));
+    QVERIFY2(QRegularExpression(QStringLiteral("^(f\\.sub-\\w{6}) \\1\\.new\\|$")).match(seen).hasMatch(), qPrintable(seen));
     QCOMPARE(readBytes(path), QByteArray("{1}{2}new\n"));
     QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
@@ -723,18 +779,21 @@ void TestSaving::failureTable_data()
     QTest::newRow("renamed: fsync") << false << QByteArray("fsync") << 1 << EIO << io;
     QTest::newRow("renamed: folder's fsync") << false << QByteArray("fsync") << 2 << EIO << "in place, but its folder could not be flushed";
     QTest::newRow("renamed: linkat") << false << QByteArray("linkat") << 1 << ENOSPC << none;
-    QTest::newRow("renamed: close") << false << QByteArray("close") << 2 << EIO << io;
+    QTest::newRow("renamed: close") << false << QByteArray("close") << 1 << EIO << io;
     QTest::newRow("renamed: rename") << false << QByteArray("rename") << 1 << EIO << io;
     QTest::newRow("renamed: rename across devices") << false << QByteArray("rename") << 1 << EXDEV << QString();
-    QTest::newRow("in place: copy's write") << true << QByteArray("write") << 2 << ENOSPC << none;
-    QTest::newRow("in place: copy's fsync") << true << QByteArray("fsync") << 1 << EIO << io;
-    QTest::newRow("in place: copy's close") << true << QByteArray("close") << 2 << EIO << io;
-    QTest::newRow("in place: record's fsync") << true << QByteArray("fsync") << 2 << EIO << io;
-    QTest::newRow("in place: folder's fsync") << true << QByteArray("fsync") << 3 << EIO << io;
+    // In place, the new bytes (8 writes) go beside the copy first, then
+    // the old ones (5 writes) into the copy.
+    QTest::newRow("in place: new bytes' write") << true << QByteArray("write") << 2 << ENOSPC << none;
+    QTest::newRow("in place: new bytes' fsync") << true << QByteArray("fsync") << 1 << EIO << io;
+    QTest::newRow("in place: copy's write") << true << QByteArray("write") << 10 << ENOSPC << none;
+    QTest::newRow("in place: copy's fsync") << true << QByteArray("fsync") << 2 << EIO << io;
+    QTest::newRow("in place: record's fsync") << true << QByteArray("fsync") << 3 << EIO << io;
+    QTest::newRow("in place: folder's fsync") << true << QByteArray("fsync") << 4 << EIO << io;
     QTest::newRow("in place: pwrite, mid-file") << true << QByteArray("pwrite") << 3 << ENOSPC << none;
     QTest::newRow("in place: ftruncate") << true << QByteArray("ftruncate") << 1 << EIO << io;
-    QTest::newRow("in place: fsync") << true << QByteArray("fsync") << 4 << EIO << io;
-    QTest::newRow("in place: close") << true << QByteArray("close") << 3 << EIO << io;
+    QTest::newRow("in place: fsync") << true << QByteArray("fsync") << 5 << EIO << io;
+    QTest::newRow("in place: close") << true << QByteArray("close") << 1 << EIO << io;
 }
 
 void TestSaving::failureTable()
@@ -839,8 +898,8 @@ void TestSaving::errorWords_data()
     QTest::newRow("create") << E(E::Create, file, EACCES) << "Permission denied"
                             << "cannot create \"a.sub\": Permission denied";
     QTest::newRow("no record") << E(E::Write, file, E(E::Journal, QString(), E(E::StateFile, QStringLiteral("/s/r"), ENOSPC)))
-                               << "no record of the save could be kept before writing over it: " + none
-                               << "cannot write \"a.sub\": no record of the save could be kept before writing over it: " + none;
+                               << "no record of the save could be kept before writing over it: \"/s/r\": " + none
+                               << "cannot write \"a.sub\": no record of the save could be kept before writing over it: \"/s/r\": " + none;
     QTest::newRow("folder not flushed")
             << E(E::Write, file, E(E::FlushFolder, QStringLiteral("/d"), EIO))
             << "the new content is in place, but its folder could not be flushed to disk: " + io
@@ -863,6 +922,295 @@ void TestSaving::errorWords()
     QFETCH(FileError, error);
     QTEST(error.reason(), "reason");
     QTEST(error.message(), "message");
+}
+
+void TestSaving::restore_data()
+{
+    QTest::addColumn<QByteArray>("killedIn"); // where the save over f.sub (also g.sub) was killed
+    QTest::addColumn<QString>("after");       // a shell command in the folder, or "again": another save over it
+    QTest::addColumn<QString>("name");        // given to "recover --restore"; empty: "recover" alone
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");     // a pattern; DIR for the folder
+    QTest::addColumn<QString>("files");       // f.sub g.sub f.sub.before-save f.sub.before-save-2 after it
+    const QString kept = QStringLiteral(" since the save was cut short, so it was left as it is; the content from before the save is in \"DIR/%1\"");
+    const QString put = QStringLiteral("\"DIR/%1\" has its content from before the save again");
+    QTest::newRow("nothing since") << QByteArray("pwrite") << "" << "f.sub" << 0 << put.arg("f.sub") << "old old - -";
+    QTest::newRow("written over in place") << QByteArray("pwrite") << "printf 'newer work' > f.sub" << "f.sub" << 1
+                                           << "\"DIR/f.sub\" was written to" + kept.arg("f.sub.before-save") << "newer newer old -";
+    QTest::newRow("replaced by mv") << QByteArray("pwrite") << "printf 'newer work' > n && mv n f.sub" << "f.sub" << 1
+                                    << "another file has the name \"DIR/f.sub\"" + kept.arg("f.sub.before-save") << "newer damaged old -";
+    QTest::newRow("replaced, restored through the other link") << QByteArray("pwrite") << "printf 'newer work' > n && mv n f.sub"
+                                                               << "g.sub" << 0 << put.arg("g.sub") << "newer old - -";
+    QTest::newRow("deleted") << QByteArray("pwrite") << "rm f.sub g.sub" << "f.sub" << 0
+                             << "\"DIR/f.sub\" was deleted since the save was cut short; it was made anew with its content from before the save"
+                             << "old - - -";
+    // The system may give the new file the old one's inode: its bytes tell.
+    QTest::newRow("deleted and made anew") << QByteArray("pwrite") << "rm f.sub g.sub && printf 'newer work' > f.sub" << "f.sub" << 1
+                                           << "(another file has the name \"DIR/f.sub\"|\"DIR/f.sub\" was written to)" + kept.arg("f.sub.before-save")
+                                           << "newer - old -";
+    QTest::newRow("the name beside taken") << QByteArray("pwrite") << "printf 'newer work' > f.sub && printf mine > f.sub.before-save"
+                                           << "f.sub" << 1 << "\"DIR/f.sub\" was written to" + kept.arg("f.sub.before-save-2")
+                                           << "newer newer mine old";
+    QTest::newRow("killed twice") << QByteArray("pwrite") << "again" << "g.sub" << 0 << put.arg("g.sub") << "old old - -";
+    // All of it written, the record not yet gone: nothing to ask about.
+    QTest::newRow("finished before the kill") << QByteArray("close") << "" << "" << 0 << "" << "new new - -";
+}
+
+void TestSaving::restore()
+{
+    // A save over a hard-linked file killed inside its write: a restore
+    // puts the old bytes back only into the very file it damaged, never
+    // over newer work (then beside it, as the message says), and makes
+    // a deleted one anew. A second save is refused until it is settled.
+    QFETCH(QByteArray, killedIn);
+    QFETCH(QString, after);
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const StateIn state(dir, true);
+    const QString path = dir.filePath(QStringLiteral("f.sub"));
+    const QMap<QString, QByteArray> bytes{{"old", QByteArray("{1}{2}old line\n").repeated(300)},
+                                          {"new", QByteArray("{1}{2}new  line!\n").repeated(300)},
+                                          {"newer", "newer work"}, {"mine", "mine"}, {"-", "<unreadable>"}};
+    QVERIFY(writeBytes(path, bytes["old"]));
+    QCOMPARE(sh(QStringLiteral("ln f.sub g.sub"), dir.path()), QStringLiteral("exit 0"));
+    killedSave(path, bytes["new"], killedIn);
+    const QByteArray damaged = readBytes(path);
+    if (after == u"again") {
+        const CliRun r = runTool({"shift", "--seconds", "1", "-i", path});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.endsWith("tarnlyx-cli: the last save of \"" + path.toUtf8() + "\" did not finish; settle it first with "
+                                "\"tarnlyx-cli recover\"\n"), r.err.constData());
+        killedSave(path, bytes["new"], killedIn);
+        QCOMPARE(readBytes(path), damaged);
+    } else if (!after.isEmpty()) {
+        QCOMPARE(sh(after, dir.path()), QStringLiteral("exit 0"));
+    }
+    const CliRun r = runTool(name.isEmpty() ? QStringList{"recover"} : QStringList{"recover", "--restore", dir.filePath(name)});
+    QTEST(r.status, "status");
+    const QString pattern = message.isEmpty() ? QString() : QStringLiteral("^tarnlyx-cli: %1\n$").arg(message.replace(QStringLiteral("DIR"), QRegularExpression::escape(dir.path())).replace(QStringLiteral(".before"), QStringLiteral("\\.before")));
+    QVERIFY2(QRegularExpression(pattern).match(QString::fromUtf8(r.err)).hasMatch(), r.err.constData());
+    QCOMPARE(r.out, QByteArray());
+    QFETCH(QString, files);
+    const QStringList names{"f.sub", "g.sub", "f.sub.before-save", "f.sub.before-save-2"};
+    for (int i = 0; i < names.size(); ++i) {
+        const QString expected = files.split(u' ')[i];
+        QVERIFY2(readBytes(dir.filePath(names[i])) == (expected == u"damaged" ? damaged : bytes[expected]), qPrintable(names[i]));
+    }
+    QCOMPARE(sh(QStringLiteral("ls -A state/tarnlyx/backup"), dir.path()), QStringLiteral("exit 0"));
+}
+
+void TestSaving::severalFiles_data()
+{
+    QTest::addColumn<QString>("setup"); // in a folder with A/a.sub and B/b.sub
+    QTest::addColumn<QString>("to");    // "srt": -i makes A/a.srt and B/b.srt
+    QTest::addColumn<SetFailure>("failure");
+    QTest::addColumn<QString>("first"); // what became of A's file, as said
+    QTest::newRow("the second rename fails") << "" << "" << SetFailure{2, 0, false, false} << "was put back as it was";
+    QTest::newRow("the first written in place") << "ln A/a.sub A/link.sub" << "" << SetFailure{1, 0, false, false}
+                                                << "was put back as it was";
+    QTest::newRow("new files") << "" << "srt" << SetFailure{0, 2, false, false} << "was put back as it was";
+    QTest::newRow("no exchange: a second name keeps it") << "" << "" << SetFailure{2, 0, true, false} << "was put back as it was";
+    QTest::newRow("no exchange, no second name") << "" << "" << SetFailure{2, 0, true, true}
+                                                 << "could not be put back: its file system cannot keep the old file aside";
+}
+
+void TestSaving::severalFiles()
+{
+    // -i on files in two folders, the second failing to take its place:
+    // the first is put back (a new file removed again), and the message
+    // names both.
+    QFETCH(QString, setup);
+    QFETCH(QString, to);
+    QFETCH(SetFailure, failure);
+    QTemporaryDir dir;
+    const StateIn state(dir, true);
+    const QByteArray old = "{25}{50}x\n";
+    QCOMPARE(sh(QStringLiteral("mkdir A B && printf '{25}{50}x\\n' | tee A/a.sub > B/b.sub") + (setup.isEmpty() ? QString() : " && " + setup), dir.path()),
+             QStringLiteral("exit 0"));
+    const QString before = sh(QStringLiteral("ls -A A B state/tarnlyx/backup"), dir.path());
+    const QString a = dir.filePath(QStringLiteral("A/a.sub")), b = dir.filePath(QStringLiteral("B/b.sub"));
+    setFailure = failure;
+    SystemCalls calls = realSystemCalls();
+    calls.rename = [](const char *from, const char *into, unsigned flags) {
+        if (flags == RENAME_EXCHANGE && setFailure.noExchange)
+            return errno = EINVAL, -1;
+        return ++setFailure.renames == setFailure.renameFails ? (errno = EIO, -1) : realSystemCalls().rename(from, into, flags);
+    };
+    calls.linkat = [](int at, const char *from, int intoAt, const char *into, int flags) {
+        if (flags == 0 && setFailure.noLink)
+            return errno = EPERM, -1;
+        return ++setFailure.links == setFailure.linkFails ? (errno = EIO, -1) : realSystemCalls().linkat(at, from, intoAt, into, flags);
+    };
+    systemCalls() = calls;
+    const CliRun r = to.isEmpty() ? runTool({"shift", "--seconds", "1", "-i", a, b}) : runTool({"convert", "--to", to, "-i", a, b});
+    systemCalls() = realSystemCalls();
+    QCOMPARE(r.status, 1);
+    const QString made = to.isEmpty() ? QString() : QStringLiteral(".") + to;
+    QFETCH(QString, first);
+    QCOMPARE(QString::fromUtf8(r.err), QStringLiteral("tarnlyx-cli: cannot write \"%1\": Input/output error\ntarnlyx-cli: \"%2\" %3\n")
+                                               .arg(made.isEmpty() ? b : dir.filePath("B/b" + made), made.isEmpty() ? a : dir.filePath("A/a" + made), first));
+    QCOMPARE(readBytes(a), first.startsWith(u"was") ? old : QByteArray("{50}{75}x\n"));
+    QCOMPARE(readBytes(b), old);
+    QCOMPARE(sh(QStringLiteral("ls -A A B state/tarnlyx/backup"), dir.path()), before);
+}
+
+void TestSaving::twoWriters_data()
+{
+    QTest::addColumn<bool>("hardLink");  // written in place, else renamed
+    QTest::addColumn<QString>("held");   // where strace holds the first run, and how often it makes that call
+    QTest::addColumn<int>("heldFor");    // ms
+    QTest::addColumn<QString>("second"); // what the second run says
+    const QString busy = QStringLiteral("another save of \"f.sub\" is in progress; nothing was written");
+    QTest::newRow("in place, held in ftruncate") << true << "ftruncate:1" << 6000 << busy;
+    // Held before it writes: the second reads what the first is to replace.
+    QTest::newRow("in place, let go while the second waits") << true << "fsync:4" << 1000
+                                                             << "cannot write \"f.sub\": another program changed it meanwhile; nothing was written";
+    // The first fsync is the new file's, the second its name's record's.
+    QTest::newRow("renamed, held before the rename") << false << "fsync:2" << 6000 << busy;
+    QTest::newRow("renamed, let go while the second waits") << false << "fsync:2" << 1000
+                                                            << "cannot write \"f.sub\": another program replaced it meanwhile; nothing was written";
+}
+
+void TestSaving::twoWriters()
+{
+    // A second run while the first is held inside its save: it waits two
+    // seconds for the first, then gives up, or once the first is done finds
+    // the file changed; never two successes with one change lost.
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty())
+        QSKIP("needs strace");
+    QFETCH(bool, hardLink);
+    QFETCH(QString, held);
+    QFETCH(int, heldFor);
+    QTemporaryDir dir;
+    const StateIn state(dir, true);
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("f.sub")), "{25}{50}x\n"));
+    if (hardLink)
+        QCOMPARE(sh(QStringLiteral("ln f.sub g.sub"), dir.path()), QStringLiteral("exit 0"));
+    const QString call = held.section(u':', 0, 0), nth = held.section(u':', 1);
+    QProcess first, other;
+    first.setWorkingDirectory(dir.path());
+    other.setWorkingDirectory(dir.path());
+    // LeakSanitizer cannot look at a program another one traces.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+    first.setProcessEnvironment(env);
+    first.start(QStringLiteral("strace"), {"-f", "-o", "trace", "-e", "trace=" + call, "-e",
+                                           QStringLiteral("inject=%1:delay_exit=%2:when=%3").arg(call).arg(heldFor * 1000).arg(nth),
+                                           cli, "shift", "--seconds", "1", "-i", "f.sub"});
+    QTRY_VERIFY_WITH_TIMEOUT(readBytes(dir.filePath(QStringLiteral("trace"))).count(call.toUtf8() + '(') == nth.toInt(), 20000);
+    QElapsedTimer waited;
+    waited.start();
+    other.start(cli, {"shift", "--seconds", "10", "-i", "f.sub"});
+    QVERIFY(other.waitForFinished(20000));
+    const qint64 ms = waited.elapsed();
+    QVERIFY(first.waitForFinished(20000));
+    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(other.exitCode(), 1);
+    QFETCH(QString, second);
+    QCOMPARE(QString::fromUtf8(other.readAllStandardError()), "tarnlyx-cli: " + second + u'\n');
+    // The wait is two seconds, not less, and not as long as the first is held.
+    if (heldFor > 2000)
+        QVERIFY2(ms >= 2000 && ms < 4000, qPrintable(QString::number(ms)));
+    else
+        QVERIFY2(ms < 2000, qPrintable(QString::number(ms)));
+    QCOMPARE(readBytes(dir.filePath(QStringLiteral("f.sub"))), QByteArray("{50}{75}x\n"));
+    QCOMPARE(sh(QStringLiteral("ls -A . state/tarnlyx/backup"), dir.path()),
+             QStringLiteral(".:\nf.sub\n%1state\ntrace\n\nstate/tarnlyx/backup:\nexit 0").arg(hardLink ? "g.sub\n" : ""));
+}
+
+void TestSaving::limits_data()
+{
+    QTest::addColumn<QString>("args"); // the tool's, on f.sub (6 MB), g.sub (its copy's second name) and s.srt
+    QTest::newRow("streamed, renamed") << "shift --seconds 1 -i f.sub";
+    QTest::newRow("in place") << "correct -i g.sub";
+    QTest::newRow("cues out") << "convert --to srt -i f.sub";
+    QTest::newRow("another encoding, line ends") << "--output-encoding UTF-16LE --crlf fps --to 23.976 -i f.sub";
+    QTest::newRow("cues in") << "convert --to tenths -i --force s.srt";
+}
+
+void TestSaving::limits()
+{
+    // Too little memory, at any point from the start on: the run ends with
+    // words and the files as they were, or does the whole job; never an
+    // abort. Without room for a second thread's stack the job is done on
+    // one.
+#ifdef __SANITIZE_ADDRESS__
+    QSKIP("AddressSanitizer needs far more address space than these limits leave");
+#endif
+    QFETCH(QString, args);
+    QTemporaryDir dir;
+    const StateIn state(dir, true);
+    QByteArray bytes;
+    for (int i = 0; bytes.size() < 6000000; ++i)
+        bytes += "{" + QByteArray::number(i * 40) + "}{" + QByteArray::number(i * 40 + 30) + "}Caf\xe9  au lait ,please|- Right !\n";
+    QVERIFY(writeBytes(dir.filePath(QStringLiteral("f.sub")), bytes));
+    QCOMPARE(sh(QStringLiteral("%1 convert --to srt f.sub -o s.srt && cp f.sub h.sub && ln h.sub g.sub && mkdir before expected && "
+                               "cp -a f.sub g.sub h.sub s.srt before/ && cp -a f.sub g.sub h.sub s.srt expected/ && "
+                               "cd expected && %1 %2 >/dev/null 2>&1").arg(cli, args), dir.path()),
+             QStringLiteral("exit 0"));
+    // The files, what is beside them, and the backup folder.
+    const QString look = QStringLiteral("md5sum *.s[ur][bt] | sed 's|%1/||' | diff - %1.sums; ls -A | grep -v '^[a-z]' ; ls -A state/tarnlyx/backup");
+    QCOMPARE(sh(QStringLiteral("for d in before expected; do (cd $d && md5sum *.s[ur][bt] > ../$d.sums); done"), dir.path()), QStringLiteral("exit 0"));
+    // One arena: another thread's allocations would each try for one of
+    // their own first, which takes seconds near the limit.
+    int refused = 0, done = 0;
+    for (int limit = 56; limit <= 128; limit += 24) {
+        const QString out = sh(QStringLiteral("(ulimit -v %1; MALLOC_ARENA_MAX=1 %2 %3); echo status $?").arg(limit * 1024).arg(cli, args),
+                               dir.path());
+        if (out.contains(QStringLiteral("status 127")))
+            continue; // too little to start at all
+        const bool failed = !out.startsWith(QStringLiteral("status 0"));
+        QVERIFY2(!failed || out.startsWith(QStringLiteral("tarnlyx-cli: not enough memory to ")), qPrintable(out));
+        QCOMPARE(sh(look.arg(failed ? "before" : "expected"), dir.path()), QStringLiteral("exit 0"));
+        QCOMPARE(sh(QStringLiteral("rm -f f.srt s.sub && cp before/*.s* ."), dir.path()), QStringLiteral("exit 0"));
+        ++(failed ? refused : done);
+    }
+    QVERIFY(refused > 0 && done > 0);
+    // A second thread's stack of 4 GB is not to be had in 3 GB.
+    QCOMPARE(sh(QStringLiteral("(ulimit -s 4000000; ulimit -v 3000000; %1 %2) && %3").arg(cli, args, look.arg("expected")), dir.path()),
+             QStringLiteral("exit 0"));
+}
+
+void TestSaving::stateMessages()
+{
+    // Messages name what they mean: the backup folder recover cannot use,
+    // a save that did not finish as soon as a run starts, a backup folder
+    // that is full; past a file size limit, a save fails as any other.
+    QTemporaryDir dir;
+    const StateIn state(dir, true);
+    const QString path = dir.filePath(QStringLiteral("f.sub"));
+    QVERIFY(writeBytes(path, QByteArray("{1}{2}old\n").repeated(1000)));
+    QCOMPARE(sh(QStringLiteral("ln f.sub g.sub"), dir.path()), QStringLiteral("exit 0"));
+    for (const char *limited : {"g.sub", "h.sub"}) {
+        QCOMPARE(sh(QStringLiteral("cp f.sub h.sub; (ulimit -f 12; %1 shift --seconds 999999 -i %2); cmp f.sub %2; ls -A state/tarnlyx/backup")
+                            .arg(cli, QLatin1String(limited)), dir.path()),
+                 QStringLiteral("tarnlyx-cli: cannot write \"%1\": %2File too large\nexit 0")
+                         .arg(QLatin1String(limited), limited[0] == 'g' ? QStringLiteral("no copy of it could be kept before writing over it: \"%1/state/tarnlyx/backup\": ").arg(dir.path()) : QString()));
+    }
+    if (geteuid() == 0) {
+        QCOMPARE(sh(QStringLiteral("mount -t tmpfs -o size=64k,mode=0700 tmpfs state/tarnlyx/backup && cat /dev/zero > state/tarnlyx/backup/filler"), dir.path()),
+                 QStringLiteral("cat: write error: No space left on device\nexit 1"));
+        const CliRun r = runTool({"shift", "-i", path});
+        sh(QStringLiteral("umount state/tarnlyx/backup"), dir.path());
+        QCOMPARE(QString::fromUtf8(r.err), QStringLiteral("tarnlyx-cli: cannot write \"%1\": no copy of it could be kept before writing over it: "
+                                                          "\"%2/state/tarnlyx/backup\": No space left on device\n").arg(path, dir.path()));
+    }
+    killedSave(path, "{1}{2}new\n", "pwrite");
+    QProcess running; // waits for its standard input
+    running.start(cli, {"shift"});
+    QByteArray said;
+    QTRY_VERIFY((said += running.readAllStandardError()).contains("the save of \"" + path.toUtf8() + "\" did not finish"));
+    running.closeWriteChannel();
+    QVERIFY(running.waitForFinished());
+    QCOMPARE(sh(QStringLiteral("chmod 755 state/tarnlyx"), dir.path()), QStringLiteral("exit 0"));
+    const QString refused = QStringLiteral("tarnlyx-cli: the backup folder cannot be used: \"%1/state/tarnlyx\": other users may use it "
+                                           "(mode 0755, not 0700)\n").arg(dir.path());
+    for (const QStringList &args : {QStringList{"recover"}, QStringList{"recover", "--restore", path}}) {
+        const CliRun r = runTool(args);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(QString::fromUtf8(r.err), refused);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSaving)

@@ -428,8 +428,13 @@ void TestSubRip::batchConversions()
     r = runTool({"convert", "--to", "vtt"}, "[10][20]a");
     QCOMPARE(r.out, QByteArray("WEBVTT\n\n1\n00:00:01.000 --> 00:00:02.000\na\n"));
 
-    // SubRip in: -i writes NAME.sub beside the .srt, in the rate asked.
-    QCOMPARE(runTool({"--fps", "10", "convert", "--to", "frames", "-i", srt}).status, 0);
+    // SubRip in: -i writes NAME.sub beside the .srt, in the rate asked;
+    // one that exists is replaced only with --force.
+    r = runTool({"--fps", "10", "convert", "--to", "frames", "-i", srt});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.err, "tarnlyx-cli: \"" + sub.toUtf8() + "\" exists; give --force to replace it\n");
+    QCOMPARE(readBytes(sub), lines);
+    QCOMPARE(runTool({"--fps", "10", "convert", "--to", "frames", "-i", "--force", srt}).status, 0);
     QCOMPARE(readBytes(srt), cues);
     QCOMPARE(readBytes(sub), QByteArray("{10}{20}Hello\r\n{30}{40}{y:i}Bye"));
     r = runTool({"convert", "--to", "hh:mm:ss", srt});

@@ -13,6 +13,7 @@
 #include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
+#include "files/savejournal.h"
 #include "files/savingformat.h"
 #include "formats/subrip.h"
 #include "images/changefps.xpm"
@@ -173,10 +174,11 @@ void QTarnlyxMain::writeRecoveryNow()
 void QTarnlyxMain::restoreRecovery(const RecoveredText &recovered)
 {
     if (m_document.adoptRecovery(recovered))
-        showRecovered();
+        showRecovered(recovered, !m_document.fileName().isEmpty()
+                                         && recovered.relationTo(m_document.fileName()) == RecoveredText::Relation::Changed);
 }
 
-void QTarnlyxMain::showRecovered()
+void QTarnlyxMain::showRecovered(const RecoveredText &recovered, bool fileChanged)
 {
     QString text;
     FileError error;
@@ -186,6 +188,10 @@ void QTarnlyxMain::showRecovered()
     }
     editor->setText(text);
     editor->document()->setModified(true);
+    if (fileChanged) {
+        m_document.recoveredFromChangedFile(recovered);
+        checkDisk();
+    }
 }
 
 void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
@@ -196,6 +202,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     }
     if (!m_document.adoptRecovery(recovered))
         return;
+    const bool changed = recovered.relationTo(m_document.fileName()) == RecoveredText::Relation::Changed;
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
                     QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
                             .arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName)
@@ -203,7 +210,9 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
                                  QLocale().toString(recovered.written, QLocale::ShortFormat)),
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("recovery"));
-    box.setInformativeText(QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
+    box.setInformativeText(changed ? QStringLiteral("Tarnlyx ended before it was saved, and the file has changed since. "
+                                                    "Restore it? Saving it would then ask before writing over the file.")
+                                   : QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
     showPlainText(box);
     QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
     QPushButton *discard = box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
@@ -215,7 +224,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
         m_document.dropRecovery();
         return;
     }
-    showRecovered();
+    showRecovered(recovered, changed);
 }
 
 bool QTarnlyxMain::mayOverwrite()
@@ -608,8 +617,16 @@ bool QTarnlyxMain::save()
 
 bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
 {
-    const QString text = editor->text();
-    SubtitleDocument::SavePlan plan = SubtitleDocument::planSave(name, text, format);
+    QString text;
+    SubtitleDocument::SavePlan plan;
+    try {
+        text = editor->text();
+        plan = SubtitleDocument::planSave(name, text, format);
+    } catch (const std::bad_alloc &) {
+        tell(this, QMessageBox::Warning, "write error", QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)),
+             asSentence(FileError(FileError::NoMemory, name, QStringLiteral("write")), name));
+        return false;
+    }
     switch (plan.question) {
     case SubtitleDocument::SavePlan::Question::None:
         break;
@@ -633,6 +650,8 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
             return false;
         break;
     }
+    if (!settleUnfinishedSaves(name))
+        return false;
     FileError writeError;
     if (!m_document.write(plan, &writeError)) {
         tell(this, QMessageBox::Warning, "write error",
@@ -644,6 +663,47 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
     editor->document()->setModified(false);
     setFileName(name);
     showFormat();
+    return true;
+}
+
+bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
+{
+    for (const UnfinishedSave &save : unfinishedSavesOf(name)) {
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
+                        QStringLiteral("The last save of \"%1\" did not finish; the file may be damaged.").arg(shownName(name)),
+                        QMessageBox::NoButton, this);
+        box.setObjectName(QStringLiteral("unsettled save"));
+        box.setInformativeText(QStringLiteral("The copy taken before that save is \"%1\". Restore Copy puts it back and keeps "
+                                              "your text here unsaved; Discard Copy and Save lets the copy go and saves your "
+                                              "text over the file.").arg(shownName(save.backupPath)));
+        showPlainText(box);
+        // No letter of their own: a key typed ahead must not write over a file.
+        QPushButton *restore = box.addButton(QStringLiteral("Restore Copy"), QMessageBox::AcceptRole);
+        QPushButton *discard = box.addButton(QStringLiteral("Discard Copy and Save"), QMessageBox::DestructiveRole);
+        QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        takeFocusBack(this);
+        FileError error;
+        RestoreOutcome outcome;
+        if (box.clickedButton() == restore) {
+            if (!restoreUnfinished(save, save.path, &outcome, &error))
+                tell(this, QMessageBox::Warning, "write error",
+                     QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), asSentence(error, save.path));
+            else
+                tell(this, QMessageBox::Information, "restored", asSentence(outcome.message()), QString());
+            checkDisk();
+            return false;
+        }
+        if (box.clickedButton() != discard)
+            return false;
+        if (!discardUnfinished(save, &error)) {
+            tell(this, QMessageBox::Warning, "write error",
+                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(error, name));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -725,7 +785,13 @@ QString runOperation(QDialog *dialog, MyEditor *editor, int mode)
     takeFocusBack(editor->window());
     if (!accepted)
         return QString();
-    editor->linesChange(mode);
+    try {
+        editor->linesChange(mode);
+    } catch (const std::bad_alloc &) {
+        tell(editor->window(), QMessageBox::Warning, "no memory", QStringLiteral("Not enough memory for this operation."),
+             QStringLiteral("The text is as it was."));
+        return QString();
+    }
     return walkSummary(mode, editor->lastWalk);
 }
 

@@ -98,7 +98,9 @@ private:
     bool mayDiscardText();
     // Shows the recovered text taken over as the unsaved text; says so in
     // the status bar when it cannot be read, and leaves it for next time.
-    void showRecovered();
+    // Made from a file that has changed since, it is saved over that file
+    // only once the user says so.
+    void showRecovered(const RecoveredText &recovered, bool fileChanged);
     void createActions();
     // Whether to save over a file another program changed or removed since
     // it was loaded or saved here; true when it did not.
@@ -106,6 +108,10 @@ private:
     // Writes the text to `name` in `format`; both become the window's only
     // once it is saved. A failure is reported and changes nothing.
     bool saveTo(const QString &name, const FileFormat &format);
+    // Asks about each save over `name` that did not finish, before another
+    // goes over it: Restore Copy (and no save), Discard Copy and Save, or
+    // Cancel (the default). True when the save may go on.
+    bool settleUnfinishedSaves(const QString &name);
     void showFormat();
     void showPosition();
     // The name Save As proposes; empty when the user cancels.

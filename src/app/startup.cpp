@@ -24,8 +24,16 @@ RecoveryAnswer askAboutRecovery(const QList<RecoveredText> &texts)
     for (const RecoveredText &recovered : texts) {
         QString entry = QStringLiteral("\"%1\", %2").arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName) : recovered.fileName),
                                                       QLocale().toString(recovered.written, QLocale::ShortFormat));
-        if (!recovered.fileName.isEmpty() && !recovered.belongsTo(stampOf(recovered.fileName)))
+        switch (recovered.fileName.isEmpty() ? RecoveredText::Relation::Same : recovered.relationTo(recovered.fileName)) {
+        case RecoveredText::Relation::Same:
+            break;
+        case RecoveredText::Relation::Changed:
+            entry += QStringLiteral(" (the file has changed since)");
+            break;
+        case RecoveredText::Relation::Other:
             entry += QStringLiteral(" (another file has that name now)");
+            break;
+        }
         for (const QString &line : recovered.firstLines.split(u'\n').mid(0, 2))
             entry += QStringLiteral("\n    ") + line.left(80);
         listed << entry;
@@ -57,16 +65,41 @@ RecoveryAnswer askAboutRecovery(const QList<RecoveredText> &texts)
 }
 
 // Asks about each save over a file that did not finish: Restore puts the
-// old bytes back; Keep (the default) leaves file and copy for the next start.
+// old bytes back (or, where the file was written to or replaced since,
+// beside it); Keep (the default) leaves file and copy for the next start.
 void offerUnfinishedSaves()
 {
     for (const UnfinishedSave &save : unfinishedSaves()) {
-        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                        QStringLiteral("The save of %1 did not finish; the file may be damaged. "
-                                       "Restore the copy taken before the save?").arg(shownName(save.path)),
-                        QMessageBox::NoButton);
+        SaveDamage damage = SaveDamage::Damaged;
+        inspectUnfinished(save, save.path, &damage, nullptr);
+        const QString name = shownName(save.path);
+        QString text, detail;
+        switch (damage) {
+        case SaveDamage::Finished:
+        case SaveDamage::Damaged:
+            text = QStringLiteral("The save of %1 did not finish; the file may be damaged. "
+                                  "Restore the copy taken before the save?").arg(name);
+            detail = QStringLiteral("The copy is \"%1\"; it is kept until you restore it.").arg(shownName(save.backupPath));
+            break;
+        case SaveDamage::Changed:
+        case SaveDamage::Replaced:
+            text = damage == SaveDamage::Changed
+                    ? QStringLiteral("The save of %1 did not finish, and the file was written to since. "
+                                     "Restore the copy taken before the save beside it?").arg(name)
+                    : QStringLiteral("The save of %1 did not finish, and another file has that name now. "
+                                     "Restore the copy taken before the save beside it?").arg(name);
+            detail = QStringLiteral("Restore writes the copy (\"%1\") to a new file beside it and leaves the file as it is; "
+                                    "Keep keeps the copy until you restore it.").arg(shownName(save.backupPath));
+            break;
+        case SaveDamage::Missing:
+            text = QStringLiteral("The save of %1 did not finish, and the file was deleted since. "
+                                  "Make it anew from the copy taken before the save?").arg(name);
+            detail = QStringLiteral("The copy is \"%1\"; it is kept until you restore it.").arg(shownName(save.backupPath));
+            break;
+        }
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption), text, QMessageBox::NoButton);
         box.setObjectName(QStringLiteral("unfinished save"));
-        box.setInformativeText(QStringLiteral("The copy is \"%1\"; it is kept until you restore it.").arg(shownName(save.backupPath)));
+        box.setInformativeText(detail);
         showPlainText(box);
         QPushButton *restore = box.addButton(QStringLiteral("&Restore"), QMessageBox::AcceptRole);
         QPushButton *keep = box.addButton(QStringLiteral("&Keep"), QMessageBox::RejectRole);
@@ -74,10 +107,15 @@ void offerUnfinishedSaves()
         box.setEscapeButton(keep);
         guardAnswers(box, {restore}); // writes over the file
         box.exec();
+        if (box.clickedButton() != restore)
+            continue;
         FileError error;
-        if (box.clickedButton() == restore && !restoreUnfinished(save, &error)) {
+        RestoreOutcome outcome;
+        if (!restoreUnfinished(save, save.path, &outcome, &error)) {
             tell(nullptr, QMessageBox::Warning, "write error",
-                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), asSentence(error, save.path));
+                 QStringLiteral("Error in writing file \"%1\"!").arg(name), asSentence(error, save.path));
+        } else if (outcome.how != RestoreOutcome::PutBack) {
+            tell(nullptr, QMessageBox::Information, "restored beside", asSentence(outcome.message()), QString());
         }
     }
 }
@@ -103,7 +141,7 @@ QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &e
     for (const RecoveredText &recovered : left) {
         // Into a window on its file only while the name still holds that
         // file; else untitled, so that a save never goes over another file.
-        if (recovered.belongsTo(stampOf(recovered.fileName))) {
+        if (!recovered.fileName.isEmpty() && recovered.relationTo(recovered.fileName) != RecoveredText::Relation::Other) {
             if (!QTarnlyxMain::restoreWithoutAsking().contains(recovered.id))
                 continue; // restored by a window on the same file
             windows << new QTarnlyxMain(recovered.fileName, encoding);

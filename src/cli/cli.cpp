@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 #include "cli/recover.h"
 
+#include "editor/piecehandover.h"
 #include "editor/subengine.h"
 #include "editor/walksummary.h"
 #include "files/filenames.h"
@@ -27,7 +28,7 @@ namespace {
 const char version[] = "tarnlyx-cli 0.1\n";
 
 const char usage[] = R"(Usage: tarnlyx-cli [--fps F] [--encoding NAME] [--output-encoding NAME [--bom]]
-                   [--crlf | --lf] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i]
+                   [--crlf | --lf] OPERATION [OPTIONS] [INPUT...] [-o OUTPUT | -i [--force]]
        tarnlyx-cli [--encoding NAME] info [INPUT...]
        tarnlyx-cli recover [--restore FILE | --discard FILE]
        tarnlyx-cli check [RULE OPTIONS] [FILE...]   (tarnlyx-cli check --help)
@@ -66,7 +67,9 @@ Operations:
                              something is found (see tarnlyx-cli check --help)
   recover                    list the saves over a file that did not finish
                              (each is named at every run until settled):
-            --restore FILE   put back FILE's content from before that save
+            --restore FILE   put back FILE's content from before that save (into
+                             a new FILE.before-save where FILE was written
+                             to since: never over newer work)
             --discard FILE   keep FILE as it is and drop the old content
 
 Options:
@@ -82,6 +85,8 @@ Options:
   --crlf, --lf     end lines with CR LF, or with LF
   -o, --output F   write the result to F
   -i, --in-place   write each result back into its INPUT
+  --force          with -i, replace a NAME.srt, NAME.vtt or NAME.sub that
+                   exists already (else it is an error)
   -h, --help       show this help
   --version        show the version
 
@@ -119,6 +124,7 @@ struct Options
     QStringList inputs;
     std::optional<QString> output;
     bool inPlace = false;
+    bool force = false;    // -i may replace another file of the result's name
     bool fpsGiven = false; // else a file's own {1}{1}RATE first line names it
     bool fromGiven = false; // else fps reads frame numbers at the file's rate
     bool help = false;
@@ -234,6 +240,8 @@ public:
                 options.output = value();
             } else if (m_name == u"-i" || m_name == u"--in-place") {
                 options.inPlace = true;
+            } else if (m_name == u"--force") {
+                options.force = true;
             } else if (!operationOption(options.mode)) {
                 throw UsageError{options.mode == 0
                                          ? QStringLiteral("%1: unknown option").arg(m_name)
@@ -370,6 +378,8 @@ void checkCombination(Options &options)
         options.inputs << QStringLiteral("-");
     if (options.inPlace && options.output)
         throw UsageError{QStringLiteral("-o and -i cannot be used together")};
+    if (options.force && !options.inPlace)
+        throw UsageError{QStringLiteral("--force goes with -i")};
     if (options.inPlace && options.inputs.contains(QStringLiteral("-")))
         throw UsageError{QStringLiteral("-i needs input files, not standard input")};
     if (options.mode == ModeInfo && (options.inPlace || options.output))
@@ -398,8 +408,11 @@ bool encodePieces(const QStringList &pieces, const FileFormat &format, QByteArra
     rest.bom = false;
     QByteArray second;
     bool secondOk = false;
-    std::thread thread([&] { secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr); });
+    HelperThread thread;
+    const bool started = thread.start([&] { secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr); });
     const bool firstOk = encodeSubtitleText(pieces[0], format, result, nullptr);
+    if (!started)
+        secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr);
     thread.join();
     if (!firstOk || !secondOk)
         return false;
@@ -407,8 +420,6 @@ bool encodePieces(const QStringList &pieces, const FileFormat &format, QByteArra
     return true;
 }
 
-// The whole-text road: SubRip and WebVTT out, SubRip in, and any output in
-// a format of the user's choice. False, with the message said, on failure.
 // "NAME: 12 cues; ..." when something was left out, dropped or clamped.
 void reportCues(QIODevice &err, const QString &input, const CueReport &report)
 {
@@ -416,7 +427,8 @@ void reportCues(QIODevice &err, const QString &input, const CueReport &report)
         err.write(QStringLiteral("tarnlyx-cli: %1: %2\n").arg(shownName(input), describeCueReport(report)).toLocal8Bit());
 }
 
-// SubRip or WebVTT in UTF-8 by a short road, written as it is made.
+// SubRip or WebVTT by a short road, written as it is made: UTF-8, or
+// another encoding made from it a line at a time.
 struct StreamedCues
 {
     SubtitleText file; // the text the cues are read from, if decoded
@@ -424,11 +436,23 @@ struct StreamedCues
     QByteArray before; // a byte-order mark
     QByteArray after;  // a line end after the last cue
     CueReport report;
+    QString encoding;  // to write in, where not UTF-8
 
-    bool write(QIODevice &device)
+    // False with the reason in `why`, or leaving it empty when the device
+    // failed (it says why).
+    bool write(QIODevice &device, QString *why)
     {
-        auto put = [&](QByteArrayView bytes) { return device.write(bytes.data(), bytes.size()) == bytes.size(); };
-        return put(before) && cues.write(put, report) && put(after);
+        std::optional<Utf8Reencoder> reencoder;
+        if (!encoding.isEmpty())
+            reencoder.emplace(encoding, device);
+        auto put = [&](QByteArrayView bytes) {
+            return reencoder ? reencoder->write(bytes) : device.write(bytes.data(), bytes.size()) == bytes.size();
+        };
+        if (put(before) && cues.write(put, report) && put(after) && (!reencoder || reencoder->finish()))
+            return true;
+        if (reencoder && writeFailure(device) == 0)
+            *why = reencoder->error();
+        return false;
     }
 };
 
@@ -436,7 +460,7 @@ struct StreamedCues
 // encoding as they are, else from the text, written as UTF-8 straight
 // away. False when neither can (the long road then says why).
 bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options, QByteArrayView bytes,
-                StreamedCues &result)
+                StreamedCues &result, const std::function<void(qsizetype)> &release)
 {
     qsizetype start = 0;
     const FileFormat source = detectFormat(bytes, options.encoding, &start, nullptr);
@@ -445,7 +469,7 @@ bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options,
     bool crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF : source.firstLineEnd == LineEnds::CRLF;
     bool finalLineEnd = source.finalLineEnd;
     if (!result.cues.read(content, source.encoding, engine.fps, style, crlf)) {
-        result.file = decodeSubtitleBytes(bytes, options.encoding);
+        result.file = decodeSubtitleBytes(bytes, options.encoding, release);
         crlf = options.lineEnds ? *options.lineEnds == LineEnds::CRLF
                                 : result.file.format.writtenLineEnds() == LineEnds::CRLF;
         finalLineEnd = result.file.format.finalLineEnd;
@@ -461,40 +485,35 @@ bool cuesAsUtf8(const SubEngine &engine, CueStyle style, const Options &options,
     return true;
 }
 
-bool rewriteWhole(SubEngine &engine, int mode, int target, bool subRipIn, const Options &options,
-                  const QString &input, QByteArrayView bytes, QByteArrayList &result,
-                  std::unique_ptr<StreamedCues> &streamed, QString &targetName, QIODevice &err)
+// SubRip and WebVTT out: streamed where it can be, else the whole text at
+// once. False, with the message said, on failure.
+bool rewriteWhole(SubEngine &engine, int target, const Options &options, const QString &input, QByteArrayView bytes,
+                  QByteArrayList &result, std::unique_ptr<StreamedCues> &streamed, QString &targetName, QIODevice &err,
+                  const std::function<void(qsizetype)> &release)
 {
-    const bool cuesOut = target == ToSubRip || target == ToWebVtt;
     const CueStyle style = target == ToSubRip ? CueStyle::SubRip : CueStyle::WebVtt;
-    if (cuesOut && (options.outputEncoding.isEmpty() || options.outputEncoding == u"UTF-8")) {
-        streamed = std::make_unique<StreamedCues>();
-        if (cuesAsUtf8(engine, style, options, bytes, *streamed))
-            return true;
-        streamed.reset();
+    if (target == ToWebVtt && !options.outputEncoding.isEmpty() && options.outputEncoding != u"UTF-8") {
+        err.write("tarnlyx-cli: --output-encoding: a WebVTT file is always UTF-8\n");
+        return false;
     }
-    const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding);
+    streamed = std::make_unique<StreamedCues>();
+    if (options.outputEncoding != u"UTF-8")
+        streamed->encoding = options.outputEncoding;
+    if (cuesAsUtf8(engine, style, options, bytes, *streamed, release))
+        return true;
+    streamed.reset();
+    // What the short roads cannot write: the long road says why.
+    const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding, release);
     FileFormat format = file.format;
-    QStringList pieces;
     QString text;
     CueReport report;
     QString error;
-    if (cuesOut) {
-        pieces = exportCuePieces(file.text, engine.fps, style, report);
-        // Cues end their lines with CR LF or LF only.
-        format.lineEnds = format.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
-        format.encoding = QStringLiteral("UTF-8");
-        format.bom = false;
-        format.finalLineEnd = format.finalLineEnd && report.cues > 0;
-    } else if (subRipIn) {
-        if (!importSubRip(file.text, engine.convertFormat, engine.fps, text, report, &error)) {
-            err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(FileError(FileError::Read, input, error).message()).toLocal8Bit());
-            return false;
-        }
-        format.finalLineEnd = subRipEndsWithBlankLine(file.text);
-    } else {
-        text = engine.linesChange(file.text, mode);
-    }
+    const QStringList pieces = exportCuePieces(file.text, engine.fps, style, report);
+    // Cues end their lines with CR LF or LF only.
+    format.lineEnds = format.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
+    format.encoding = QStringLiteral("UTF-8");
+    format.bom = false;
+    format.finalLineEnd = format.finalLineEnd && report.cues > 0;
     if (!options.outputEncoding.isEmpty()) {
         format.encoding = options.outputEncoding;
         format.bom = false;
@@ -531,8 +550,11 @@ QByteArray describeFile(const QString &name, const SubtitleText &file)
     static const char *const ends[] = {"LF", "CRLF", "mixed", "CR"};
     qsizetype counts[5] = {}; // other, the four formats
     SubEngine engine;
-    const QStringList lines = file.text.isEmpty() ? QStringList() : file.text.split(u'\n');
-    for (const QString &line : lines) {
+    qsizetype lines = 0;
+    for (const QStringView line : QStringView(file.text).tokenize(u'\n')) {
+        if (file.text.isEmpty())
+            break;
+        ++lines;
         int format = NoFormat;
         double show, hide;
         QString text;
@@ -540,10 +562,11 @@ QByteArray describeFile(const QString &name, const SubtitleText &file)
             format = NoFormat;
         ++counts[format];
     }
-    const double rate = lines.isEmpty() ? 0.0 : frameRateHeader(lines.first());
+    const qsizetype firstEnd = file.text.indexOf(u'\n');
+    const double rate = lines == 0 ? 0.0 : frameRateHeader(QStringView(file.text).first(firstEnd < 0 ? file.text.size() : firstEnd));
     return QStringLiteral("%1: %2, %3, %4 lines: %5 frame-based, %6 bracket-time, %7 clock-time, %8 other%9\n")
             .arg(shownName(name), describeFormat(file.format), QLatin1String(ends[int(file.format.lineEnds)]))
-            .arg(lines.size())
+            .arg(lines)
             .arg(counts[FrameBased])
             .arg(counts[BracketTime])
             .arg(counts[ClockTwoDigitHours] + counts[ClockOneDigitHour])
@@ -570,11 +593,18 @@ void say(QIODevice &device, const QString &line)
 void say(QIODevice &device, const FileError &error)
 {
     say(device, error.message());
+    for (const QString &line : error.alongsideMessages())
+        say(device, line);
 }
 
-} // namespace
+// What the tool is doing, and to which file: what too little memory stopped.
+struct Progress
+{
+    QString file;
+    QString doing = QStringLiteral("read");
+};
 
-int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err)
+int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err, Progress &progress)
 {
     if (args.value(0) == u"recover")
         return runRecover(args.mid(1), out, err);
@@ -608,6 +638,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
     std::vector<std::unique_ptr<FileBytes>> files; // checked once all are rewritten
     QStringList targets;
     for (const QString &input : std::as_const(options.inputs)) {
+        progress = {input, QStringLiteral("read")};
         FileError error;
         QByteArray standardInput;
         QByteArrayView bytes;
@@ -625,6 +656,11 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             }
             bytes = files.back()->bytes();
         }
+        // What a whole-text road has read of a file it need not keep.
+        const auto release = [&files, mapped = input != u"-"](qsizetype end) {
+            if (mapped)
+                files.back()->release(end);
+        };
         if (!options.encoding.isEmpty()) {
             QString notice;
             qsizetype start = 0;
@@ -634,7 +670,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             }
         }
         if (options.mode == ModeInfo) {
-            standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding)));
+            standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding, release)));
             continue;
         }
         // One rate for everything done to a file: the one asked for, else
@@ -677,42 +713,65 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
             }
             targets << absolute;
         }
-        const bool whole = cuesOut || subRipIn || !options.outputEncoding.isEmpty() || options.bom || options.lineEnds;
+        // Another file of the result's name is replaced only when asked.
+        const bool beside = options.inPlace && target != input;
+        if (beside && !options.force && (QFileInfo(target).exists() || QFileInfo(target).isSymLink())) {
+            say(err, FileError(FileError::Exists, target, 0));
+            return 1;
+        }
+        progress.doing = QStringLiteral("rewrite");
+        const OutputChoice choice{options.outputEncoding, options.bom, options.lineEnds};
+        // A mark asked for in the file's own encoding, which may have none.
+        if (options.bom && options.outputEncoding.isEmpty() && !cuesOut) {
+            qsizetype start = 0;
+            const QString own = detectFormat(bytes, options.encoding, &start, nullptr).encoding;
+            if (!own.startsWith(u"UTF")) {
+                say(err, QStringLiteral("--bom: %1 has no byte-order mark").arg(own));
+                return 1;
+            }
+        }
+        const bool whole = cuesOut;
         QByteArrayList converted;
         std::unique_ptr<StreamedCues> streamed; // cues made as they are written
-        if (whole && !rewriteWhole(engine, options.mode, convertTo, subRipIn, options, input, bytes, converted,
-                                   streamed, target, err))
+        if (whole && !rewriteWhole(engine, convertTo, options, input, bytes, converted, streamed, target, err, release))
             return 1;
         // Rewritten in place, the file must still be the one read when the
-        // result takes its place.
+        // result takes its place, and unchanged since; a new file of another
+        // name is made only where the name is still free.
         FileStamp readFrom;
         const bool overInput = options.inPlace && target == input && input != u"-";
-        if (overInput) {
-            readFrom.exists = true;
-            readFrom.device = files.back()->device();
-            readFrom.inode = files.back()->inode();
-        }
+        if (overInput)
+            readFrom = files.back()->stamp();
         QIODevice *device = target == u"-" ? &standardOutput
-                                           : writer.open(target, &error, overInput ? &readFrom : nullptr);
+                                           : writer.open(target, &error, overInput || (beside && !options.force) ? &readFrom : nullptr);
         if (!device) {
             say(err, error);
             return 1;
         }
         if (streamed) {
-            if (!streamed->write(*device)) {
-                say(err, FileError(FileError::Write, target, writeFailure(*device), device->errorString()));
+            if (QString why; !streamed->write(*device, &why)) {
+                say(err, writeFailure(*device, target, why.isEmpty() ? device->errorString() : why));
                 return 1;
             }
             reportCues(err, input, streamed->report);
+        } else if (subRipIn) {
+            CueReport report;
+            QString readError, why;
+            if (!importSubRipBytes(bytes, options.encoding, engine.convertFormat, engine.fps, choice, *device, report,
+                                   &readError, &why)) {
+                say(err, readError.isEmpty() ? writeFailure(*device, target, why) : FileError(FileError::Read, input, readError));
+                return 1;
+            }
+            reportCues(err, input, report);
         } else if (whole) {
             for (const QByteArray &piece : std::as_const(converted)) {
                 if (device->write(piece) != piece.size()) {
-                    say(err, FileError(FileError::Write, target, writeFailure(*device), device->errorString()));
+                    say(err, writeFailure(*device, target, device->errorString()));
                     return 1;
                 }
             }
-        } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, *device, &why, 0, options.encoding)) {
-            say(err, FileError(FileError::Write, target, writeFailure(*device), why));
+        } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, *device, &why, 0, options.encoding, choice)) {
+            say(err, writeFailure(*device, target, why));
             return 1;
         }
         // Such lines are left as they were; the rest of the file is done.
@@ -729,6 +788,7 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         }
     }
     FileError error;
+    progress = {options.inputs.value(options.inputs.size() - 1), QStringLiteral("write")};
     if (!writer.commit(&error)) {
         say(err, error);
         return 1;
@@ -739,4 +799,19 @@ int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &er
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int runCli(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err)
+{
+    // Too little memory anywhere stops the run with words, not an abort;
+    // whatever was begun is undone as it unwinds, so no file is changed.
+    Progress progress;
+    try {
+        return rewriteFiles(args, in, out, err, progress);
+    } catch (const std::bad_alloc &) {
+        say(err, FileError(FileError::NoMemory, progress.file, progress.doing));
+        return 1;
+    }
 }

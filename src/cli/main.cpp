@@ -4,10 +4,15 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    // A file size limit (ulimit -f) makes a write fail with EFBIG, which is
+    // handled as any other failure (the file put back), rather than ending
+    // the program in the middle of it.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QFile in, out, err;
     if (!in.open(stdin, QIODevice::ReadOnly) || !out.open(stdout, QIODevice::WriteOnly)

@@ -4,7 +4,9 @@
 #include "files/savejournal.h"
 
 #include <QDir>
+#include <QFileDevice>
 #include <QIODevice>
+#include <QScopeGuard>
 
 #include <sys/stat.h>
 
@@ -15,20 +17,26 @@ void say(QIODevice &device, const QString &line)
     device.write(QStringLiteral("tarnlyx-cli: %1\n").arg(line).toLocal8Bit());
 }
 
-// Whether `name`, however spelled or linked, is the file a save was writing.
+// Whether `name` is the file a save was writing: the very file, however
+// spelled or linked, or the name the save wrote to, whatever it holds now.
 bool names(const QString &name, const UnfinishedSave &save)
 {
     if (QDir::cleanPath(QDir::current().absoluteFilePath(name)) == save.path)
         return true;
-    struct stat a, b;
-    return stat(nameToNative(name).constData(), &a) == 0 && stat(nameToNative(save.path).constData(), &b) == 0
-            && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    struct stat st;
+    return stat(nameToNative(name).constData(), &st) == 0 && quint64(st.st_dev) == save.device
+            && quint64(st.st_ino) == save.inode;
 }
 
 } // namespace
 
 void warnUnfinishedSaves(QIODevice &err)
 {
+    // Before the run's own work, however long it takes or however it ends.
+    const auto flushed = qScopeGuard([&] {
+        if (auto *file = qobject_cast<QFileDevice *>(&err))
+            file->flush();
+    });
     for (const UnfinishedSave &save : unfinishedSaves()) {
         say(err, QStringLiteral("the save of \"%1\" did not finish; the file may be damaged. Its old content is in \"%2\" "
                                 "(\"tarnlyx-cli recover --restore FILE\" puts it back, \"--discard FILE\" keeps the file as it is)")
@@ -38,7 +46,12 @@ void warnUnfinishedSaves(QIODevice &err)
 
 int runRecover(const QStringList &args, QIODevice &out, QIODevice &err)
 {
-    const QList<UnfinishedSave> saves = unfinishedSaves();
+    FileError refused;
+    const QList<UnfinishedSave> saves = unfinishedSaves(&refused);
+    if (!refused.message().isEmpty()) {
+        say(err, QStringLiteral("the backup folder cannot be used: %1").arg(refused.message()));
+        return 1;
+    }
     if (args.isEmpty()) {
         for (const UnfinishedSave &save : saves)
             out.write((shownName(save.path) + u'\t' + shownName(save.backupPath) + u'\n').toLocal8Bit());
@@ -50,19 +63,27 @@ int runRecover(const QStringList &args, QIODevice &out, QIODevice &err)
         return 2;
     }
     bool found = false;
+    int status = 0;
     for (const UnfinishedSave &save : saves) {
         if (!names(args[1], save))
             continue;
         found = true;
         FileError error;
-        if (!(how == u"--restore" ? restoreUnfinished(save, &error) : discardUnfinished(save, &error))) {
+        RestoreOutcome outcome;
+        if (!(how == u"--restore" ? restoreUnfinished(save, args[1], &outcome, &error) : discardUnfinished(save, &error))) {
             say(err, error.message());
             return 1;
+        }
+        // Never written over newer work: said, and not what was asked.
+        if (how == u"--restore") {
+            say(err, outcome.message());
+            if (outcome.how == RestoreOutcome::KeptBeside)
+                status = 1;
         }
     }
     if (!found) {
         say(err, QStringLiteral("no save of \"%1\" is unfinished").arg(shownName(args[1])));
         return 1;
     }
-    return 0;
+    return status;
 }

@@ -6,7 +6,12 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 // Hands the odd pieces' output from the second thread to the first, in
 // order, through two buffers that are used again and again: the second
@@ -62,4 +67,53 @@ private:
     QByteArray m_buffers[2];
     State m_state[2] = {Free, Free};
     bool m_cancelled = false;
+};
+
+// A thread of its own for part of the work, where the system gives one:
+// without (too little memory for its stack) start() says so and the caller
+// does all the work itself. What the work throws (std::bad_alloc) is passed
+// on by join(), never lost with the thread.
+class HelperThread
+{
+public:
+    HelperThread() = default;
+    ~HelperThread() { wait(); }
+    HelperThread(const HelperThread &) = delete;
+    HelperThread &operator=(const HelperThread &) = delete;
+
+    template <typename Work>
+    bool start(Work &&work)
+    {
+        try {
+            m_thread = std::thread([this, work = std::forward<Work>(work)]() mutable {
+                try {
+                    work();
+                } catch (...) {
+                    m_error = std::current_exception();
+                }
+            });
+            return true;
+        } catch (const std::system_error &) {
+            return false;
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+    // Waits for the work to end, and throws what it threw.
+    void join()
+    {
+        wait();
+        if (m_error)
+            std::rethrow_exception(std::exchange(m_error, nullptr));
+    }
+    // Waits for the work to end, whatever it threw.
+    void wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::thread m_thread;
+    std::exception_ptr m_error;
 };

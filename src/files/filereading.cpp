@@ -164,6 +164,13 @@ bool FileBytes::load(const QString &path, FileError *error)
     return true;
 }
 
+void FileBytes::release(qsizetype end)
+{
+    const auto page = qsizetype(pageSize);
+    if (m_map && end >= page)
+        madvise(m_map, size_t(std::min(end, m_mapSize) / page * page), MADV_DONTNEED);
+}
+
 bool FileBytes::changedWhileRead() const
 {
     if (m_guard >= 0 && guards[m_guard].hit)
@@ -202,7 +209,7 @@ size_t bytesDigest(QByteArrayView bytes)
 }
 
 bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *error,
-                      const QString &encoding, FileStamp *stamp, size_t *digest)
+                      const QString &encoding, FileStamp *stamp, size_t *digest, QByteArray *hash)
 {
     for (int tries = 0; tries < 3; ++tries) {
         FileBytes bytes;
@@ -210,6 +217,8 @@ bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *erro
             return false;
         result = decodeSubtitleBytes(bytes.bytes(), encoding);
         const size_t read = digest ? bytesDigest(bytes.bytes()) : 0;
+        if (hash)
+            *hash = contentHash(bytes.bytes());
         if (!bytes.changedWhileRead()) {
             if (stamp)
                 *stamp = bytes.stamp();

@@ -32,6 +32,9 @@ public:
     bool load(const QString &path, FileError *error);
     QByteArrayView bytes() const { return m_view; }
     bool changedWhileRead() const;
+    // The bytes before `end` are needed no more: a mapped file's pages there
+    // are let go of (read again from the file if they are touched).
+    void release(qsizetype end);
     // Which file was read: its device and inode.
     quint64 device() const { return m_device; }
     quint64 inode() const { return m_inode; }
@@ -57,11 +60,11 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, FileError *error);
 // False, with the error, when it cannot be read whole. An
 // empty `encoding` detects it. A file that another program changes while it
 // is read is read again, and refused if it keeps changing; `stamp` is the
-// file that was read, as it was before the read, and `digest` a digest of
-// the bytes read (bytesDigest()).
+// file that was read, as it was before the read, `digest` a digest of
+// the bytes read (bytesDigest()) and `hash` their contentHash().
 bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *error,
                       const QString &encoding = QString(), FileStamp *stamp = nullptr,
-                      size_t *digest = nullptr);
+                      size_t *digest = nullptr, QByteArray *hash = nullptr);
 
 // A digest of `bytes` that tells whether a file still holds the very bytes
 // it held when read (not made to withstand one made to match it): 70 ms on

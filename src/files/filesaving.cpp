@@ -4,12 +4,17 @@
 #include "files/savejournal.h"
 #include "files/systemcalls.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -176,16 +181,32 @@ bool copyAttributes(int from, int to)
     return true;
 }
 
-// Writes into a file descriptor, or into memory for a file written at
-// commit; every failure is kept with the system's reason.
+// Writes into a file descriptor, or into memory for a device written at
+// commit, hashing what it writes where asked; every failure is kept with
+// the system's reason.
 class NewBytes : public QIODevice
 {
 public:
-    explicit NewBytes(int fd) : m_fd(fd) { QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    // `folder`: where the bytes wait, when that is not beside the file.
+    explicit NewBytes(int fd, bool hashed = false, const QString &folder = QString()) : m_fd(fd), m_folder(folder)
+    {
+        if (hashed)
+            m_hash = std::make_unique<QCryptographicHash>(contentHashKind);
+        QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
     bool isSequential() const override { return true; }
     const QByteArray &kept() const { return m_kept; }
-    void keep(const QByteArray &bytes) { m_kept = bytes; }
+    qint64 written() const { return m_written; }
+    QByteArray hash() const { return m_hash ? m_hash->result().toHex() : QByteArray(); }
     int failure() const { return m_errno; }
+    // Its failure as a save's.
+    FileError error(const QString &path) const
+    {
+        if (m_folder.isEmpty())
+            return FileError(FileError::Write, path, m_errno);
+        return FileError(FileError::Write, path,
+                         FileError(FileError::BackUp, QString(), FileError(FileError::StateFile, m_folder, m_errno)));
+    }
 
 protected:
     qint64 readData(char *, qint64) override { return -1; }
@@ -195,20 +216,24 @@ protected:
             return -1;
         if (m_fd < 0) {
             m_kept.append(data, size);
-            return size;
-        }
-        if (!writeAll(m_fd, data, size)) {
+        } else if (!writeAll(m_fd, data, size)) {
             m_errno = errno;
             setErrorString(systemReason(m_errno));
             return -1;
         }
+        if (m_hash)
+            m_hash->addData(QByteArrayView(data, size));
+        m_written += size;
         return size;
     }
 
 private:
     int m_fd;
+    QString m_folder;
     int m_errno = 0;
+    qint64 m_written = 0;
     QByteArray m_kept;
+    std::unique_ptr<QCryptographicHash> m_hash;
 };
 
 int closeChecked(int &fd)
@@ -218,6 +243,13 @@ int closeChecked(int &fd)
     const int result = systemCalls().close(fd);
     fd = -1;
     return result == 0 ? 0 : errno;
+}
+
+void closeQuietly(int &fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -232,6 +264,65 @@ QString replacedMeanwhile()
     return QStringLiteral("another program replaced it meanwhile; nothing was written");
 }
 
+QString changedMeanwhile()
+{
+    return QStringLiteral("another program changed it meanwhile; nothing was written");
+}
+
+// How long a save waits for another save of the same file to end before it
+// gives up, in milliseconds.
+constexpr qint64 lockWait = 2000;
+
+// Takes the lock that keeps two saves of one file (in this program or the
+// editor) from going over it at once: the kernel lets go of it when a
+// process ends, however it ends. False when another save holds it longer
+// than lockWait. A file system without such locks is guarded by the checks
+// alone.
+bool lockForSaving(int fd)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return true;
+        if (waited.elapsed() >= lockWait)
+            return false;
+        usleep(10000);
+    }
+}
+
+// Hands everything `fd` holds, from its start, to `take` a megabyte at a
+// time with where it stands; false when it cannot be read or `take` says so.
+bool readPieces(int fd, const std::function<bool(QByteArrayView piece, qint64 offset)> &take)
+{
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (qint64 offset = 0;;) {
+        const ssize_t got = pread(fd, chunk.data(), size_t(chunk.size()), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0;
+        if (!take(QByteArrayView(chunk.constData(), got), offset))
+            return false;
+        offset += got;
+    }
+}
+
+// Copies everything `from` holds, from its start, to `to`: at its end, or
+// from `at` on when that is not -1. `hash`, where given, takes the bytes.
+bool copyBytes(int from, int to, qint64 at = -1, QCryptographicHash *hash = nullptr)
+{
+    return readPieces(from, [&](QByteArrayView piece, qint64 offset) {
+        if (hash)
+            hash->addData(piece);
+        return writeAll(to, piece.data(), piece.size(), at < 0 ? -1 : at + offset);
+    });
+}
+
 } // namespace
 
 int writeFailure(const QIODevice &device)
@@ -240,39 +331,83 @@ int writeFailure(const QIODevice &device)
     return ours ? ours->failure() : 0;
 }
 
+FileError writeFailure(const QIODevice &device, const QString &path, const QString &why)
+{
+    const auto *ours = dynamic_cast<const NewBytes *>(&device);
+    return ours && ours->failure() != 0 ? ours->error(path) : FileError(FileError::Write, path, why);
+}
+
 struct FileSetWriter::Entry
 {
+    // Where the new content stands once put in place, and so how it is
+    // taken back when another file of the set fails.
+    enum class Placed {
+        No,
+        Exchanged, // the new file took the name, the old one is at `temporary`
+        Held,      // the same, the old one kept under `holdName` by a second link
+        Replaced,  // renamed over the old one, which is gone
+        Created,   // there was no file of that name
+        Written,   // written over the old file, whose copy is in the backup folder
+    };
+
     QString path;             // as given, for messages
     QByteArray target;        // the file itself, links followed
     Method method = Method::Renamed;
     int order = 0;            // when it was opened
     int fd = -1;              // the new file, the old one to write over, or a descriptor
     bool anonymous = false;   // a new file with no name yet
-    QByteArray temporary;     // the new file's name while it has one
+    QByteArray temporary;     // the new file's name while it has one; once exchanged, the old file's
+    QByteArray holdName;      // the old file's second name where it cannot be exchanged
+    Placed placed = Placed::No;
+    ino_t madeInode = 0;      // the new file, once Created
     QByteArray deviceName;    // a device opened at commit, with these flags
     int deviceFlags = O_WRONLY | O_CLOEXEC;
     bool existed = false;     // whether the name held a file, and which, when opened
     dev_t fileDevice = 0;
     ino_t fileInode = 0;
-    int backupFolder = -1;    // the old bytes' copy while it is written over
+    int held = -1;            // that file, locked against other saves until this one ends
+    // Written over in place: the copies of the old and the new bytes in the
+    // backup folder, each locked from its first moment until the save ends.
+    int backupFolder = -1;
     QString backupFolderPath;
     QByteArray backup;
-    int backupHold = -1;      // the copy's lock, held until the save ends
+    int backupHold = -1;
+    QByteArray newCopy;
+    int newCopyFd = -1;
+    QByteArray newHash;
+    qint64 newSize = 0;
+    bool keptAside = false;   // the file may be damaged: copies and record stay
+    bool finished = false;    // the whole set is in place
     SaveJournal journal;      // while the file is written over
-    TemporaryRecord temporaryRecord; // while `temporary` is a visible name
+    TemporaryRecord temporaryRecord; // while `temporary` or `holdName` is a visible name
     std::unique_ptr<NewBytes> device;
 
     ~Entry()
     {
+        // A commit that ends some other way (too little memory) puts back
+        // what it put in place, as a failure would.
+        if (placed != Placed::No && !finished) {
+            FileError outcome;
+            FileSetWriter::takeBack(*this, outcome);
+        }
         closeChecked(fd);
         if (!temporary.isEmpty())
             unlink(temporary.constData());
-        if (!backup.isEmpty())
-            unlinkat(backupFolder, backup.constData(), 0);
-        journal.end();
-        if (backupHold >= 0)
-            close(backupHold);
+        if (!holdName.isEmpty())
+            unlink(holdName.constData());
+        if (keptAside) {
+            journal.keep();
+        } else {
+            if (!backup.isEmpty())
+                unlinkat(backupFolder, backup.constData(), 0);
+            if (!newCopy.isEmpty())
+                unlinkat(backupFolder, newCopy.constData(), 0);
+            journal.end();
+        }
+        closeQuietly(backupHold);
+        closeQuietly(newCopyFd);
         closeChecked(backupFolder);
+        closeQuietly(held);
     }
     // Whether the name still holds the file it held when it was opened.
     bool unchanged() const
@@ -291,18 +426,104 @@ struct FileSetWriter::Entry
             return true;
         if (fd >= 0)
             errno = 0;
+        closeQuietly(fd);
         return false;
     }
+    // Makes the two copies in the backup folder, empty and locked; the old
+    // bytes go into theirs at commit, the new ones are written into theirs.
+    bool makeCopies(FileError *why);
+    // Copies the old bytes and flushes them.
+    bool copyOldBytes(FileError *why);
+    // Writes the old bytes back over the file from their copy; false when
+    // they cannot be, and the copy and the record then stay.
+    bool putBack();
 };
+
+bool FileSetWriter::Entry::makeCopies(FileError *why)
+{
+    backupFolder = openStateFolder(QStringLiteral("backup"), &backupFolderPath, why);
+    if (backupFolder < 0)
+        return false;
+    // Never a hidden name: the start looks only at names that are not.
+    QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(200);
+    while (base.startsWith('.'))
+        base.remove(0, 1);
+    // A new file of that name, locked; -1 with errno (EEXIST: try another
+    // name) when it cannot be made.
+    auto makeLocked = [&](const QByteArray &name) {
+        int made = openat(backupFolder, name.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
+        struct stat st;
+        if (made >= 0 && (flock(made, LOCK_EX) != 0 || fstat(made, &st) != 0)) {
+            const int errnum = errno;
+            unlinkat(backupFolder, name.constData(), 0);
+            closeQuietly(made);
+            errno = errnum;
+        } else if (made >= 0 && st.st_nlink == 0) {
+            // Another program's start took it for a leftover between the
+            // open and the lock, and removed it: a new one is made.
+            closeQuietly(made);
+            errno = EEXIST;
+        }
+        return made;
+    };
+    for (int tries = 0; backupHold < 0 && tries < 100; ++tries) {
+        backup = temporaryName(QByteArray()).replace("/.tarnlyx-", base + '-');
+        newCopy = backup + ".new";
+        backupHold = makeLocked(backup);
+        if (backupHold >= 0) {
+            newCopyFd = makeLocked(newCopy);
+            if (newCopyFd < 0) {
+                const int errnum = errno;
+                unlinkat(backupFolder, backup.constData(), 0);
+                closeQuietly(backupHold);
+                errno = errnum;
+            }
+        }
+        if (backupHold < 0 && errno != EEXIST)
+            break;
+    }
+    if (backupHold < 0) {
+        *why = FileError(FileError::StateFile, backupFolderPath, errno);
+        backup.clear();
+        newCopy.clear();
+        return false;
+    }
+    return true;
+}
+
+bool FileSetWriter::Entry::copyOldBytes(FileError *why)
+{
+    if (copyBytes(held, backupHold) && systemCalls().fsync(backupHold) == 0)
+        return true;
+    *why = FileError(FileError::StateFile, backupFolderPath, errno);
+    return false;
+}
+
+bool FileSetWriter::Entry::putBack()
+{
+    // A close that failed closed the file all the same.
+    if (fd < 0)
+        openToWriteOver();
+    struct stat st;
+    const bool restored = fd >= 0 && fstat(backupHold, &st) == 0 && copyBytes(backupHold, fd, 0)
+            && systemCalls().ftruncate(fd, st.st_size) == 0 && systemCalls().fsync(fd) == 0;
+    keptAside = !restored;
+    return restored;
+}
 
 FileSetWriter::FileSetWriter() = default;
 FileSetWriter::~FileSetWriter() = default;
 
-QIODevice *FileSetWriter::open(const QString &path, FileError *error, const FileStamp *readFrom)
+QIODevice *FileSetWriter::open(const QString &path, FileError *error, const FileStamp *readFrom, bool settling)
 {
     auto fail = [&](int errnum, const QString &why = QString()) {
         if (error)
             *error = FileError(FileError::Write, path, errnum, why);
+        return nullptr;
+    };
+    auto failWith = [&](const FileError &why) {
+        if (error)
+            *error = why;
         return nullptr;
     };
     auto entry = std::make_unique<Entry>();
@@ -365,23 +586,39 @@ QIODevice *FileSetWriter::open(const QString &path, FileError *error, const File
     }
 
     // The file the links led to, opened without following another: the
-    // same file, and the one that was read, or nothing is written.
-    Descriptor original;
+    // same file, and the one that was read, or nothing is written. It stays
+    // open and locked until the save ends, so that another save of it waits
+    // for this one; under the lock it is looked at again.
     if (exists) {
         struct stat st;
-        original.fd = ::open(entry->target.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (original.fd < 0)
+        entry->held = ::open(entry->target.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (entry->held < 0)
             return fail(errno);
-        if (fstat(original.fd, &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino)
+        if (fstat(entry->held, &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino)
             return fail(0, replacedMeanwhile());
         entry->existed = true;
         entry->fileDevice = st.st_dev;
         entry->fileInode = st.st_ino;
+        for (const auto &other : m_entries) {
+            if (other->existed && other->fileDevice == st.st_dev && other->fileInode == st.st_ino)
+                return fail(0, QStringLiteral("it is the same file as \"%1\"").arg(shownName(other->path)));
+        }
+        if (!lockForSaving(entry->held))
+            return failWith(FileError(FileError::Busy, path, 0));
+        if (!entry->unchanged() || fstat(entry->held, &old) != 0)
+            return fail(0, replacedMeanwhile());
     }
     if (readFrom
         && (readFrom->exists != exists
             || (exists && (readFrom->device != quint64(old.st_dev) || readFrom->inode != quint64(old.st_ino)))))
         return fail(0, replacedMeanwhile());
+    if (readFrom && exists && !settling
+        && (readFrom->size != qint64(old.st_size) || readFrom->mtime != qint64(old.st_mtim.tv_sec) * 1000000000 + old.st_mtim.tv_nsec))
+        return fail(0, changedMeanwhile());
+    // A save over a file whose last save was cut short would take the
+    // damage for the old content: that one is settled first.
+    if (exists && !settling && hasUnsettledSave(entry->held))
+        return failWith(FileError(FileError::Unsettled, path, 0));
 
     // A second name, or an owner this user cannot give a new file, is kept
     // only by writing over the file: known from the first look at it.
@@ -407,19 +644,16 @@ QIODevice *FileSetWriter::open(const QString &path, FileError *error, const File
     if (entry->method == Method::Renamed && entry->fd < 0) {
         entry->temporary.clear();
         errnum = errno;
-        if (!exists || (errnum != EACCES && errnum != EPERM && errnum != EROFS)) {
-            if (error)
-                *error = FileError(FileError::Write, path, FileError(FileError::CreateIn, folderOf(entry->target), errnum));
-            return nullptr;
-        }
+        if (!exists || (errnum != EACCES && errnum != EPERM && errnum != EROFS))
+            return failWith(FileError(FileError::Write, path, FileError(FileError::CreateIn, folderOf(entry->target), errnum)));
         entry->method = Method::InPlace;
     }
     if (exists && entry->method == Method::Renamed) {
         // A rename keeps the file only if the new one can be made the same.
         struct stat made;
         const bool same = old.st_nlink == 1 && fchown(entry->fd, old.st_uid, old.st_gid) == 0
-                && copyAttributes(original.fd, entry->fd) && fchmod(entry->fd, old.st_mode & 07777) == 0
-                && copyInodeFlags(original.fd, entry->fd) && fstat(entry->fd, &made) == 0
+                && copyAttributes(entry->held, entry->fd) && fchmod(entry->fd, old.st_mode & 07777) == 0
+                && copyInodeFlags(entry->held, entry->fd) && fstat(entry->fd, &made) == 0
                 && made.st_uid == old.st_uid && made.st_gid == old.st_gid
                 && (made.st_mode & 07777) == (old.st_mode & 07777);
         if (!same) {
@@ -432,116 +666,38 @@ QIODevice *FileSetWriter::open(const QString &path, FileError *error, const File
             entry->method = Method::InPlace;
         }
     }
-    // Written over at commit, after a copy of the old bytes is made.
-    if (entry->method == Method::InPlace && !entry->openToWriteOver())
-        return fail(errno, replacedMeanwhile());
-    entry->device = std::make_unique<NewBytes>(entry->method == Method::Renamed ? entry->fd : -1);
+    // Written over at commit, after a copy of the old bytes is made; the new
+    // ones wait in the backup folder meanwhile.
+    if (entry->method == Method::InPlace) {
+        FileError why;
+        if (!entry->makeCopies(&why))
+            return failWith(FileError(FileError::Write, path, FileError(FileError::BackUp, QString(), why)));
+        if (!entry->openToWriteOver())
+            return fail(errno, replacedMeanwhile());
+    }
+    const bool inPlace = entry->method == Method::InPlace;
+    entry->device = std::make_unique<NewBytes>(inPlace ? entry->newCopyFd : entry->fd, inPlace,
+                                               inPlace ? entry->backupFolderPath : QString());
     QIODevice *device = entry->device.get();
     m_entries.push_back(std::move(entry));
     return device;
 }
 
-namespace {
-
-// Copies everything `from` holds, from its start, to the end of `to`.
-bool copyBytes(int from, int to)
-{
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    for (qint64 offset = 0;;) {
-        const ssize_t got = pread(from, chunk.data(), size_t(chunk.size()), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        if (!writeAll(to, chunk.constData(), got))
-            return false;
-        offset += got;
-    }
-}
-
-// Copies the bytes of `fd`, the file `target`, into a new file in the
-// backup folder and flushes it; `backup` is its name in `folder` once it
-// exists. The copy is locked from its first moment, and `hold` keeps the
-// lock after it is closed, until the save ends: the next start of either
-// program removes a copy that nobody holds and no record names, which is
-// what a kill during the copy leaves.
-bool backUp(const QByteArray &target, int fd, int &folder, QString &folderPath, QByteArray &backup, int &hold,
-            FileError *why)
-{
-    folder = openStateFolder(QStringLiteral("backup"), &folderPath, why);
-    if (folder < 0)
-        return false;
-    // Never a hidden name: the start looks only at names that are not.
-    QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(200);
-    while (base.startsWith('.'))
-        base.remove(0, 1);
-    int copy = -1;
-    for (int tries = 0; copy < 0 && tries < 100; ++tries) {
-        backup = temporaryName(QByteArray()).replace("/.tarnlyx-", base + '-');
-        copy = openat(folder, backup.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0600);
-        if (copy < 0 && errno != EEXIST)
-            break;
-        struct stat st;
-        if (copy >= 0 && (flock(copy, LOCK_EX) != 0 || fstat(copy, &st) != 0)) {
-            *why = FileError(FileError::StateFile, QString(), errno);
-            close(copy);
-            return false; // removed with its name
-        }
-        // Another program's start took it for a leftover between the open
-        // and the lock, and removed it: a new one is made.
-        if (copy >= 0 && st.st_nlink == 0) {
-            close(copy);
-            copy = -1;
-            errno = EEXIST;
-        }
-    }
-    if (copy < 0) {
-        *why = FileError(FileError::StateFile, QString(), errno);
-        backup.clear();
-        return false;
-    }
-    bool copied = copyBytes(fd, copy) && systemCalls().fsync(copy) == 0;
-    if (copied) {
-        hold = fcntl(copy, F_DUPFD_CLOEXEC, 0); // the lock outlives the checked close
-        copied = hold >= 0;
-    }
-    const int errnum = copied ? closeChecked(copy) : errno;
-    closeChecked(copy);
-    if (errnum != 0)
-        *why = FileError(FileError::StateFile, QString(), errnum);
-    return errnum == 0;
-}
-
-// Everything `fd` holds, from its start.
-bool readWhole(int fd, QByteArray &bytes)
-{
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return false;
-    bytes.resize(st.st_size);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = pread(fd, bytes.data() + done, size_t(bytes.size() - done), done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = EIO;
-            return false;
-        }
-        done += got;
-    }
-    return true;
-}
-
-} // namespace
-
 bool FileSetWriter::commit(FileError *error)
 {
     m_methods.clear();
-    auto fail = [&](const FileError &why) {
+    // What became of every other file when one failed: those put in place
+    // are put back, in the reverse order.
+    auto fail = [&](FileError why, const Entry *failed) {
+        for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
+            Entry &entry = **it;
+            if (&entry == failed)
+                continue;
+            FileError other(FileError::Write, entry.path, 0);
+            if (entry.placed != Entry::Placed::No)
+                takeBack(entry, other);
+            why.alongside.prepend(other);
+        }
         if (error)
             *error = why;
         m_entries.clear();
@@ -550,56 +706,152 @@ bool FileSetWriter::commit(FileError *error)
     // Every new file whole and on disk before any old one is touched.
     for (const auto &entry : m_entries) {
         if (entry->device->failure() != 0)
-            return fail(FileError(FileError::Write, entry->path, entry->device->failure()));
-        if (entry->method == Method::Renamed && systemCalls().fsync(entry->fd) != 0)
-            return fail(FileError(FileError::Write, entry->path, errno));
-    }
-    // Nothing goes over a file that another program put in a name's place
-    // since it was opened (or read): that file is theirs.
-    for (const auto &entry : m_entries) {
-        if (entry->method != Method::Device && !entry->unchanged())
-            return fail(FileError(FileError::Write, entry->path, replacedMeanwhile()));
+            return fail(entry->device->error(entry->path), entry.get());
+        const int made = entry->method == Method::Renamed ? entry->fd : entry->newCopyFd;
+        if (entry->method != Method::Device && systemCalls().fsync(made) != 0) {
+            const int errnum = errno;
+            return fail(entry->method == Method::Renamed
+                                ? FileError(FileError::Write, entry->path, errnum)
+                                : FileError(FileError::Write, entry->path,
+                                            FileError(FileError::BackUp, QString(),
+                                                      FileError(FileError::StateFile, entry->backupFolderPath, errnum))),
+                        entry.get());
+        }
+        entry->newSize = entry->device->written();
+        entry->newHash = entry->device->hash();
     }
     // A copy of every file that is to be written over.
     for (const auto &entry : m_entries) {
         FileError why;
-        if (entry->method == Method::InPlace
-            && !backUp(entry->target, entry->fd, entry->backupFolder, entry->backupFolderPath, entry->backup,
-                       entry->backupHold, &why))
-            return fail(FileError(FileError::Write, entry->path, FileError(FileError::BackUp, QString(), why)));
+        if (entry->method == Method::InPlace && !entry->copyOldBytes(&why))
+            return fail(FileError(FileError::Write, entry->path, FileError(FileError::BackUp, QString(), why)), entry.get());
     }
     // Files written over go first: a failure there is undone from the copy
     // before any other file is touched.
     std::stable_partition(m_entries.begin(), m_entries.end(),
                           [](const auto &entry) { return entry->method == Method::InPlace; });
     for (const auto &entry : m_entries) {
-        if (!apply(*entry, error)) {
+        FileError why;
+        if (!apply(*entry, &why))
+            return fail(why, entry.get());
+    }
+    // The new names on disk, each folder once; the old files go only after.
+    QSet<QByteArray> flushed;
+    for (const auto &entry : m_entries) {
+        const QByteArray dir = dirOf(entry->target);
+        if (entry->method != Method::Renamed || flushed.contains(dir))
+            continue;
+        flushed.insert(dir);
+        Descriptor folder;
+        folder.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder.fd < 0 || systemCalls().fsync(folder.fd) != 0) {
+            const int errnum = errno;
+            if (error)
+                *error = FileError(FileError::Write, entry->path, FileError(FileError::FlushFolder, nameFromNative(dir), errnum));
+            for (const auto &placed : m_entries)
+                placed->finished = true; // in place, as the message says
             m_entries.clear();
             return false;
         }
     }
     std::sort(m_entries.begin(), m_entries.end(), [](const auto &a, const auto &b) { return a->order < b->order; });
-    for (const auto &entry : m_entries)
+    for (const auto &entry : m_entries) {
+        entry->finished = true;
         m_methods << entry->method;
+    }
     m_entries.clear();
     return true;
 }
 
+void FileSetWriter::takeBack(Entry &entry, FileError &outcome)
+{
+    using Placed = Entry::Placed;
+    outcome.aftermath = FileError::PutBack;
+    const Placed placed = std::exchange(entry.placed, Placed::No);
+    switch (placed) {
+    case Placed::No:
+        outcome.aftermath = FileError::Untouched;
+        return;
+    case Placed::Exchanged:
+    case Placed::Held: {
+        QByteArray &old = placed == Placed::Exchanged ? entry.temporary : entry.holdName;
+        const unsigned flags = placed == Placed::Exchanged ? RENAME_EXCHANGE : 0;
+        if (systemCalls().rename(old.constData(), entry.target.constData(), flags) == 0) {
+            if (flags == 0)
+                old.clear(); // the old file has its name back
+            return;
+        }
+        // The old file stays where it is, for the user to take.
+        outcome.errnum = errno;
+        outcome.aftermath = FileError::KeptAside;
+        outcome.keptIn = nameFromNative(old);
+        old.clear();
+        entry.temporaryRecord.end();
+        return;
+    }
+    case Placed::Replaced:
+        outcome.aftermath = FileError::KeptAside;
+        outcome.detail = QStringLiteral("its file system cannot keep the old file aside");
+        return;
+    case Placed::Created: {
+        struct stat st;
+        if (lstat(entry.target.constData(), &st) == 0 && st.st_ino == entry.madeInode && unlink(entry.target.constData()) == 0)
+            return;
+        outcome.errnum = errno;
+        outcome.aftermath = FileError::KeptAside;
+        return;
+    }
+    case Placed::Written:
+        if (entry.putBack())
+            return;
+        outcome.errnum = errno;
+        outcome.aftermath = FileError::KeptAside;
+        outcome.keptIn = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
+        return;
+    }
+}
+
 bool FileSetWriter::apply(Entry &entry, FileError *error)
 {
+    using Placed = Entry::Placed;
     auto fail = [&](int errnum, const QString &why = QString()) {
-        if (error)
-            *error = FileError(FileError::Write, entry.path, errnum, why);
-        return false;
-    };
-    auto failAt = [&](const FileError &step) {
-        if (error)
-            *error = FileError(FileError::Write, entry.path, step);
+        *error = FileError(FileError::Write, entry.path, errnum, why);
         return false;
     };
     switch (entry.method) {
     case Method::Renamed: {
         const QByteArray dir = dirOf(entry.target);
+        if (!entry.existed) {
+            // Only where the name is still free: never over a file another
+            // program made meanwhile.
+            struct stat made;
+            if (fstat(entry.fd, &made) != 0)
+                return fail(errno);
+            entry.madeInode = made.st_ino;
+            int placed = -1;
+            if (entry.anonymous) {
+                const QByteArray self = "/proc/self/fd/" + QByteArray::number(entry.fd);
+                placed = systemCalls().linkat(AT_FDCWD, self.constData(), AT_FDCWD, entry.target.constData(), AT_SYMLINK_FOLLOW);
+            } else {
+                placed = systemCalls().rename(entry.temporary.constData(), entry.target.constData(), RENAME_NOREPLACE);
+                if (placed != 0 && errno == EINVAL) { // a file system without it
+                    placed = systemCalls().linkat(AT_FDCWD, entry.temporary.constData(), AT_FDCWD, entry.target.constData(), 0);
+                    if (placed == 0)
+                        unlink(entry.temporary.constData());
+                }
+                if (placed == 0)
+                    entry.temporary.clear();
+            }
+            if (placed != 0)
+                return fail(errno == EEXIST ? 0 : errno, errno == EEXIST ? replacedMeanwhile() : QString());
+            const int closed = closeChecked(entry.fd);
+            if (closed != 0) {
+                unlink(entry.target.constData());
+                return fail(closed);
+            }
+            entry.placed = Placed::Created;
+            return true;
+        }
         if (entry.anonymous) {
             const QByteArray self = "/proc/self/fd/" + QByteArray::number(entry.fd);
             for (int tries = 0; tries < 100; ++tries) {
@@ -616,70 +868,79 @@ bool FileSetWriter::apply(Entry &entry, FileError *error)
         const int closed = closeChecked(entry.fd);
         if (closed != 0)
             return fail(closed);
-        if (systemCalls().rename(entry.temporary.constData(), entry.target.constData()) != 0) {
-            const int errnum = errno;
-            if (!entry.existed || (errnum != EBUSY && errnum != EXDEV))
-                return fail(errnum);
-            // A file mounted on its name (as /etc/hosts in a container)
-            // cannot be replaced: it is written over, after a copy.
-            Descriptor made;
-            made.fd = ::open(entry.temporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            QByteArray bytes;
-            FileError why;
-            if (made.fd < 0 || !readWhole(made.fd, bytes) || !entry.openToWriteOver())
-                return fail(errno, replacedMeanwhile());
-            if (!backUp(entry.target, entry.fd, entry.backupFolder, entry.backupFolderPath, entry.backup, entry.backupHold, &why))
-                return failAt(FileError(FileError::BackUp, QString(), why));
-            entry.device->keep(bytes);
-            entry.method = Method::InPlace;
-            return apply(entry, error);
-        }
-        entry.temporary.clear();
-        entry.temporaryRecord.end();
-        // The rename itself on disk.
-        Descriptor folder;
-        folder.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder.fd < 0 || systemCalls().fsync(folder.fd) != 0) {
-            const int errnum = errno;
-            return failAt(FileError(FileError::FlushFolder, nameFromNative(dir), errnum));
-        }
-        return true;
-    }
-    case Method::InPlace: {
-        const QByteArray &bytes = entry.device->kept();
-        FileError why;
-        if (!entry.journal.begin(entry.backupFolder, entry.backup, entry.target, entry.fd, bytes, &why))
-            return failAt(FileError(FileError::Journal, QString(), why));
-        if (writeAll(entry.fd, bytes.constData(), bytes.size(), 0) && systemCalls().ftruncate(entry.fd, bytes.size()) == 0
-            && systemCalls().fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0) {
-            // The copy goes before the record does.
-            unlinkat(entry.backupFolder, entry.backup.constData(), 0);
-            entry.backup.clear();
+        // Nothing goes over a file that another program put in the name's
+        // place since it was opened (or read): that file is theirs.
+        if (!entry.unchanged())
+            return fail(0, replacedMeanwhile());
+        // The old file is kept under the new one's name until every file of
+        // the set is in place.
+        if (systemCalls().rename(entry.temporary.constData(), entry.target.constData(), RENAME_EXCHANGE) == 0) {
+            entry.placed = Placed::Exchanged;
             return true;
         }
-        const int failed = errno;
-        // Put the old bytes back (a close that failed closed it all the same).
-        if (entry.fd < 0)
-            entry.openToWriteOver();
-        const int backup = openat(entry.backupFolder, entry.backup.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        int errnum = errno;
+        if (errnum == EINVAL || errnum == ENOSYS || errnum == EOPNOTSUPP) {
+            // A file system that cannot exchange: a second name keeps it.
+            entry.holdName = temporaryName(dir);
+            entry.temporaryRecord.record(entry.holdName, true);
+            if (systemCalls().linkat(AT_FDCWD, entry.target.constData(), AT_FDCWD, entry.holdName.constData(), 0) != 0)
+                entry.holdName.clear();
+            if (systemCalls().rename(entry.temporary.constData(), entry.target.constData(), 0) == 0) {
+                entry.temporary.clear();
+                entry.placed = entry.holdName.isEmpty() ? Placed::Replaced : Placed::Held;
+                return true;
+            }
+            errnum = errno;
+            if (!entry.holdName.isEmpty())
+                unlink(entry.holdName.constData());
+            entry.holdName.clear();
+        }
+        if (errnum != EBUSY && errnum != EXDEV)
+            return fail(errnum);
+        // A file mounted on its name (as /etc/hosts in a container) cannot
+        // be replaced: it is written over, after a copy.
+        Descriptor made;
+        made.fd = ::open(entry.temporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        FileError why;
+        if (made.fd < 0 || !entry.openToWriteOver())
+            return fail(errno, replacedMeanwhile());
+        if (!entry.makeCopies(&why) || !entry.copyOldBytes(&why)) {
+            *error = FileError(FileError::Write, entry.path, FileError(FileError::BackUp, QString(), why));
+            return false;
+        }
+        QCryptographicHash hash(contentHashKind);
         struct stat st;
-        const bool restored = entry.fd >= 0 && backup >= 0 && fstat(backup, &st) == 0
-                && lseek(entry.fd, 0, SEEK_SET) == 0 && copyBytes(backup, entry.fd)
-                && ftruncate(entry.fd, st.st_size) == 0 && fsync(entry.fd) == 0;
-        if (backup >= 0)
-            close(backup);
-        FileError failure(FileError::Write, entry.path, failed);
-        if (restored) {
-            unlinkat(entry.backupFolder, entry.backup.constData(), 0);
+        if (fstat(made.fd, &st) != 0 || !copyBytes(made.fd, entry.newCopyFd, -1, &hash)
+            || systemCalls().fsync(entry.newCopyFd) != 0)
+            return fail(errno);
+        entry.newSize = st.st_size;
+        entry.newHash = hash.result().toHex();
+        entry.method = Method::InPlace;
+        return apply(entry, error);
+    }
+    case Method::InPlace: {
+        if (!entry.unchanged())
+            return fail(0, replacedMeanwhile());
+        FileError why;
+        if (!entry.journal.begin(entry.backupFolder, entry.backup, entry.newCopy, entry.target, entry.fd, entry.newSize,
+                                 entry.newHash, &why)) {
+            why.path = entry.backupFolderPath;
+            *error = FileError(FileError::Write, entry.path, FileError(FileError::Journal, QString(), why));
+            return false;
+        }
+        if (copyBytes(entry.newCopyFd, entry.fd, 0) && systemCalls().ftruncate(entry.fd, entry.newSize) == 0
+            && systemCalls().fsync(entry.fd) == 0 && closeChecked(entry.fd) == 0) {
+            entry.placed = Placed::Written;
+            return true;
+        }
+        FileError failure(FileError::Write, entry.path, errno);
+        if (entry.putBack()) {
             failure.aftermath = FileError::PutBack;
         } else {
             failure.aftermath = FileError::KeptAside;
             failure.keptIn = entry.backupFolderPath + u'/' + nameFromNative(entry.backup);
-            entry.journal.keep();
         }
-        entry.backup.clear();
-        if (error)
-            *error = failure;
+        *error = failure;
         return false;
     }
     case Method::Device: {
@@ -725,6 +986,21 @@ FileStamp stampOf(const QString &path)
     stamp.size = st.st_size;
     stamp.mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return stamp;
+}
+
+QByteArray contentHash(QByteArrayView bytes)
+{
+    return QCryptographicHash::hash(bytes, contentHashKind).toHex();
+}
+
+QByteArray contentHashOf(int fd, QCryptographicHash::Algorithm kind)
+{
+    QCryptographicHash hash(kind);
+    const bool read = readPieces(fd, [&](QByteArrayView piece, qint64) {
+        hash.addData(piece);
+        return true;
+    });
+    return read ? hash.result().toHex() : QByteArray();
 }
 
 FileKind kindOf(const QString &path)

@@ -19,6 +19,7 @@
 #include "files/fileerror.h"
 
 #include <QByteArrayView>
+#include <QCryptographicHash>
 #include <QList>
 #include <QString>
 
@@ -29,8 +30,11 @@ class QIODevice;
 struct FileStamp;
 
 // Files written together, or not at all: each is written whole and flushed
-// before commit() puts any of them in place, so an error until then leaves
-// every file as it was. Whatever was not committed leaves no trace.
+// before commit() puts any of them in place, and those put in place are put
+// back when a later one fails, so an error leaves every file as it was.
+// Whatever was not committed leaves no trace. Each file is locked against
+// other saves (of this program or the editor) from open() to the end of
+// commit(); a second save waits two seconds for the lock, then gives up.
 class FileSetWriter
 {
 public:
@@ -42,8 +46,11 @@ public:
     FileSetWriter &operator=(const FileSetWriter &) = delete;
 
     // Where to write `path`'s new bytes; null, with the error, on failure.
-    // With `readFrom`, the file must still be the one that was read.
-    QIODevice *open(const QString &path, FileError *error, const FileStamp *readFrom = nullptr);
+    // With `readFrom`, the file must still be the one that was read, as it
+    // was (only the same file, when `settling`). A file whose last save did
+    // not finish is refused, unless this save is `settling` it.
+    QIODevice *open(const QString &path, FileError *error, const FileStamp *readFrom = nullptr,
+                    bool settling = false);
     bool commit(FileError *error);
     // How commit() put each file in place, in the order they were opened.
     QList<Method> methods() const { return m_methods; }
@@ -51,6 +58,8 @@ public:
 private:
     struct Entry;
     bool apply(Entry &entry, FileError *error);
+    // Puts back a file put in place; says in `outcome` what became of it.
+    static void takeBack(Entry &entry, FileError &outcome);
     std::vector<std::unique_ptr<Entry>> m_entries;
     QList<Method> m_methods;
 };
@@ -61,6 +70,9 @@ bool writeSubtitleFile(const QString &path, QByteArrayView bytes, FileError *err
 // The system's errno for a failed write to a device FileSetWriter::open()
 // returned; 0 for any other device, or while nothing failed.
 int writeFailure(const QIODevice &device);
+// Why writing `path`'s new bytes to `device` failed: the system's reason,
+// naming the backup folder where they waited there, or else `why`.
+FileError writeFailure(const QIODevice &device, const QString &path, const QString &why);
 
 // What a file on disk was at one moment: enough to tell that another
 // program has replaced, changed or removed it since.
@@ -77,6 +89,14 @@ struct FileStamp
     bool operator!=(const FileStamp &o) const { return !(*this == o); }
 };
 FileStamp stampOf(const QString &path);
+
+// What a file holds, in a few bytes: the hex of a hash of all of it, to tell
+// whether it still holds what it held (not to guard against forgery).
+inline constexpr QCryptographicHash::Algorithm contentHashKind = QCryptographicHash::Blake2b_256;
+QByteArray contentHash(QByteArrayView bytes);
+// The same of everything the file open as `fd` holds; empty when it cannot
+// be read.
+QByteArray contentHashOf(int fd, QCryptographicHash::Algorithm kind = contentHashKind);
 
 enum class FileKind { Missing, Regular, Directory, Other };
 FileKind kindOf(const QString &path);

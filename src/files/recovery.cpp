@@ -16,8 +16,10 @@
 
 namespace {
 
-// The first form had no line for the file's identity.
-const char magic[] = "tarnlyx recovery 2\n";
+// The first form had no line for the file's identity, the second no hash
+// of its bytes.
+const char magic[] = "tarnlyx recovery 3\n";
+const char secondMagic[] = "tarnlyx recovery 2\n";
 const char firstMagic[] = "tarnlyx recovery 1\n";
 
 QByteArray entryName(const QString &id, const char *ending)
@@ -116,7 +118,8 @@ bool readEntry(int folder, const QByteArray &name, qsizetype size, QByteArray &b
 bool readHead(const QByteArray &bytes, RecoveredText &kept, qsizetype *textStart)
 {
     const bool first = bytes.startsWith(firstMagic);
-    if (!first && !bytes.startsWith(magic))
+    const bool second = bytes.startsWith(secondMagic);
+    if (!first && !second && !bytes.startsWith(magic))
         return false;
     const qsizetype nameEnd = bytes.indexOf('\n', sizeof magic - 1);
     const qsizetype stampEnd = first || nameEnd < 0 ? nameEnd : bytes.indexOf('\n', nameEnd + 1);
@@ -124,9 +127,10 @@ bool readHead(const QByteArray &bytes, RecoveredText &kept, qsizetype *textStart
         return false;
     kept.fileName = nameFromNative(QByteArray::fromPercentEncoding(bytes.sliced(sizeof magic - 1, nameEnd - (sizeof magic - 1))));
     const QList<QByteArray> numbers = first ? QList<QByteArray>() : bytes.sliced(nameEnd + 1, stampEnd - nameEnd - 1).split(' ');
-    if (numbers.size() == 4) {
+    if (numbers.size() == (second ? 4 : 5)) {
         kept.stamp = {true, numbers[0].toULongLong(), numbers[1].toULongLong(), numbers[2].toLongLong(),
                         numbers[3].toLongLong()};
+        kept.hash = numbers.value(4);
     } else if (first && !kept.fileName.isEmpty()) {
         kept.stamp = stampOf(kept.fileName); // the file that name holds now, as before
     }
@@ -186,6 +190,23 @@ void removeLoneLocks(int folder)
 
 } // namespace
 
+RecoveredText::Relation RecoveredText::relationTo(const QString &name) const
+{
+    const FileStamp now = stampOf(name);
+    if (!stamp.exists || !now.exists || stamp.device != now.device || stamp.inode != now.inode)
+        return Relation::Other;
+    // Older recovery files kept no hash: only the very same stamp tells.
+    if (hash.isEmpty())
+        return now == stamp ? Relation::Same : Relation::Changed;
+    const int fd = ::open(nameToNative(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    const bool same = fd >= 0 && fstat(fd, &st) == 0 && quint64(st.st_dev) == stamp.device
+            && quint64(st.st_ino) == stamp.inode && contentHashOf(fd) == hash;
+    if (fd >= 0)
+        close(fd);
+    return same ? Relation::Same : Relation::Changed;
+}
+
 QString RecoveryFile::folder(FileError *error)
 {
     QString path;
@@ -244,7 +265,8 @@ QString RecoveryFile::absoluteName(const QString &name)
     return nameFromNative(path);
 }
 
-bool RecoveryFile::write(const QString &fileName, const FileStamp &stamp, const QString &text, FileError *error)
+bool RecoveryFile::write(const QString &fileName, const FileStamp &stamp, const QByteArray &hash, const QString &text,
+                         FileError *error)
 {
     if (!lock(error))
         return false;
@@ -255,7 +277,7 @@ bool RecoveryFile::write(const QString &fileName, const FileStamp &stamp, const 
     bytes += nameToNative(fileName).toPercentEncoding() + '\n';
     if (stamp.exists) {
         bytes += QByteArray::number(stamp.device) + ' ' + QByteArray::number(stamp.inode) + ' '
-                + QByteArray::number(stamp.size) + ' ' + QByteArray::number(stamp.mtime);
+                + QByteArray::number(stamp.size) + ' ' + QByteArray::number(stamp.mtime) + ' ' + hash;
     }
     bytes += '\n';
     LineCodec(QStringLiteral("UTF-8"), false).appendEncoded(bytes, text); // stray bytes as they were

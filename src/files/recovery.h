@@ -19,14 +19,19 @@ struct RecoveredText
     QString id;             // names the pair of files in the recovery folder
     QString fileName;       // the file the text belongs to, absolute; empty when untitled
     FileStamp stamp;        // that file as it was read or last saved
+    QByteArray hash;        // and the contentHash() of its bytes then; empty in older recovery files
     QString firstLines;     // the text's first two lines, as far as the start of the file holds them
     QDateTime written;
-    // Whether `now`, the file a name holds now, is the file the text
-    // belongs to, whatever name or link it is reached by.
-    bool belongsTo(const FileStamp &now) const
-    {
-        return stamp.exists && now.exists && stamp.device == now.device && stamp.inode == now.inode;
-    }
+
+    enum class Relation {
+        Same,    // the file the text was made from, holding the same bytes (touched, maybe)
+        Changed, // that file, written to since: the text is not the file's own any more
+        Other,   // another file, or none: the name was given to another file
+    };
+    // What the file a name leads to now is to the text, whatever name or
+    // link reaches it; a file the system gave the same inode after the
+    // first was removed is told by its bytes.
+    Relation relationTo(const QString &name) const;
 };
 
 class RecoveryFile
@@ -43,10 +48,11 @@ public:
     // when it cannot be read.
     bool readText(QString *text, FileError *error) const;
     // Writes the text for `fileName` (empty for an untitled text), the file
-    // `stamp`, in place of what was written before; the old content stays
-    // whole until the new one is on disk. False, with the reason, when it
-    // cannot be written.
-    bool write(const QString &fileName, const FileStamp &stamp, const QString &text, FileError *error);
+    // `stamp` whose bytes have the contentHash() `hash`, in place of what was
+    // written before; the old content stays whole until the new one is on
+    // disk. False, with the reason, when it cannot be written.
+    bool write(const QString &fileName, const FileStamp &stamp, const QByteArray &hash, const QString &text,
+               FileError *error);
     // Removes the recovery file: the text was saved or let go.
     void remove();
     // Lets go of the recovery file, which stays for the next start; the

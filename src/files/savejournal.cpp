@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QIODevice>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -19,8 +20,11 @@
 
 namespace {
 
-const char magic[] = "tarnlyx save 1\n";
+// The first form kept no copy of the new bytes.
+const char magic[] = "tarnlyx save 2\n";
+const char firstMagic[] = "tarnlyx save 1\n";
 const char ending[] = ".journal";
+const char newEnding[] = ".new";
 const char temporaryMagic[] = "tarnlyx temporary 1\n";
 const char temporaryEnding[] = ".temporary";
 
@@ -34,22 +38,20 @@ QByteArray absolute(const QByteArray &path)
     return made;
 }
 
-// Removes the new file a record names if a save left it: a file of this
-// user's own whose name is one the saves make.
-void removeLeftTemporary(const QByteArray &text)
+// Removes the new files a record names if a save left them: files of this
+// user's own whose names are ones the saves make.
+void removeLeftTemporaries(const QByteArray &text)
 {
-    const qsizetype start = qstrlen(temporaryMagic);
-    const QByteArray path = QByteArray::fromPercentEncoding(text.mid(start).trimmed());
-    const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
-    struct stat st;
-    if (text.startsWith(temporaryMagic) && base.startsWith(".tarnlyx-") && base.size() == 15
-        && lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
-        unlink(path.constData());
-}
-
-QByteArray hashOf(QByteArrayView bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    if (!text.startsWith(temporaryMagic))
+        return;
+    for (const QByteArray &line : text.mid(qstrlen(temporaryMagic)).split('\n')) {
+        const QByteArray path = QByteArray::fromPercentEncoding(line.trimmed());
+        const QByteArray base = path.mid(path.lastIndexOf('/') + 1);
+        struct stat st;
+        if (base.startsWith(".tarnlyx-") && base.size() == 15 && lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode)
+            && st.st_uid == geteuid())
+            unlink(path.constData());
+    }
 }
 
 // A file of this user's own in `folder`, never through a link; -1 otherwise.
@@ -59,27 +61,23 @@ int openOwn(int folder, const QByteArray &name, int flags)
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
         return fd;
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+        errno = EPERM;
+    }
     return -1;
 }
 
-// Whether the file `path` now holds exactly the bytes of size `size` and
-// hash `hash`.
-bool holds(const QByteArray &path, qint64 size, const QByteArray &hash)
+struct Descriptor
 {
-    QFile file;
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size
-        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    int fd = -1;
+    ~Descriptor()
+    {
         if (fd >= 0)
             close(fd);
-        return false;
     }
-    QCryptographicHash hasher(QCryptographicHash::Sha256);
-    return hasher.addData(&file) && hasher.result().toHex() == hash;
-}
+};
+
 
 struct BackupFolder
 {
@@ -91,66 +89,77 @@ struct BackupFolder
     }
     BackupFolder(const BackupFolder &) = delete;
     BackupFolder &operator=(const BackupFolder &) = delete;
+    // Whether there is a folder, but not one this user may trust.
+    bool refused() const { return fd < 0 && error.errnum != ENOENT; }
     QString path;
     FileError error; // why there is none
     const int fd;
 };
 
-// Removes the copy first: a record left alone then names a file that holds
-// the new bytes, or one that cannot be put back, never a copy without it.
-bool removeBoth(int folder, const UnfinishedSave &save, FileError *error)
+// Removes the copies first: a record left alone then names a file that
+// holds the new bytes, or one that cannot be put back, never copies without
+// it.
+bool removeAll(int folder, const UnfinishedSave &save, FileError *error)
 {
-    const bool copyGone = unlinkat(folder, save.backup.constData(), 0) == 0 || errno == ENOENT;
-    if (copyGone && unlinkat(folder, save.record.constData(), 0) == 0)
-        return true;
-    if (error) {
-        const QString folderPath = save.backupPath.left(save.backupPath.lastIndexOf(u'/') + 1);
-        *error = FileError(FileError::Remove, copyGone ? folderPath + nameFromNative(save.record) : save.backupPath, errno);
+    const QString folderPath = save.backupPath.left(save.backupPath.lastIndexOf(u'/') + 1);
+    for (const QByteArray &name : {save.newBytes, save.backup, save.record}) {
+        if (name.isEmpty() || unlinkat(folder, name.constData(), 0) == 0 || (errno == ENOENT && name != save.record))
+            continue;
+        if (error)
+            *error = FileError(FileError::Remove, folderPath + nameFromNative(name), errno);
+        return false;
     }
-    return false;
+    return true;
 }
 
 // Whether `text` is a record cut short before it was whole: its save was
 // killed before the first byte went over its file.
 bool cutShort(const QByteArray &text)
 {
-    if (!text.startsWith(magic))
-        return QByteArrayView(magic).startsWith(text);
-    const qsizetype last = text.indexOf("\nsha256=");
+    if (!text.startsWith(magic) && !text.startsWith(firstMagic))
+        return QByteArrayView(magic).startsWith(text) || QByteArrayView(firstMagic).startsWith(text);
+    const qsizetype last = text.indexOf(text.startsWith(firstMagic) ? "\nsha256=" : "\nblake2b=");
     return last < 0 || text.indexOf('\n', last + 1) < 0;
 }
 
-// Removes a record cut short and the copy it is named after, once the save
-// that made them no longer holds the copy (a save makes its copy first and
-// holds it until the record is whole).
+// Removes a record cut short and the copies named after it, once the save
+// that made them no longer holds the copy (a save makes its copies first
+// and holds them until the record is whole).
 void removeCutShort(int folder, const QByteArray &record)
 {
     const QByteArray copy = record.chopped(qstrlen(ending));
     struct stat st;
     if (fstatat(folder, copy.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT)
+        if (errno == ENOENT) {
+            unlinkat(folder, (copy + newEnding).constData(), 0);
             unlinkat(folder, record.constData(), 0);
+        }
         return;
     }
     const int fd = openOwn(folder, copy, O_RDONLY);
     if (fd < 0)
         return;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && unlinkat(folder, copy.constData(), 0) == 0)
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && unlinkat(folder, copy.constData(), 0) == 0) {
+        unlinkat(folder, (copy + newEnding).constData(), 0);
         unlinkat(folder, record.constData(), 0);
+    }
     close(fd);
 }
 
-// The name of a copy of old bytes: the file's name, '-' and six letters.
-bool isCopyName(const QByteArray &name)
+// The name of a copy of old bytes (the file's name, '-' and six letters),
+// or of the new bytes (the same and ".new").
+bool isCopyName(QByteArray name)
 {
+    if (name.endsWith(newEnding))
+        name.chop(qstrlen(newEnding));
     if (name.size() < 7 || name[name.size() - 7] != '-')
         return false;
     return std::all_of(name.end() - 6, name.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
 
-// Removes the copies a kill during the copy left: those that nobody holds
-// (a save holds its copy from the moment it is made until the save ends)
-// and no record names, by its text or by its own name.
+// Removes the copies a kill before the record was whole left: those that
+// nobody holds (a save holds its copies from the moment they are made until
+// the save ends) and no record names, by its text or by its own name.
 void removeLeftCopies(int folder)
 {
     QList<std::pair<QByteArray, int>> held;
@@ -164,10 +173,11 @@ void removeLeftCopies(int folder)
     if (held.isEmpty())
         return;
     // The records only now: a save writes its record while it holds the
-    // copy, so none can name a copy held here and be missed.
+    // copies, so none can name a copy held here and be missed.
     QSet<QByteArray> named;
     for (const QByteArray &record : stateFolderEntries(folder, ending)) {
         named.insert(record.chopped(qstrlen(ending)));
+        named.insert(record.chopped(qstrlen(ending)) + newEnding);
         QFile file;
         const int fd = openOwn(folder, record, O_RDONLY);
         if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
@@ -178,6 +188,8 @@ void removeLeftCopies(int folder)
         for (const QByteArray &line : file.read(1 << 16).split('\n')) {
             if (line.startsWith("backup="))
                 named.insert(QByteArray::fromPercentEncoding(line.mid(7)));
+            else if (line.startsWith("new="))
+                named.insert(QByteArray::fromPercentEncoding(line.mid(4)));
         }
     }
     for (const auto &[name, fd] : held) {
@@ -188,6 +200,134 @@ void removeLeftCopies(int folder)
             unlinkat(folder, name.constData(), 0);
         close(fd);
     }
+}
+
+// The fields of a whole record; false for anything else.
+bool readRecord(const QByteArray &text, UnfinishedSave &save)
+{
+    const bool first = text.startsWith(firstMagic);
+    if (!first && !text.startsWith(magic))
+        return false;
+    const char *const keys[] = {"path=", "backup=", "new=", "device=", "inode=", "old-size=", "new-size=",
+                                first ? "sha256=" : "blake2b=" };
+    QByteArray fields[8];
+    for (const QByteArray &line : text.split('\n')) {
+        for (int i = 0; i < 8; ++i) {
+            if (line.startsWith(keys[i]))
+                fields[i] = line.mid(qstrlen(keys[i]));
+        }
+    }
+    const QByteArray path = QByteArray::fromPercentEncoding(fields[0]);
+    save.backup = QByteArray::fromPercentEncoding(fields[1]);
+    save.newBytes = first ? QByteArray() : QByteArray::fromPercentEncoding(fields[2]);
+    save.path = nameFromNative(path);
+    save.device = fields[3].toULongLong();
+    save.inode = fields[4].toULongLong();
+    save.oldSize = fields[5].toLongLong();
+    save.newSize = fields[6].toLongLong();
+    save.hash = fields[7];
+    save.firstForm = first;
+    auto plainName = [](const QByteArray &name) { return !name.contains('/') && name != "." && name != ".."; };
+    return !path.isEmpty() && !save.backup.isEmpty() && plainName(save.backup) && plainName(save.newBytes)
+            && (first || !save.newBytes.isEmpty());
+}
+
+// Whether the file open as `fd` is the one the save wrote over and holds
+// exactly its new bytes.
+bool holdsNewBytes(int fd, const UnfinishedSave &save)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 && quint64(st.st_dev) == save.device && quint64(st.st_ino) == save.inode
+            && st.st_size == save.newSize
+            && contentHashOf(fd, save.firstForm ? QCryptographicHash::Sha256 : contentHashKind) == save.hash;
+}
+
+// Whether each byte of `file` is the byte of `old` or of `made` at its place,
+// and its size between theirs: what writing `made` over `old` leaves when it
+// is cut short anywhere, in any order of its blocks.
+bool eachByteOldOrNew(int file, int old, int made)
+{
+    struct stat f, o, n;
+    if (fstat(file, &f) != 0 || fstat(old, &o) != 0 || fstat(made, &n) != 0
+        || f.st_size < std::min(o.st_size, n.st_size) || f.st_size > std::max(o.st_size, n.st_size))
+        return false;
+    constexpr qsizetype chunk = 1 << 20;
+    QByteArray a(chunk, Qt::Uninitialized), b(chunk, Qt::Uninitialized), c(chunk, Qt::Uninitialized);
+    auto readAt = [](int fd, QByteArray &into, qint64 at, qint64 size) {
+        qsizetype got = 0;
+        while (got < size) {
+            const ssize_t done = pread(fd, into.data() + got, size_t(size - got), at + got);
+            if (done < 0 && errno == EINTR)
+                continue;
+            if (done <= 0)
+                return false;
+            got += done;
+        }
+        return true;
+    };
+    for (qint64 at = 0; at < f.st_size; at += chunk) {
+        const qint64 size = std::min<qint64>(chunk, f.st_size - at);
+        const qint64 fromOld = std::clamp<qint64>(o.st_size - at, 0, size), fromNew = std::clamp<qint64>(n.st_size - at, 0, size);
+        if (!readAt(file, a, at, size) || !readAt(old, b, at, fromOld) || !readAt(made, c, at, fromNew))
+            return false;
+        for (qint64 i = 0; i < size; ++i) {
+            if (!(i < fromOld && a[i] == b[i]) && !(i < fromNew && a[i] == c[i]))
+                return false;
+        }
+    }
+    return true;
+}
+
+// A name beside `name` that holds nothing yet: NAME.before-save, else
+// NAME.before-save-2 and so on.
+QString freeNameBeside(const QString &name, int &tries)
+{
+    for (; tries < 100; ++tries) {
+        const QString candidate = name + (tries == 0 ? QStringLiteral(".before-save") : QStringLiteral(".before-save-%1").arg(tries + 1));
+        struct stat st;
+        if (lstat(nameToNative(candidate).constData(), &st) != 0 && errno == ENOENT)
+            return candidate;
+    }
+    return QString();
+}
+
+// Writes the copy open as `copy` to `target` through the save routine: over
+// the file `expected` (settling the save that damaged it), or as a new file.
+bool writeCopy(int copy, const QString &target, const FileStamp &expected, const UnfinishedSave &save,
+               FileError *error)
+{
+    FileSetWriter writer;
+    QIODevice *device = writer.open(target, error, &expected, true);
+    if (!device)
+        return false;
+    // The file may have been written to between the first look and the lock.
+    if (expected.exists) {
+        SaveDamage damage;
+        if (!inspectUnfinished(save, target, &damage, error))
+            return false;
+        if (damage != SaveDamage::Damaged && damage != SaveDamage::Finished) {
+            if (error)
+                *error = FileError(FileError::Write, target, QStringLiteral("another program wrote to it meanwhile; nothing was written"));
+            return false;
+        }
+    }
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (qint64 at = 0;;) {
+        const ssize_t got = pread(copy, chunk.data(), size_t(chunk.size()), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            if (error)
+                *error = FileError(FileError::Read, save.backupPath, errno);
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (device->write(chunk.constData(), got) != got)
+            break; // the commit says why
+        at += got;
+    }
+    return writer.commit(error);
 }
 
 } // namespace
@@ -208,8 +348,8 @@ void SaveJournal::keep()
     m_fd = -1;
 }
 
-bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &target, int fd,
-                        QByteArrayView bytes, FileError *why)
+bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &newBytes, const QByteArray &target,
+                        int fd, qint64 newSize, const QByteArray &hash, FileError *why)
 {
     struct stat st;
     if (fstat(fd, &st) != 0) {
@@ -220,11 +360,12 @@ bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &
     QByteArray text = magic;
     text += "path=" + path.toPercentEncoding() + '\n';
     text += "backup=" + backup.toPercentEncoding() + '\n';
+    text += "new=" + newBytes.toPercentEncoding() + '\n';
     text += "device=" + QByteArray::number(quint64(st.st_dev)) + '\n';
     text += "inode=" + QByteArray::number(quint64(st.st_ino)) + '\n';
     text += "old-size=" + QByteArray::number(qint64(st.st_size)) + '\n';
-    text += "new-size=" + QByteArray::number(qint64(bytes.size())) + '\n';
-    text += "sha256=" + hashOf(bytes) + '\n';
+    text += "new-size=" + QByteArray::number(newSize) + '\n';
+    text += "blake2b=" + hash + '\n'; // last: a record without it is cut short
     m_folder = folder;
     m_name = backup + ending;
     m_fd = openat(folder, m_name.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
@@ -242,7 +383,7 @@ bool SaveJournal::begin(int folder, const QByteArray &backup, const QByteArray &
     return written;
 }
 
-bool TemporaryRecord::record(const QByteArray &path)
+bool TemporaryRecord::record(const QByteArray &path, bool beside)
 {
     if (m_fd < 0) {
         m_folder = openStateFolder(QStringLiteral("backup"), nullptr, nullptr);
@@ -256,9 +397,13 @@ bool TemporaryRecord::record(const QByteArray &path)
             end();
             return false;
         }
+        m_text = temporaryMagic;
     }
-    const QByteArray text = temporaryMagic + absolute(path).toPercentEncoding() + '\n';
-    return ftruncate(m_fd, 0) == 0 && lseek(m_fd, 0, SEEK_SET) == 0 && writeAll(m_fd, text.constData(), text.size()) && fsync(m_fd) == 0;
+    if (!beside)
+        m_text = temporaryMagic;
+    m_text += absolute(path).toPercentEncoding() + '\n';
+    return ftruncate(m_fd, 0) == 0 && lseek(m_fd, 0, SEEK_SET) == 0 && writeAll(m_fd, m_text.constData(), m_text.size())
+            && fsync(m_fd) == 0;
 }
 
 void TemporaryRecord::end()
@@ -270,12 +415,15 @@ void TemporaryRecord::end()
     if (m_folder >= 0)
         close(m_folder);
     m_fd = m_folder = -1;
+    m_text.clear();
 }
 
-QList<UnfinishedSave> unfinishedSaves()
+QList<UnfinishedSave> unfinishedSaves(FileError *error)
 {
     QList<UnfinishedSave> found;
     const BackupFolder dir;
+    if (dir.refused() && error)
+        *error = dir.error;
     QList<qint64> times;
     for (const QByteArray &name : stateFolderEntries(dir.fd, ending) + stateFolderEntries(dir.fd, temporaryEnding)) {
         const bool temporary = name.endsWith(temporaryEnding);
@@ -291,7 +439,7 @@ QList<UnfinishedSave> unfinishedSaves()
         }
         const QByteArray text = file.read(1 << 16);
         if (temporary) {
-            removeLeftTemporary(text);
+            removeLeftTemporaries(text);
             unlinkat(dir.fd, name.constData(), 0);
             continue;
         }
@@ -300,28 +448,15 @@ QList<UnfinishedSave> unfinishedSaves()
             removeCutShort(dir.fd, name);
             continue;
         }
-        if (!text.startsWith(magic))
-            continue;
-        QByteArray fields[7];
-        const char *const keys[] = {"path=", "backup=", "device=", "inode=", "old-size=", "new-size=", "sha256="};
-        for (const QByteArray &line : text.split('\n')) {
-            for (int i = 0; i < 7; ++i) {
-                if (line.startsWith(keys[i]))
-                    fields[i] = line.mid(qstrlen(keys[i]));
-            }
-        }
         UnfinishedSave save;
         save.record = name;
-        save.backup = QByteArray::fromPercentEncoding(fields[1]);
-        const QByteArray path = QByteArray::fromPercentEncoding(fields[0]);
-        save.path = nameFromNative(path);
-        save.backupPath = dir.path + u'/' + nameFromNative(save.backup);
-        save.oldSize = fields[4].toLongLong();
-        save.newSize = fields[5].toLongLong();
-        if (path.isEmpty() || save.backup.isEmpty() || save.backup.contains('/'))
+        if (!readRecord(text, save))
             continue;
-        if (holds(path, save.newSize, fields[6])) {
-            removeBoth(dir.fd, save, nullptr); // it did finish
+        save.backupPath = dir.path + u'/' + nameFromNative(save.backup);
+        Descriptor now;
+        now.fd = ::open(nameToNative(save.path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (now.fd >= 0 && holdsNewBytes(now.fd, save)) {
+            removeAll(dir.fd, save, nullptr); // it did finish
             continue;
         }
         found << save;
@@ -338,29 +473,128 @@ QList<UnfinishedSave> unfinishedSaves()
     return sorted;
 }
 
-bool restoreUnfinished(const UnfinishedSave &save, FileError *error)
+QList<UnfinishedSave> unfinishedSavesOf(const QString &name)
 {
-    const BackupFolder dir;
-    const int fd = dir.fd < 0 ? -1 : openOwn(dir.fd, save.backup, O_RDONLY);
-    QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        const int errnum = errno;
-        if (fd >= 0)
-            close(fd);
+    QList<UnfinishedSave> found;
+    struct stat st;
+    if (stat(nameToNative(name).constData(), &st) != 0)
+        return found;
+    for (const UnfinishedSave &save : unfinishedSaves()) {
+        if (save.device == quint64(st.st_dev) && save.inode == quint64(st.st_ino))
+            found << save;
+    }
+    return found;
+}
+
+bool inspectUnfinished(const UnfinishedSave &save, const QString &name, SaveDamage *damage, FileError *error)
+{
+    Descriptor file;
+    file.fd = ::open(nameToNative(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (file.fd < 0 && errno == ENOENT) {
+        *damage = SaveDamage::Missing;
+        return true;
+    }
+    if (file.fd < 0 || fstat(file.fd, &st) != 0) {
         if (error)
-            *error = FileError(FileError::Read, save.backupPath, errnum);
+            *error = FileError(FileError::Read, name, errno);
         return false;
     }
-    const QByteArray old = file.readAll();
-    file.close();
-    if (old.size() != save.oldSize) {
+    if (!S_ISREG(st.st_mode) || quint64(st.st_dev) != save.device || quint64(st.st_ino) != save.inode) {
+        *damage = SaveDamage::Replaced;
+        return true;
+    }
+    if (holdsNewBytes(file.fd, save)) {
+        *damage = SaveDamage::Finished;
+        return true;
+    }
+    const BackupFolder dir;
+    Descriptor old, made;
+    old.fd = dir.fd < 0 ? -1 : openOwn(dir.fd, save.backup, O_RDONLY);
+    made.fd = dir.fd < 0 || save.newBytes.isEmpty() ? -1 : openOwn(dir.fd, save.newBytes, O_RDONLY);
+    if (old.fd < 0) {
+        if (error)
+            *error = dir.fd < 0 ? dir.error : FileError(FileError::Read, save.backupPath, errno);
+        return false;
+    }
+    // A record of the first form kept no new bytes: only a file that still
+    // holds the old ones is known to be as the kill left it.
+    *damage = eachByteOldOrNew(file.fd, old.fd, made.fd >= 0 ? made.fd : old.fd) ? SaveDamage::Damaged : SaveDamage::Changed;
+    return true;
+}
+
+bool restoreUnfinished(const UnfinishedSave &save, const QString &name, RestoreOutcome *outcome, FileError *error)
+{
+    const BackupFolder dir;
+    if (dir.fd < 0) {
+        if (error)
+            *error = dir.error;
+        return false;
+    }
+    Descriptor copy;
+    copy.fd = openOwn(dir.fd, save.backup, O_RDONLY);
+    struct stat st;
+    if (copy.fd < 0 || fstat(copy.fd, &st) != 0) {
+        if (error)
+            *error = FileError(FileError::Read, save.backupPath, errno);
+        return false;
+    }
+    if (st.st_size != save.oldSize) {
         if (error)
             *error = FileError(FileError::CheckCopy, save.backupPath, 0);
         return false;
     }
-    if (!writeSubtitleFile(save.path, old, error))
+    SaveDamage damage;
+    if (!inspectUnfinished(save, name, &damage, error))
         return false;
-    return removeBoth(dir.fd, save, error);
+    RestoreOutcome done;
+    done.path = name;
+    switch (damage) {
+    case SaveDamage::Finished:
+    case SaveDamage::Damaged: {
+        FileStamp expected;
+        expected.exists = true;
+        expected.device = save.device;
+        expected.inode = save.inode;
+        if (!writeCopy(copy.fd, name, expected, save, error))
+            return false;
+        done.how = RestoreOutcome::PutBack;
+        break;
+    }
+    case SaveDamage::Missing:
+        if (!writeCopy(copy.fd, name, FileStamp(), save, error))
+            return false;
+        done.how = RestoreOutcome::MadeAnew;
+        break;
+    case SaveDamage::Changed:
+    case SaveDamage::Replaced:
+        // Never over the newer work: beside it, under a name no file has.
+        done.how = RestoreOutcome::KeptBeside;
+        done.replaced = damage == SaveDamage::Replaced;
+        for (int tries = 0;; ++tries) {
+            done.beside = freeNameBeside(name, tries);
+            if (done.beside.isEmpty()) {
+                if (error)
+                    *error = FileError(FileError::Create, name + QStringLiteral(".before-save"), EEXIST);
+                return false;
+            }
+            FileError why;
+            if (writeCopy(copy.fd, done.beside, FileStamp(), save, &why))
+                break;
+            // Another program made a file of that name meanwhile: the next.
+            if (!stampOf(done.beside).exists) {
+                if (error)
+                    *error = why;
+                return false;
+            }
+        }
+        break;
+    }
+    if (!removeAll(dir.fd, save, error))
+        return false;
+    if (outcome)
+        *outcome = done;
+    return true;
 }
 
 bool discardUnfinished(const UnfinishedSave &save, FileError *error)
@@ -371,5 +605,33 @@ bool discardUnfinished(const UnfinishedSave &save, FileError *error)
             *error = dir.error;
         return false;
     }
-    return removeBoth(dir.fd, save, error);
+    return removeAll(dir.fd, save, error);
+}
+
+bool hasUnsettledSave(int fd)
+{
+    struct stat file;
+    if (fstat(fd, &file) != 0)
+        return false;
+    const BackupFolder dir;
+    bool unsettled = false;
+    for (const QByteArray &name : stateFolderEntries(dir.fd, ending)) {
+        Descriptor record;
+        record.fd = openOwn(dir.fd, name, O_RDONLY);
+        QFile text;
+        // A record held is a save that runs now, of another file: this
+        // one's saves wait for each other.
+        if (record.fd < 0 || flock(record.fd, LOCK_SH | LOCK_NB) != 0
+            || !text.open(record.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+            continue;
+        UnfinishedSave save;
+        save.record = name;
+        if (!readRecord(text.read(1 << 16), save) || save.device != quint64(file.st_dev) || save.inode != quint64(file.st_ino))
+            continue;
+        if (holdsNewBytes(fd, save))
+            removeAll(dir.fd, save, nullptr); // it did finish
+        else
+            unsettled = true;
+    }
+    return unsettled;
 }

@@ -1,16 +1,24 @@
 // A record of every save that writes over a file, so that one cut short (a
-// crash, a kill, a power cut) is found and can be undone.
+// crash, a kill, a power cut) is found and can be undone without ever
+// taking newer work for the damage.
 //
 // Before the first byte goes over a file, a record beside the copy of its
 // old bytes in $XDG_STATE_HOME/tarnlyx/backup/ names the file (as bytes),
-// its device and inode, its old and new size and a hash of the new bytes;
-// the record, the copy and their folder are flushed first. The record is
-// locked while the save runs and removed once it finished or was undone. A
-// record nobody holds is a save that did not finish, unless the file holds
-// exactly the new bytes: then the save did finish and the record and copy
-// are removed without a word. The copy is locked by its save from the
-// moment it is made until the save ends, so that a copy nobody holds and no
-// record names (a save killed while it copied) is removed as well.
+// its device and inode, its old and new size and a hash of the new bytes,
+// which are kept there too; the record, both copies and their folder are
+// flushed first. The record is locked while the save runs and removed once
+// it finished or was undone. A record nobody holds is a save that did not
+// finish, unless its file holds exactly the new bytes: then the save did
+// finish and the record and copies are removed without a word. The copies
+// are locked by their save from the moment they are made until the save
+// ends, so that copies nobody holds and no record names (a save killed
+// before its record was whole) are removed as well.
+//
+// A kill while the new bytes go over the file leaves each byte of it either
+// the old or the new one (a prefix of the new bytes before the rest of the
+// old ones, or after a power cut any blocks of each). A file that holds
+// anything else was written since: newer work, which a restore never
+// writes over.
 #pragma once
 
 #include "files/fileerror.h"
@@ -24,9 +32,13 @@ struct UnfinishedSave
 {
     QByteArray record;      // the record's name in the backup folder
     QByteArray backup;      // the old bytes' copy's name there
+    QByteArray newBytes;    // the new bytes' copy's name there; empty in records of the first form
     QString path;           // the file written over, links followed
     QString backupPath;     // the copy, for messages
+    quint64 device = 0, inode = 0;
     qint64 oldSize = 0, newSize = 0;
+    QByteArray hash;        // of the new bytes (contentHash())
+    bool firstForm = false; // SHA-256 for the hash, and no new bytes kept
 };
 
 // The record of one save in progress; removed when it goes unless kept().
@@ -38,12 +50,13 @@ public:
     SaveJournal(const SaveJournal &) = delete;
     SaveJournal &operator=(const SaveJournal &) = delete;
 
-    // Writes and flushes the record for writing `bytes` over the file
-    // `target` (open as `fd`), whose old bytes are copied to `backup` in the
-    // backup folder `folder`; the folder is flushed too. False, with the
-    // reason, when it cannot be: then nothing may be written over the file.
-    bool begin(int folder, const QByteArray &backup, const QByteArray &target, int fd, QByteArrayView bytes,
-               FileError *why);
+    // Writes and flushes the record for writing the `newSize` bytes of hash
+    // `hash`, kept as `newBytes`, over the file `target` (open as `fd`),
+    // whose old bytes are copied to `backup`, both in the backup folder
+    // `folder`; the folder is flushed too. False, with the reason, when it
+    // cannot be: then nothing may be written over the file.
+    bool begin(int folder, const QByteArray &backup, const QByteArray &newBytes, const QByteArray &target, int fd,
+               qint64 newSize, const QByteArray &hash, FileError *why);
     // The save finished, or was undone: the record goes.
     void end();
     // The save did not finish and the file may be damaged: the record stays.
@@ -55,9 +68,10 @@ private:
     int m_fd = -1;      // holds the lock
 };
 
-// The name of a new file made beside the file it is to replace, where it
-// cannot be made nameless: recorded before it is made, so that one a kill
-// left behind is removed at the next start.
+// The names of new files made beside the files they are to replace, where
+// they cannot be made nameless, and of the old files a save of several keeps
+// until all are in place: recorded before they are made, so that those a kill
+// left behind are removed at the next start.
 class TemporaryRecord
 {
 public:
@@ -66,26 +80,51 @@ public:
     TemporaryRecord(const TemporaryRecord &) = delete;
     TemporaryRecord &operator=(const TemporaryRecord &) = delete;
 
-    // Records `path` (made absolute), in place of what was recorded before.
-    // False when there is nowhere to record it.
-    bool record(const QByteArray &path);
-    // The file was renamed into place or removed.
+    // Records `path` (made absolute) beside what was recorded before, or in
+    // place of it. False when there is nowhere to record it.
+    bool record(const QByteArray &path, bool beside = false);
+    // The files were renamed into place or removed.
     void end();
 
 private:
     int m_folder = -1;
     QByteArray m_name;
     int m_fd = -1;
+    QByteArray m_text;
 };
 
 // Saves that did not finish, oldest first; those that did are cleaned up,
 // and so are new files a save that ended early left beside their targets,
 // and the copies (and records cut short) of saves killed before they wrote
 // anything over their file. Nothing is made when there is no backup folder
-// yet.
-QList<UnfinishedSave> unfinishedSaves();
-// Puts the old bytes back through the save routine, then removes the copy
-// and the record. False, with the reason, leaving both.
-bool restoreUnfinished(const UnfinishedSave &save, FileError *error);
-// Removes the copy and the record: the file stays as it is.
+// yet; one that is refused is said in `error`.
+QList<UnfinishedSave> unfinishedSaves(FileError *error = nullptr);
+
+// Those of them that wrote over the file `name` leads to now.
+QList<UnfinishedSave> unfinishedSavesOf(const QString &name);
+
+// What a name holds now, against what a save that did not finish wrote.
+enum class SaveDamage {
+    Finished, // that very file, holding the new bytes: the save did finish
+    Damaged,  // that very file, as the kill left it: each byte the old or the new one
+    Changed,  // that very file, written since: newer work
+    Replaced, // another file
+    Missing,  // no file
+};
+// False, with the reason, when the name cannot be looked at.
+bool inspectUnfinished(const UnfinishedSave &save, const QString &name, SaveDamage *damage, FileError *error);
+
+// Puts the old bytes back into the file `name` leads to, through the save
+// routine, if it is the file the save damaged; makes it anew with them where
+// the name is free; else writes them to a new file beside it (NAME.before-save)
+// and leaves the file alone. Then the copies and the record go. False, with
+// the reason, leaving them all.
+bool restoreUnfinished(const UnfinishedSave &save, const QString &name, RestoreOutcome *outcome, FileError *error);
+// Removes the copies and the record: the file stays as it is.
 bool discardUnfinished(const UnfinishedSave &save, FileError *error);
+
+// Whether the file open as `fd` has a save that did not finish and is not
+// settled: no other save may go over it then, or the copy of what that save
+// found would be lost. A record whose file holds its new bytes is cleaned
+// up on the way.
+bool hasUnsettledSave(int fd);

@@ -5,8 +5,10 @@
 #include "editor/subengine.h"
 #include "editor/piecehandover.h"
 #include "files/textcodec.h"
+#include "formats/subrip.h"
 
 #include <QIODevice>
+#include <QScopeGuard>
 
 #include <condition_variable>
 #include <functional>
@@ -25,7 +27,6 @@ struct Layout
     FileFormat format;
     QByteArrayView content;
     char separator = '\n';
-    QByteArrayView lineEnd;
     QString notice;
 };
 
@@ -40,24 +41,50 @@ Layout layoutOf(QByteArrayView bytes, const QString &encoding)
         layout.notice.clear();
     layout.content = bytes.sliced(start);
     layout.separator = layout.format.lineEnds == LineEnds::CR ? '\r' : '\n';
-    layout.lineEnd = lineEndBytes(layout.format.writtenLineEnds());
     return layout;
 }
 
-// Files whose lines cannot be cut at a byte (UTF-16, UTF-32) go through
-// the walk whole.
-bool rewriteWhole(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out, QString *error,
-                  const QString &encoding)
+// The text of a file whose lines cannot be cut at a byte (UTF-16, UTF-32),
+// `content` without its byte-order mark, as UTF-8, where they can: a piece
+// at a time, in memory no larger than the UTF-8 itself. False, with the
+// reason, when it does not read as `encoding` exactly.
+bool wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf8, QString *error)
 {
-    const SubtitleText file = decodeSubtitleBytes(bytes, encoding);
-    QByteArray result;
-    if (!encodeSubtitleText(engine.linesChange(file.text, mode), file.format, result, error))
+    QStringDecoder decoder(encoding.toLatin1().constData(), QStringDecoder::Flag::ConvertInitialBom);
+    // Each unit of two bytes gives at most three, each of four at most four.
+    utf8.reserve(encoding.startsWith(u"UTF-16") ? content.size() / 2 * 3 + 4 : content.size() + 4);
+    QString text;
+    for (qsizetype at = 0; at < content.size(); at += 1 << 20) {
+        text = decoder.decode(content.sliced(at, std::min<qsizetype>(1 << 20, content.size() - at)));
+        utf8 += text.toUtf8();
+    }
+    text = decoder.decode(QByteArrayView());
+    if (decoder.hasError()) {
+        if (error)
+            *error = QStringLiteral("it is not %1 text").arg(encoding);
         return false;
-    if (out.write(result) == result.size())
-        return true;
-    if (error)
-        *error = out.errorString();
-    return false;
+    }
+    return true;
+}
+
+// The bytes of a byte-order mark in `format`'s encoding: a UTF-8 mark kept
+// before the bytes of another encoding stays one.
+QByteArray byteOrderMarkOf(const FileFormat &format)
+{
+    QByteArray bytes;
+    if (format.encoding.startsWith(u"UTF"))
+        LineCodec(format.encoding, false).appendEncoded(bytes, QStringView(u"\uFEFF"));
+    else
+        bytes = "\xEF\xBB\xBF";
+    return bytes;
+}
+
+// A line end in `format`'s encoding.
+QByteArray lineEndOf(const FileFormat &format)
+{
+    QByteArray bytes;
+    LineCodec(format.encoding, false).appendEncoded(bytes, QString::fromLatin1(lineEndBytes(format.writtenLineEnds())));
+    return bytes;
 }
 
 // Rewrites whole lines `body` (split at LF, a CR before the LF dropped, or
@@ -68,9 +95,12 @@ class LineRewriter
 public:
     using Writer = std::function<bool(const QByteArray &chunk)>;
 
-    LineRewriter(SubEngine &engine, SubEngine::LineOperation operation, const Layout &layout)
-        : m_engine(engine), m_operation(operation), m_codec(layout.format.encoding, true),
-          m_separator(layout.separator), m_lineEnd(layout.lineEnd)
+    // Written in `output`, with its line ends: the same codec as the
+    // input's when the encoding stays, else each its own.
+    LineRewriter(SubEngine &engine, SubEngine::LineOperation operation, const Layout &layout, const FileFormat &output)
+        : m_engine(engine), m_operation(operation), m_sameEncoding(output.encoding == layout.format.encoding),
+          m_codec(layout.format.encoding, m_sameEncoding), m_outCodec(output.encoding, m_sameEncoding),
+          m_separator(layout.separator), m_lineEnd(lineEndOf(output))
     {
     }
 
@@ -132,7 +162,7 @@ private:
         const qsizetype index = m_lineIndex++;
         if (m_failed)
             return;
-        const qsizetype bad = m_codec.firstUnwritable(result);
+        const qsizetype bad = m_outCodec.firstUnwritable(result);
         if (bad >= 0) {
             m_badLine = index;
             m_badResult = result;
@@ -140,7 +170,7 @@ private:
             m_failed = true;
             return;
         }
-        m_codec.appendEncoded(m_chunk, result);
+        m_outCodec.appendEncoded(m_chunk, result);
         if (!last)
             m_chunk.append(m_lineEnd);
         if (m_chunk.size() >= chunkSize || last) {
@@ -151,9 +181,11 @@ private:
 
     SubEngine &m_engine;
     SubEngine::LineOperation m_operation;
+    bool m_sameEncoding;
     LineCodec m_codec;
+    LineCodec m_outCodec;
     char m_separator;
-    QByteArrayView m_lineEnd;
+    QByteArray m_lineEnd;
     QByteArrayView m_body;
     qsizetype m_pos = 0;
     qsizetype m_lineIndex = 0;
@@ -176,10 +208,11 @@ struct Piece
     QString lookAhead; // the first line of the next piece
 };
 
-std::vector<Piece> cutIntoPieces(QByteArrayView body, const Layout &layout, qsizetype pieceSize)
+// `asBytes` as the lines are read.
+std::vector<Piece> cutIntoPieces(QByteArrayView body, const Layout &layout, qsizetype pieceSize, bool asBytes)
 {
     const char separator = layout.separator;
-    LineCodec codec(layout.format.encoding, true);
+    LineCodec codec(layout.format.encoding, asBytes);
     std::vector<Piece> pieces;
     qsizetype start = 0;
     while (body.size() - start > pieceSize * 3 / 2) {
@@ -210,8 +243,21 @@ std::vector<Piece> cutIntoPieces(QByteArrayView body, const Layout &layout, qsiz
 
 } // namespace
 
+FileFormat OutputChoice::applyTo(FileFormat format) const
+{
+    if (!encoding.isEmpty()) {
+        format.encoding = encoding;
+        format.bom = false;
+    }
+    if (bom)
+        format.bom = true;
+    if (lineEnds)
+        format.lineEnds = *lineEnds;
+    return format;
+}
+
 bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
-                          QString *error, qsizetype pieceSize, const QString &encoding)
+                          QString *error, qsizetype pieceSize, const QString &encoding, const OutputChoice &choice)
 {
     const SubEngine::LineOperation operation = SubEngine::lineOperation(mode);
     if (!operation) {
@@ -219,14 +265,26 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
             *error = QStringLiteral("undefined operation %1").arg(mode);
         return false;
     }
-    const Layout layout = layoutOf(bytes, encoding);
+    Layout layout = layoutOf(bytes, encoding);
     if (!layout.notice.isEmpty()) {
         if (error)
             *error = layout.notice;
         return false;
     }
-    if (!LineCodec(layout.format.encoding, true).asciiCompatible())
-        return rewriteWhole(engine, mode, bytes, out, error, layout.format.encoding);
+    FileFormat output = choice.applyTo(layout.format);
+    // UTF-16 and UTF-32 go through UTF-8, whose lines can be cut at a byte,
+    // and back.
+    QByteArray utf8;
+    if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
+        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, error))
+            return false;
+        const FileFormat wide = layout.format;
+        layout = layoutOf(utf8, QStringLiteral("UTF-8"));
+        FileFormat read = layout.format;
+        read.encoding = wide.encoding;
+        read.bom = wide.bom;
+        output = choice.applyTo(read);
+    }
 
     // Reading drops the file's final line end (written again at the end),
     // and the walk drops a final empty line after that: two line ends at
@@ -248,16 +306,18 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
         writeError = out.errorString();
         return false;
     };
-    if (layout.format.bom && !writeOut(QByteArray("\xEF\xBB\xBF"))) {
+    if (output.bom && !writeOut(byteOrderMarkOf(output))) {
         if (error)
             *error = writeError;
         return false;
     }
+    const QByteArray lineEnd = lineEndOf(output);
 
     // Pieces 0, 2, 4... are rewritten here and written straight out; pieces
     // 1, 3, 5... by a second thread, whose output waits in a buffer for its
     // turn. Each piece's last line looks ahead at the next piece's first.
-    std::vector<Piece> pieces = cutIntoPieces(body, layout, pieceSize > 0 ? pieceSize : defaultPieceSize);
+    std::vector<Piece> pieces = cutIntoPieces(body, layout, pieceSize > 0 ? pieceSize : defaultPieceSize,
+                                              output.encoding == layout.format.encoding);
     std::vector<int> timeStyles(pieces.size(), 0); // the clock style each piece wrote last
     std::vector<qsizetype> badLines(pieces.size(), -1);
     std::vector<std::pair<QString, qsizetype>> badResults(pieces.size());
@@ -275,34 +335,40 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     const int initialStyle = engine.timeStyle;
     PieceHandover handover;
     SubEngine secondEngine = engine;
-    std::thread second;
-    if (pieces.size() > 1) {
-        second = std::thread([&] {
-            LineRewriter rewriter(secondEngine, operation, layout);
-            for (size_t i = 1; i < pieces.size(); i += 2) {
-                QByteArray *buffer = handover.take(i);
-                if (!buffer)
-                    return;
-                const bool ok = runPiece(rewriter, secondEngine, i, [buffer](const QByteArray &chunk) {
-                    buffer->append(chunk);
-                    return true;
-                });
-                handover.ready(i, ok);
-            }
-        });
-    }
+    HelperThread second;
+    // Without a second thread this one rewrites every piece.
+    const bool shared = pieces.size() > 1 && second.start([&] {
+        LineRewriter rewriter(secondEngine, operation, layout, output);
+        for (size_t i = 1; i < pieces.size(); i += 2) {
+            QByteArray *buffer = handover.take(i);
+            if (!buffer)
+                return;
+            bool ok = false;
+            const auto told = qScopeGuard([&] { handover.ready(i, ok); });
+            ok = runPiece(rewriter, secondEngine, i, [buffer](const QByteArray &chunk) {
+                buffer->append(chunk);
+                return true;
+            });
+        }
+    });
+    // Whatever ends this one (a failure, too little memory), the second
+    // stops before what it works on goes.
+    const auto stopped = qScopeGuard([&] {
+        handover.cancel();
+        second.wait();
+    });
 
     bool ok = true;
-    LineRewriter rewriter(engine, operation, layout);
+    LineRewriter rewriter(engine, operation, layout, output);
     // Every piece gives a line at least, but the first: a rate line alone
     // there may be left out, and then no line end follows it.
     bool anyLine = false;
-    auto lineEndBefore = [&] { return !std::exchange(anyLine, true) || writeOut(layout.lineEnd.toByteArray()); };
+    auto lineEndBefore = [&] { return !std::exchange(anyLine, true) || writeOut(lineEnd); };
     for (size_t i = 0; ok && i < pieces.size(); ++i) {
         if (i == 0) {
             ok = runPiece(rewriter, engine, i, writeOut);
             anyLine = rewriter.lines() > 0;
-        } else if (i % 2 == 0) {
+        } else if (i % 2 == 0 || !shared) {
             ok = lineEndBefore() && runPiece(rewriter, engine, i, writeOut);
         } else {
             const QByteArray *bytesOut = handover.wait(i);
@@ -310,11 +376,10 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
             handover.release(i);
         }
     }
-    if (ok && layout.format.finalLineEnd)
-        ok = writeOut(layout.lineEnd.toByteArray());
+    if (ok && output.finalLineEnd)
+        ok = writeOut(lineEnd);
     handover.cancel();
-    if (second.joinable())
-        second.join();
+    second.join();
 
     engine.lastWalk.notSubtitles += secondEngine.lastWalk.notSubtitles;
     engine.lastWalk.unwritten += secondEngine.lastWalk.unwritten;
@@ -340,4 +405,186 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
         }
     }
     return false;
+}
+
+namespace {
+
+// Where a piece of SubRip cues may end: after a line that is empty, which
+// ends a cue wherever it stands; the first such end at or after `from`, or
+// the end of `content`.
+qsizetype cueBoundary(QByteArrayView content, qsizetype from, char separator)
+{
+    for (qsizetype at = from; at < content.size();) {
+        const qsizetype end = content.indexOf(separator, at);
+        if (end < 0)
+            break;
+        qsizetype next = end + 1;
+        const bool crlf = separator == '\n';
+        if (next < content.size() && content[next] == separator)
+            return next + 1;
+        if (crlf && next + 1 < content.size() && content[next] == '\r' && content[next + 1] == '\n')
+            return next + 2;
+        at = next;
+    }
+    return content.size();
+}
+
+// Decodes the lines of `bytes` (cut at `separator`, a CR before an LF
+// dropped) and joins them with LF, without the line end after the last.
+void decodeLines(QByteArrayView bytes, char separator, LineCodec &codec, QString &text)
+{
+    text.clear();
+    QString line;
+    for (qsizetype at = 0; at < bytes.size();) {
+        qsizetype end = bytes.indexOf(separator, at);
+        if (end < 0)
+            end = bytes.size();
+        QByteArrayView raw = bytes.sliced(at, end - at);
+        if (separator == '\n' && raw.endsWith('\r'))
+            raw.chop(1);
+        codec.decode(raw, line);
+        if (at > 0)
+            text += u'\n';
+        text += line;
+        at = end + 1;
+        if (end < bytes.size() && at == bytes.size())
+            break; // the line end after the last line
+    }
+}
+
+} // namespace
+
+bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format, double fps, const OutputChoice &choice,
+                       QIODevice &out, CueReport &report, QString *readError, QString *error, qsizetype pieceSize)
+{
+    report = CueReport();
+    Layout layout = layoutOf(bytes, encoding);
+    FileFormat read = layout.format;
+    QByteArray utf8;
+    if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
+        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, readError))
+            return false;
+        layout = layoutOf(utf8, QStringLiteral("UTF-8"));
+        read.lineEnds = read.firstLineEnd = layout.format.lineEnds;
+        read.finalLineEnd = layout.format.finalLineEnd;
+    }
+    const QByteArrayView content = layout.content;
+    const char separator = layout.separator;
+    // Lines are written with a line end after the last one where the SubRip
+    // file ends with an empty line, as the file it was made from did.
+    QByteArrayView body = content;
+    if (separator == '\n' && body.endsWith("\r\n"))
+        body.chop(2);
+    else if (body.endsWith(separator))
+        body.chop(1);
+    read.finalLineEnd = body.endsWith(separator);
+    const FileFormat output = choice.applyTo(read);
+    LineCodec in(layout.format.encoding, false);
+    LineCodec outCodec(output.encoding, false);
+    const QByteArray lineEnd = lineEndOf(output);
+
+    QByteArray chunk;
+    auto flush = [&](bool always) {
+        if (!always && chunk.size() < (1 << 16))
+            return true;
+        if (out.write(chunk) != chunk.size()) {
+            if (error)
+                *error = out.errorString();
+            return false;
+        }
+        chunk.truncate(0);
+        return true;
+    };
+    if (output.bom)
+        chunk += byteOrderMarkOf(output);
+    QString text, lines;
+    qsizetype firstLine = 0, outLine = 0;
+    for (qsizetype at = 0; at < content.size();) {
+        const qsizetype end = cueBoundary(content, at + (pieceSize > 0 ? pieceSize : qsizetype(4) << 20) - 1, separator);
+        const QByteArrayView piece = content.sliced(at, end - at);
+        decodeLines(piece, separator, in, text);
+        CueReport pieceReport;
+        if (!importSubRip(text, format, fps, lines, pieceReport, readError, firstLine))
+            return false;
+        report.cues += pieceReport.cues;
+        report.notSubtitles += pieceReport.notSubtitles;
+        report.clampedTimes += pieceReport.clampedTimes;
+        report.droppedCodes += pieceReport.droppedCodes;
+        report.emptyRows += pieceReport.emptyRows;
+        if (pieceReport.cues > 0) {
+            for (QStringView line : QStringView(lines).tokenize(u'\n')) {
+                ++outLine;
+                if (const qsizetype bad = outCodec.firstUnwritable(line); bad >= 0) {
+                    if (error)
+                        *error = unwritableMessage(line, outLine, bad);
+                    return false;
+                }
+                if (outLine > 1)
+                    chunk += lineEnd;
+                outCodec.appendEncoded(chunk, line);
+                if (!flush(false))
+                    return false;
+            }
+        }
+        firstLine += piece.count(separator);
+        at = end;
+    }
+    if (output.finalLineEnd)
+        chunk += lineEnd;
+    return flush(true);
+}
+
+Utf8Reencoder::Utf8Reencoder(const QString &encoding, QIODevice &out) : m_codec(encoding, false), m_out(out) {}
+
+bool Utf8Reencoder::write(QByteArrayView utf8)
+{
+    if (!m_error.isEmpty())
+        return false;
+    m_pending.append(utf8.data(), utf8.size());
+    const qsizetype last = m_pending.lastIndexOf('\n');
+    if (last < 0)
+        return true;
+    qsizetype at = 0;
+    while (at <= last) {
+        const qsizetype end = m_pending.indexOf('\n', at);
+        const bool crlf = end > at && m_pending[end - 1] == '\r';
+        if (!put(QByteArrayView(m_pending).sliced(at, end - at - crlf), crlf ? u"\r\n" : u"\n"))
+            return false;
+        at = end + 1;
+    }
+    m_pending.remove(0, at);
+    return m_encoded.size() < (1 << 16) || send();
+}
+
+bool Utf8Reencoder::finish()
+{
+    if (!m_error.isEmpty())
+        return false;
+    if (!m_pending.isEmpty() && !put(m_pending, u""))
+        return false;
+    m_pending.clear();
+    return send();
+}
+
+bool Utf8Reencoder::put(QByteArrayView line, QStringView end)
+{
+    ++m_lineNumber;
+    m_line = QString::fromUtf8(line);
+    if (const qsizetype bad = m_codec.firstUnwritable(m_line); bad >= 0) {
+        m_error = unwritableMessage(m_line, m_lineNumber, bad);
+        return false;
+    }
+    m_codec.appendEncoded(m_encoded, m_line);
+    m_codec.appendEncoded(m_encoded, end);
+    return true;
+}
+
+bool Utf8Reencoder::send()
+{
+    if (m_out.write(m_encoded) != m_encoded.size()) {
+        m_error = m_out.errorString();
+        return false;
+    }
+    m_encoded.truncate(0);
+    return true;
 }

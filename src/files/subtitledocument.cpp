@@ -3,6 +3,7 @@
 #include "files/filereading.h"
 
 #include <chrono>
+#include <new>
 #include <utility>
 
 SubtitleDocument::SubtitleDocument(const QString &encoding, QObject *parent)
@@ -49,6 +50,18 @@ SubtitleDocument::~SubtitleDocument()
 
 bool SubtitleDocument::read(const QString &name, SubtitleText &file, FileError *error)
 {
+    try {
+        return readFile(name, file, error);
+    } catch (const std::bad_alloc &) {
+        file = SubtitleText();
+        if (error)
+            *error = FileError(FileError::NoMemory, name, QStringLiteral("read"));
+        return false;
+    }
+}
+
+bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileError *error)
+{
     const FileKind kind = kindOf(name);
     if (kind == FileKind::Directory || kind == FileKind::Other) {
         // A pipe might never end, a device is not a subtitle file.
@@ -59,14 +72,17 @@ bool SubtitleDocument::read(const QString &name, SubtitleText &file, FileError *
     }
     FileStamp stamp;
     size_t digest = 0;
+    QByteArray hash;
     if ((kind == FileKind::Missing && !createEmptyFile(name, error))
-        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp, &digest))
+        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp, &digest, &hash))
         return false;
     dropRecovery(); // the text before was saved or let go
     m_fileName = name;
     m_stamp = stamp;
     m_readEncoding = m_requestedEncoding;
     m_readDigest = digest;
+    m_recoveryWriter.start([this, hash] { m_fileHash = hash; });
+    m_diskChanged = false;
     m_format = file.format;
     return true;
 }
@@ -114,6 +130,17 @@ SubtitleDocument::SavePlan SubtitleDocument::inUtf8(SavePlan plan, QStringView t
 
 bool SubtitleDocument::write(const SavePlan &plan, FileError *error)
 {
+    try {
+        return writeFile(plan, error);
+    } catch (const std::bad_alloc &) {
+        if (error)
+            *error = FileError(FileError::NoMemory, plan.name, QStringLiteral("write"));
+        return false;
+    }
+}
+
+bool SubtitleDocument::writeFile(const SavePlan &plan, FileError *error)
+{
     Q_ASSERT(plan.question == SavePlan::Question::None);
     if (plan.question != SavePlan::Question::None) {
         if (error)
@@ -124,9 +151,12 @@ bool SubtitleDocument::write(const SavePlan &plan, FileError *error)
         return false;
     m_fileName = plan.name;
     m_stamp = stampOf(plan.name);
+    m_diskChanged = false;
     m_format = plan.format;
     m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
     dropRecovery();
+    // Off the window's thread: only a recovery write needs it.
+    m_recoveryWriter.start([this, bytes = plan.bytes] { m_fileHash = contentHash(bytes); });
     return true;
 }
 
@@ -135,6 +165,8 @@ void SubtitleDocument::becomeUntitled(const FileFormat &format)
     dropRecovery();
     m_fileName.clear();
     m_stamp = FileStamp();
+    m_recoveryWriter.start([this] { m_fileHash.clear(); });
+    m_diskChanged = false;
     m_format = format;
 }
 
@@ -192,7 +224,7 @@ QString &SubtitleDocument::shown()
 void SubtitleDocument::writeShown(const QString &name, const FileStamp &stamp)
 {
     FileError error;
-    if (m_recovery.write(name, stamp, m_shown, &error))
+    if (m_recovery.write(name, stamp, m_fileHash, m_shown, &error))
         return;
     qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error.message()));
     QMetaObject::invokeMethod(this, [this, error] {
@@ -208,6 +240,13 @@ bool SubtitleDocument::adoptRecovery(const RecoveredText &recovered)
         return false;
     m_recoveryAdopted = true;
     return true;
+}
+
+void SubtitleDocument::recoveredFromChangedFile(const RecoveredText &recovered)
+{
+    m_stamp = recovered.stamp;
+    m_recoveryWriter.start([this, hash = recovered.hash] { m_fileHash = hash; });
+    m_diskChanged = true;
 }
 
 bool SubtitleDocument::readRecovery(QString *text, FileError *error)
@@ -232,7 +271,7 @@ QList<RecoveredText> SubtitleDocument::recoveryForThisFile() const
 {
     QList<RecoveredText> found;
     for (const RecoveredText &recovered : RecoveryFile::orphans()) {
-        if (recovered.belongsTo(m_stamp))
+        if (recovered.relationTo(m_fileName) != RecoveredText::Relation::Other)
             found << recovered;
     }
     return found;

@@ -41,15 +41,16 @@ public:
     // Reads `name` (a name that does not exist yet is made, empty; anything
     // but a regular file is refused). Once read, the document is that file
     // and the recovery file of the text before goes. False, with the
-    // reason, and nothing changed otherwise.
+    // reason (too little memory among them), and nothing changed otherwise.
     bool read(const QString &name, SubtitleText &file, FileError *error);
     // The text read() gave, read again when called (on any thread): null
     // when the file no longer holds the bytes read then. So a text that is
     // the file's needs no copy kept for its first recovery write.
     std::function<QString()> textAsRead() const;
     // Whether another program changed, replaced or removed the file since
-    // it was read or saved here.
-    bool changedOnDisk() const { return stampOf(m_fileName) != m_stamp; }
+    // it was read or saved here (or since the text taken over from recovery
+    // was made from it).
+    bool changedOnDisk() const { return m_diskChanged || stampOf(m_fileName) != m_stamp; }
     // A text made ready to be saved to a name, or what must be asked first.
     struct SavePlan
     {
@@ -103,12 +104,17 @@ public:
     void waitForRecovery() { m_recoveryWriter.waitForDone(); }
     // Takes over a text a program that ended left, as this document's own.
     bool adoptRecovery(const RecoveredText &recovered);
+    // The text taken over was made from the file as it was before another
+    // program wrote to it: the file counts as changed on disk until it is
+    // read or saved again.
+    void recoveredFromChangedFile(const RecoveredText &recovered);
     // The whole of the text taken over; false, with the reason, when it
     // cannot be read (it is let go, for the next start).
     bool readRecovery(QString *text, FileError *error);
     // The text was saved or let go: its recovery file goes.
     void dropRecovery();
-    // Texts a program that ended left for this very file, however named.
+    // Texts a program that ended left for this very file, however named,
+    // whether it still holds what they were made from or not.
     QList<RecoveredText> recoveryForThisFile() const;
 
 signals:
@@ -120,13 +126,19 @@ signals:
     void recoveryNeedsWholeText();
 
 private:
+    // read() and write(), which add words for too little memory.
+    bool readFile(const QString &name, SubtitleText &file, FileError *error);
+    bool writeFile(const SavePlan &plan, FileError *error);
+
     QString m_fileName;
     FileFormat m_format;            // new files are UTF-8
     QString m_requestedEncoding;    // empty: detected
     FileStamp m_stamp;              // the file as it was read or last written here
     QString m_readEncoding;         // what read() was asked to read it in
     size_t m_readDigest = 0;        // of the bytes read() read
+    bool m_diskChanged = false;     // the text is not from the file as it is now
     RecoveryFile m_recovery;        // written from m_recoveryWriter's thread only
+    QByteArray m_fileHash;          // the contentHash() of m_stamp's bytes; the writer's thread's only
     QThreadPool m_recoveryWriter;
     QTimer m_recoveryTimer;         // "recoveryPause": wakes when the pause may be over
     qint64 m_lastEdit = 0;

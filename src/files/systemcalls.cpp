@@ -3,11 +3,22 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
+
+namespace {
+
+int renameWithFlags(const char *from, const char *to, unsigned flags)
+{
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+}
+
+} // namespace
 
 const SystemCalls &realSystemCalls()
 {
-    static const SystemCalls real{::write, ::pwrite, ::fsync, ::rename, ::linkat, ::ftruncate, ::close, ::fstat};
+    static const SystemCalls real{::write, ::pwrite, ::fsync, renameWithFlags, ::linkat, ::ftruncate, ::close, ::fstat};
     return real;
 }
 

@@ -13,7 +13,7 @@ struct SystemCalls
     ssize_t (*write)(int, const void *, size_t);
     ssize_t (*pwrite)(int, const void *, size_t, off_t);
     int (*fsync)(int);
-    int (*rename)(const char *, const char *);
+    int (*rename)(const char *, const char *, unsigned); // renameat2() with its flags
     int (*linkat)(int, const char *, int, const char *, int);
     int (*ftruncate)(int, off_t);
     int (*close)(int);

@@ -505,17 +505,22 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
         if (!all)
             misfit = firstByteIn(misfits, content);
     } else if (format.encoding != QLatin1String(bytesName)) {
-        // A piece at a time, cut at line ends where the encoding allows, so
-        // that the check takes little memory.
+        // A piece at a time, cut at line ends (a whole unit of UTF-16 or
+        // UTF-32), so that the check takes little memory.
         LineCodec codec(format.encoding, false);
-        const qsizetype piece = codec.asciiCompatible() ? qsizetype(1) << 20 : content.size();
+        const qsizetype piece = qsizetype(1) << 20;
+        QByteArray lineEnd;
+        codec.appendEncoded(lineEnd, QStringView(u"\n"));
         QString text;
         QByteArray back;
         for (qsizetype start = 0; start < content.size() && misfit < 0;) {
             qsizetype end = std::min(content.size(), start + piece);
-            if (end < content.size()) {
-                const qsizetype newline = content.indexOf('\n', end);
-                end = newline < 0 ? content.size() : newline + 1;
+            while (end < content.size()) {
+                const qsizetype newline = content.indexOf(lineEnd, end);
+                end = newline < 0 ? content.size() : newline + lineEnd.size();
+                if (newline < 0 || newline % lineEnd.size() == 0)
+                    break;
+                end = newline + 1; // not at a unit's start: on
             }
             const QByteArrayView part = content.sliced(start, end - start);
             codec.decode(part, text);
@@ -541,12 +546,32 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
     return format;
 }
 
-SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding)
+SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding,
+                                 const std::function<void(qsizetype)> &done)
 {
     SubtitleText result;
     qsizetype start = 0;
     result.format = detectFormat(bytes, encoding, &start, &result.notice, &result.strayBytes);
-    LineCodec(result.format.encoding, false).decode(bytes.sliced(start), result.text);
+    LineCodec codec(result.format.encoding, false);
+    const QByteArrayView content = bytes.sliced(start);
+    constexpr qsizetype piece = qsizetype(16) << 20;
+    if (!done || !codec.asciiCompatible() || content.size() <= piece) {
+        codec.decode(content, result.text);
+    } else {
+        // Cut after a line end: no character of these encodings holds one.
+        result.text.reserve(content.size());
+        QString part;
+        for (qsizetype at = 0; at < content.size();) {
+            qsizetype end = content.indexOf('\n', at + piece);
+            if (end < 0)
+                end = content.indexOf('\r', at + piece);
+            end = end < 0 ? content.size() : end + 1;
+            codec.decode(content.sliced(at, end - at), part);
+            result.text += part;
+            at = end;
+            done(start + at);
+        }
+    }
     result.format.lineEnds = lineEndsOf(result.text);
     result.format.firstLineEnd = firstLineEndOf(QStringView(result.text));
     if (result.format.lineEnds == LineEnds::CR)

@@ -22,6 +22,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <functional>
+
 enum class LineEnds { LF, CRLF, Mixed, CR };
 
 // How a file's text is stored: what a save writes back.
@@ -54,7 +56,10 @@ struct SubtitleText
 };
 
 // Reads `bytes` in `encoding`, or in the detected encoding when it is empty.
-SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding = QString());
+// `done`, where given, is told as the reading goes on how many bytes from
+// the start it no longer needs (a large file is read a piece at a time).
+SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding = QString(),
+                                 const std::function<void(qsizetype)> &done = {});
 
 // What decodeSubtitleBytes finds, without making the text where it need
 // not: the format (of the line ends, only the first line's and the final

@@ -4,6 +4,7 @@
 #include "editor/subengine.h"
 
 #include <QList>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QVarLengthArray>
 #include <QtAlgorithms>
@@ -618,8 +619,11 @@ int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, Cue
             work(0);
             return;
         }
-        std::thread second([&] { work(1); });
+        HelperThread second;
+        const bool started = second.start([&] { work(1); });
         work(0);
+        if (!started)
+            work(1);
         second.join();
     };
     runBoth([&](int h) {
@@ -773,9 +777,12 @@ struct CueStream::Data
             return;
         }
         CueReport secondReport;
-        std::thread thread([&] { readPart(split + 1, size(), separator, crlfLines, later, secondReport); });
+        HelperThread second;
+        const bool started = second.start([&] { readPart(split + 1, size(), separator, crlfLines, later, secondReport); });
         readPart(0, split + 1, separator, crlfLines, subtitles, readReport);
-        thread.join();
+        if (!started)
+            readPart(split + 1, size(), separator, crlfLines, later, secondReport);
+        second.join();
         add(readReport, secondReport);
     }
 
@@ -926,28 +933,35 @@ bool CueStream::write(const Write &write, CueReport &report) const
     // Pieces 0, 2, 4... are made here and written straight out; pieces 1,
     // 3, 5... by a second thread, whose bytes wait in a buffer for their turn.
     PieceHandover handover;
-    std::thread second;
-    if (pieces > 1) {
-        second = std::thread([&] {
-            t_byteCharacters = characters;
-            const SubEngine defaults;
-            QString read;
-            for (size_t i = 1; i < pieces; i += 2) {
-                QByteArray *buffer = handover.take(i);
-                if (!buffer)
-                    break;
-                handover.ready(i, data.makePiece(i, *buffer, read, defaults, reports[1]));
-            }
-            t_byteCharacters = nullptr;
-        });
-    }
+    HelperThread second;
+    // Without a second thread this one makes every piece.
+    const bool shared = pieces > 1 && second.start([&] {
+        t_byteCharacters = characters;
+        const auto unset = qScopeGuard([] { t_byteCharacters = nullptr; });
+        const SubEngine defaults;
+        QString read;
+        for (size_t i = 1; i < pieces; i += 2) {
+            QByteArray *buffer = handover.take(i);
+            if (!buffer)
+                break;
+            bool made = false;
+            const auto told = qScopeGuard([&] { handover.ready(i, made); });
+            made = data.makePiece(i, *buffer, read, defaults, reports[1]);
+        }
+    });
+    // Whatever ends this one, the second stops before what it works on goes.
+    const auto stopped = qScopeGuard([&] {
+        t_byteCharacters = nullptr;
+        handover.cancel();
+        second.wait();
+    });
     t_byteCharacters = characters;
     const SubEngine defaults;
     QString read;
     QByteArray bytes;
     bool ok = true;
     for (size_t i = 0; ok && i < pieces; ++i) {
-        if (i % 2 == 0) {
+        if (i % 2 == 0 || !shared) {
             bytes.truncate(0);
             ok = data.makePiece(i, bytes, read, defaults, reports[0]) && write(bytes);
         } else {
@@ -958,8 +972,7 @@ bool CueStream::write(const Write &write, CueReport &report) const
     }
     t_byteCharacters = nullptr;
     handover.cancel();
-    if (second.joinable())
-        second.join();
+    second.join();
     if (!ok)
         return false;
     report = data.readReport;
@@ -1276,7 +1289,7 @@ bool looksLikeSubRip(QStringView text)
 }
 
 bool importSubRip(QStringView text, int format, double fps, QString &out, CueReport &report,
-                  QString *error)
+                  QString *error, qsizetype firstLine)
 {
     report = CueReport();
     SubEngine engine;
@@ -1284,7 +1297,7 @@ bool importSubRip(QStringView text, int format, double fps, QString &out, CueRep
     const QList<QStringView> lines = text.split(u'\n');
     auto fail = [&](qsizetype index, const QString &what) {
         if (error)
-            *error = QStringLiteral("line %1: %2").arg(index + 1).arg(what);
+            *error = QStringLiteral("line %1: %2").arg(firstLine + index + 1).arg(what);
         return false;
     };
     QString result;

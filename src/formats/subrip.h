@@ -102,9 +102,10 @@ bool looksLikeSubRip(QStringView text);
 
 // The lines of SubRip `text` in `format` (a SubtitleFormat code), frame
 // numbers at `fps`. False, with "line N: what is wrong", for a cue that is
-// not well formed; `out` is then untouched.
+// not well formed; `out` is then untouched. `firstLine` lines come before
+// `text` in its file (for the numbers a message gives).
 bool importSubRip(QStringView text, int format, double fps, QString &out, CueReport &report,
-                  QString *error);
+                  QString *error, qsizetype firstLine = 0);
 
 // Whether SubRip `text` (without its last line end) ends with a blank line:
 // the lines converted from it then end with a line end, as the file that
