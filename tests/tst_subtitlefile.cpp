@@ -27,6 +27,7 @@ private slots:
     void decode_data();
     void decode();
     void unicodeWithoutMark();
+    void unassignedByteKept();
     void roundTripIsExact_data();
     void roundTripIsExact();
     void samples_data();
@@ -106,6 +107,19 @@ void TestSubtitleFile::decode()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, encoding);
     QTEST(readAs(bytes, encoding), "expected");
+}
+
+void TestSubtitleFile::unassignedByteKept()
+{
+    // 0xD2 is no character in windows-1253: asked for it, the file is read
+    // as bytes, with a word of why, and saved back as it was.
+    const QByteArray bytes = readBytes(sampleFile("encodings/greek.windows-1253.sub")).replace(". ", " \xd2. ");
+    const SubtitleText file = decodeSubtitleBytes(bytes, QStringLiteral("windows-1253"));
+    QCOMPARE(file.format.encoding, QStringLiteral("bytes"));
+    QVERIFY(!file.notice.isEmpty());
+    QByteArray out;
+    QVERIFY(encodeSubtitleText(file.text, file.format, out, nullptr));
+    QCOMPARE(out, bytes);
 }
 
 void TestSubtitleFile::unicodeWithoutMark()
