@@ -12,6 +12,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QDirIterator>
 #include <QDoubleSpinBox>
 #include <QHeaderView>
@@ -120,6 +121,7 @@ private slots:
     void wholeAtTwoSizes_data();
     void wholeAtTwoSizes();
     void sameAsTheBatchTool();
+    void windowPicture();
 };
 
 void TestCheckPanel::countsFilterAndJump()
@@ -342,6 +344,19 @@ void TestCheckPanel::sameAsTheBatchTool()
         ++files;
     }
     QVERIFY(files > 0);
+}
+
+void TestCheckPanel::windowPicture()
+{
+    // The picture of the window the README shows, made anew here: with
+    // TARNLYX_DOCS_DIR=docs, in the repository's docs/.
+    const auto window = openChecked(file("movie.sub", readBytes(sampleFile("window-sample.sub"))));
+    window->resize(1000, 540);
+    QApplication::processEvents();
+    QCOMPARE(counts(window.get()).value(0), QStringLiteral("All problems 3"));
+    const QString folder = qEnvironmentVariable("TARNLYX_DOCS_DIR", QStringLiteral(TARNLYX_BUILD_DIR "/screenshots"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(window->grab().save(folder + QStringLiteral("/window.png")));
 }
 
 QTEST_MAIN(TestCheckPanel)
