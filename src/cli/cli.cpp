@@ -2,7 +2,7 @@
 #include "cli/cli.h"
 #include "cli/recover.h"
 
-#include "editor/piecehandover.h"
+#include "formats/piecehandover.h"
 #include "editor/subengine.h"
 #include "editor/walksummary.h"
 #include "files/filenames.h"

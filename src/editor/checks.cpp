@@ -117,7 +117,7 @@ CheckedLine readChecked(SubEngine &engine, QStringView line, qsizetype number, b
     checked.hide = hide;
     checked.ownHide = hide != 0.0;
     if (!checked.ownHide)
-        checked.display = defaultDisplayMs(engine, text);
+        checked.display = defaultDisplayMs({engine.showSeconds, engine.lengthDependent}, text);
     const TextFacts facts = readText(text, format == BracketTime);
     checked.chars = facts.chars;
     if (!textProblems)
@@ -577,7 +577,7 @@ QList<TextEdit> hideTimeFixes(QStringView text, const CheckRules &rules, double 
     bool anyPending = false;
     auto settle = [&](const CheckedLine *next) {
         TextEdit edit;
-        if (anyPending && fixOne(pending, next, rules, engine.fps, counts, edit))
+        if (anyPending && fixOne(pending, next, rules, readingRate(engine.fps), counts, edit))
             edits.append(edit);
     };
     qsizetype from = 0;

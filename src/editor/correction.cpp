@@ -340,7 +340,7 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
     int format;
     double show, hide;
     QStringView part;
-    if (!readOwnLine(line, format, show, hide, part))
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, part))
         return line.toString();
 
     // The text works in two buffers that live as long as the engine, so a
@@ -353,5 +353,5 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
     correctText(text, rules, m_textBuffers[1]);
     if (sustainTime)
         hide = notPast(next, show, hide);
-    return rewritten(line, format, show, hide, text);
+    return rewritten(line, readingRate(fps), format, show, hide, text);
 }

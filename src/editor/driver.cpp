@@ -72,3 +72,30 @@ QString SubEngine::linesChange(QStringView text, int mode)
     }, QStringView(u""), true);
     return result;
 }
+
+bool SubEngine::getline(QStringView line, int &format, double &show, double &hide, QString &text) const
+{
+    QStringView part;
+    if (!readLine(line, format, show, hide, part))
+        return false;
+    text = part.toString();
+    return true;
+}
+
+bool SubEngine::putline(int format, double show, double hide, QStringView text, QString &out) const
+{
+    return writeSubtitleLine(format, show, hide, text, fps, out);
+}
+
+SubEngine::RateLine SubEngine::rateLineResult(LineOperation operation, QStringView line, QString &out) const
+{
+    out = line.toString();
+    if (operation == &SubEngine::fpsChangeFunction) {
+        out = frameRateLine(line, fpsTo);
+        return RateLine::Rewritten;
+    }
+    // Only frame-based lines have a place for it.
+    if (operation == &SubEngine::convertFunction && convertFormat != FrameBased)
+        return RateLine::LeftOut;
+    return RateLine::Kept;
+}

@@ -6,17 +6,10 @@
 // here is also a member of the widget; the batch tool uses it directly.
 #pragma once
 
+#include "formats/lineformat.h"
+
 #include <QString>
 #include <QStringView>
-
-// Line format codes, as `getline` reports them and `putline` takes them.
-enum SubtitleFormat : int {
-    NoFormat = 0,
-    ClockTwoDigitHours = 1, // hh:mm:ss:text
-    ClockOneDigitHour = 2,  // h:mm:ss:text
-    FrameBased = 3,         // {start}{end}text
-    BracketTime = 4,        // [start][end]text
-};
 
 // Operation modes of `linesChange`.
 enum OperationMode : int {
@@ -26,19 +19,6 @@ enum OperationMode : int {
     ModeFpsChange = 4,
     ModeCorrect = 5,
 };
-
-// The frame rate a frame-based file declares on its first line, as many
-// players read it: `{1}{1}RATE` or `{0}{0}RATE`, RATE a plain number (digits,
-// at most one point) from 1 to 200. 0 when `firstLine` is no such header.
-double frameRateHeader(QStringView firstLine);
-// Such a header line naming `rate` instead: with as many decimals as it had,
-// more where the rate needs them to a thousandth (`{1}{1}23.976` at 25 is
-// `{1}{1}25.000`, `{1}{1}25` at 23.976 is `{1}{1}23.976`).
-QString frameRateLine(QStringView header, double rate);
-
-// How many characters a reader sees in `text`: a letter with its combining
-// marks, or a surrogate pair, is one.
-qsizetype visibleLength(QStringView text);
 
 class SubEngine
 {
@@ -54,7 +34,7 @@ public:
     double shiftSeconds = 0.0;
     bool shiftStart = true;
     bool shiftEnd = true;
-    double showSeconds = 3.0;
+    double showSeconds = DefaultDisplaySeconds;
     bool writeEmptyEnd = false;
     bool onlyEmptyEnd = false;
     bool lengthDependent = true;
@@ -68,47 +48,15 @@ public:
     bool sustainTime = true;
     bool fixPunctuation = true;
     bool fixDashes = true;
-    int timeStyle = ClockTwoDigitHours;
 
-    // ---- Time values -----------------------------------------------------
-    // Splits whole seconds into clock fields ("05", "-5", "123"); truncation
-    // goes toward zero, so negative input gives fields of 0 or below.
-    void SecToTime(int seconds, QString &hours, QString &minutes, QString &secs) const;
-    // 2 s plus `factor` seconds per 50 characters, counted as a reader sees
-    // them (a letter with its combining accents is one character).
-    double getSubtitlesTime(QStringView text, double factor) const;
-
-    // ---- Frame-based lines: {start}{end}text -----------------------------
-    int _isFRMlinecorrect(QStringView line) const;
-    int _getstartfrm(QStringView line, QString &out) const;
-    int _getendfrm(QStringView line, QString &out) const;
-    int _getfrmtext(QStringView line, QString &out) const;
-    int _putfrmline(int start, int end, QStringView text, QString &out) const;
-
-    // ---- Bracket-time lines: [start][end]text ----------------------------
-    int _isMPLlinecorrect(QStringView line) const;
-    int _getstartMPL(QStringView line, QString &out) const;
-    int _getendMPL(QStringView line, QString &out) const;
-    int _getMPLtext(QStringView line, QString &out) const;
-    int _putMPLline(int start, int end, QStringView text, QString &out) const;
-
-    // ---- Clock-time lines: hh:mm:ss:text ---------------------------------
-    // Always 1; an invalid field reads as -1. `text` may be null.
-    int _getstarttime(QStringView line, int &style, int &hours, int &minutes,
-                      int &seconds, QString *text) const;
-    int _isTIMElinecorrect(QStringView line) const;
-    // Writes in `timeStyle`; 0 (and `out` untouched) for any other style.
-    int _puttimeline(int hours, int minutes, int seconds, QStringView text,
-                     QString &out) const;
-
-    // ---- Reading and writing any line ------------------------------------
+    // ---- Reading and writing any line, frame numbers at `fps` --------------
     // False for a line that fits no format, or whose numbers do not fit a
     // 32-bit integer; then nothing is written.
-    bool getline(QStringView line, int &format, double &show, double &hide, QString &text);
+    bool getline(QStringView line, int &format, double &show, double &hide, QString &text) const;
     // False, with `out` untouched, for a code outside 1..4, for times that
     // do not fit a 32-bit integer once turned into frames, tenths or seconds,
     // and for a clock time below zero (a clock has no such time).
-    bool putline(int format, double show, double hide, QStringView text, QString &out);
+    bool putline(int format, double show, double hide, QStringView text, QString &out) const;
 
     // ---- Per-line operations: the line and the line after it in, the new line out
     QString convertFunction(QStringView line, QStringView next);
@@ -188,22 +136,28 @@ public:
     RateLine rateLineResult(LineOperation operation, QStringView line, QString &out) const;
 
     // `getline` with the text part as a view into `line`.
-    bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text);
+    bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text) const
+    {
+        return readSubtitleLine(line, fps, format, show, hide, text);
+    }
 
 private:
-    // readLine() on the line an operation rewrites: one that is no subtitle
-    // is counted.
-    bool readOwnLine(QStringView line, int &format, double &show, double &hide, QStringView &text)
+    // Reads the line an operation rewrites, frame numbers at `rate`: one
+    // that is no subtitle is counted.
+    bool readOwnLine(QStringView line, double rate, int &format, double &show, double &hide,
+                     QStringView &text)
     {
-        const bool ok = readLine(line, format, show, hide, text);
+        const bool ok = readSubtitleLine(line, rate, format, show, hide, text);
         lastWalk.notSubtitles += !ok;
         return ok;
     }
-    // Writes the line anew, or gives it back unchanged when it cannot be written.
-    QString rewritten(QStringView line, int format, double show, double hide, QStringView text);
+    // Writes the line anew, frame numbers at `rate`, or gives it back
+    // unchanged when it cannot be written.
+    QString rewritten(QStringView line, double rate, int format, double show, double hide,
+                      QStringView text);
     // `hide`, cut back to the show time of the subtitle on `next` when it
     // would pass it, but never to `show` or before.
-    double notPast(QStringView next, double show, double hide);
+    double notPast(QStringView next, double show, double hide) const;
 
     // Working space of the correction, kept between lines.
     QString m_textBuffers[2];

@@ -2,11 +2,11 @@
 // only the times of a line, and for the conversion its format.
 #include "editor/subengine.h"
 
-QString SubEngine::rewritten(QStringView line, int format, double show, double hide,
+QString SubEngine::rewritten(QStringView line, double rate, int format, double show, double hide,
                              QStringView text)
 {
     QString out;
-    if (!putline(format, show, hide, text, out)) {
+    if (!writeSubtitleLine(format, show, hide, text, rate, out)) {
         lastWalk.unwritten += format == ClockTwoDigitHours || format == ClockOneDigitHour;
         return line.toString();
     }
@@ -18,9 +18,9 @@ QString SubEngine::convertFunction(QStringView line, QStringView /*next*/)
     int format;
     double show, hide;
     QStringView text;
-    if (!readOwnLine(line, format, show, hide, text))
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, text))
         return line.toString();
-    return rewritten(line, convertFormat, show, hide, text);
+    return rewritten(line, readingRate(fps), convertFormat, show, hide, text);
 }
 
 QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
@@ -28,7 +28,7 @@ QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
     int format;
     double show, hide;
     QStringView text;
-    if (!readOwnLine(line, format, show, hide, text))
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, text))
         return line.toString();
     // Nothing is clamped. An empty hide time (0) stays empty: shifted, it
     // would become a time of the shift's own, before the show time when
@@ -37,30 +37,21 @@ QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
         show += shiftSeconds;
     if (shiftEnd && hide != 0.0)
         hide += shiftSeconds;
-    return rewritten(line, format, show, hide, text);
+    return rewritten(line, readingRate(fps), format, show, hide, text);
 }
 
 QString SubEngine::fpsChangeFunction(QStringView line, QStringView /*next*/)
 {
-    // Frame numbers are read with one rate and written with the other; the
-    // default rate is lent for the length of this line only.
-    const double saved = fps;
-    fps = fpsFrom;
+    // Frame numbers are read with one rate and written with the other.
     int format;
     double show, hide;
     QStringView text;
-    QString result;
-    if (readOwnLine(line, format, show, hide, text)) {
-        fps = fpsTo;
-        result = rewritten(line, format, show, hide, text);
-    } else {
-        result = line.toString();
-    }
-    fps = saved;
-    return result;
+    if (!readOwnLine(line, fpsFrom, format, show, hide, text))
+        return line.toString();
+    return rewritten(line, fpsTo, format, show, hide, text);
 }
 
-double SubEngine::notPast(QStringView next, double show, double hide)
+double SubEngine::notPast(QStringView next, double show, double hide) const
 {
     // A look-ahead line that is no subtitle, or shows at 0 or before, sets
     // no limit; neither does one that shows no later than this one, which
@@ -79,10 +70,10 @@ QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
     int format;
     double show, hide;
     QStringView text;
-    if (!readOwnLine(line, format, show, hide, text))
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, text))
         return line.toString();
     if (writeEmptyEnd)
-        return rewritten(line, format, show, 0.0, text);
+        return rewritten(line, readingRate(fps), format, show, 0.0, text);
     // A line that keeps its hide time is not written again, so it keeps
     // the way its numbers were written too.
     if (onlyEmptyEnd && hide != 0.0)
@@ -91,5 +82,5 @@ QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
     hide = lengthDependent ? show + getSubtitlesTime(text, showSeconds) : show + showSeconds;
     if (blockTooLong)
         hide = notPast(next, show, hide);
-    return rewritten(line, format, show, hide, text);
+    return rewritten(line, readingRate(fps), format, show, hide, text);
 }

@@ -3,7 +3,7 @@
 #include "files/streamrewrite.h"
 
 #include "editor/subengine.h"
-#include "editor/piecehandover.h"
+#include "formats/piecehandover.h"
 #include "files/textcodec.h"
 #include "formats/subrip.h"
 
@@ -318,21 +318,16 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     // turn. Each piece's last line looks ahead at the next piece's first.
     std::vector<Piece> pieces = cutIntoPieces(body, layout, pieceSize > 0 ? pieceSize : defaultPieceSize,
                                               output.encoding == layout.format.encoding);
-    std::vector<int> timeStyles(pieces.size(), 0); // the clock style each piece wrote last
     std::vector<qsizetype> badLines(pieces.size(), -1);
     std::vector<std::pair<QString, qsizetype>> badResults(pieces.size());
     engine.lastWalk = SubEngine::WalkCounts();
-    auto runPiece = [&](LineRewriter &rewriter, SubEngine &pieceEngine, size_t index,
-                        const LineRewriter::Writer &write) {
-        pieceEngine.timeStyle = 0; // written before it is read, so free to mark with
+    auto runPiece = [&](LineRewriter &rewriter, size_t index, const LineRewriter::Writer &write) {
         const bool ok = rewriter.run(pieces[index].body, pieces[index].lookAhead, write, index == 0);
-        timeStyles[index] = pieceEngine.timeStyle;
         badLines[index] = rewriter.badLine();
         badResults[index] = {rewriter.badLineResult(), rewriter.badColumn()};
         return ok;
     };
 
-    const int initialStyle = engine.timeStyle;
     PieceHandover handover;
     SubEngine secondEngine = engine;
     HelperThread second;
@@ -345,7 +340,7 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
                 return;
             bool ok = false;
             const auto told = qScopeGuard([&] { handover.ready(i, ok); });
-            ok = runPiece(rewriter, secondEngine, i, [buffer](const QByteArray &chunk) {
+            ok = runPiece(rewriter, i, [buffer](const QByteArray &chunk) {
                 buffer->append(chunk);
                 return true;
             });
@@ -366,10 +361,10 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     auto lineEndBefore = [&] { return !std::exchange(anyLine, true) || writeOut(lineEnd); };
     for (size_t i = 0; ok && i < pieces.size(); ++i) {
         if (i == 0) {
-            ok = runPiece(rewriter, engine, i, writeOut);
+            ok = runPiece(rewriter, i, writeOut);
             anyLine = rewriter.lines() > 0;
         } else if (i % 2 == 0 || !shared) {
-            ok = lineEndBefore() && runPiece(rewriter, engine, i, writeOut);
+            ok = lineEndBefore() && runPiece(rewriter, i, writeOut);
         } else {
             const QByteArray *bytesOut = handover.wait(i);
             ok = bytesOut && lineEndBefore() && writeOut(*bytesOut);
@@ -383,11 +378,6 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
 
     engine.lastWalk.notSubtitles += secondEngine.lastWalk.notSubtitles;
     engine.lastWalk.unwritten += secondEngine.lastWalk.unwritten;
-    engine.timeStyle = initialStyle;
-    for (int style : timeStyles) {
-        if (style != 0)
-            engine.timeStyle = style;
-    }
     if (ok)
         return true;
     if (error) {

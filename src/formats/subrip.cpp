@@ -1,7 +1,7 @@
 #include "formats/subrip.h"
 
-#include "editor/piecehandover.h"
-#include "editor/subengine.h"
+#include "formats/lineformat.h"
+#include "formats/piecehandover.h"
 
 #include <QList>
 #include <QScopeGuard>
@@ -339,7 +339,7 @@ struct Subtitle
 // subtitle after it, or -1.
 template <typename Out>
 void appendCue(Out &out, qint64 number, const Subtitle &s, QStringView text, qint64 next, CueStyle style,
-               const SubEngine &defaults, CueReport &report)
+               const CueDisplay &defaults, CueReport &report)
 {
     qint64 hide = s.hide;
     if (hide < 0)
@@ -370,8 +370,7 @@ void appendCue(Out &out, qint64 number, const Subtitle &s, QStringView text, qin
 void readSubtitles(QStringView text, qsizetype textAt, QChar separator, bool crlf, double fps,
                    std::vector<Subtitle> &subtitles, CueReport &report)
 {
-    SubEngine engine;
-    engine.fps = fps;
+    const double rate = readingRate(fps);
     const size_t room = subtitles.size() + size_t(text.size() / 40);
     if (subtitles.capacity() < room)
         subtitles.reserve(std::max(room, 2 * subtitles.capacity()));
@@ -384,7 +383,7 @@ void readSubtitles(QStringView text, qsizetype textAt, QChar separator, bool crl
         if (line.isEmpty())
             return;
         QStringView textPart;
-        if (!engine.readLine(line, format, show, hide, textPart)) {
+        if (!readSubtitleLine(line, rate, format, show, hide, textPart)) {
             report.notSubtitles += !isBlank(line);
             return;
         }
@@ -397,7 +396,7 @@ void readSubtitles(QStringView text, qsizetype textAt, QChar separator, bool crl
         auto toMs = [&](double seconds) -> qint64 {
             switch (format) {
             case FrameBased:
-                return std::llround(double(std::llround(seconds * engine.fps)) * 1000.0 / engine.fps);
+                return std::llround(double(std::llround(seconds * rate)) * 1000.0 / rate);
             case BracketTime:
                 return std::llround(seconds * 10.0) * 100;
             default:
@@ -422,10 +421,10 @@ void readSubtitles(QStringView text, qsizetype textAt, QChar separator, bool crl
 
 } // namespace
 
-qint64 defaultDisplayMs(const SubEngine &defaults, QStringView text)
+qint64 defaultDisplayMs(const CueDisplay &defaults, QStringView text)
 {
-    const double display = defaults.lengthDependent ? defaults.getSubtitlesTime(text, defaults.showSeconds)
-                                                    : defaults.showSeconds;
+    const double display = defaults.lengthDependent ? getSubtitlesTime(text, defaults.seconds)
+                                                    : defaults.seconds;
     return std::llround(display * 1000.0);
 }
 
@@ -443,7 +442,7 @@ template <typename Out>
 void writeCues(const std::vector<Subtitle> &subtitles, QStringView text, qint64 first, qint64 next,
                CueStyle style, Out &out, CueReport &report)
 {
-    const SubEngine defaults;
+    const CueDisplay defaults;
     for (size_t k = 0; k < subtitles.size(); ++k) {
         const Subtitle &s = subtitles[k];
         appendCue(out, first + qint64(k), s, text.sliced(s.textAt, s.textLength),
@@ -788,7 +787,7 @@ struct CueStream::Data
 
     // Appends the cues of piece `index` to `out`; false when they hold
     // what UTF-8 (or the table) cannot store. `buffer` holds the bytes read.
-    bool makePiece(size_t index, QByteArray &out, QString &buffer, const SubEngine &defaults,
+    bool makePiece(size_t index, QByteArray &out, QString &buffer, const CueDisplay &defaults,
                    CueReport &report) const
     {
         const size_t from = index * cuesPerPiece;
@@ -815,7 +814,7 @@ struct CueStream::Data
     bool makeAll()
     {
         t_byteCharacters = table ? table->characters : nullptr;
-        const SubEngine defaults;
+        const CueDisplay defaults;
         QString buffer;
         bool ok = true;
         for (size_t i = 0; ok && (i == 0 || i * cuesPerPiece < count()); ++i)
@@ -938,7 +937,7 @@ bool CueStream::write(const Write &write, CueReport &report) const
     const bool shared = pieces > 1 && second.start([&] {
         t_byteCharacters = characters;
         const auto unset = qScopeGuard([] { t_byteCharacters = nullptr; });
-        const SubEngine defaults;
+        const CueDisplay defaults;
         QString read;
         for (size_t i = 1; i < pieces; i += 2) {
             QByteArray *buffer = handover.take(i);
@@ -956,7 +955,7 @@ bool CueStream::write(const Write &write, CueReport &report) const
         second.wait();
     });
     t_byteCharacters = characters;
-    const SubEngine defaults;
+    const CueDisplay defaults;
     QString read;
     QByteArray bytes;
     bool ok = true;
@@ -1292,8 +1291,6 @@ bool importSubRip(QStringView text, int format, double fps, QString &out, CueRep
                   QString *error, qsizetype firstLine)
 {
     report = CueReport();
-    SubEngine engine;
-    engine.fps = fps;
     const QList<QStringView> lines = text.split(u'\n');
     auto fail = [&](qsizetype index, const QString &what) {
         if (error)
@@ -1327,7 +1324,7 @@ bool importSubRip(QStringView text, int format, double fps, QString &out, CueRep
         }
         const QString textPart = cueToTextPart(cueText, format == BracketTime, report);
         line.clear();
-        if (!engine.putline(format, show / 1000.0, hide / 1000.0, textPart, line))
+        if (!writeSubtitleLine(format, show / 1000.0, hide / 1000.0, textPart, fps, line))
             return fail(timeLine, QStringLiteral("the times are too large for the format"));
         if (report.cues++ > 0)
             result += u'\n';
