@@ -1,6 +1,8 @@
 // Cues written straight into UTF-8 bytes.
 #pragma once
 
+#include "formats/carriedbytes.h"
+
 #include <QByteArray>
 #include <QChar>
 #include <QLatin1String>
@@ -100,9 +102,9 @@ public:
                 *p++ = char(0x80 | ((v >> 12) & 0x3F));
                 *p++ = char(0x80 | ((v >> 6) & 0x3F));
                 *p++ = char(0x80 | (v & 0x3F));
-            } else if (u >= 0xDC80 && u <= 0xDCFF) {
+            } else if (inCarriedRange(u)) {
                 // A byte that was not UTF-8, carried through as it came.
-                *p++ = char(0x80 + (u - 0xDC80));
+                *p++ = carriedByte(u);
             } else {
                 ok = ok && !QChar::isSurrogate(u);
                 *p++ = char(0xE0 | (u >> 12));
