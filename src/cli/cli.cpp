@@ -2,7 +2,7 @@
 #include "cli/cli.h"
 #include "cli/recover.h"
 
-#include "formats/piecehandover.h"
+#include "formats/twothreads.h"
 #include "editor/subengine.h"
 #include "editor/walksummary.h"
 #include "files/filenames.h"
@@ -20,7 +20,6 @@
 
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -407,13 +406,13 @@ bool encodePieces(const QStringList &pieces, const FileFormat &format, QByteArra
     FileFormat rest = format;
     rest.bom = false;
     QByteArray second;
-    bool secondOk = false;
-    HelperThread thread;
-    const bool started = thread.start([&] { secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr); });
-    const bool firstOk = encodeSubtitleText(pieces[0], format, result, nullptr);
-    if (!started)
-        secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr);
-    thread.join();
+    bool firstOk = false, secondOk = false;
+    runHalves(2, [&](int half) {
+        if (half == 0)
+            firstOk = encodeSubtitleText(pieces[0], format, result, nullptr);
+        else
+            secondOk = encodeSubtitleText(pieces[1], rest, second, nullptr);
+    });
     if (!firstOk || !secondOk)
         return false;
     result += second;

@@ -3,13 +3,13 @@
 #include "formats/bracketlayout.h"
 #include "formats/stylecodes.h"
 #include "formats/subrip.h"
+#include "formats/twothreads.h"
 
 #include <QStringList>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <thread>
 
 namespace {
 
@@ -136,19 +136,6 @@ CheckedLine readChecked(SubEngine &engine, QStringView line, qsizetype number, b
         add(K::UnknownCode, double(facts.unknownCodes), text.utf16() - line.utf16() + facts.firstUnknownAt,
             facts.firstUnknownLength);
     return checked;
-}
-
-// Runs `work` on 0 .. count-1 (count at most 2), the second on a thread of
-// its own.
-template <typename Work>
-void inParallel(qsizetype count, Work &&work)
-{
-    std::thread second;
-    if (count > 1)
-        second = std::thread([&work] { work(1); });
-    work(0);
-    if (second.joinable())
-        second.join();
 }
 
 // When `s` hides, in seconds, given the subtitle after it (null: none).
@@ -377,7 +364,7 @@ void CheckList::reset(const std::vector<LineSource> &pieces, qsizetype lines)
         std::vector<CheckProblem> textProblems;
     };
     std::vector<Read> reads(pieces.size());
-    inParallel(qsizetype(pieces.size()), [&](qsizetype index) {
+    runHalves(int(pieces.size()), [&](int index) {
         SubEngine engine;
         engine.fps = m_fps;
         Read &read = reads[size_t(index)];
@@ -403,7 +390,7 @@ void CheckList::reset(const std::vector<LineSource> &pieces, qsizetype lines)
     halves[0].reserve(textProblems.size() + m_lines.size());
     halves[1].reserve(textProblems.size() / 2 + m_lines.size() / 2);
     const qsizetype middle = pieces.size() > 1 ? lineCount() / 2 : lineCount();
-    inParallel(pieces.size() > 1 ? 2 : 1, [&](qsizetype half) {
+    runHalves(pieces.size() > 1 ? 2 : 1, [&](int half) {
         checkRange(half == 0 ? 0 : middle, half == 0 ? middle : lineCount(), textProblems, halves[half]);
     });
     m_problems = std::move(halves[0]);

@@ -3,17 +3,14 @@
 #include "files/streamrewrite.h"
 
 #include "editor/subengine.h"
-#include "formats/piecehandover.h"
+#include "formats/twothreads.h"
 #include "files/textcodec.h"
 #include "formats/subrip.h"
 
 #include <QIODevice>
 #include <QScopeGuard>
 
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -328,53 +325,33 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
         return ok;
     };
 
-    PieceHandover handover;
     SubEngine secondEngine = engine;
-    HelperThread second;
-    // Without a second thread this one rewrites every piece.
-    const bool shared = pieces.size() > 1 && second.start([&] {
-        LineRewriter rewriter(secondEngine, operation, layout, output);
-        for (size_t i = 1; i < pieces.size(); i += 2) {
-            QByteArray *buffer = handover.take(i);
-            if (!buffer)
-                return;
-            bool ok = false;
-            const auto told = qScopeGuard([&] { handover.ready(i, ok); });
-            ok = runPiece(rewriter, i, [buffer](const QByteArray &chunk) {
-                buffer->append(chunk);
-                return true;
-            });
-        }
-    });
-    // Whatever ends this one (a failure, too little memory), the second
-    // stops before what it works on goes.
-    const auto stopped = qScopeGuard([&] {
-        handover.cancel();
-        second.wait();
-    });
-
-    bool ok = true;
     LineRewriter rewriter(engine, operation, layout, output);
     // Every piece gives a line at least, but the first: a rate line alone
     // there may be left out, and then no line end follows it.
     bool anyLine = false;
     auto lineEndBefore = [&] { return !std::exchange(anyLine, true) || writeOut(lineEnd); };
-    for (size_t i = 0; ok && i < pieces.size(); ++i) {
-        if (i == 0) {
-            ok = runPiece(rewriter, i, writeOut);
-            anyLine = rewriter.lines() > 0;
-        } else if (i % 2 == 0 || !shared) {
-            ok = lineEndBefore() && runPiece(rewriter, i, writeOut);
-        } else {
-            const QByteArray *bytesOut = handover.wait(i);
-            ok = bytesOut && lineEndBefore() && writeOut(*bytesOut);
-            handover.release(i);
-        }
-    }
+    bool ok = makeInTurns(
+            pieces.size(),
+            [&] {
+                return [&, secondRewriter = LineRewriter(secondEngine, operation, layout, output)](
+                               size_t i, QByteArray &buffer) mutable {
+                    return runPiece(secondRewriter, i, [&buffer](const QByteArray &chunk) {
+                        buffer.append(chunk);
+                        return true;
+                    });
+                };
+            },
+            [&](size_t i) {
+                if (i > 0)
+                    return lineEndBefore() && runPiece(rewriter, i, writeOut);
+                const bool firstOk = runPiece(rewriter, i, writeOut);
+                anyLine = rewriter.lines() > 0;
+                return firstOk;
+            },
+            [&](size_t, const QByteArray &made) { return lineEndBefore() && writeOut(made); });
     if (ok && output.finalLineEnd)
         ok = writeOut(lineEnd);
-    handover.cancel();
-    second.join();
 
     engine.lastWalk.notSubtitles += secondEngine.lastWalk.notSubtitles;
     engine.lastWalk.unwritten += secondEngine.lastWalk.unwritten;

@@ -2,7 +2,7 @@
 // times cue times.
 #include "formats/cueparts.h"
 #include "formats/lineformat.h"
-#include "formats/piecehandover.h"
+#include "formats/twothreads.h"
 #include "formats/utf8out.h"
 
 #include <QList>
@@ -13,11 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -462,18 +459,7 @@ int exportInPieces(QStringView text, QChar separator, bool crlf, double fps, Cue
                                    split < 0 ? QStringView() : text.sliced(split + 1)};
     std::vector<Subtitle> subtitles[2];
     CueReport reports[2];
-    auto runBoth = [&](auto &&work) {
-        if (split < 0) {
-            work(0);
-            return;
-        }
-        HelperThread second;
-        const bool started = second.start([&] { work(1); });
-        work(0);
-        if (!started)
-            work(1);
-        second.join();
-    };
+    auto runBoth = [&](auto &&work) { runHalves(split < 0 ? 1 : 2, work); };
     runBoth([&](int h) {
         const qsizetype at = halves[h].isEmpty() ? 0 : halves[h].utf16() - text.utf16();
         readSubtitles(halves[h], at, separator, crlf, fps, subtitles[h], reports[h]);

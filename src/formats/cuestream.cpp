@@ -2,7 +2,7 @@
 // threads where the text is large.
 #include "formats/cueparts.h"
 #include "formats/lineformat.h"
-#include "formats/piecehandover.h"
+#include "formats/twothreads.h"
 #include "formats/utf8out.h"
 
 #include <QScopeGuard>
@@ -132,12 +132,12 @@ struct CueStream::Data
             return;
         }
         CueReport secondReport;
-        HelperThread second;
-        const bool started = second.start([&] { readPart(split + 1, size(), separator, crlfLines, later, secondReport); });
-        readPart(0, split + 1, separator, crlfLines, subtitles, readReport);
-        if (!started)
-            readPart(split + 1, size(), separator, crlfLines, later, secondReport);
-        second.join();
+        runHalves(2, [&](int half) {
+            if (half == 0)
+                readPart(0, split + 1, separator, crlfLines, subtitles, readReport);
+            else
+                readPart(split + 1, size(), separator, crlfLines, later, secondReport);
+        });
         add(readReport, secondReport);
     }
 
@@ -287,47 +287,25 @@ bool CueStream::write(const Write &write, CueReport &report) const
     CueReport reports[2];
     // Pieces 0, 2, 4... are made here and written straight out; pieces 1,
     // 3, 5... by a second thread, whose bytes wait in a buffer for their turn.
-    PieceHandover handover;
-    HelperThread second;
-    // Without a second thread this one makes every piece.
-    const bool shared = pieces > 1 && second.start([&] {
-        t_byteCharacters = characters;
-        const auto unset = qScopeGuard([] { t_byteCharacters = nullptr; });
-        const CueDisplay defaults;
-        QString read;
-        for (size_t i = 1; i < pieces; i += 2) {
-            QByteArray *buffer = handover.take(i);
-            if (!buffer)
-                break;
-            bool made = false;
-            const auto told = qScopeGuard([&] { handover.ready(i, made); });
-            made = data.makePiece(i, *buffer, read, defaults, reports[1]);
-        }
-    });
-    // Whatever ends this one, the second stops before what it works on goes.
-    const auto stopped = qScopeGuard([&] {
-        t_byteCharacters = nullptr;
-        handover.cancel();
-        second.wait();
-    });
+    const auto unset = qScopeGuard([] { t_byteCharacters = nullptr; });
     t_byteCharacters = characters;
     const CueDisplay defaults;
     QString read;
     QByteArray bytes;
-    bool ok = true;
-    for (size_t i = 0; ok && i < pieces; ++i) {
-        if (i % 2 == 0 || !shared) {
-            bytes.truncate(0);
-            ok = data.makePiece(i, bytes, read, defaults, reports[0]) && write(bytes);
-        } else {
-            const QByteArray *made = handover.wait(i);
-            ok = made && write(*made);
-            handover.release(i);
-        }
-    }
-    t_byteCharacters = nullptr;
-    handover.cancel();
-    second.join();
+    const bool ok = makeInTurns(
+            pieces,
+            [&] {
+                // The thread's own: gone with it.
+                t_byteCharacters = characters;
+                return [&, secondRead = QString()](size_t i, QByteArray &buffer) mutable {
+                    return data.makePiece(i, buffer, secondRead, defaults, reports[1]);
+                };
+            },
+            [&](size_t i) {
+                bytes.truncate(0);
+                return data.makePiece(i, bytes, read, defaults, reports[0]) && write(bytes);
+            },
+            [&](size_t, const QByteArray &made) { return write(made); });
     if (!ok)
         return false;
     report = data.readReport;

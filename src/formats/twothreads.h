@@ -1,8 +1,11 @@
-// Two threads that make the pieces of one output in turns, the first
-// writing them all in order.
+// The one way work is split between two threads here: two halves side by
+// side (runHalves), or the pieces of one output made in turns and written
+// in order (makeInTurns). Both do all the work on the calling thread when
+// the system gives no second one.
 #pragma once
 
 #include <QByteArray>
+#include <QScopeGuard>
 
 #include <condition_variable>
 #include <cstddef>
@@ -117,3 +120,65 @@ private:
     std::thread m_thread;
     std::exception_ptr m_error;
 };
+
+// Runs `work(0)` here and, with `count` 2, `work(1)` on a second thread
+// (after `work(0)` here, where there is none). What either throws is
+// passed on once both have ended.
+template <typename Work>
+void runHalves(int count, Work &&work)
+{
+    if (count < 2) {
+        work(0);
+        return;
+    }
+    HelperThread second;
+    const bool started = second.start([&work] { work(1); });
+    work(0);
+    if (!started)
+        work(1);
+    second.join();
+}
+
+// Makes pieces 0 .. count-1 of one output and has them written in order,
+// stopping at the first that fails. Pieces 0, 2, 4... are made here by
+// `makeHere(i)`, which writes them out itself; pieces 1, 3, 5... by a
+// second thread into a buffer, which `writeMade(i, bytes)` writes in its
+// turn. `startSecond()` runs first on that thread and returns its maker,
+// `make(i, QByteArray &buffer)`. Without a second thread (one piece, or
+// none to be had) `makeHere` makes every piece.
+template <typename StartSecond, typename MakeHere, typename WriteMade>
+bool makeInTurns(size_t count, StartSecond &&startSecond, MakeHere &&makeHere, WriteMade &&writeMade)
+{
+    PieceHandover handover;
+    HelperThread second;
+    const bool shared = count > 1 && second.start([&] {
+        auto make = startSecond();
+        for (size_t i = 1; i < count; i += 2) {
+            QByteArray *buffer = handover.take(i);
+            if (!buffer)
+                return;
+            bool made = false;
+            const auto told = qScopeGuard([&] { handover.ready(i, made); });
+            made = make(i, *buffer);
+        }
+    });
+    // Whatever ends this one (a failure, too little memory), the second
+    // stops before what it works on goes.
+    const auto stopped = qScopeGuard([&] {
+        handover.cancel();
+        second.wait();
+    });
+    bool ok = true;
+    for (size_t i = 0; ok && i < count; ++i) {
+        if (i % 2 == 0 || !shared) {
+            ok = makeHere(i);
+        } else {
+            const QByteArray *made = handover.wait(i);
+            ok = made && writeMade(i, *made);
+            handover.release(i);
+        }
+    }
+    handover.cancel();
+    second.join();
+    return ok;
+}
