@@ -315,7 +315,7 @@ void TestDialogs::commands()
     ModalAnswers answers;
     const QString way = script.section(u';', -1);
     const bool leave = way == u"cancel" || way == u"escape" || way == u"close";
-    auto settings = [e = w.editorWidget()] { return std::make_tuple(e->convertFormat, e->shiftSeconds, e->fpsTo, e->delDoubleSpaces, e->shiftStart); };
+    auto settings = [&s = w.operationSettings()] { return std::make_tuple(s.convertFormat, s.shiftSeconds, s.fpsTo, s.delDoubleSpaces, s.shiftStart); };
     const auto before = settings();
     answers.then([&](QWidget *dialog) {
         play(dialog, leave ? script.section(u';', 0, -2) : script);
@@ -334,7 +334,7 @@ void TestDialogs::commands()
     QTEST(w.findChild<QLabel *>(QStringLiteral("summary"))->text(), "summary");
     QCOMPARE(w.editorWidget()->document()->isModified(), !leave);
     QVERIFY(!leave || settings() == before);
-    QCOMPARE(other.editorWidget()->shiftSeconds + other.editorWidget()->convertFormat, 3.0);
+    QCOMPARE(other.operationSettings().shiftSeconds + other.operationSettings().convertFormat, 3.0);
 }
 
 void TestDialogs::rateLine_data()
@@ -481,8 +481,9 @@ void TestDialogs::editorWalk()
     QVERIFY(!editor.document()->isUndoAvailable() && !editor.document()->isModified());
     editor.linesChange(ModeShift);
     QVERIFY(editor.document()->isModified());
-    editor.convertFormat = BracketTime;
-    editor.linesChange(ModeConvert);
+    SubEngine settings;
+    settings.convertFormat = BracketTime;
+    editor.linesChange(ModeConvert, settings);
     QCOMPARE(editor.text(), QStringLiteral("[100][150]Hi\n[0][1]there"));
     QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(editor.text(), QStringLiteral("{250}{375}Hi\n{1}{2}there"));
@@ -497,8 +498,8 @@ void TestDialogs::editorWalk()
         QTextCursor cursor(editor.document()->findBlockByNumber(c[0]));
         cursor.setPosition(cursor.position() + c[1]);
         editor.setTextCursor(cursor);
-        editor.convertFormat = FrameBased;
-        editor.linesChange(ModeConvert);
+        settings.convertFormat = FrameBased;
+        editor.linesChange(ModeConvert, settings);
         QCOMPARE(QPoint(editor.textCursor().positionInBlock(), editor.textCursor().blockNumber()), QPoint(c[3], c[2]));
         QVERIFY(!editor.textCursor().hasSelection());
     }
@@ -510,9 +511,9 @@ void TestDialogs::editorWalk()
     editor.setText(text);
     QCOMPARE(editor.document()->blockCount(), 3);
     QCOMPARE(editor.text(), text);
-    editor.fixPunctuation = editor.fixDashes = editor.delDoubleSpaces = editor.delEndSpaces = false;
-    editor.sustainTime = false;
-    editor.linesChange(ModeCorrect);
+    settings.fixPunctuation = settings.fixDashes = settings.delDoubleSpaces = settings.delEndSpaces = false;
+    settings.sustainTime = false;
+    editor.linesChange(ModeCorrect, settings);
     QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
 
     // The string a whole text was made from gives the text shown (without a

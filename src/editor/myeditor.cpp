@@ -386,19 +386,22 @@ void MyEditor::dropEvent(QDropEvent *event)
     emit filesDropped(names);
 }
 
-void MyEditor::linesChange(int mode)
+SubEngine::WalkCounts MyEditor::linesChange(int mode, const SubEngine &settings)
 {
-    const QString result = SubEngine::linesChange(text(), mode);
-    if (!lineOperation(mode))
-        return; // undefined: the text stays as it was
+    SubEngine engine = settings;
+    engine.fps = fps;
+    const QString result = engine.linesChange(text(), mode);
+    if (!SubEngine::lineOperation(mode))
+        return engine.lastWalk; // undefined: the text stays as it was
 
     const int step = document()->availableUndoSteps();
     replaceWhole(result);
     // The frame numbers are now at the new rate, so that is the rate they
     // are read at from now on; undoing the change puts the old one back.
     if (mode == ModeFpsChange) {
-        m_rateAround.insert(step, {fps, fpsTo});
-        fps = fpsTo;
+        m_rateAround.insert(step, {fps, settings.fpsTo});
+        fps = settings.fpsTo;
     }
     document()->setModified(true);
+    return engine.lastWalk;
 }

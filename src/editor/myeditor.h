@@ -1,5 +1,5 @@
-// The text area of a main window: a plain-text editor that is also the
-// line engine, so the parameter block and every line operation are its own.
+// The text area of a main window: a plain-text editor that runs the line
+// engine over its text, as one undo step each time.
 #pragma once
 
 #include <array>
@@ -12,7 +12,7 @@
 #include <QHash>
 #include <QPlainTextEdit>
 
-class MyEditor : public QPlainTextEdit, public SubEngine
+class MyEditor : public QPlainTextEdit
 {
     Q_OBJECT
 
@@ -20,14 +20,17 @@ public:
     explicit MyEditor(QWidget *parent = nullptr, const char *name = "editor");
     ~MyEditor() override;
 
-    // The engine's walk over text passed in, as well as the one below.
-    using SubEngine::linesChange;
+    // The frame rate the text's frame numbers are read at. It belongs to
+    // the text: a frame-rate change moves it, and undo and redo put back
+    // the rate of their text.
+    double fps = 25.0;
 
-    // Runs operation `mode` over the whole text as one undo step, keeps the
-    // cursor's line and column (clamped to the new text) and marks the text
-    // as edited, whether or not a line changed. A frame-rate change makes
-    // its new rate `fps`; undo and redo put back the rate of their text.
-    void linesChange(int mode);
+    // Runs operation `mode` with `settings` (frame numbers read at `fps`)
+    // over the whole text as one undo step, keeps the cursor's line and
+    // column (clamped to the new text) and marks the text as edited,
+    // whether or not a line changed. A frame-rate change makes its new
+    // rate `fps`. Returns what the walk did.
+    SubEngine::WalkCounts linesChange(int mode, const SubEngine &settings = SubEngine());
 
     static constexpr int standInCount = 4;
 
