@@ -12,7 +12,7 @@
 // Peak memory is the process's: of a part run alone (big, say), its own.
 #include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 #include "files/recovery.h"
 #include "generate.h"
 

@@ -6,7 +6,7 @@
 // - the batch tool's line-at-a-time rewrite, in pieces on two threads,
 //   writes the same bytes as the editor's whole-text walk and save;
 // - a conversion run twice changes nothing the second time.
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 #include "files/streamrewrite.h"
 #include "files/textcodec.h"
 #include "fuzzsupport.h"

@@ -2,10 +2,10 @@
 // and the editor's walk over what the user sees.
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
-#include "dialogs/myabout.h"
-#include "dialogs/myfps.h"
-#include "dialogs/operationdialogs.h"
-#include "editor/myeditor.h"
+#include "widgets/myabout.h"
+#include "widgets/myfps.h"
+#include "widgets/operationdialogs.h"
+#include "widgets/myeditor.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 

@@ -6,9 +6,9 @@
 #include "app/gotodialog.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
-#include "editor/myeditor.h"
-#include "editor/textsearch.h"
-#include "editor/walksummary.h"
+#include "widgets/myeditor.h"
+#include "engine/textsearch.h"
+#include "engine/walksummary.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 

@@ -1,5 +1,5 @@
 // Reading and writing single subtitle lines in the three formats.
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 
 #include <QTest>
 

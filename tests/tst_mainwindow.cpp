@@ -2,7 +2,7 @@
 // questions it asks and the frame-rate prompts.
 #include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 #include "files/subtitledocument.h"
 #include "files/filenames.h"
 #include "modalanswers.h"

@@ -1,7 +1,7 @@
 #include "app/gotodialog.h"
 
-#include "editor/myeditor.h"
-#include "editor/textsearch.h"
+#include "widgets/myeditor.h"
+#include "engine/textsearch.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/startup.h"
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 #include "files/subtitledocument.h"
 
 #include <QMainWindow>

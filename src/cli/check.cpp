@@ -1,7 +1,7 @@
 #include "cli/check.h"
 #include "cli/recover.h"
 
-#include "editor/checks.h"
+#include "engine/checks.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"

@@ -3,8 +3,8 @@
 #include "cli/recover.h"
 
 #include "formats/twothreads.h"
-#include "editor/subengine.h"
-#include "editor/walksummary.h"
+#include "engine/subengine.h"
+#include "engine/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"

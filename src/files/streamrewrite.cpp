@@ -2,7 +2,7 @@
 // a time, straight into the new file.
 #include "files/streamrewrite.h"
 
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 #include "formats/twothreads.h"
 #include "files/textcodec.h"
 #include "formats/subrip.h"

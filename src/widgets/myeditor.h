@@ -6,8 +6,8 @@
 #include <functional>
 #include <utility>
 
-#include "editor/subengine.h"
-#include "editor/textsearch.h"
+#include "engine/subengine.h"
+#include "engine/textsearch.h"
 
 #include <QHash>
 #include <QPlainTextEdit>

@@ -2,7 +2,7 @@
 // which limits; a rule set is saved to a small file and read back.
 #pragma once
 
-#include "editor/checkrules.h"
+#include "engine/checkrules.h"
 
 #include <QDialog>
 

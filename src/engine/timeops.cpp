@@ -1,6 +1,6 @@
 // Conversion, time shift and frame-rate change: the operations that change
 // only the times of a line, and for the conversion its format.
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 
 QString SubEngine::rewritten(QStringView line, double rate, int format, double show, double hide,
                              QStringView text)

@@ -1,4 +1,4 @@
-#include "editor/walksummary.h"
+#include "engine/walksummary.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "dialogs/myfps.h"
+#include "widgets/myfps.h"
 
-#include "dialogs/dialogframe.h"
+#include "widgets/dialogframe.h"
 
 #include <QLineEdit>
 #include <QPushButton>

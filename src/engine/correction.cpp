@@ -2,9 +2,9 @@
 // a long line costs time in proportion to its length, however many spaces
 // it holds. Deleting "the run of spaces before" a character never deletes
 // the character at index 0.
-#include "editor/correction.h"
-#include "editor/stringfunctions.h"
-#include "editor/subengine.h"
+#include "engine/correction.h"
+#include "engine/stringfunctions.h"
+#include "engine/subengine.h"
 
 #include <algorithm>
 #ifdef __SSE2__

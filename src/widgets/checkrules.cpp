@@ -1,4 +1,4 @@
-#include "dialogs/checkrules.h"
+#include "widgets/checkrules.h"
 
 #include "files/filereading.h"
 #include "files/filenames.h"

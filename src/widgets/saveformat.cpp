@@ -1,4 +1,4 @@
-#include "dialogs/saveformat.h"
+#include "widgets/saveformat.h"
 
 #include "files/savingformat.h"
 

@@ -1,7 +1,7 @@
 // What an operation did, in words for the window that ran it.
 #pragma once
 
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "editor/checkrules.h"
+#include "engine/checkrules.h"
 
 #include <QList>
 

@@ -10,9 +10,9 @@
 // row italic left out, a letter with its combining marks one character.
 #pragma once
 
-#include "editor/checkrules.h"
-#include "editor/subengine.h"
-#include "editor/textsearch.h"
+#include "engine/checkrules.h"
+#include "engine/subengine.h"
+#include "engine/textsearch.h"
 
 #include <QList>
 #include <QString>

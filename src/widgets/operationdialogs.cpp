@@ -1,6 +1,6 @@
-#include "dialogs/operationdialogs.h"
+#include "widgets/operationdialogs.h"
 
-#include "dialogs/dialogframe.h"
+#include "widgets/dialogframe.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

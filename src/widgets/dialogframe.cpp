@@ -1,4 +1,4 @@
-#include "dialogs/dialogframe.h"
+#include "widgets/dialogframe.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "editor/checks.h"
+#include "engine/checks.h"
 
 #include "formats/bracketlayout.h"
 #include "formats/stylecodes.h"

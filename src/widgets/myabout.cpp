@@ -1,6 +1,6 @@
-#include "dialogs/myabout.h"
+#include "widgets/myabout.h"
 
-#include "dialogs/dialogframe.h"
+#include "widgets/dialogframe.h"
 #include "images/tarnlyx.xpm"
 
 #include <QPalette>

@@ -1,6 +1,6 @@
-#include "editor/textsearch.h"
+#include "engine/textsearch.h"
 
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 
 #include <QLocale>
 

@@ -1,4 +1,4 @@
-#include "editor/stringfunctions.h"
+#include "engine/stringfunctions.h"
 
 QString &cutspacesright(QString &s, qsizetype p)
 {

@@ -1,4 +1,4 @@
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 
 #include <array>
 #include <utility>

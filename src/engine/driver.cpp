@@ -1,5 +1,5 @@
 // The walk that runs one per-line operation over a whole text.
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 
 #include <QDebug>
 
