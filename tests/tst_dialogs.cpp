@@ -1,6 +1,7 @@
 // The operation dialogs, the commands that run them over a window's text,
 // and the editor's walk over what the user sees.
 #include "app/qtarnlyxmain.h"
+#include "engine/correctionswitches.h"
 #include "clirun.h"
 #include "widgets/myabout.h"
 #include "widgets/myfps.h"
@@ -29,12 +30,19 @@ struct Settings
     int format = -1;
     double first = -1, second = -1;
     bool flags[7] = {};
+    // The correction writes its switches here, all off to begin with.
+    SubEngine correction = [] {
+        SubEngine e;
+        for (const CorrectionSwitch &option : correctionSwitches)
+            e.*option.field = false;
+        return e;
+    }();
 
     QString written() const
     {
         QString s = QStringLiteral("%1 %2 %3 ").arg(format).arg(first, 0, 'g', 10).arg(second, 0, 'g', 10);
-        for (bool f : flags)
-            s += f ? u'1' : u'0';
+        for (int i = 0; i < 7; ++i)
+            s += flags[i] || (i < correctionSwitchCount && correction.*correctionSwitches[i].field) ? u'1' : u'0';
         return s;
     }
 };
@@ -54,7 +62,7 @@ QDialog *makeDialog(const QString &name, Settings &s)
         return new MyFps(nullptr, &s.first, true);
     if (name == u"about")
         return new MyAbout;
-    return new SubCorrect(&f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6]);
+    return new SubCorrect(&s.correction);
 }
 
 QList<QLineEdit *> fields(QWidget *dialog)

@@ -826,9 +826,5 @@ void QTarnlyxMain::changeSubFps()
 
 void QTarnlyxMain::correctSubtitles()
 {
-    showSummary(runOperation(new SubCorrect(&m_settings.delDoubleSpaces, &m_settings.delEndSpaces,
-                                            &m_settings.delDigitSpaces, &m_settings.delColor,
-                                            &m_settings.sustainTime, &m_settings.fixPunctuation,
-                                            &m_settings.fixDashes),
-                             editor, ModeCorrect, m_settings));
+    showSummary(runOperation(new SubCorrect(&m_settings), editor, ModeCorrect, m_settings));
 }

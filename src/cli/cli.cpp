@@ -3,6 +3,7 @@
 #include "cli/recover.h"
 
 #include "formats/twothreads.h"
+#include "engine/correctionswitches.h"
 #include "engine/subengine.h"
 #include "engine/walksummary.h"
 #include "files/filenames.h"
@@ -56,9 +57,7 @@ Operations:
   fps       --from A --to B  frame rates to read and write frame numbers with
                              (default: the file's rate, as --fps says, and 29);
                              a first line {1}{1}RATE is given the new rate
-  correct   --[no-]double-spaces  --[no-]end-spaces  --[no-]digit-spaces
-            --[no-]color  --[no-]sustain  --[no-]punctuation  --[no-]dashes
-            default: all on except digit-spaces and color
+@CORRECT@
   info                       print each file's encoding, line ends and how
                              many lines of each format it has
   check                      report overlaps, short gaps, reading speeds and
@@ -175,19 +174,27 @@ const QList<QPair<QString, int>> &operations()
     return list;
 }
 
-// The correction switches, each with a --no- form.
-const QList<QPair<QString, bool SubEngine::*>> &correctionSwitches()
+// The usage text, its correction switches from their table: each with a
+// --no- form, as many to a line as fit in 80 columns, then the defaults.
+QByteArray usageText()
 {
-    static const QList<QPair<QString, bool SubEngine::*>> list = {
-        {QStringLiteral("double-spaces"), &SubEngine::delDoubleSpaces},
-        {QStringLiteral("end-spaces"), &SubEngine::delEndSpaces},
-        {QStringLiteral("digit-spaces"), &SubEngine::delDigitSpaces},
-        {QStringLiteral("color"), &SubEngine::delColor},
-        {QStringLiteral("sustain"), &SubEngine::sustainTime},
-        {QStringLiteral("punctuation"), &SubEngine::fixPunctuation},
-        {QStringLiteral("dashes"), &SubEngine::fixDashes},
-    };
-    return list;
+    QString lines = QStringLiteral("  correct ");
+    qsizetype lineStart = 0;
+    for (const CorrectionSwitch &option : correctionSwitches) {
+        const QString item = QStringLiteral("--[no-]") + QLatin1String(option.name);
+        if (lines.size() - lineStart + 2 + item.size() > 80) {
+            lines += QStringLiteral("\n");
+            lineStart = lines.size();
+            lines += QString(10, u' ');
+        }
+        lines += QStringLiteral("  ") + item;
+    }
+    QStringList off = switchNames(false);
+    const QString last = off.isEmpty() ? QString() : off.takeLast();
+    lines += QStringLiteral("\n            default: all on");
+    if (!last.isEmpty())
+        lines += QStringLiteral(" except ") + (off.isEmpty() ? last : off.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);
+    return QByteArray(usage).replace("@CORRECT@", lines.toUtf8());
 }
 
 class ArgumentParser
@@ -344,11 +351,11 @@ private:
                 return false;
             return true;
         case ModeCorrect:
-            for (const auto &option : correctionSwitches()) {
-                if (m_name == QStringLiteral("--") + option.first)
-                    e.*option.second = true;
-                else if (m_name == QStringLiteral("--no-") + option.first)
-                    e.*option.second = false;
+            for (const CorrectionSwitch &option : correctionSwitches) {
+                if (m_name == QStringLiteral("--") + QLatin1String(option.name))
+                    e.*option.field = true;
+                else if (m_name == QStringLiteral("--no-") + QLatin1String(option.name))
+                    e.*option.field = false;
                 else
                     continue;
                 return true;
@@ -614,7 +621,7 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
     try {
         options = ArgumentParser(args, settings).parse();
         if (options.help) {
-            out.write(usage);
+            out.write(usageText());
             return 0;
         }
         if (options.showVersion) {

@@ -2,6 +2,8 @@
 
 #include "widgets/dialogframe.h"
 
+#include "engine/correctionswitches.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -146,10 +148,7 @@ void SubFpschange::accept()
         done(QDialog::Accepted);
 }
 
-SubCorrect::SubCorrect(bool *delDoubleSpaces, bool *delEndSpaces, bool *delDigitSpaces,
-                       bool *delColor, bool *sustainTime, bool *fixPunctuation, bool *fixDashes)
-    : m_fields{delDoubleSpaces, delEndSpaces, delDigitSpaces, delColor,
-               sustainTime,     fixPunctuation, fixDashes}
+SubCorrect::SubCorrect(SubEngine *settings) : m_settings(settings)
 {
     // The same object name as the display-time dialog's.
     setUpFrame(this, "sub_showtime");
@@ -158,18 +157,10 @@ SubCorrect::SubCorrect(bool *delDoubleSpaces, bool *delEndSpaces, bool *delDigit
     const OptionBox box = addOptionBox(this, QRect(10, 50, 320, 200), false);
     m_box = box.frame;
     m_group = box.group;
-    const char *const texts[7] = {"&Delete double spaces",
-                                  "Delete spaces at the end of lines",
-                                  "Delete spaces between digits",
-                                  "Delete information about text color (mDVDp)",
-                                  "Sustain subtitles display time",
-                                  "Correct punctuation marks position",
-                                  "Correct dash positions (dialogues)"};
-    const bool checked[7] = {true, true, false, false, true, true, true};
-    for (int i = 0; i < 7; ++i)
-        m_options[i] = addCheckBox(box, QString::fromLatin1(texts[i]));
-    for (int i = 0; i < 7; ++i)
-        m_options[i]->setChecked(checked[i]);
+    for (const CorrectionSwitch &option : correctionSwitches)
+        m_options.append(addCheckBox(box, QString::fromLatin1(option.label)));
+    for (int i = 0; i < correctionSwitchCount; ++i)
+        m_options[i]->setChecked(switchDefault(correctionSwitches[i]));
     fitToFont(this);
 }
 
@@ -177,7 +168,7 @@ SubCorrect::~SubCorrect() = default;
 
 void SubCorrect::accept()
 {
-    for (int i = 0; i < 7; ++i)
-        *m_fields[i] = m_options[i]->isChecked();
+    for (int i = 0; i < correctionSwitchCount; ++i)
+        m_settings->*correctionSwitches[i].field = m_options[i]->isChecked();
     done(QDialog::Accepted);
 }

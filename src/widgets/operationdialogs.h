@@ -5,6 +5,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+
+class SubEngine;
 
 class QButtonGroup;
 class QCheckBox;
@@ -106,16 +109,16 @@ class SubCorrect : public QDialog
     Q_OBJECT
 
 public:
-    SubCorrect(bool *delDoubleSpaces, bool *delEndSpaces, bool *delDigitSpaces, bool *delColor,
-               bool *sustainTime, bool *fixPunctuation, bool *fixDashes);
+    // The switches of the correction's table, written into `settings`.
+    explicit SubCorrect(SubEngine *settings);
     ~SubCorrect() override;
 
 public slots:
     void accept() override;
 
 private:
-    bool *m_fields[7];
+    SubEngine *m_settings;
     QGroupBox *m_box;
     QButtonGroup *m_group;
-    QCheckBox *m_options[7];
+    QList<QCheckBox *> m_options; // in the table's order
 };
