@@ -1,6 +1,7 @@
 // The batch tool: options, defaults, files, exit status and messages.
 #include "clirun.h"
 #include "engine/correctionswitches.h"
+#include "files/textcodec.h"
 #include "testsupport.h"
 
 #include <QRegularExpression>
@@ -228,6 +229,17 @@ void TestCli::help()
     for (const QString &name : off)
         QVERIFY2(manualOff.contains(QString(name).replace(u'-', QLatin1String("\\-"))), qPrintable(name));
     QCOMPARE(manualOff.count(QStringLiteral(".B")), off.size());
+
+    // The completion offers every encoding the program knows, and no other.
+    const QString offered = completion.section(QStringLiteral("--encoding|--output-encoding)"), 1)
+                                    .section(u'\'', 1, 1);
+    QStringList known;
+    for (const EncodingGroup &group : commonEncodings())
+        known += group.names;
+    QStringList completed = offered.simplified().split(u' ');
+    known.sort();
+    completed.sort();
+    QCOMPARE(completed, known);
 }
 
 void TestCli::rangeEndsAccepted()
