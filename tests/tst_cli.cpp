@@ -1,6 +1,7 @@
 // The batch tool: options, defaults, files, exit status and messages.
 #include "clirun.h"
 #include "engine/correctionswitches.h"
+#include "engine/fieldranges.h"
 #include "files/textcodec.h"
 #include "testsupport.h"
 
@@ -229,6 +230,12 @@ void TestCli::help()
     for (const QString &name : off)
         QVERIFY2(manualOff.contains(QString(name).replace(u'-', QLatin1String("\\-"))), qPrintable(name));
     QCOMPARE(manualOff.count(QStringLiteral(".B")), off.size());
+
+    // The manual page states the number fields' ranges as the parser has them.
+    for (const NumberField &field : {Fields::frameRate, Fields::targetRate, Fields::shiftSeconds, Fields::displaySeconds}) {
+        const QString range = QStringLiteral("%1 to %2").arg(QString::number(field.low, 'g', 10), QString::number(field.high, 'g', 10));
+        QVERIFY2(manual.contains(QString(range).replace(u'-', QLatin1String("\\-"))), qPrintable(range));
+    }
 
     // The completion offers every encoding the program knows, and no other.
     const QString offered = completion.section(QStringLiteral("--encoding|--output-encoding)"), 1)

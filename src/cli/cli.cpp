@@ -88,8 +88,7 @@ Options:
   -h, --help       show this help
   --version        show the version
 
-Ranges: frame rates 0.1 to 200, shift -99999999 to 99999999, display time
-0.1 to 100.
+@RANGES@
 
 Examples:
   tarnlyx-cli convert --to tenths movie.sub -o movie.txt
@@ -194,7 +193,13 @@ QByteArray usageText()
     lines += QStringLiteral("\n            default: all on");
     if (!last.isEmpty())
         lines += QStringLiteral(" except ") + (off.isEmpty() ? last : off.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);
-    return QByteArray(usage).replace("@CORRECT@", lines.toUtf8());
+    auto range = [](const NumberField &field) {
+        return QStringLiteral("%1 to %2").arg(QString::number(field.low, 'g', 10), QString::number(field.high, 'g', 10));
+    };
+    const QString ranges = QStringLiteral("Ranges: frame rates %1, shift %2, display time\n%3.")
+                                   .arg(range(Fields::frameRate), range(Fields::shiftSeconds),
+                                        range(Fields::displaySeconds));
+    return QByteArray(usage).replace("@CORRECT@", lines.toUtf8()).replace("@RANGES@", ranges.toUtf8());
 }
 
 class ArgumentParser
@@ -223,7 +228,7 @@ public:
             } else if (m_name == u"--version") {
                 options.showVersion = true;
             } else if (m_name == u"--fps") {
-                m_engine.fps = parseNumber(m_name, value(), 0.1, 200.0);
+                m_engine.fps = parseNumber(m_name, value(), Fields::frameRate.low, Fields::frameRate.high);
                 options.fpsGiven = true;
             } else if (m_name == u"--encoding") {
                 const QString name = value();
@@ -309,8 +314,8 @@ private:
     {
         SubEngine &e = m_engine;
         auto is = [this](const char *name) { return m_name == QLatin1String(name); };
-        auto number = [this](double low, double high) {
-            return parseNumber(m_name, value(), low, high);
+        auto number = [this](const NumberField &field) {
+            return parseNumber(m_name, value(), field.low, field.high);
         };
         switch (mode) {
         case ModeConvert:
@@ -320,7 +325,7 @@ private:
             return true;
         case ModeShift:
             if (is("--seconds"))
-                e.shiftSeconds = number(-99999999.0, 99999999.0);
+                e.shiftSeconds = number(Fields::shiftSeconds);
             else if (is("--no-show"))
                 e.shiftStart = false;
             else if (is("--no-hide"))
@@ -330,7 +335,7 @@ private:
             return true;
         case ModeShowTime:
             if (is("--seconds"))
-                e.showSeconds = number(0.1, 100.0);
+                e.showSeconds = number(Fields::displaySeconds);
             else if (is("--write-empty"))
                 e.writeEmptyEnd = true;
             else if (is("--only-empty"))
@@ -344,9 +349,9 @@ private:
             return true;
         case ModeFpsChange:
             if (is("--from"))
-                e.fpsFrom = number(0.1, 200.0);
+                e.fpsFrom = number(Fields::frameRate);
             else if (is("--to"))
-                e.fpsTo = number(0.1, 200.0);
+                e.fpsTo = number(Fields::targetRate);
             else
                 return false;
             return true;

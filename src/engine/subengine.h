@@ -6,6 +6,7 @@
 // here is also a member of the widget; the batch tool uses it directly.
 #pragma once
 
+#include "engine/fieldranges.h"
 #include "formats/lineformat.h"
 
 #include <QString>
@@ -29,18 +30,18 @@ public:
     // ---- Parameter block -------------------------------------------------
     // The dialogs write these through pointers; the operations read them.
     // Fields the dialogs set start at the dialogs' own initial states.
-    double fps = 25.0;
+    double fps = Fields::frameRate.byDefault;
     int convertFormat = FrameBased;
-    double shiftSeconds = 0.0;
+    double shiftSeconds = Fields::shiftSeconds.byDefault;
     bool shiftStart = true;
     bool shiftEnd = true;
-    double showSeconds = DefaultDisplaySeconds;
+    double showSeconds = Fields::displaySeconds.byDefault;
     bool writeEmptyEnd = false;
     bool onlyEmptyEnd = false;
     bool lengthDependent = true;
     bool blockTooLong = true;
-    double fpsFrom = 25.0;
-    double fpsTo = 29.0;
+    double fpsFrom = Fields::frameRate.byDefault;
+    double fpsTo = Fields::targetRate.byDefault;
     bool delDoubleSpaces = true;
     bool delEndSpaces = true;
     bool delDigitSpaces = false;

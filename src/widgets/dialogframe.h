@@ -2,6 +2,8 @@
 // in holders, number fields read the way C's atof reads them.
 #pragma once
 
+#include "engine/fieldranges.h"
+
 #include <QList>
 #include <QPair>
 #include <QRect>
@@ -46,6 +48,11 @@ QRadioButton *addRadioButton(const OptionBox &box, const QString &text);
 // serves as the decimal point as well as a point does.
 QLineEdit *addNumberField(QWidget *parent, const QString &text, const QRect &geometry,
                           double bottom, double top);
+// One for `field`: its range, and its initial text.
+inline QLineEdit *addNumberField(QWidget *parent, const NumberField &field, const QRect &geometry)
+{
+    return addNumberField(parent, QString::fromLatin1(field.initialText), geometry, field.low, field.high);
+}
 
 // Reads every number field into its place, or refuses: on the first field
 // whose whole text is not one plain decimal number within its range, a

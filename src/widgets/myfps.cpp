@@ -12,7 +12,8 @@ MyFps::MyFps(QWidget *parent, double *fps, bool allowCancel) : QDialog(parent), 
     const DialogButtons buttons = addOkCancel(this, 40, 130, 90);
     buttons.cancel->setEnabled(allowCancel);
     addLabel(this, QStringLiteral("FPS value:"), QRect(10, 20, 230, 15));
-    m_field = addNumberField(this, shortNumber(*fps), QRect(20, 50, 210, 20), 0.1, 200.0);
+    m_field = addNumberField(this, Fields::frameRate, QRect(20, 50, 210, 20));
+    m_field->setText(shortNumber(*fps));
     m_field->setObjectName(QStringLiteral("fps"));
     m_field->setFocus();
     fitToFont(this);

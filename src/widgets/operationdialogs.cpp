@@ -61,8 +61,7 @@ SubShift::SubShift(double *shiftSeconds, bool *shiftStart, bool *shiftEnd)
     m_endBox = addCheckBox(box, QStringLiteral("Change &hide time/frames"));
     m_startBox->setChecked(true);
     m_endBox->setChecked(true);
-    m_field = addNumberField(this, QStringLiteral("0"), QRect(20, 50, 160, 20), -99999999.0,
-                             99999999.0);
+    m_field = addNumberField(this, Fields::shiftSeconds, QRect(20, 50, 160, 20));
     addLabel(this, QStringLiteral("seconds"), QRect(190, 52, 50, 15));
     m_field->setFocus();
     fitToFont(this);
@@ -98,7 +97,7 @@ SubShowtime::SubShowtime(double *showSeconds, bool *writeEmptyEnd, bool *onlyEmp
     for (int i = 0; i < 4; ++i)
         m_options[i]->setChecked(checked[i]);
     connect(m_options[0], &QCheckBox::clicked, this, &SubShowtime::setEmpty);
-    m_field = addNumberField(this, QStringLiteral("3.0"), QRect(60, 50, 160, 20), 0.1, 100.0);
+    m_field = addNumberField(this, Fields::displaySeconds, QRect(60, 50, 160, 20));
     addLabel(this, QStringLiteral("sekunds"), QRect(230, 52, 50, 15));
     m_field->setFocus();
     fitToFont(this);
@@ -129,10 +128,11 @@ SubFpschange::SubFpschange(double *fpsFrom, double *fpsTo, double from) : m_from
     setUpFrame(this, "sub_shift");
     addOkCancel(this, 50, 140, 140);
     addLabel(this, QStringLiteral("Subtitles FPS value change:"), QRect(10, 20, 250, 15));
-    m_fromField = addNumberField(this, from == 25.0 ? QStringLiteral("25.0") : shortNumber(from),
-                                 QRect(20, 50, 160, 20), 0.1, 200.0);
+    m_fromField = addNumberField(this, Fields::frameRate, QRect(20, 50, 160, 20));
+    if (from != Fields::frameRate.byDefault)
+        m_fromField->setText(shortNumber(from));
     addLabel(this, QStringLiteral("frames/s."), QRect(190, 52, 50, 15));
-    m_toField = addNumberField(this, QStringLiteral("29.0"), QRect(20, 90, 160, 20), 0.1, 200.0);
+    m_toField = addNumberField(this, Fields::targetRate, QRect(20, 90, 160, 20));
     addLabel(this, QStringLiteral("frames/s."), QRect(190, 92, 50, 15));
     m_fromField->setFocus();
     fitToFont(this);
