@@ -8,7 +8,7 @@
 // - a conversion run twice changes nothing the second time.
 #include "engine/correctionswitches.h"
 #include "engine/subengine.h"
-#include "files/streamrewrite.h"
+#include "cli/streamrewrite.h"
 #include "files/textcodec.h"
 #include "fuzzsupport.h"
 

@@ -1,6 +1,6 @@
 // The batch tool's rewrite: a file's bytes through one operation, a line at
 // a time, straight into the new file.
-#include "files/streamrewrite.h"
+#include "cli/streamrewrite.h"
 
 #include "engine/subengine.h"
 #include "formats/twothreads.h"
