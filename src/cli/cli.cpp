@@ -237,6 +237,228 @@ struct Progress
     QString doing = QStringLiteral("read");
 };
 
+// The inputs read so far: a file's bytes stay mapped until its result
+// takes its place.
+using InputFiles = std::vector<std::unique_ptr<FileBytes>>;
+
+// Reads INPUT ("-": standard input, into `standardInput`) into `bytes`;
+// false, said on `err`, where it cannot be read.
+bool readInput(const QString &input, QIODevice &in, QIODevice &err, InputFiles &files, QByteArray &standardInput,
+               QByteArrayView &bytes)
+{
+    FileError error;
+    if (input == u"-") {
+        if (!readAllCapped(in, standardInput, &error)) {
+            say(err, QStringLiteral("cannot read the standard input: %1").arg(error.reason()));
+            return false;
+        }
+        bytes = standardInput;
+        return true;
+    }
+    files.push_back(std::make_unique<FileBytes>());
+    if (!files.back()->load(input, &error)) {
+        say(err, error);
+        return false;
+    }
+    bytes = files.back()->bytes();
+    return true;
+}
+
+// What is done to one input, and where its result goes.
+struct FilePlan
+{
+    SubEngine engine;
+    int convertTo = 0;
+    bool cuesOut = false;  // SubRip or WebVTT out
+    bool subRipIn = false; // a SubRip file into a line format
+    QString target;        // "-": standard output
+    bool beside = false;   // -i, but another file than the input
+};
+
+// Plans what becomes of INPUT; false, said on `err`, where it cannot be
+// done. `targets` holds the results' files so far.
+bool planFile(const Options &options, const SubEngine &settings, const QString &input, QByteArrayView bytes,
+              QStringList &targets, QIODevice &err, FilePlan &plan)
+{
+    // One rate for everything done to a file: the one asked for, else
+    // the one it names, else 25.
+    SubEngine &engine = plan.engine;
+    engine = settings;
+    if (!options.fpsGiven) {
+        if (const double rate = headerRate(bytes, options.encoding); rate > 0.0)
+            engine.fps = rate;
+    }
+    if (!options.fromGiven)
+        engine.fpsFrom = engine.fps;
+    const int convertTo = plan.convertTo = options.mode == ModeConvert ? engine.convertFormat : 0;
+    const bool cuesOut = plan.cuesOut = convertTo == ToSubRip || convertTo == ToWebVtt;
+    // Only the first lines tell a SubRip file.
+    const bool subRipIn = plan.subRipIn = looksLikeSubRip(
+            decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), options.encoding).text);
+    if (subRipIn && (options.mode != ModeConvert || cuesOut)) {
+        say(err, FileError(FileError::Read, input,
+                           options.mode == ModeConvert
+                                   ? QStringLiteral("it is SubRip already")
+                                   : QStringLiteral("it is a SubRip file: convert it into a line format first")));
+        return false;
+    }
+    QString &target = plan.target;
+    target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
+    if (options.inPlace && (cuesOut || subRipIn)) {
+        // Another kind of file goes beside the source, never over it.
+        target = besideName(input, cuesOut ? (convertTo == ToSubRip ? QStringLiteral(".srt") : QStringLiteral(".vtt"))
+                                           : QStringLiteral(".sub"));
+        if (target == input) {
+            say(err, FileError(FileError::Write, target, QStringLiteral("it is the file being converted")));
+            return false;
+        }
+    }
+    if (target != u"-") {
+        // movie.sub and movie.srt with -i: two results for one movie.sub.
+        const QString absolute = QFileInfo(target).absoluteFilePath();
+        if (targets.contains(absolute)) {
+            say(err, FileError(FileError::Write, target, QStringLiteral("another INPUT's result goes there too")));
+            return false;
+        }
+        targets << absolute;
+    }
+    // Another file of the result's name is replaced only when asked.
+    const bool beside = plan.beside = options.inPlace && target != input;
+    if (beside && !options.force && (QFileInfo(target).exists() || QFileInfo(target).isSymLink())) {
+        say(err, FileError(FileError::Exists, target, 0));
+        return false;
+    }
+    // A mark asked for in the file's own encoding, which may have none.
+    if (options.bom && options.outputEncoding.isEmpty() && !cuesOut) {
+        qsizetype start = 0;
+        const QString own = detectFormat(bytes, options.encoding, &start, nullptr).encoding;
+        if (!own.startsWith(u"UTF")) {
+            say(err, QStringLiteral("--bom: %1 has no byte-order mark").arg(own));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes the result of `plan` for INPUT to `device`: cues made as they are
+// written, SubRip turned into lines, a whole text made before, or lines
+// rewritten as they are read. False, said on `err`, where it fails.
+bool writeResult(FilePlan &plan, const Options &options, const QString &input, QByteArrayView bytes,
+                 StreamedCues *streamed, const QByteArrayList &converted, QIODevice &device, QIODevice &err)
+{
+    SubEngine &engine = plan.engine;
+    const QString &target = plan.target;
+    const OutputChoice choice{options.outputEncoding, options.bom, options.lineEnds};
+    if (streamed) {
+        if (QString why; !streamed->write(device, &why)) {
+            say(err, writeFailure(device, target, why.isEmpty() ? device.errorString() : why));
+            return false;
+        }
+        reportCues(err, input, streamed->report);
+    } else if (plan.subRipIn) {
+        CueReport report;
+        QString readError, why;
+        if (!importSubRipBytes(bytes, options.encoding, engine.convertFormat, engine.fps, choice, device, report,
+                               &readError, &why)) {
+            say(err, readError.isEmpty() ? writeFailure(device, target, why) : FileError(FileError::Read, input, readError));
+            return false;
+        }
+        reportCues(err, input, report);
+    } else if (plan.cuesOut) {
+        for (const QByteArray &piece : converted) {
+            if (device.write(piece) != piece.size()) {
+                say(err, writeFailure(device, target, device.errorString()));
+                return false;
+            }
+        }
+    } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, device, &why, 0, options.encoding, choice)) {
+        say(err, writeFailure(device, target, why));
+        return false;
+    }
+    // Such lines are left as they were; the rest of the file is done.
+    if (const qsizetype unwritten = engine.lastWalk.unwritten) {
+        say(err, QStringLiteral("%1: %2 could not be written in clock-time")
+                         .arg(shownName(input), unwritten == 1 ? QStringLiteral("1 line")
+                                                               : QStringLiteral("%1 lines").arg(unwritten)));
+    }
+    if (engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut)
+        say(err, QStringLiteral("%1: %2").arg(shownName(input), rateLineNote(engine.lastWalk)));
+    return true;
+}
+
+// Every result goes to a temporary file, and only once all inputs were
+// read and rewritten do the files take their place: an error leaves
+// every file as it was. Standard output gets the result only then, too.
+struct Results
+{
+    FileSetWriter writer;
+    QBuffer standardOutput;
+    InputFiles files; // checked once all are rewritten
+    QStringList targets;
+};
+
+// Reads and rewrites one INPUT into `results`; false, said on `err`, where
+// it fails.
+bool rewriteFile(const Options &options, const SubEngine &settings, const QString &input, QIODevice &in,
+                 QIODevice &err, Results &results, Progress &progress)
+{
+    progress = {input, QStringLiteral("read")};
+    InputFiles &files = results.files;
+    QByteArray standardInput;
+    QByteArrayView bytes;
+    if (!readInput(input, in, err, files, standardInput, bytes))
+        return false;
+    // What a whole-text road has read of a file it need not keep.
+    const auto release = [&files, mapped = input != u"-"](qsizetype end) {
+        if (mapped)
+            files.back()->release(end);
+    };
+    if (!options.encoding.isEmpty()) {
+        QString notice;
+        qsizetype start = 0;
+        if (detectFormat(bytes, options.encoding, &start, &notice).encoding != options.encoding) {
+            say(err, FileError(FileError::Read, input, notice));
+            return false;
+        }
+    }
+    if (options.mode == ModeInfo) {
+        results.standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding, release)));
+        return true;
+    }
+    FilePlan plan;
+    if (!planFile(options, settings, input, bytes, results.targets, err, plan))
+        return false;
+    progress.doing = QStringLiteral("rewrite");
+    QString &target = plan.target; // a whole-text road may name another
+    QByteArrayList converted;
+    std::unique_ptr<StreamedCues> streamed; // cues made as they are written
+    if (plan.cuesOut
+        && !rewriteWhole(plan.engine, plan.convertTo, options, input, bytes, converted, streamed, target, err, release))
+        return false;
+    // Rewritten in place, the file must still be the one read when the
+    // result takes its place, and unchanged since; a new file of another
+    // name is made only where the name is still free.
+    FileStamp readFrom;
+    const bool overInput = options.inPlace && target == input && input != u"-";
+    if (overInput)
+        readFrom = files.back()->stamp();
+    FileError error;
+    QIODevice *device = target == u"-" ? &results.standardOutput
+                                       : results.writer.open(target, &error,
+                                                             overInput || (plan.beside && !options.force) ? &readFrom : nullptr);
+    if (!device) {
+        say(err, error);
+        return false;
+    }
+    if (!writeResult(plan, options, input, bytes, streamed.get(), converted, *device, err))
+        return false;
+    if (input != u"-" && files.back()->changedWhileRead()) {
+        say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")));
+        return false;
+    }
+    return true;
+}
+
 int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevice &err, Progress &progress)
 {
     if (args.value(0) == u"recover")
@@ -262,171 +484,19 @@ int rewriteFiles(const QStringList &args, QIODevice &in, QIODevice &out, QIODevi
     }
     warnUnfinishedSaves(err);
 
-    // Every result goes to a temporary file, and only once all inputs were
-    // read and rewritten do the files take their place: an error leaves
-    // every file as it was. Standard output gets the result only then, too.
-    FileSetWriter writer;
-    QBuffer standardOutput;
-    standardOutput.open(QIODevice::WriteOnly);
-    std::vector<std::unique_ptr<FileBytes>> files; // checked once all are rewritten
-    QStringList targets;
+    Results results;
+    results.standardOutput.open(QIODevice::WriteOnly);
     for (const QString &input : std::as_const(options.inputs)) {
-        progress = {input, QStringLiteral("read")};
-        FileError error;
-        QByteArray standardInput;
-        QByteArrayView bytes;
-        if (input == u"-") {
-            if (!readAllCapped(in, standardInput, &error)) {
-                say(err, QStringLiteral("cannot read the standard input: %1").arg(error.reason()));
-                return 1;
-            }
-            bytes = standardInput;
-        } else {
-            files.push_back(std::make_unique<FileBytes>());
-            if (!files.back()->load(input, &error)) {
-                say(err, error);
-                return 1;
-            }
-            bytes = files.back()->bytes();
-        }
-        // What a whole-text road has read of a file it need not keep.
-        const auto release = [&files, mapped = input != u"-"](qsizetype end) {
-            if (mapped)
-                files.back()->release(end);
-        };
-        if (!options.encoding.isEmpty()) {
-            QString notice;
-            qsizetype start = 0;
-            if (detectFormat(bytes, options.encoding, &start, &notice).encoding != options.encoding) {
-                say(err, FileError(FileError::Read, input, notice));
-                return 1;
-            }
-        }
-        if (options.mode == ModeInfo) {
-            standardOutput.write(describeFile(input, decodeSubtitleBytes(bytes, options.encoding, release)));
-            continue;
-        }
-        // One rate for everything done to a file: the one asked for, else
-        // the one it names, else 25.
-        SubEngine engine = settings;
-        if (!options.fpsGiven) {
-            if (const double rate = headerRate(bytes, options.encoding); rate > 0.0)
-                engine.fps = rate;
-        }
-        if (!options.fromGiven)
-            engine.fpsFrom = engine.fps;
-        const int convertTo = options.mode == ModeConvert ? engine.convertFormat : 0;
-        const bool cuesOut = convertTo == ToSubRip || convertTo == ToWebVtt;
-        // Only the first lines tell a SubRip file.
-        const bool subRipIn = looksLikeSubRip(
-                decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), options.encoding).text);
-        if (subRipIn && (options.mode != ModeConvert || cuesOut)) {
-            say(err, FileError(FileError::Read, input,
-                               options.mode == ModeConvert
-                                       ? QStringLiteral("it is SubRip already")
-                                       : QStringLiteral("it is a SubRip file: convert it into a line format first")));
+        if (!rewriteFile(options, settings, input, in, err, results, progress))
             return 1;
-        }
-        QString target = options.inPlace ? input : options.output.value_or(QStringLiteral("-"));
-        if (options.inPlace && (cuesOut || subRipIn)) {
-            // Another kind of file goes beside the source, never over it.
-            target = besideName(input, cuesOut ? (convertTo == ToSubRip ? QStringLiteral(".srt") : QStringLiteral(".vtt"))
-                                               : QStringLiteral(".sub"));
-            if (target == input) {
-                say(err, FileError(FileError::Write, target, QStringLiteral("it is the file being converted")));
-                return 1;
-            }
-        }
-        if (target != u"-") {
-            // movie.sub and movie.srt with -i: two results for one movie.sub.
-            const QString absolute = QFileInfo(target).absoluteFilePath();
-            if (targets.contains(absolute)) {
-                say(err, FileError(FileError::Write, target, QStringLiteral("another INPUT's result goes there too")));
-                return 1;
-            }
-            targets << absolute;
-        }
-        // Another file of the result's name is replaced only when asked.
-        const bool beside = options.inPlace && target != input;
-        if (beside && !options.force && (QFileInfo(target).exists() || QFileInfo(target).isSymLink())) {
-            say(err, FileError(FileError::Exists, target, 0));
-            return 1;
-        }
-        progress.doing = QStringLiteral("rewrite");
-        const OutputChoice choice{options.outputEncoding, options.bom, options.lineEnds};
-        // A mark asked for in the file's own encoding, which may have none.
-        if (options.bom && options.outputEncoding.isEmpty() && !cuesOut) {
-            qsizetype start = 0;
-            const QString own = detectFormat(bytes, options.encoding, &start, nullptr).encoding;
-            if (!own.startsWith(u"UTF")) {
-                say(err, QStringLiteral("--bom: %1 has no byte-order mark").arg(own));
-                return 1;
-            }
-        }
-        const bool whole = cuesOut;
-        QByteArrayList converted;
-        std::unique_ptr<StreamedCues> streamed; // cues made as they are written
-        if (whole && !rewriteWhole(engine, convertTo, options, input, bytes, converted, streamed, target, err, release))
-            return 1;
-        // Rewritten in place, the file must still be the one read when the
-        // result takes its place, and unchanged since; a new file of another
-        // name is made only where the name is still free.
-        FileStamp readFrom;
-        const bool overInput = options.inPlace && target == input && input != u"-";
-        if (overInput)
-            readFrom = files.back()->stamp();
-        QIODevice *device = target == u"-" ? &standardOutput
-                                           : writer.open(target, &error, overInput || (beside && !options.force) ? &readFrom : nullptr);
-        if (!device) {
-            say(err, error);
-            return 1;
-        }
-        if (streamed) {
-            if (QString why; !streamed->write(*device, &why)) {
-                say(err, writeFailure(*device, target, why.isEmpty() ? device->errorString() : why));
-                return 1;
-            }
-            reportCues(err, input, streamed->report);
-        } else if (subRipIn) {
-            CueReport report;
-            QString readError, why;
-            if (!importSubRipBytes(bytes, options.encoding, engine.convertFormat, engine.fps, choice, *device, report,
-                                   &readError, &why)) {
-                say(err, readError.isEmpty() ? writeFailure(*device, target, why) : FileError(FileError::Read, input, readError));
-                return 1;
-            }
-            reportCues(err, input, report);
-        } else if (whole) {
-            for (const QByteArray &piece : std::as_const(converted)) {
-                if (device->write(piece) != piece.size()) {
-                    say(err, writeFailure(*device, target, device->errorString()));
-                    return 1;
-                }
-            }
-        } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, *device, &why, 0, options.encoding, choice)) {
-            say(err, writeFailure(*device, target, why));
-            return 1;
-        }
-        // Such lines are left as they were; the rest of the file is done.
-        if (const qsizetype unwritten = engine.lastWalk.unwritten) {
-            say(err, QStringLiteral("%1: %2 could not be written in clock-time")
-                             .arg(shownName(input), unwritten == 1 ? QStringLiteral("1 line")
-                                                                   : QStringLiteral("%1 lines").arg(unwritten)));
-        }
-        if (engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut)
-            say(err, QStringLiteral("%1: %2").arg(shownName(input), rateLineNote(engine.lastWalk)));
-        if (input != u"-" && files.back()->changedWhileRead()) {
-            say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")));
-            return 1;
-        }
     }
     FileError error;
     progress = {options.inputs.value(options.inputs.size() - 1), QStringLiteral("write")};
-    if (!writer.commit(&error)) {
+    if (!results.writer.commit(&error)) {
         say(err, error);
         return 1;
     }
-    const QByteArray &result = standardOutput.data();
+    const QByteArray &result = results.standardOutput.data();
     if (out.write(result) != result.size()) {
         say(err, QStringLiteral("cannot write the standard output: %1").arg(out.errorString()));
         return 1;
