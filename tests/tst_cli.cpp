@@ -2,6 +2,7 @@
 #include "clirun.h"
 #include "engine/correctionswitches.h"
 #include "engine/fieldranges.h"
+#include "engine/operations.h"
 #include "files/textcodec.h"
 #include "testsupport.h"
 
@@ -230,6 +231,15 @@ void TestCli::help()
     for (const QString &name : off)
         QVERIFY2(manualOff.contains(QString(name).replace(u'-', QLatin1String("\\-"))), qPrintable(name));
     QCOMPARE(manualOff.count(QStringLiteral(".B")), off.size());
+
+    // The completion, the usage and the manual page know every operation.
+    const QStringList completedWords = QRegularExpression("([a-z|]+)\\) operation=\\$word").match(completion).captured(1).split(u'|');
+    for (const Operation &operation : ::operations) {
+        const QString word = QLatin1String(operation.word);
+        QVERIFY2(completedWords.contains(word), operation.word);
+        QVERIFY2(usage.contains("\n  " + word + " "), operation.word);
+        QVERIFY2(manual.contains("\\fB" + word + "\\fR") || manual.contains(".B " + word + "\n"), operation.word);
+    }
 
     // The manual page states the number fields' ranges as the parser has them.
     for (const NumberField &field : {Fields::frameRate, Fields::targetRate, Fields::shiftSeconds, Fields::displaySeconds}) {

@@ -2,6 +2,7 @@
 
 #include "engine/correctionswitches.h"
 #include "engine/fieldranges.h"
+#include "engine/operations.h"
 
 #include <QList>
 #include <QPair>
@@ -117,13 +118,16 @@ int parseFormat(const QString &text)
                              .arg(text)};
 }
 
-const QList<QPair<QString, int>> &operations()
+// The editor's operations, then the tool's own report.
+const QList<QPair<QString, int>> &operationWords()
 {
-    static const QList<QPair<QString, int>> list = {
-        {QStringLiteral("convert"), ModeConvert}, {QStringLiteral("shift"), ModeShift},
-        {QStringLiteral("showtime"), ModeShowTime}, {QStringLiteral("fps"), ModeFpsChange},
-        {QStringLiteral("correct"), ModeCorrect}, {QStringLiteral("info"), ModeInfo},
-    };
+    static const QList<QPair<QString, int>> list = [] {
+        QList<QPair<QString, int>> words;
+        for (const Operation &operation : operations)
+            words.append({QLatin1String(operation.word), operation.mode});
+        words.append({QStringLiteral("info"), ModeInfo});
+        return words;
+    }();
     return list;
 }
 
@@ -195,19 +199,19 @@ public:
 private:
     static int operationMode(const QString &name)
     {
-        for (const auto &op : operations()) {
+        QStringList words;
+        for (const auto &op : operationWords()) {
             if (op.first == name)
                 return op.second;
+            words += op.first;
         }
-        throw UsageError{QStringLiteral(
-                                 "\"%1\" is not an operation (convert, shift, showtime, fps, "
-                                 "correct, info, check)")
-                                 .arg(name)};
+        words += QStringLiteral("check");
+        throw UsageError{QStringLiteral("\"%1\" is not an operation (%2)").arg(name, words.join(QStringLiteral(", ")))};
     }
 
     static QString operationName(int mode)
     {
-        for (const auto &op : operations()) {
+        for (const auto &op : operationWords()) {
             if (op.second == mode)
                 return op.first;
         }

@@ -1,4 +1,5 @@
 // The walk that runs one per-line operation over a whole text.
+#include "engine/operations.h"
 #include "engine/subengine.h"
 
 #include <QDebug>
@@ -7,14 +8,8 @@
 
 SubEngine::LineOperation SubEngine::lineOperation(int mode)
 {
-    switch (mode) {
-    case ModeConvert: return &SubEngine::convertFunction;
-    case ModeShift: return &SubEngine::shiftTimeFunction;
-    case ModeShowTime: return &SubEngine::showTimeChangeFunction;
-    case ModeFpsChange: return &SubEngine::fpsChangeFunction;
-    case ModeCorrect: return &SubEngine::correctFunction;
-    default: return nullptr;
-    }
+    const Operation *operation = operationOf(mode);
+    return operation ? operation->function : nullptr;
 }
 
 QString SubEngine::linesChange(QStringView text, int mode)

@@ -1,5 +1,7 @@
 #include "engine/walksummary.h"
 
+#include "engine/operations.h"
+
 namespace {
 
 QString lines(qsizetype count)
@@ -11,11 +13,11 @@ QString lines(qsizetype count)
 
 QString walkSummary(int mode, const SubEngine::WalkCounts &counts)
 {
-    static const char *const names[] = {"Conversion", "Shift", "Display time", "Frame rate", "Correction"};
-    if (mode < ModeConvert || mode > ModeCorrect)
+    const Operation *operation = operationOf(mode);
+    if (!operation)
         return QString();
     QString summary = QStringLiteral("%1: %2 changed, %3")
-                              .arg(QLatin1String(names[mode - 1]), lines(counts.changed),
+                              .arg(QLatin1String(operation->summaryName), lines(counts.changed),
                                    counts.notSubtitles == 1 ? QStringLiteral("1 line is not a subtitle")
                                                             : lines(counts.notSubtitles) + QStringLiteral(" are not subtitles"));
     // Only clock-time, which holds no time below zero, leaves lines unwritten.
