@@ -11,8 +11,8 @@
 //
 // Prints medians on this machine and the batch tool's peak memory. --cli
 // times another build's batch tool, to compare.
-#include "editor/checks.h"
-#include "editor/subengine.h"
+#include "engine/checks.h"
+#include "engine/subengine.h"
 #include "files/filesaving.h"
 #include "files/savejournal.h"
 #include "files/textcodec.h"

@@ -12,7 +12,7 @@
 // Peak memory is the process's: of a part run alone (big, say), its own.
 #include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 #include "files/recovery.h"
 #include "generate.h"
 
@@ -112,10 +112,11 @@ int main(int argc, char *argv[])
     QTarnlyxMain window(QStringLiteral("subtitles.txt"));
     window.show();
     MyEditor *editor = window.editorWidget();
-    editor->convertFormat = BracketTime;
-    editor->shiftSeconds = 2.5;
-    editor->fpsTo = 23.976;
-    editor->delDigitSpaces = editor->delColor = true;
+    SubEngine settings;
+    settings.convertFormat = BracketTime;
+    settings.shiftSeconds = 2.5;
+    settings.fpsTo = 23.976;
+    settings.delDigitSpaces = settings.delColor = true;
 
     auto *findBar = window.findChild<FindBar *>();
     findBar->start(true);
@@ -170,7 +171,7 @@ int main(int argc, char *argv[])
         keep(recovery.afterReplaceAll);
         for (int mode = 1; mode <= 5; ++mode) {
             ops[mode - 1].push_back(timeMs([&] {
-                editor->linesChange(mode);
+                editor->linesChange(mode, settings);
                 app.processEvents();
             }));
         }
@@ -311,13 +312,13 @@ int main(int argc, char *argv[])
             app.processEvents();
         }));
         atStart.push_back(timeMs([&] {
-            editor->linesChange(ModeShift);
+            editor->linesChange(ModeShift, settings);
             app.processEvents();
         }));
         editor->moveCursor(QTextCursor::End);
         app.processEvents();
         atEnd.push_back(timeMs([&] {
-            editor->linesChange(ModeShift);
+            editor->linesChange(ModeShift, settings);
             app.processEvents();
         }));
 
@@ -360,7 +361,7 @@ int main(int argc, char *argv[])
         typeAndKeep(recovery.typed);
         findBar->replaceAll();
         keep(recovery.afterReplaceAll);
-        editor->linesChange(ModeShift);
+        editor->linesChange(ModeShift, settings);
         recovery.afterOperation.push_back(timeMs([&] { window.scheduleRecovery(); }));
         window.writeRecoveryNow();
         editor->document()->setModified(false);

@@ -6,7 +6,7 @@
 // - Fix moves hide times only, and only for a problem the checks report:
 //   every line keeps its format, show time and text part, and fixed once
 //   more nothing moves.
-#include "editor/checks.h"
+#include "engine/checks.h"
 #include "files/textcodec.h"
 #include "fuzzsupport.h"
 

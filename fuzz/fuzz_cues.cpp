@@ -6,7 +6,7 @@
 // - whatever SubRip in gives is lines that are all subtitles;
 // - the roads straight into UTF-8, from the text and from the bytes of a
 //   one-byte encoding, give the very bytes the long road does.
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 #include "files/savingformat.h"
 #include "files/textcodec.h"
 #include "formats/subrip.h"

@@ -4,8 +4,8 @@
 #include "app/checkpanel.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
-#include "dialogs/checkrules.h"
-#include "editor/myeditor.h"
+#include "widgets/checkrules.h"
+#include "widgets/myeditor.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 

@@ -1,7 +1,7 @@
 // The checks: each kind at its limit and a step past it, the list kept as
 // a text is edited, the hide-time fixes, rule files, and `tarnlyx-cli check`.
 #include "clirun.h"
-#include "editor/checks.h"
+#include "engine/checks.h"
 #include "files/systemcalls.h"
 #include "files/textcodec.h"
 #include "testsupport.h"

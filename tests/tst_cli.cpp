@@ -1,7 +1,12 @@
 // The batch tool: options, defaults, files, exit status and messages.
 #include "clirun.h"
+#include "engine/correctionswitches.h"
+#include "engine/fieldranges.h"
+#include "engine/operations.h"
+#include "files/textcodec.h"
 #include "testsupport.h"
 
+#include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -204,6 +209,54 @@ void TestCli::help()
         const CliRun r = runTool({"shift", help});
         QVERIFY(r.status == 0 && r.out.startsWith("Usage: tarnlyx-cli ") && r.out.contains("Examples:"));
     }
+
+    // The usage, the completion and the manual page name the correction's
+    // switches as its table has them, and those that are off by default.
+    const QString usage = QString::fromUtf8(runTool({"--help"}).out);
+    const QString completion = QString::fromUtf8(readBytes(sampleFile("../../data/completion/tarnlyx-cli")));
+    const QString manual = QString::fromUtf8(readBytes(sampleFile("../../data/man/tarnlyx-cli.1")));
+    const QRegularExpressionMatch rules = QRegularExpression("for rule in ([a-z -]*);").match(completion);
+    QVERIFY(rules.hasMatch());
+    QStringList names;
+    for (const CorrectionSwitch &option : correctionSwitches) {
+        const QString name = QLatin1String(option.name);
+        names += name;
+        QVERIFY2(usage.contains("--[no-]" + name + (name == names.first() ? "  " : "")), option.name);
+        QVERIFY2(manual.contains(".BR " + QString(name).replace(u'-', QLatin1String("\\-")) + (&option == std::end(correctionSwitches) - 1 ? " ;" : " ,")), option.name);
+    }
+    QCOMPARE(rules.captured(1), names.join(u' '));
+    const QStringList off = switchNames(false);
+    QVERIFY(usage.contains("default: all on except " + off.join(" and ")));
+    const QString manualOff = manual.section(QStringLiteral("all are on but\n"), 1).section(QStringLiteral(".TP"), 0, 0);
+    for (const QString &name : off)
+        QVERIFY2(manualOff.contains(QString(name).replace(u'-', QLatin1String("\\-"))), qPrintable(name));
+    QCOMPARE(manualOff.count(QStringLiteral(".B")), off.size());
+
+    // The completion, the usage and the manual page know every operation.
+    const QStringList completedWords = QRegularExpression("([a-z|]+)\\) operation=\\$word").match(completion).captured(1).split(u'|');
+    for (const Operation &operation : ::operations) {
+        const QString word = QLatin1String(operation.word);
+        QVERIFY2(completedWords.contains(word), operation.word);
+        QVERIFY2(usage.contains("\n  " + word + " "), operation.word);
+        QVERIFY2(manual.contains("\\fB" + word + "\\fR") || manual.contains(".B " + word + "\n"), operation.word);
+    }
+
+    // The manual page states the number fields' ranges as the parser has them.
+    for (const NumberField &field : {Fields::frameRate, Fields::targetRate, Fields::shiftSeconds, Fields::displaySeconds}) {
+        const QString range = QStringLiteral("%1 to %2").arg(QString::number(field.low, 'g', 10), QString::number(field.high, 'g', 10));
+        QVERIFY2(manual.contains(QString(range).replace(u'-', QLatin1String("\\-"))), qPrintable(range));
+    }
+
+    // The completion offers every encoding the program knows, and no other.
+    const QString offered = completion.section(QStringLiteral("--encoding|--output-encoding)"), 1)
+                                    .section(u'\'', 1, 1);
+    QStringList known;
+    for (const EncodingGroup &group : commonEncodings())
+        known += group.names;
+    QStringList completed = offered.simplified().split(u' ');
+    known.sort();
+    completed.sort();
+    QCOMPARE(completed, known);
 }
 
 void TestCli::rangeEndsAccepted()

@@ -1,11 +1,12 @@
 // The operation dialogs, the commands that run them over a window's text,
 // and the editor's walk over what the user sees.
 #include "app/qtarnlyxmain.h"
+#include "engine/correctionswitches.h"
 #include "clirun.h"
-#include "dialogs/myabout.h"
-#include "dialogs/myfps.h"
-#include "dialogs/operationdialogs.h"
-#include "editor/myeditor.h"
+#include "widgets/myabout.h"
+#include "widgets/myfps.h"
+#include "widgets/operationdialogs.h"
+#include "widgets/myeditor.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 
@@ -29,12 +30,19 @@ struct Settings
     int format = -1;
     double first = -1, second = -1;
     bool flags[7] = {};
+    // The correction writes its switches here, all off to begin with.
+    SubEngine correction = [] {
+        SubEngine e;
+        for (const CorrectionSwitch &option : correctionSwitches)
+            e.*option.field = false;
+        return e;
+    }();
 
     QString written() const
     {
         QString s = QStringLiteral("%1 %2 %3 ").arg(format).arg(first, 0, 'g', 10).arg(second, 0, 'g', 10);
-        for (bool f : flags)
-            s += f ? u'1' : u'0';
+        for (int i = 0; i < 7; ++i)
+            s += flags[i] || (i < correctionSwitchCount && correction.*correctionSwitches[i].field) ? u'1' : u'0';
         return s;
     }
 };
@@ -54,7 +62,7 @@ QDialog *makeDialog(const QString &name, Settings &s)
         return new MyFps(nullptr, &s.first, true);
     if (name == u"about")
         return new MyAbout;
-    return new SubCorrect(&f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6]);
+    return new SubCorrect(&s.correction);
 }
 
 QList<QLineEdit *> fields(QWidget *dialog)
@@ -315,7 +323,7 @@ void TestDialogs::commands()
     ModalAnswers answers;
     const QString way = script.section(u';', -1);
     const bool leave = way == u"cancel" || way == u"escape" || way == u"close";
-    auto settings = [e = w.editorWidget()] { return std::make_tuple(e->convertFormat, e->shiftSeconds, e->fpsTo, e->delDoubleSpaces, e->shiftStart); };
+    auto settings = [&s = w.operationSettings()] { return std::make_tuple(s.convertFormat, s.shiftSeconds, s.fpsTo, s.delDoubleSpaces, s.shiftStart); };
     const auto before = settings();
     answers.then([&](QWidget *dialog) {
         play(dialog, leave ? script.section(u';', 0, -2) : script);
@@ -334,7 +342,7 @@ void TestDialogs::commands()
     QTEST(w.findChild<QLabel *>(QStringLiteral("summary"))->text(), "summary");
     QCOMPARE(w.editorWidget()->document()->isModified(), !leave);
     QVERIFY(!leave || settings() == before);
-    QCOMPARE(other.editorWidget()->shiftSeconds + other.editorWidget()->convertFormat, 3.0);
+    QCOMPARE(other.operationSettings().shiftSeconds + other.operationSettings().convertFormat, 3.0);
 }
 
 void TestDialogs::rateLine_data()
@@ -481,8 +489,9 @@ void TestDialogs::editorWalk()
     QVERIFY(!editor.document()->isUndoAvailable() && !editor.document()->isModified());
     editor.linesChange(ModeShift);
     QVERIFY(editor.document()->isModified());
-    editor.convertFormat = BracketTime;
-    editor.linesChange(ModeConvert);
+    SubEngine settings;
+    settings.convertFormat = BracketTime;
+    editor.linesChange(ModeConvert, settings);
     QCOMPARE(editor.text(), QStringLiteral("[100][150]Hi\n[0][1]there"));
     QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(editor.text(), QStringLiteral("{250}{375}Hi\n{1}{2}there"));
@@ -497,8 +506,8 @@ void TestDialogs::editorWalk()
         QTextCursor cursor(editor.document()->findBlockByNumber(c[0]));
         cursor.setPosition(cursor.position() + c[1]);
         editor.setTextCursor(cursor);
-        editor.convertFormat = FrameBased;
-        editor.linesChange(ModeConvert);
+        settings.convertFormat = FrameBased;
+        editor.linesChange(ModeConvert, settings);
         QCOMPARE(QPoint(editor.textCursor().positionInBlock(), editor.textCursor().blockNumber()), QPoint(c[3], c[2]));
         QVERIFY(!editor.textCursor().hasSelection());
     }
@@ -510,9 +519,9 @@ void TestDialogs::editorWalk()
     editor.setText(text);
     QCOMPARE(editor.document()->blockCount(), 3);
     QCOMPARE(editor.text(), text);
-    editor.fixPunctuation = editor.fixDashes = editor.delDoubleSpaces = editor.delEndSpaces = false;
-    editor.sustainTime = false;
-    editor.linesChange(ModeCorrect);
+    settings.fixPunctuation = settings.fixDashes = settings.delDoubleSpaces = settings.delEndSpaces = false;
+    settings.sustainTime = false;
+    editor.linesChange(ModeCorrect, settings);
     QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
 
     // The string a whole text was made from gives the text shown (without a

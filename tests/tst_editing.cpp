@@ -6,9 +6,9 @@
 #include "app/gotodialog.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
-#include "editor/myeditor.h"
-#include "editor/textsearch.h"
-#include "editor/walksummary.h"
+#include "widgets/myeditor.h"
+#include "engine/textsearch.h"
+#include "engine/walksummary.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 
@@ -488,8 +488,9 @@ void TestEditing::undoKeepsThePlace()
     editor->centerCursor();
     const int scroll = editor->verticalScrollBar()->value();
     QVERIFY(scroll > 0);
-    editor->shiftSeconds = 1;
-    editor->linesChange(ModeShift);
+    SubEngine settings;
+    settings.shiftSeconds = 1;
+    editor->linesChange(ModeShift, settings);
     QCOMPARE(place(editor), QStringLiteral("250:4"));
     putCursor(editor, 1, 1);
     editor->verticalScrollBar()->setValue(0);

@@ -1,7 +1,7 @@
 // The editor's other formats: Export to SubRip and WebVTT, SubRip files
 // opened, and Save with Encoding.
 #include "app/qtarnlyxmain.h"
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 #include "ffmpegcheck.h"
 #include "modalanswers.h"
 #include "testsupport.h"

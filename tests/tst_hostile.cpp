@@ -2,7 +2,7 @@
 // message or is handled in full, never a crash, a hang or a truncated file.
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 #include "modalanswers.h"
 #include "testsupport.h"
 

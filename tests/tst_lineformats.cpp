@@ -1,5 +1,5 @@
 // Reading and writing single subtitle lines in the three formats.
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 
 #include <QTest>
 
@@ -154,23 +154,30 @@ void TestLineFormats::write()
 
 void TestLineFormats::engineState()
 {
-    // The clock style written last stays; a frame rate of 0 reads as 1; an
-    // unknown format code writes nothing and says so.
+    // Nothing is left behind between calls: each clock style writes its own
+    // whatever was written before, and a read changes no setting. A frame
+    // rate of 0 reads as 1, in a walk too; an unknown format code writes
+    // nothing and says so.
     SubEngine engine;
-    QCOMPARE(engine.timeStyle, 1);
     QCOMPARE(engine.fps, 25.0);
     QString out;
-    engine.putline(2, 5.0, 0.0, u"x", out);
-    engine.putline(3, 5.0, 0.0, u"x", out);
-    QCOMPARE(engine.timeStyle, 2);
-    engine.putline(1, 5.0, 0.0, u"x", out);
-    QCOMPARE(engine.timeStyle, 1);
+    QVERIFY(engine.putline(2, 5.0, 0.0, u"x", out));
+    QCOMPARE(out, QStringLiteral("0:00:05:x"));
+    QVERIFY(engine.putline(3, 5.0, 0.0, u"x", out));
+    QVERIFY(engine.putline(1, 5.0, 0.0, u"x", out));
+    QCOMPARE(out, QStringLiteral("00:00:05:x"));
+    QCOMPARE(_puttimeline(2, 1, 2, 3, u"x", out), 1);
+    QCOMPARE(out, QStringLiteral("1:02:03:x"));
+    QCOMPARE(_puttimeline(3, 1, 2, 3, u"y", out), 0);
+    QCOMPARE(out, QStringLiteral("1:02:03:x"));
     engine.fps = 0.0;
     int format;
     double show, hide;
     QVERIFY(engine.getline(u"{250}{375}x", format, show, hide, out));
-    QCOMPARE(engine.fps, 1.0);
+    QCOMPARE(engine.fps, 0.0);
     QCOMPARE(show, 250.0);
+    engine.shiftSeconds = 1.0;
+    QCOMPARE(engine.linesChange(u"{250}{375}x", ModeShift), QStringLiteral("{251}{376}x"));
     out = QStringLiteral("before");
     QTest::ignoreMessage(QtDebugMsg, "putline(): 'format' parametr error!!!");
     QVERIFY(!engine.putline(7, 1.0, 2.0, u"x", out));

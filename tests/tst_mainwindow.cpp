@@ -2,7 +2,7 @@
 // questions it asks and the frame-rate prompts.
 #include "app/findbar.h"
 #include "app/qtarnlyxmain.h"
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 #include "files/subtitledocument.h"
 #include "files/filenames.h"
 #include "modalanswers.h"
@@ -536,10 +536,11 @@ void TestMainWindow::recoveryFollowsEveryEdit()
     answers.then(press(QStringLiteral("OK")));
     QVERIFY(w->load(path));
     QCOMPARE(editor->text(), text.chopped(1)); // the last line end is the file's
-    editor->convertFormat = BracketTime;
+    SubEngine settings;
+    settings.convertFormat = BracketTime;
     const std::function<void()> wholeEdits[] = {
         [&] { editor->moveCursor(QTextCursor::Start); editor->insertPlainText(QStringLiteral("x")); },
-        [&] { editor->linesChange(ModeConvert); },
+        [&] { editor->linesChange(ModeConvert, settings); },
         [&] {
             w->findChild<FindBar *>()->start(true);
             w->findChild<QLineEdit *>(QStringLiteral("findField"))->setText(QStringLiteral("b"));

@@ -1,7 +1,7 @@
 // The five per-line operations, the string functions of the correction, and
 // the walk that runs an operation over a whole text.
-#include "editor/correction.h"
-#include "editor/subengine.h"
+#include "engine/correction.h"
+#include "engine/subengine.h"
 
 #include <QTest>
 

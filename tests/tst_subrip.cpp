@@ -4,7 +4,7 @@
 #include "clirun.h"
 #include "ffmpegcheck.h"
 #include "formats/subrip.h"
-#include "editor/subengine.h"
+#include "engine/subengine.h"
 #include "files/savingformat.h"
 #include "files/textcodec.h"
 #include "testsupport.h"

@@ -2,8 +2,8 @@
 
 #include "app/messageboxes.h"
 #include "app/qtarnlyxmain.h"
-#include "dialogs/checkrules.h"
-#include "editor/myeditor.h"
+#include "widgets/checkrules.h"
+#include "widgets/myeditor.h"
 
 #include <QAbstractTableModel>
 #include <QAction>

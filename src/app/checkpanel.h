@@ -5,7 +5,7 @@
 // an edit touched. Fix moves hide times as one undo step.
 #pragma once
 
-#include "editor/checks.h"
+#include "engine/checks.h"
 
 #include <QDockWidget>
 

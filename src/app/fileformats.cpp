@@ -4,8 +4,8 @@
 
 #include "app/messageboxes.h"
 
-#include "dialogs/saveformat.h"
-#include "editor/myeditor.h"
+#include "widgets/saveformat.h"
+#include "widgets/myeditor.h"
 #include "files/filenames.h"
 #include "files/savingformat.h"
 #include "formats/subrip.h"

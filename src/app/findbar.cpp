@@ -1,6 +1,6 @@
 #include "app/findbar.h"
 
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 
 #include <QCheckBox>
 #include <QDeadlineTimer>

@@ -3,7 +3,7 @@
 // is one undo step.
 #pragma once
 
-#include "editor/textsearch.h"
+#include "engine/textsearch.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 #include "app/gotodialog.h"
 
-#include "editor/myeditor.h"
-#include "editor/textsearch.h"
+#include "widgets/myeditor.h"
+#include "engine/textsearch.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -42,6 +42,8 @@ int GoToDialog::lineFor(MyEditor *editor, const QString &typed, QString *why)
 {
     const GoToTarget target = parseGoToTarget(typed);
     const int lines = editor->document()->blockCount();
+    SubEngine engine;
+    engine.fps = editor->fps;
     switch (target.kind) {
     case GoToTarget::Line:
         if (target.number <= lines)
@@ -49,13 +51,13 @@ int GoToDialog::lineFor(MyEditor *editor, const QString &typed, QString *why)
         *why = QStringLiteral("The text has %1 lines.").arg(lines);
         return -1;
     case GoToTarget::Subtitle: {
-        const qsizetype line = nthSubtitleLine(*editor, editor->text(), target.number);
+        const qsizetype line = nthSubtitleLine(engine, editor->text(), target.number);
         if (line < 0)
             *why = QStringLiteral("The text has fewer than %1 subtitles.").arg(target.number);
         return int(line);
     }
     case GoToTarget::Time: {
-        const qsizetype line = subtitleLineAtTime(*editor, editor->text(), target.seconds);
+        const qsizetype line = subtitleLineAtTime(engine, editor->text(), target.seconds);
         if (line < 0)
             *why = QStringLiteral("No subtitle is shown at %1 or after it.").arg(typed.trimmed());
         return int(line);

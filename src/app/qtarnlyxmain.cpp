@@ -6,11 +6,11 @@
 #include "app/messageboxes.h"
 #include "app/recoveryfeed.h"
 
-#include "dialogs/myabout.h"
-#include "dialogs/myfps.h"
-#include "dialogs/operationdialogs.h"
-#include "editor/myeditor.h"
-#include "editor/walksummary.h"
+#include "widgets/myabout.h"
+#include "widgets/myfps.h"
+#include "widgets/operationdialogs.h"
+#include "widgets/myeditor.h"
+#include "engine/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/savejournal.h"
@@ -778,54 +778,53 @@ namespace {
 // Runs an operation's dialog; once it is accepted, the operation runs over
 // the whole text and the result says what it did. A rejected dialog
 // changes nothing and gives an empty text.
-QString runOperation(QDialog *dialog, MyEditor *editor, int mode)
+QString runOperation(QDialog *dialog, MyEditor *editor, int mode, const SubEngine &settings)
 {
     std::unique_ptr<QDialog> owner(dialog);
     const bool accepted = dialog->exec() == QDialog::Accepted;
     takeFocusBack(editor->window());
     if (!accepted)
         return QString();
+    SubEngine::WalkCounts walk;
     try {
-        editor->linesChange(mode);
+        walk = editor->linesChange(mode, settings);
     } catch (const std::bad_alloc &) {
         tell(editor->window(), QMessageBox::Warning, "no memory", QStringLiteral("Not enough memory for this operation."),
              QStringLiteral("The text is as it was."));
         return QString();
     }
-    return walkSummary(mode, editor->lastWalk);
+    return walkSummary(mode, walk);
 }
 
 } // namespace
 
 void QTarnlyxMain::subtitlesConvert()
 {
-    showSummary(runOperation(new SubConvert(&editor->convertFormat), editor, ModeConvert));
+    showSummary(runOperation(new SubConvert(&m_settings.convertFormat), editor, ModeConvert, m_settings));
 }
 
 void QTarnlyxMain::shiftTime()
 {
-    showSummary(runOperation(new SubShift(&editor->shiftSeconds, &editor->shiftStart, &editor->shiftEnd),
-                 editor, ModeShift));
+    showSummary(runOperation(new SubShift(&m_settings.shiftSeconds, &m_settings.shiftStart, &m_settings.shiftEnd),
+                             editor, ModeShift, m_settings));
 }
 
 void QTarnlyxMain::changeShowTime()
 {
-    showSummary(runOperation(new SubShowtime(&editor->showSeconds, &editor->writeEmptyEnd,
-                                 &editor->onlyEmptyEnd, &editor->lengthDependent,
-                                 &editor->blockTooLong),
-                 editor, ModeShowTime));
+    showSummary(runOperation(new SubShowtime(&m_settings.showSeconds, &m_settings.writeEmptyEnd,
+                                             &m_settings.onlyEmptyEnd, &m_settings.lengthDependent,
+                                             &m_settings.blockTooLong),
+                             editor, ModeShowTime, m_settings));
 }
 
 void QTarnlyxMain::changeSubFps()
 {
     // Frame numbers are at the window's rate, which the change then moves on.
-    showSummary(runOperation(new SubFpschange(&editor->fpsFrom, &editor->fpsTo, editor->fps), editor, ModeFpsChange));
+    showSummary(runOperation(new SubFpschange(&m_settings.fpsFrom, &m_settings.fpsTo, editor->fps), editor,
+                             ModeFpsChange, m_settings));
 }
 
 void QTarnlyxMain::correctSubtitles()
 {
-    showSummary(runOperation(new SubCorrect(&editor->delDoubleSpaces, &editor->delEndSpaces,
-                                &editor->delDigitSpaces, &editor->delColor, &editor->sustainTime,
-                                &editor->fixPunctuation, &editor->fixDashes),
-                 editor, ModeCorrect));
+    showSummary(runOperation(new SubCorrect(&m_settings), editor, ModeCorrect, m_settings));
 }

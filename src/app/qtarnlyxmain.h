@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/startup.h"
+#include "engine/subengine.h"
 #include "files/subtitledocument.h"
 
 #include <QMainWindow>
@@ -30,6 +31,8 @@ public:
     ~QTarnlyxMain() override;
 
     MyEditor *editorWidget() const { return editor; }
+    // What the operations' dialogs chose last; the frame rate is the editor's.
+    const SubEngine &operationSettings() const { return m_settings; }
     QString currentFileName() const { return m_document.fileName(); }
 
     // Asks whether to bring back the unsaved text a program that ended
@@ -140,6 +143,9 @@ private:
 
     QToolBar *toolBar = nullptr;
     MyEditor *editor = nullptr;
+    // What the operations' dialogs chose last, the frame rate aside: that
+    // is the text's own (the editor's `fps`).
+    SubEngine m_settings;
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
     RecoveryFeed *m_recoveryFeed = nullptr; // the text shown, to the document's recovery file
     QString m_proposedName;         // what Save As proposes for a converted text

@@ -1,6 +1,6 @@
 #include "app/recoveryfeed.h"
 
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 
 #include <QTextCursor>
 #include <QTextDocument>

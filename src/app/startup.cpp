@@ -2,7 +2,7 @@
 
 #include "app/messageboxes.h"
 #include "app/qtarnlyxmain.h"
-#include "editor/myeditor.h"
+#include "widgets/myeditor.h"
 #include "files/filenames.h"
 #include "files/recovery.h"
 #include "files/savejournal.h"

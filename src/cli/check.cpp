@@ -1,11 +1,12 @@
 #include "cli/check.h"
 #include "cli/recover.h"
 
-#include "editor/checks.h"
+#include "engine/checks.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"
 #include "files/textcodec.h"
+#include "formats/twothreads.h"
 
 #include <QFileDevice>
 #include <QFileInfo>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -479,12 +479,13 @@ void printTo(const Checked &file, const Options &options, const Write &write)
                                          [](const CheckProblem &p, qsizetype line) { return p.line < line; });
     QByteArray second;
     second.reserve((end - middle) * 48);
-    std::thread thread([&] {
-        print(file, 1, middle, end, file.secondPieceLine, middle == begin, options,
-              [&second](const QByteArray &bytes) { second += bytes; });
+    runHalves(2, [&](int half) {
+        if (half == 0)
+            print(file, 0, begin, middle, 0, true, options, write);
+        else
+            print(file, 1, middle, end, file.secondPieceLine, middle == begin, options,
+                  [&second](const QByteArray &bytes) { second += bytes; });
     });
-    print(file, 0, begin, middle, 0, true, options, write);
-    thread.join();
     write(second);
 }
 

@@ -1,5 +1,7 @@
 #include "files/textcodec.h"
 
+#include "formats/carriedbytes.h"
+
 #include <uchardet/uchardet.h>
 
 #include <algorithm>
@@ -318,80 +320,7 @@ LineEnds firstLineEndOf(QStringView text)
     return lf > 0 && text[lf - 1] == u'\r' ? LineEnds::CRLF : LineEnds::LF;
 }
 
-// Bytes that are not UTF-8 as U+DC80..U+DCFF, the rest as UTF-8.
-void decodeCarryingStrayBytes(QByteArrayView bytes, QString &out)
-{
-    out.clear();
-    out.reserve(bytes.size());
-    // A byte-order mark after a stray byte is a character like any other.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
-                                   | QStringDecoder::Flag::ConvertInitialBom);
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    qsizetype start = 0, i = 0;
-    while (i <= bytes.size()) {
-        const int length = i < bytes.size() ? utf8SequenceLength(p + i, bytes.size() - i) : 0;
-        if (length > 0) {
-            i += length;
-            continue;
-        }
-        out += decoder.decode(bytes.sliced(start, i - start));
-        if (i < bytes.size())
-            out += QChar(char16_t(0xDC80 + (p[i] - 0x80)));
-        start = ++i;
-    }
-}
-
-// A U+DC80..U+DCFF that is no half of a pair: a byte carried through.
-bool isCarriedByte(QStringView text, qsizetype i)
-{
-    const char16_t c = text[i].unicode();
-    return c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !text[i - 1].isHighSurrogate());
-}
-
-void encodeCarryingStrayBytes(QByteArray &out, QStringView text)
-{
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        const bool carried = i < text.size() && isCarriedByte(text, i);
-        if (i < text.size() && !carried)
-            continue;
-        out += text.sliced(start, i - start).toUtf8();
-        if (carried)
-            out += char(0x80 + (text[i].unicode() - 0xDC80));
-        start = i + 1;
-    }
-}
-
 } // namespace
-
-int utf8SequenceLength(const unsigned char *p, qsizetype left)
-{
-    const unsigned c = p[0];
-    int length;
-    unsigned low = 0x80, high = 0xBF; // range of the second byte
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        low = c == 0xE0 ? 0xA0 : low;
-        high = c == 0xED ? 0x9F : high;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        low = c == 0xF0 ? 0x90 : low;
-        high = c == 0xF4 ? 0x8F : high;
-    } else {
-        return 0;
-    }
-    if (left < length || p[1] < low || p[1] > high)
-        return 0;
-    for (int i = 2; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-    }
-    return length;
-}
 
 bool isValidUtf8(QByteArrayView bytes)
 {

@@ -130,8 +130,6 @@ QString unwritableMessage(QStringView line, qsizetype lineNumber, qsizetype at);
 // Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF, no
 // sequence cut off at the end).
 bool isValidUtf8(QByteArrayView bytes);
-// Length of the strict UTF-8 sequence at `p` (`left` bytes on), or 0.
-int utf8SequenceLength(const unsigned char *p, qsizetype left);
 
 // The byte-order mark `bytes` start with and the encoding it stands for;
 // 0 and an empty name without one.

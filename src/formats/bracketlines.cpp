@@ -1,7 +1,7 @@
 // Frame-based {start}{end}text and bracket-time [start][end]text lines.
 // The two share one layout and differ only in their bracket characters.
-#include "editor/subengine.h"
 #include "formats/bracketlayout.h"
+#include "formats/lineformat.h"
 #include "formats/numbers.h"
 
 bool splitBracketLine(QStringView line, char16_t open, char16_t close, BracketParts &parts)
@@ -59,55 +59,55 @@ int takePiece(QStringView line, char16_t open, char16_t close, Piece piece, QStr
 }
 } // namespace
 
-int SubEngine::_isFRMlinecorrect(QStringView line) const
+int _isFRMlinecorrect(QStringView line)
 {
     BracketParts parts;
     return splitBracketLine(line, u'{', u'}', parts) ? 1 : 0;
 }
 
-int SubEngine::_getstartfrm(QStringView line, QString &out) const
+int _getstartfrm(QStringView line, QString &out)
 {
     return takePiece(line, u'{', u'}', Piece::Start, out);
 }
 
-int SubEngine::_getendfrm(QStringView line, QString &out) const
+int _getendfrm(QStringView line, QString &out)
 {
     return takePiece(line, u'{', u'}', Piece::End, out);
 }
 
-int SubEngine::_getfrmtext(QStringView line, QString &out) const
+int _getfrmtext(QStringView line, QString &out)
 {
     return takePiece(line, u'{', u'}', Piece::Text, out);
 }
 
-int SubEngine::_putfrmline(int start, int end, QStringView text, QString &out) const
+int _putfrmline(int start, int end, QStringView text, QString &out)
 {
     writeBracketLine(start, end, text, u'{', u'}', out);
     return 1;
 }
 
-int SubEngine::_isMPLlinecorrect(QStringView line) const
+int _isMPLlinecorrect(QStringView line)
 {
     BracketParts parts;
     return splitBracketLine(line, u'[', u']', parts) ? 1 : 0;
 }
 
-int SubEngine::_getstartMPL(QStringView line, QString &out) const
+int _getstartMPL(QStringView line, QString &out)
 {
     return takePiece(line, u'[', u']', Piece::Start, out);
 }
 
-int SubEngine::_getendMPL(QStringView line, QString &out) const
+int _getendMPL(QStringView line, QString &out)
 {
     return takePiece(line, u'[', u']', Piece::End, out);
 }
 
-int SubEngine::_getMPLtext(QStringView line, QString &out) const
+int _getMPLtext(QStringView line, QString &out)
 {
     return takePiece(line, u'[', u']', Piece::Text, out);
 }
 
-int SubEngine::_putMPLline(int start, int end, QStringView text, QString &out) const
+int _putMPLline(int start, int end, QStringView text, QString &out)
 {
     writeBracketLine(start, end, text, u'[', u']', out);
     return 1;

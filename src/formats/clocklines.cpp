@@ -1,6 +1,6 @@
 // Clock-time lines: hh:mm:ss:text or h:mm:ss:text, a show time only.
-#include "editor/subengine.h"
 #include "formats/clocklayout.h"
+#include "formats/lineformat.h"
 #include "formats/numbers.h"
 
 void readClockLine(QStringView line, ClockParts &parts)
@@ -39,8 +39,8 @@ void readClockLine(QStringView line, ClockParts &parts)
     parts.style = (line.size() > 1 && line[1] == u':') ? ClockOneDigitHour : ClockTwoDigitHours;
 }
 
-int SubEngine::_getstarttime(QStringView line, int &style, int &hours, int &minutes,
-                             int &seconds, QString *text) const
+int _getstarttime(QStringView line, int &style, int &hours, int &minutes, int &seconds,
+                  QString *text)
 {
     ClockParts parts;
     readClockLine(line, parts);
@@ -53,7 +53,7 @@ int SubEngine::_getstarttime(QStringView line, int &style, int &hours, int &minu
     return 1;
 }
 
-int SubEngine::_isTIMElinecorrect(QStringView line) const
+int _isTIMElinecorrect(QStringView line)
 {
     if (line.isEmpty())
         return 1;
@@ -62,14 +62,13 @@ int SubEngine::_isTIMElinecorrect(QStringView line) const
     return parts.valid() ? 1 : 0;
 }
 
-int SubEngine::_puttimeline(int hours, int minutes, int seconds, QStringView text,
-                            QString &out) const
+int _puttimeline(int style, int hours, int minutes, int seconds, QStringView text, QString &out)
 {
-    if (timeStyle != ClockTwoDigitHours && timeStyle != ClockOneDigitHour)
+    if (style != ClockTwoDigitHours && style != ClockOneDigitHour)
         return 0;
     out.clear();
     out.reserve(text.size() + 16);
-    if (timeStyle == ClockTwoDigitHours)
+    if (style == ClockTwoDigitHours)
         out += clockField(hours);
     else
         appendInt(out, hours);

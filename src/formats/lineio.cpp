@@ -1,7 +1,7 @@
 // The single door between the line operations and the three line formats.
-#include "editor/subengine.h"
 #include "formats/bracketlayout.h"
 #include "formats/clocklayout.h"
+#include "formats/lineformat.h"
 #include "formats/numbers.h"
 
 #include <QDebug>
@@ -9,21 +9,10 @@
 #include <algorithm>
 #include <cstdint>
 
-bool SubEngine::getline(QStringView line, int &format, double &show, double &hide, QString &text)
+bool readSubtitleLine(QStringView line, double fps, int &format, double &show, double &hide,
+                      QStringView &text)
 {
-    QStringView part;
-    if (!readLine(line, format, show, hide, part))
-        return false;
-    text = part.toString();
-    return true;
-}
-
-bool SubEngine::readLine(QStringView line, int &format, double &show, double &hide,
-                         QStringView &text)
-{
-    if (fps == 0.0)
-        fps = 1.0;
-
+    fps = readingRate(fps);
     BracketParts bracket;
     auto readBracket = [&](int code, double unitsPerSecond) {
         int start = 0, end = 0;
@@ -56,7 +45,8 @@ bool SubEngine::readLine(QStringView line, int &format, double &show, double &hi
     return false;
 }
 
-bool SubEngine::putline(int format, double show, double hide, QStringView text, QString &out)
+bool writeSubtitleLine(int format, double show, double hide, QStringView text, double fps,
+                       QString &out)
 {
     int start = 0, end = 0;
     switch (format) {
@@ -70,13 +60,12 @@ bool SubEngine::putline(int format, double show, double hide, QStringView text, 
         return _putMPLline(start, end, text, out) == 1;
     case ClockTwoDigitHours:
     case ClockOneDigitHour: {
-        timeStyle = format;
         int seconds = 0;
         if (!roundToInt(show, seconds) || seconds < 0)
             return false;
         int h, m, s;
         splitSeconds(seconds, h, m, s);
-        return _puttimeline(h, m, s, text, out) == 1;
+        return _puttimeline(format, h, m, s, text, out) == 1;
     }
     default:
         qDebug("putline(): 'format' parametr error!!!");
@@ -126,17 +115,4 @@ QString frameRateLine(QStringView line, double rate)
     out += u'}';
     out += QString::number(rate, 'f', std::max(had, needs));
     return out;
-}
-
-SubEngine::RateLine SubEngine::rateLineResult(LineOperation operation, QStringView line, QString &out) const
-{
-    out = line.toString();
-    if (operation == &SubEngine::fpsChangeFunction) {
-        out = frameRateLine(line, fpsTo);
-        return RateLine::Rewritten;
-    }
-    // Only frame-based lines have a place for it.
-    if (operation == &SubEngine::convertFunction && convertFormat != FrameBased)
-        return RateLine::LeftOut;
-    return RateLine::Kept;
 }

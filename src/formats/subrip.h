@@ -15,6 +15,8 @@
 // conversion with its line number: nothing is guessed.
 #pragma once
 
+#include "formats/lineformat.h"
+
 #include <QByteArrayList>
 #include <QByteArrayView>
 #include <QString>
@@ -85,12 +87,18 @@ private:
     std::unique_ptr<Data> d;
 };
 
-class SubEngine;
+// The display time Set display times gives: `seconds` as they stand, or
+// as a factor of the text's length.
+struct CueDisplay
+{
+    double seconds = DefaultDisplaySeconds;
+    bool lengthDependent = true;
+};
 
 // How long a subtitle without a hide time of its own stays on screen, in
 // ms: the display time Set display times gives `text` with the settings of
-// `defaults` (2 s at least with a new engine's).
-qint64 defaultDisplayMs(const SubEngine &defaults, QStringView text);
+// `defaults` (2 s at least with the defaults).
+qint64 defaultDisplayMs(const CueDisplay &defaults, QStringView text);
 // When a subtitle shown at `show` for `display` ms hides: not past `next`,
 // the show time of the subtitle after it, when that comes later (-1: there
 // is none), so never less than 1 ms after `show` then.

@@ -1,10 +1,10 @@
 // Whole seconds as clock fields, and the display time a text needs.
-#include "editor/subengine.h"
+#include "formats/lineformat.h"
 #include "formats/numbers.h"
 
 #include <QTextBoundaryFinder>
 
-void SubEngine::SecToTime(int seconds, QString &hours, QString &minutes, QString &secs) const
+void SecToTime(int seconds, QString &hours, QString &minutes, QString &secs)
 {
     int h, m, s;
     splitSeconds(seconds, h, m, s);
@@ -34,7 +34,7 @@ qsizetype visibleLength(QStringView text)
     return count;
 }
 
-double SubEngine::getSubtitlesTime(QStringView text, double factor) const
+double getSubtitlesTime(QStringView text, double factor)
 {
     return 2.0 + (double(visibleLength(text)) / 50.0) * factor;
 }

@@ -1,0 +1,165 @@
+// The subtitle line engine: the parameter block that the dialogs fill in, the
+// readers and writers of the three line formats, the five per-line operations
+// and the walk that runs one of them over a whole text.
+//
+// It links Qt Core only. The editor widget derives from it, so every member
+// here is also a member of the widget; the batch tool uses it directly.
+#pragma once
+
+#include "engine/fieldranges.h"
+#include "formats/lineformat.h"
+
+#include <QString>
+#include <QStringView>
+
+// Operation modes of `linesChange`.
+enum OperationMode : int {
+    ModeConvert = 1,
+    ModeShift = 2,
+    ModeShowTime = 3,
+    ModeFpsChange = 4,
+    ModeCorrect = 5,
+};
+
+class SubEngine
+{
+public:
+    SubEngine() = default;
+    virtual ~SubEngine() = default;
+
+    // ---- Parameter block -------------------------------------------------
+    // The dialogs write these through pointers; the operations read them.
+    // Fields the dialogs set start at the dialogs' own initial states.
+    double fps = Fields::frameRate.byDefault;
+    int convertFormat = FrameBased;
+    double shiftSeconds = Fields::shiftSeconds.byDefault;
+    bool shiftStart = true;
+    bool shiftEnd = true;
+    double showSeconds = Fields::displaySeconds.byDefault;
+    bool writeEmptyEnd = false;
+    bool onlyEmptyEnd = false;
+    bool lengthDependent = true;
+    bool blockTooLong = true;
+    double fpsFrom = Fields::frameRate.byDefault;
+    double fpsTo = Fields::targetRate.byDefault;
+    bool delDoubleSpaces = true;
+    bool delEndSpaces = true;
+    bool delDigitSpaces = false;
+    bool delColor = false;
+    bool sustainTime = true;
+    bool fixPunctuation = true;
+    bool fixDashes = true;
+
+    // ---- Reading and writing any line, frame numbers at `fps` --------------
+    // False for a line that fits no format, or whose numbers do not fit a
+    // 32-bit integer; then nothing is written.
+    bool getline(QStringView line, int &format, double &show, double &hide, QString &text) const;
+    // False, with `out` untouched, for a code outside 1..4, for times that
+    // do not fit a 32-bit integer once turned into frames, tenths or seconds,
+    // and for a clock time below zero (a clock has no such time).
+    bool putline(int format, double show, double hide, QStringView text, QString &out) const;
+
+    // ---- Per-line operations: the line and the line after it in, the new line out
+    QString convertFunction(QStringView line, QStringView next);
+    QString shiftTimeFunction(QStringView line, QStringView next);
+    QString showTimeChangeFunction(QStringView line, QStringView next);
+    QString fpsChangeFunction(QStringView line, QStringView next);
+    QString correctFunction(QStringView line, QStringView next);
+
+    // Runs operation `mode` over every line of `text` and returns the new
+    // text. A final empty line is dropped; an empty text is one empty line;
+    // a first line that names the frame rate goes as walkLines() says.
+    // An undefined mode leaves the text as it was and says so on qDebug.
+    QString linesChange(QStringView text, int mode);
+
+    // What the last linesChange() did: the lines it read, the ones it
+    // changed, those that are no subtitles (which stay as they are) and the
+    // subtitles whose result could not be written in clock-time (a time
+    // below zero, or past 32 bits; left as they were).
+    // A file's first line that names its frame rate is no subtitle: every
+    // operation passes it as it is, but a frame-rate change writes the new
+    // rate into it and a conversion into a format without frame numbers
+    // leaves it out.
+    enum class RateLine { None, Kept, Rewritten, LeftOut };
+    struct WalkCounts
+    {
+        qsizetype lines = 0, changed = 0, notSubtitles = 0, unwritten = 0;
+        RateLine rateLine = RateLine::None; // the rate line is counted in none of the above
+        QString rateLineText;               // the rate line as it was read, or as rewritten
+    };
+    WalkCounts lastWalk;
+
+    using LineOperation = QString (SubEngine::*)(QStringView line, QStringView next);
+    // The per-line operation of `mode`, or null for an undefined mode.
+    static LineOperation lineOperation(int mode);
+
+    // The walk itself, for any source of lines. `takeLine(QStringView &)`
+    // hands out the next line, false when there is none (it is called once
+    // more after the last line); a line must stay valid until the line after
+    // it has been taken. `sink(const QString &result, bool last)` gets each
+    // result in order. Each operation sees the line after it as it stood
+    // before the walk; the last line sees `after` (a text walked in pieces
+    // gives each piece the first line of the next). Where the lines start
+    // a file (`fileStart`), a first line that names the frame rate goes as
+    // rateLineResult() says, and lastWalk says so before the sink sees
+    // anything: a rate line left out has no result, so a file of that line
+    // alone sinks none at all.
+    template <typename TakeLine, typename Sink>
+    void walkLines(LineOperation operation, TakeLine &&takeLine, Sink &&sink,
+                   QStringView after = QStringView(u""), bool fileStart = false)
+    {
+        QStringView line;
+        if (!takeLine(line))
+            line = QStringView(u"");
+        QStringView next;
+        bool last = !takeLine(next);
+        if (fileStart && frameRateHeader(line) > 0.0) {
+            QString result;
+            lastWalk.rateLine = rateLineResult(operation, line, result);
+            lastWalk.rateLineText = lastWalk.rateLine == RateLine::Rewritten ? result : line.toString();
+            if (lastWalk.rateLine != RateLine::LeftOut)
+                sink(result, last);
+            if (last)
+                return;
+            line = next;
+            last = !takeLine(next);
+        }
+        for (;;) {
+            sink((this->*operation)(line, last ? after : next), last);
+            if (last)
+                break;
+            line = next;
+            last = !takeLine(next);
+        }
+    }
+    // What `operation` makes of a file's rate line: `out` is the line to
+    // write where it is not left out.
+    RateLine rateLineResult(LineOperation operation, QStringView line, QString &out) const;
+
+    // `getline` with the text part as a view into `line`.
+    bool readLine(QStringView line, int &format, double &show, double &hide, QStringView &text) const
+    {
+        return readSubtitleLine(line, fps, format, show, hide, text);
+    }
+
+private:
+    // Reads the line an operation rewrites, frame numbers at `rate`: one
+    // that is no subtitle is counted.
+    bool readOwnLine(QStringView line, double rate, int &format, double &show, double &hide,
+                     QStringView &text)
+    {
+        const bool ok = readSubtitleLine(line, rate, format, show, hide, text);
+        lastWalk.notSubtitles += !ok;
+        return ok;
+    }
+    // Writes the line anew, frame numbers at `rate`, or gives it back
+    // unchanged when it cannot be written.
+    QString rewritten(QStringView line, double rate, int format, double show, double hide,
+                      QStringView text);
+    // `hide`, cut back to the show time of the subtitle on `next` when it
+    // would pass it, but never to `show` or before.
+    double notPast(QStringView next, double show, double hide) const;
+
+    // Working space of the correction, kept between lines.
+    QString m_textBuffers[2];
+};

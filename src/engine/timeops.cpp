@@ -1,0 +1,86 @@
+// Conversion, time shift and frame-rate change: the operations that change
+// only the times of a line, and for the conversion its format.
+#include "engine/subengine.h"
+
+QString SubEngine::rewritten(QStringView line, double rate, int format, double show, double hide,
+                             QStringView text)
+{
+    QString out;
+    if (!writeSubtitleLine(format, show, hide, text, rate, out)) {
+        lastWalk.unwritten += format == ClockTwoDigitHours || format == ClockOneDigitHour;
+        return line.toString();
+    }
+    return out;
+}
+
+QString SubEngine::convertFunction(QStringView line, QStringView /*next*/)
+{
+    int format;
+    double show, hide;
+    QStringView text;
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, text))
+        return line.toString();
+    return rewritten(line, readingRate(fps), convertFormat, show, hide, text);
+}
+
+QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
+{
+    int format;
+    double show, hide;
+    QStringView text;
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, text))
+        return line.toString();
+    // Nothing is clamped. An empty hide time (0) stays empty: shifted, it
+    // would become a time of the shift's own, before the show time when
+    // the shift is forward.
+    if (shiftStart)
+        show += shiftSeconds;
+    if (shiftEnd && hide != 0.0)
+        hide += shiftSeconds;
+    return rewritten(line, readingRate(fps), format, show, hide, text);
+}
+
+QString SubEngine::fpsChangeFunction(QStringView line, QStringView /*next*/)
+{
+    // Frame numbers are read with one rate and written with the other.
+    int format;
+    double show, hide;
+    QStringView text;
+    if (!readOwnLine(line, fpsFrom, format, show, hide, text))
+        return line.toString();
+    return rewritten(line, fpsTo, format, show, hide, text);
+}
+
+double SubEngine::notPast(QStringView next, double show, double hide) const
+{
+    // A look-ahead line that is no subtitle, or shows at 0 or before, sets
+    // no limit; neither does one that shows no later than this one, which
+    // would make this subtitle hide before it shows.
+    int format;
+    double nextShow = 0.0, nextHide;
+    QStringView text;
+    if (readLine(next, format, nextShow, nextHide, text) && hide > nextShow && nextShow > 0.0
+        && nextShow > show)
+        return nextShow;
+    return hide;
+}
+
+QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
+{
+    int format;
+    double show, hide;
+    QStringView text;
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, text))
+        return line.toString();
+    if (writeEmptyEnd)
+        return rewritten(line, readingRate(fps), format, show, 0.0, text);
+    // A line that keeps its hide time is not written again, so it keeps
+    // the way its numbers were written too.
+    if (onlyEmptyEnd && hide != 0.0)
+        return line.toString();
+
+    hide = lengthDependent ? show + getSubtitlesTime(text, showSeconds) : show + showSeconds;
+    if (blockTooLong)
+        hide = notPast(next, show, hide);
+    return rewritten(line, readingRate(fps), format, show, hide, text);
+}
