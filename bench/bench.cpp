@@ -14,7 +14,7 @@
 #include "editor/checks.h"
 #include "editor/subengine.h"
 #include "files/filesaving.h"
-#include "files/savejournal.h"
+#include "files/unfinishedsaves.h"
 #include "files/textcodec.h"
 #include "generate.h"
 

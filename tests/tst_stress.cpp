@@ -10,7 +10,7 @@
 // repeats one; the seed is printed.
 #include "files/filereading.h"
 #include "files/filesaving.h"
-#include "files/savejournal.h"
+#include "files/unfinishedsaves.h"
 #include "files/systemcalls.h"
 #include "testsupport.h"
 

@@ -13,7 +13,7 @@
 #include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
-#include "files/savejournal.h"
+#include "files/unfinishedsaves.h"
 #include "files/savingformat.h"
 #include "formats/subrip.h"
 #include "images/changefps.xpm"

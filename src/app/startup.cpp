@@ -5,7 +5,7 @@
 #include "editor/myeditor.h"
 #include "files/filenames.h"
 #include "files/recovery.h"
-#include "files/savejournal.h"
+#include "files/unfinishedsaves.h"
 #include "files/textcodec.h"
 
 #include <QLocale>

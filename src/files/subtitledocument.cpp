@@ -1,5 +1,6 @@
 #include "files/subtitledocument.h"
 
+#include "files/filelinks.h"
 #include "files/filereading.h"
 
 #include <chrono>
