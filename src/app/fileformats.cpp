@@ -18,20 +18,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace {
-
-// `path` with its extension replaced by `suffix`; "subtitles" for none.
-QString nameBeside(const QString &path, const QString &suffix)
-{
-    if (path.isEmpty())
-        return QStringLiteral("subtitles") + suffix;
-    const QFileInfo info(path);
-    const QString base = info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
-    return info.dir().filePath(base + suffix);
-}
-
-} // namespace
-
 void QTarnlyxMain::addFileFormatActions(QMenu *file)
 {
     QAction *saveWith = file->addAction(QStringLiteral("Save with &Encoding..."));
@@ -150,8 +136,7 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     }
     FileFormat format = file.format;
     format.finalLineEnd = subRipEndsWithBlankLine(file.text);
-    m_document.becomeUntitled(format);
-    m_proposedName = nameBeside(name, QStringLiteral(".sub"));
+    m_document.becomeUntitled(format, name);
     editor->setText(lines);
     editor->document()->setModified(true);
     setFileName(QString::fromLatin1(newFileName));

@@ -134,7 +134,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
         shown = notice;
     });
     connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
-        m_keptStamp = stampOf(m_document.fileName());
+        m_document.keepDiskChange();
         editor->setFocus();
     });
     connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
@@ -429,13 +429,18 @@ void QTarnlyxMain::checkDisk()
 {
     if (m_document.fileName().isEmpty())
         return;
-    const FileStamp now = stampOf(m_document.fileName());
-    if (now == m_document.stamp() || now == m_keptStamp) {
-        if (now == m_document.stamp())
-            m_changedBar->hide();
+    const SubtitleDocument::DiskState state = m_document.diskState();
+    switch (state) {
+    case SubtitleDocument::DiskState::Same:
+        m_changedBar->hide();
+        return;
+    case SubtitleDocument::DiskState::KeptByUser:
+        return;
+    case SubtitleDocument::DiskState::Changed:
+    case SubtitleDocument::DiskState::Deleted:
+        m_changedBar->showFor(shownName(m_document.fileName()), state == SubtitleDocument::DiskState::Deleted);
         return;
     }
-    m_changedBar->showFor(shownName(m_document.fileName()), !now.exists);
 }
 
 void QTarnlyxMain::openDropped(const QStringList &names)
@@ -558,15 +563,11 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
 
     FileError error;
     SubtitleText file;
-    const QString before = m_document.requestedEncoding();
-    m_document.setRequestedEncoding(encoding);
-    if (!m_document.read(name, file, &error)) {
-        m_document.setRequestedEncoding(before);
+    if (!m_document.readIn(name, encoding, file, &error)) {
         tell(this, QMessageBox::Warning, "read error",
              QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
     }
-    m_proposedName.clear();
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
         return true;
     // The file itself gives the text again for its first recovery write.
@@ -658,8 +659,6 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
              QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(writeError, name));
         return false;
     }
-    // The name moved with the save, not before.
-    m_proposedName.clear();
     editor->document()->setModified(false);
     setFileName(name);
     showFormat();
@@ -710,11 +709,7 @@ bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
 QString QTarnlyxMain::askSaveName()
 {
     // A converted text proposes the name of its own; else the file's.
-    const QString &current = m_document.fileName();
-    return askSaveFileName(
-            this, QString(),
-            !m_proposedName.isEmpty() ? m_proposedName : current.isEmpty() ? QString() : QFileInfo(current).absoluteFilePath(),
-            QLatin1String(fileFilters));
+    return askSaveFileName(this, QString(), m_document.proposedName(), QLatin1String(fileFilters));
 }
 
 bool QTarnlyxMain::saveAs()

@@ -142,7 +142,6 @@ private:
     MyEditor *editor = nullptr;
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
     RecoveryFeed *m_recoveryFeed = nullptr; // the text shown, to the document's recovery file
-    QString m_proposedName;         // what Save As proposes for a converted text
     QLabel *m_positionLabel = nullptr;
     QLabel *m_formatLabel = nullptr;
     FindBar *m_findBar = nullptr;
@@ -150,6 +149,5 @@ private:
     QLabel *m_summaryLabel = nullptr;
     QLabel *m_editedLabel = nullptr;
     QMenu *m_reopenMenu = nullptr;
-    FileStamp m_keptStamp;      // a change on disk the user chose to keep the text over
     CheckPanel *m_checkPanel = nullptr; // made when first asked for
 };
