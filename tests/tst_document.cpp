@@ -21,6 +21,8 @@ private slots:
     void proposedName_data();
     void proposedName();
     void failedReadKeepsEncoding();
+    void cueFileFormat_data();
+    void cueFileFormat();
 };
 
 void TestDocument::diskState_data()
@@ -147,6 +149,57 @@ void TestDocument::failedReadKeepsEncoding()
     QCOMPARE(document.fileName(), path);
     QVERIFY(document.readIn(path, QString(), file, &error));
     QCOMPARE(document.requestedEncoding(), QString());
+}
+
+void TestDocument::cueFileFormat_data()
+{
+    // Export, in the editor and the batch tool alike: UTF-8 without a mark,
+    // the text's line ends (CR LF or LF only), a blank line after the last
+    // cue where the text ended its last line and there are cues.
+    QTest::addColumn<LineEnds>("lineEnds");
+    QTest::addColumn<LineEnds>("firstLineEnd");
+    QTest::addColumn<bool>("finalLineEnd");
+    QTest::addColumn<int>("cues");
+    QTest::addColumn<LineEnds>("written");
+    QTest::addColumn<bool>("blankAfter");
+    QTest::newRow("LF") << LineEnds::LF << LineEnds::LF << true << 1 << LineEnds::LF << true;
+    QTest::newRow("CRLF") << LineEnds::CRLF << LineEnds::CRLF << true << 2 << LineEnds::CRLF << true;
+    QTest::newRow("CR") << LineEnds::CR << LineEnds::CR << false << 1 << LineEnds::LF << false;
+    QTest::newRow("mixed, CRLF first") << LineEnds::Mixed << LineEnds::CRLF << true << 1 << LineEnds::CRLF << true;
+    QTest::newRow("mixed, LF first") << LineEnds::Mixed << LineEnds::LF << true << 1 << LineEnds::LF << true;
+    QTest::newRow("no cues") << LineEnds::LF << LineEnds::LF << true << 0 << LineEnds::LF << false;
+}
+
+void TestDocument::cueFileFormat()
+{
+    QFETCH(LineEnds, lineEnds);
+    QFETCH(LineEnds, firstLineEnd);
+    QFETCH(bool, finalLineEnd);
+    QFETCH(int, cues);
+    QFETCH(LineEnds, written);
+    QFETCH(bool, blankAfter);
+    FileFormat source;
+    source.encoding = QStringLiteral("windows-1250");
+    source.bom = true;
+    source.lineEnds = lineEnds;
+    source.firstLineEnd = firstLineEnd;
+    source.finalLineEnd = finalLineEnd;
+    const FileFormat format = SubtitleDocument::cueFileFormat(source, cues);
+    QCOMPARE(format.encoding, QStringLiteral("UTF-8"));
+    QVERIFY(!format.bom);
+    QCOMPARE(format.writtenLineEnds(), written);
+    QCOMPARE(format.finalLineEnd, blankAfter);
+
+    // The way back: a blank line after the last cue (the text as read has
+    // no last line end) is a line end after the last line; the rest of the
+    // SubRip file's format stays.
+    SubtitleText file;
+    file.format = source;
+    file.text = QStringLiteral("1\n00:00:01,000 --> 00:00:02,000\na") + (blankAfter ? "\n" : "");
+    const FileFormat back = SubtitleDocument::fromSubRipFormat(file);
+    QCOMPARE(back.finalLineEnd, blankAfter);
+    QCOMPARE(back.encoding, source.encoding);
+    QCOMPARE(back.lineEnds, source.lineEnds);
 }
 
 QTEST_GUILESS_MAIN(TestDocument)

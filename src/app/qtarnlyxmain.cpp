@@ -152,9 +152,11 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     });
 
     // A file that cannot be read leaves the window as a new, unnamed one.
-    if (name != QLatin1String(newFileName) && loadIn(name, encoding))
+    // The bare name "subtitles.txt" stands for a new file too, as it always
+    // has on the command line (./subtitles.txt opens a file of that name).
+    if (!name.isEmpty() && name != QLatin1String(untitledName) && loadIn(name, encoding))
         return;
-    setFileName(QString::fromLatin1(newFileName));
+    setFileName(m_document.fileName());
     editor->document()->setModified(false);
 }
 
@@ -205,8 +207,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     const bool changed = recovered.relationTo(m_document.fileName()) == RecoveredText::Relation::Changed;
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
                     QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
-                            .arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName)
-                                                                        : recovered.fileName),
+                            .arg(shownFileName(recovered.fileName),
                                  QLocale().toString(recovered.written, QLocale::ShortFormat)),
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("recovery"));
@@ -477,7 +478,7 @@ void QTarnlyxMain::showPosition()
 
 void QTarnlyxMain::setFileName(QString name)
 {
-    setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), shownName(name)));
+    setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), shownFileName(name)));
     // Nothing to read again before the text has a file.
     m_reopenMenu->setEnabled(!m_document.fileName().isEmpty());
     if (!m_document.changedOnDisk())
@@ -486,7 +487,7 @@ void QTarnlyxMain::setFileName(QString name)
 
 void QTarnlyxMain::newFile()
 {
-    auto *window = new QTarnlyxMain(QString::fromLatin1(newFileName));
+    auto *window = new QTarnlyxMain;
     window->show();
     // Without a window manager nothing moves the keyboard to it.
     window->raise();
@@ -572,7 +573,7 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
         return true;
     // The file itself gives the text again for its first recovery write.
     editor->setText(std::move(file.text), m_document.textAsRead());
-    setFileName(name);
+    setFileName(m_document.fileName());
     showFormat();
     if (!file.strayBytes.isEmpty()) {
         tell(this, QMessageBox::Information, "stray bytes",
@@ -660,7 +661,7 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
         return false;
     }
     editor->document()->setModified(false);
-    setFileName(name);
+    setFileName(m_document.fileName());
     showFormat();
     return true;
 }

@@ -23,10 +23,10 @@ class QTarnlyxMain : public QMainWindow
     Q_OBJECT
 
 public:
-    // A window on the file `name`, loaded at once; "subtitles.txt" stands
-    // for a new file that has no name yet.
+    // A window on the file `name`, loaded at once; without a name (or with
+    // the bare name "subtitles.txt"), on a new text that has no file yet.
     // `encoding` forces the one the file is read in; empty detects it.
-    explicit QTarnlyxMain(QString name, const QString &encoding = QString());
+    explicit QTarnlyxMain(QString name = QString(), const QString &encoding = QString());
     ~QTarnlyxMain() override;
 
     MyEditor *editorWidget() const { return editor; }
@@ -53,7 +53,8 @@ public:
     const FileFormat &fileFormat() const { return m_document.format(); }
 
 public slots:
-    // Shows `name` in the caption; the file saved to stays as it was.
+    // Shows `name` in the caption ("subtitles.txt" for none); the file saved
+    // to stays as it was.
     void setFileName(QString name);
     void newFile();
     void open();

@@ -165,6 +165,31 @@ QString SubtitleDocument::proposedName() const
     return m_fileName.isEmpty() ? QString() : QFileInfo(m_fileName).absoluteFilePath();
 }
 
+QString SubtitleDocument::exportName(CueStyle style) const
+{
+    return nameBeside(m_fileName, style == CueStyle::SubRip ? QStringLiteral(".srt") : QStringLiteral(".vtt"));
+}
+
+bool SubtitleDocument::isOwnFile(const QString &path) const
+{
+    return !m_fileName.isEmpty() && QFileInfo(path) == QFileInfo(m_fileName);
+}
+
+FileFormat SubtitleDocument::cueFileFormat(const FileFormat &source, int cues)
+{
+    FileFormat format;
+    format.lineEnds = source.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
+    format.finalLineEnd = source.finalLineEnd && cues > 0;
+    return format;
+}
+
+FileFormat SubtitleDocument::fromSubRipFormat(const SubtitleText &file)
+{
+    FileFormat format = file.format;
+    format.finalLineEnd = subRipEndsWithBlankLine(file.text);
+    return format;
+}
+
 SubtitleDocument::DiskState SubtitleDocument::diskState() const
 {
     if (m_fileName.isEmpty())

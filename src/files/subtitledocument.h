@@ -8,6 +8,7 @@
 #include "files/recovery.h"
 #include "files/recoverywriter.h"
 #include "files/textcodec.h"
+#include "formats/subrip.h"
 
 #include <QObject>
 
@@ -93,6 +94,20 @@ public:
     // The name Save As proposes: a converted text's own, else the file's
     // (absolute); empty for an untitled text.
     QString proposedName() const;
+
+    // Export: the name proposed for the cue file, beside the file.
+    QString exportName(CueStyle style) const;
+    // Whether `path` is this document's own file, which Export never writes.
+    bool isOwnFile(const QString &path) const;
+    // What a cue file made of a text in `source` is written in, by both
+    // programs: UTF-8, the text's own line ends (CR LF or LF only), and a
+    // blank line after the last of its `cues` where the text ended its
+    // last line.
+    static FileFormat cueFileFormat(const FileFormat &source, int cues);
+    // What the lines made of the SubRip file `file` are saved in: its own
+    // format, a line end after the last line where a blank line followed its
+    // last cue.
+    static FileFormat fromSubRipFormat(const SubtitleText &file);
 
     // The text was edited: it is kept for recovery once typing pauses.
     void edited() { m_recoveryWriter.edited(); }
