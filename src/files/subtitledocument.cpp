@@ -175,21 +175,6 @@ bool SubtitleDocument::isOwnFile(const QString &path) const
     return !m_fileName.isEmpty() && QFileInfo(path) == QFileInfo(m_fileName);
 }
 
-FileFormat SubtitleDocument::cueFileFormat(const FileFormat &source, int cues)
-{
-    FileFormat format;
-    format.lineEnds = source.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
-    format.finalLineEnd = source.finalLineEnd && cues > 0;
-    return format;
-}
-
-FileFormat SubtitleDocument::fromSubRipFormat(const SubtitleText &file)
-{
-    FileFormat format = file.format;
-    format.finalLineEnd = subRipEndsWithBlankLine(file.text);
-    return format;
-}
-
 SubtitleDocument::DiskState SubtitleDocument::diskState() const
 {
     if (m_fileName.isEmpty())

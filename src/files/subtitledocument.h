@@ -103,11 +103,24 @@ public:
     // programs: UTF-8, the text's own line ends (CR LF or LF only), and a
     // blank line after the last of its `cues` where the text ended its
     // last line.
-    static FileFormat cueFileFormat(const FileFormat &source, int cues);
+    // (Written here in full, so that the batch tool takes no more of the
+    // document than these.)
+    static FileFormat cueFileFormat(const FileFormat &source, int cues)
+    {
+        FileFormat format;
+        format.lineEnds = source.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
+        format.finalLineEnd = source.finalLineEnd && cues > 0;
+        return format;
+    }
     // What the lines made of the SubRip file `file` are saved in: its own
     // format, a line end after the last line where a blank line followed its
     // last cue.
-    static FileFormat fromSubRipFormat(const SubtitleText &file);
+    static FileFormat fromSubRipFormat(const SubtitleText &file)
+    {
+        FileFormat format = file.format;
+        format.finalLineEnd = subRipEndsWithBlankLine(file.text);
+        return format;
+    }
 
     // The text was edited: it is kept for recovery once typing pauses.
     void edited() { m_recoveryWriter.edited(); }
