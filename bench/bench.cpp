@@ -14,8 +14,8 @@
 #include "editor/checks.h"
 #include "editor/subengine.h"
 #include "files/filesaving.h"
-#include "files/unfinishedsaves.h"
 #include "files/textcodec.h"
+#include "files/unfinishedsaves.h"
 #include "generate.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,5 @@
 #include "app/qtarnlyxmain.h"
 
-#include "app/changedbar.h"
 #include "app/findbar.h"
 #include "app/gotodialog.h"
 #include "app/messageboxes.h"
@@ -13,9 +12,10 @@
 #include "editor/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
-#include "files/unfinishedsaves.h"
 #include "files/savingformat.h"
+#include "files/unfinishedsaves.h"
 #include "formats/subrip.h"
+#include "widgets/changedbar.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
 #include "images/correctsub.xpm"

@@ -5,8 +5,8 @@
 #include "editor/myeditor.h"
 #include "files/filenames.h"
 #include "files/recovery.h"
-#include "files/unfinishedsaves.h"
 #include "files/textcodec.h"
+#include "files/unfinishedsaves.h"
 
 #include <QLocale>
 #include <QPushButton>
