@@ -29,6 +29,18 @@ QIODevice *failed(FileError *error, const FileError &why)
 
 } // namespace
 
+int writeFailure(const QIODevice &device)
+{
+    const auto *ours = dynamic_cast<const NewBytes *>(&device);
+    return ours ? ours->failure() : 0;
+}
+
+FileError writeFailure(const QIODevice &device, const QString &path, const QString &why)
+{
+    const auto *ours = dynamic_cast<const NewBytes *>(&device);
+    return ours && ours->failure() != 0 ? ours->error(path) : FileError(FileError::Write, path, why);
+}
+
 FileSetWriter::FileSetWriter() = default;
 FileSetWriter::~FileSetWriter() = default;
 

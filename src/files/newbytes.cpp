@@ -1,6 +1,5 @@
 #include "files/newbytes.h"
 
-#include "files/filesaving.h"
 #include "files/systemcalls.h"
 
 #include <cerrno>
@@ -28,16 +27,4 @@ qint64 NewBytes::writeData(const char *data, qint64 size)
         m_hash->addData(QByteArrayView(data, size));
     m_written += size;
     return size;
-}
-
-int writeFailure(const QIODevice &device)
-{
-    const auto *ours = dynamic_cast<const NewBytes *>(&device);
-    return ours ? ours->failure() : 0;
-}
-
-FileError writeFailure(const QIODevice &device, const QString &path, const QString &why)
-{
-    const auto *ours = dynamic_cast<const NewBytes *>(&device);
-    return ours && ours->failure() != 0 ? ours->error(path) : FileError(FileError::Write, path, why);
 }
