@@ -14,8 +14,8 @@
 #include "engine/checks.h"
 #include "engine/subengine.h"
 #include "files/filesaving.h"
-#include "files/savejournal.h"
 #include "files/textcodec.h"
+#include "files/unfinishedsaves.h"
 #include "generate.h"
 
 #include <QCoreApplication>

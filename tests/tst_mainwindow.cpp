@@ -1133,8 +1133,8 @@ void TestMainWindow::recoveryPause()
     SubtitleDocument document;
     int due = 0;
     connect(&document, &SubtitleDocument::recoveryDue, this, [&due] { ++due; });
-    const auto before = SubtitleDocument::clock;
-    SubtitleDocument::clock = testClock;
+    const auto before = RecoveryWriter::clock;
+    RecoveryWriter::clock = testClock;
     auto *timer = document.findChild<QTimer *>(QStringLiteral("recoveryPause"));
     auto wakeAt = [&](qint64 at) {
         testTime() = at;
@@ -1154,7 +1154,7 @@ void TestMainWindow::recoveryPause()
     QCOMPARE(wakeAt(6499), 1);
     QCOMPARE(wakeAt(6500), 2);
     timer->stop();
-    SubtitleDocument::clock = before;
+    RecoveryWriter::clock = before;
 }
 
 void TestMainWindow::recoveryOfAFileChangedUnseen()

@@ -1,13 +1,14 @@
 // Saving under real conditions: links, owners, ACLs and attributes, other
 // users, full disks, names that are not UTF-8, files cut short while read.
 #include "clirun.h"
+#include "files/filelinks.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"
 #include "files/recovery.h"
-#include "files/savejournal.h"
 #include "files/subtitledocument.h"
 #include "files/systemcalls.h"
+#include "files/unfinishedsaves.h"
 #include "testsupport.h"
 
 #include <QMap>

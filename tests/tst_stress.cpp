@@ -10,8 +10,8 @@
 // repeats one; the seed is printed.
 #include "files/filereading.h"
 #include "files/filesaving.h"
-#include "files/savejournal.h"
 #include "files/systemcalls.h"
+#include "files/unfinishedsaves.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>

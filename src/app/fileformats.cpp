@@ -18,20 +18,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace {
-
-// `path` with its extension replaced by `suffix`; "subtitles" for none.
-QString nameBeside(const QString &path, const QString &suffix)
-{
-    if (path.isEmpty())
-        return QStringLiteral("subtitles") + suffix;
-    const QFileInfo info(path);
-    const QString base = info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
-    return info.dir().filePath(base + suffix);
-}
-
-} // namespace
-
 void QTarnlyxMain::addFileFormatActions(QMenu *file)
 {
     QAction *saveWith = file->addAction(QStringLiteral("Save with &Encoding..."));
@@ -60,15 +46,12 @@ void QTarnlyxMain::exportWebVtt()
 void QTarnlyxMain::exportCuesAs(CueStyle style)
 {
     const bool subRip = style == CueStyle::SubRip;
-    const QString suffix = subRip ? QStringLiteral(".srt") : QStringLiteral(".vtt");
     const QString path = askSaveFileName(
-            this, subRip ? QStringLiteral("Export SubRip") : QStringLiteral("Export WebVTT"),
-            nameBeside(m_document.fileName(), suffix),
+            this, subRip ? QStringLiteral("Export SubRip") : QStringLiteral("Export WebVTT"), m_document.exportName(style),
             subRip ? QStringLiteral("SubRip (*.srt);;All files (*)") : QStringLiteral("WebVTT (*.vtt);;All files (*)"));
     if (path.isEmpty())
         return;
-    const QString &own = m_document.fileName();
-    if (!own.isEmpty() && QFileInfo(path) == QFileInfo(own)) {
+    if (m_document.isOwnFile(path)) {
         tell(this, QMessageBox::Warning, "export over own file",
                     QStringLiteral("\"%1\" is the file being edited.").arg(shownName(path)),
                     QStringLiteral("Export writes a new file; choose another name."));
@@ -77,9 +60,7 @@ void QTarnlyxMain::exportCuesAs(CueStyle style)
     CueReport report;
     const QString cues = exportCues(editor->text(), editor->fps, style, report);
     // Players read SubRip and WebVTT as UTF-8; the file's own line ends stay.
-    FileFormat format;
-    format.lineEnds = m_document.format().writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
-    format.finalLineEnd = m_document.format().finalLineEnd && report.cues > 0; // a blank line after the last cue
+    const FileFormat format = SubtitleDocument::cueFileFormat(m_document.format(), report.cues);
     QByteArray bytes;
     QString notStored;
     FileError error;
@@ -148,13 +129,10 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
              asSentence(error) + QStringLiteral(" The file is shown as it is."));
         return false;
     }
-    FileFormat format = file.format;
-    format.finalLineEnd = subRipEndsWithBlankLine(file.text);
-    m_document.becomeUntitled(format);
-    m_proposedName = nameBeside(name, QStringLiteral(".sub"));
+    m_document.becomeUntitled(SubtitleDocument::fromSubRipFormat(file), name);
     editor->setText(lines);
     editor->document()->setModified(true);
-    setFileName(QString::fromLatin1(newFileName));
+    setFileName(m_document.fileName());
     showFormat();
     showSummary(QStringLiteral("Converted from SubRip: %1").arg(describeCueReport(report)));
     if (!frameBased)

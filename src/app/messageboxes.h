@@ -8,8 +8,11 @@
 #include <QString>
 
 inline constexpr char caption[] = "just Tarnlyx v0.1";
-// The name a new file has until it is saved.
-inline constexpr char newFileName[] = "subtitles.txt";
+// What a text that has no file yet is called.
+inline constexpr char untitledName[] = "subtitles.txt";
+// The name a caption or a question shows for the file `name` (carried
+// bytes as \xNN): untitledName for a text that has no file yet.
+QString shownFileName(const QString &name);
 
 // Without a window manager nothing hands the keyboard back to the window
 // when a dialog closes (and the operation dialogs have no parent at all).

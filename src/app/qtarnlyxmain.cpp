@@ -1,6 +1,5 @@
 #include "app/qtarnlyxmain.h"
 
-#include "app/changedbar.h"
 #include "app/findbar.h"
 #include "app/gotodialog.h"
 #include "app/messageboxes.h"
@@ -13,9 +12,10 @@
 #include "engine/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
-#include "files/savejournal.h"
 #include "files/savingformat.h"
+#include "files/unfinishedsaves.h"
 #include "formats/subrip.h"
+#include "widgets/changedbar.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
 #include "images/correctsub.xpm"
@@ -134,7 +134,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
         shown = notice;
     });
     connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
-        m_keptStamp = stampOf(m_document.fileName());
+        m_document.keepDiskChange();
         editor->setFocus();
     });
     connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
@@ -152,9 +152,11 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     });
 
     // A file that cannot be read leaves the window as a new, unnamed one.
-    if (name != QLatin1String(newFileName) && loadIn(name, encoding))
+    // The bare name "subtitles.txt" stands for a new file too, as it always
+    // has on the command line (./subtitles.txt opens a file of that name).
+    if (!name.isEmpty() && name != QLatin1String(untitledName) && loadIn(name, encoding))
         return;
-    setFileName(QString::fromLatin1(newFileName));
+    setFileName(m_document.fileName());
     editor->document()->setModified(false);
 }
 
@@ -205,8 +207,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     const bool changed = recovered.relationTo(m_document.fileName()) == RecoveredText::Relation::Changed;
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
                     QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
-                            .arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName)
-                                                                        : recovered.fileName),
+                            .arg(shownFileName(recovered.fileName),
                                  QLocale().toString(recovered.written, QLocale::ShortFormat)),
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("recovery"));
@@ -429,13 +430,18 @@ void QTarnlyxMain::checkDisk()
 {
     if (m_document.fileName().isEmpty())
         return;
-    const FileStamp now = stampOf(m_document.fileName());
-    if (now == m_document.stamp() || now == m_keptStamp) {
-        if (now == m_document.stamp())
-            m_changedBar->hide();
+    const SubtitleDocument::DiskState state = m_document.diskState();
+    switch (state) {
+    case SubtitleDocument::DiskState::Same:
+        m_changedBar->hide();
+        return;
+    case SubtitleDocument::DiskState::KeptByUser:
+        return;
+    case SubtitleDocument::DiskState::Changed:
+    case SubtitleDocument::DiskState::Deleted:
+        m_changedBar->showFor(shownName(m_document.fileName()), state == SubtitleDocument::DiskState::Deleted);
         return;
     }
-    m_changedBar->showFor(shownName(m_document.fileName()), !now.exists);
 }
 
 void QTarnlyxMain::openDropped(const QStringList &names)
@@ -472,7 +478,7 @@ void QTarnlyxMain::showPosition()
 
 void QTarnlyxMain::setFileName(QString name)
 {
-    setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), shownName(name)));
+    setWindowTitle(QStringLiteral("%1 (%2)").arg(QLatin1String(caption), shownFileName(name)));
     // Nothing to read again before the text has a file.
     m_reopenMenu->setEnabled(!m_document.fileName().isEmpty());
     if (!m_document.changedOnDisk())
@@ -481,7 +487,7 @@ void QTarnlyxMain::setFileName(QString name)
 
 void QTarnlyxMain::newFile()
 {
-    auto *window = new QTarnlyxMain(QString::fromLatin1(newFileName));
+    auto *window = new QTarnlyxMain;
     window->show();
     // Without a window manager nothing moves the keyboard to it.
     window->raise();
@@ -558,20 +564,16 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
 
     FileError error;
     SubtitleText file;
-    const QString before = m_document.requestedEncoding();
-    m_document.setRequestedEncoding(encoding);
-    if (!m_document.read(name, file, &error)) {
-        m_document.setRequestedEncoding(before);
+    if (!m_document.readIn(name, encoding, file, &error)) {
         tell(this, QMessageBox::Warning, "read error",
              QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
         return false;
     }
-    m_proposedName.clear();
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
         return true;
     // The file itself gives the text again for its first recovery write.
     editor->setText(std::move(file.text), m_document.textAsRead());
-    setFileName(name);
+    setFileName(m_document.fileName());
     showFormat();
     if (!file.strayBytes.isEmpty()) {
         tell(this, QMessageBox::Information, "stray bytes",
@@ -658,10 +660,8 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
              QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(writeError, name));
         return false;
     }
-    // The name moved with the save, not before.
-    m_proposedName.clear();
     editor->document()->setModified(false);
-    setFileName(name);
+    setFileName(m_document.fileName());
     showFormat();
     return true;
 }
@@ -710,11 +710,7 @@ bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
 QString QTarnlyxMain::askSaveName()
 {
     // A converted text proposes the name of its own; else the file's.
-    const QString &current = m_document.fileName();
-    return askSaveFileName(
-            this, QString(),
-            !m_proposedName.isEmpty() ? m_proposedName : current.isEmpty() ? QString() : QFileInfo(current).absoluteFilePath(),
-            QLatin1String(fileFilters));
+    return askSaveFileName(this, QString(), m_document.proposedName(), QLatin1String(fileFilters));
 }
 
 bool QTarnlyxMain::saveAs()

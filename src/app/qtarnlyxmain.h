@@ -24,10 +24,10 @@ class QTarnlyxMain : public QMainWindow
     Q_OBJECT
 
 public:
-    // A window on the file `name`, loaded at once; "subtitles.txt" stands
-    // for a new file that has no name yet.
+    // A window on the file `name`, loaded at once; without a name (or with
+    // the bare name "subtitles.txt"), on a new text that has no file yet.
     // `encoding` forces the one the file is read in; empty detects it.
-    explicit QTarnlyxMain(QString name, const QString &encoding = QString());
+    explicit QTarnlyxMain(QString name = QString(), const QString &encoding = QString());
     ~QTarnlyxMain() override;
 
     MyEditor *editorWidget() const { return editor; }
@@ -56,7 +56,8 @@ public:
     const FileFormat &fileFormat() const { return m_document.format(); }
 
 public slots:
-    // Shows `name` in the caption; the file saved to stays as it was.
+    // Shows `name` in the caption ("subtitles.txt" for none); the file saved
+    // to stays as it was.
     void setFileName(QString name);
     void newFile();
     void open();
@@ -148,7 +149,6 @@ private:
     SubEngine m_settings;
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
     RecoveryFeed *m_recoveryFeed = nullptr; // the text shown, to the document's recovery file
-    QString m_proposedName;         // what Save As proposes for a converted text
     QLabel *m_positionLabel = nullptr;
     QLabel *m_formatLabel = nullptr;
     FindBar *m_findBar = nullptr;
@@ -156,6 +156,5 @@ private:
     QLabel *m_summaryLabel = nullptr;
     QLabel *m_editedLabel = nullptr;
     QMenu *m_reopenMenu = nullptr;
-    FileStamp m_keptStamp;      // a change on disk the user chose to keep the text over
     CheckPanel *m_checkPanel = nullptr; // made when first asked for
 };

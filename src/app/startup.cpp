@@ -5,8 +5,8 @@
 #include "widgets/myeditor.h"
 #include "files/filenames.h"
 #include "files/recovery.h"
-#include "files/savejournal.h"
 #include "files/textcodec.h"
+#include "files/unfinishedsaves.h"
 
 #include <QLocale>
 #include <QPushButton>
@@ -22,7 +22,7 @@ RecoveryAnswer askAboutRecovery(const QList<RecoveredText> &texts)
 {
     QStringList listed;
     for (const RecoveredText &recovered : texts) {
-        QString entry = QStringLiteral("\"%1\", %2").arg(shownName(recovered.fileName.isEmpty() ? QString::fromLatin1(newFileName) : recovered.fileName),
+        QString entry = QStringLiteral("\"%1\", %2").arg(shownFileName(recovered.fileName),
                                                       QLocale().toString(recovered.written, QLocale::ShortFormat));
         switch (recovered.fileName.isEmpty() ? RecoveredText::Relation::Same : recovered.relationTo(recovered.fileName)) {
         case RecoveredText::Relation::Same:
@@ -126,7 +126,7 @@ QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &e
 {
     offerUnfinishedSaves(); // before any window reads a file it names
     QList<QTarnlyxMain *> windows;
-    const QStringList list = names.isEmpty() ? QStringList{QString::fromLatin1(newFileName)} : names;
+    const QStringList list = names.isEmpty() ? QStringList{QString()} : names; // one untitled window
     for (const QString &name : list) {
         auto *window = new QTarnlyxMain(name, encoding);
         window->show();
@@ -148,7 +148,7 @@ QList<QTarnlyxMain *> openMainWindows(const QStringList &names, const QString &e
         } else {
             auto *window = windows.size() == 1 && names.isEmpty() && !windows[0]->editorWidget()->document()->isModified()
                     ? windows[0]
-                    : new QTarnlyxMain(QString::fromLatin1(newFileName));
+                    : new QTarnlyxMain;
             window->restoreRecovery(recovered);
             if (!windows.contains(window))
                 windows << window;

@@ -10,6 +10,7 @@
 #include "files/filereading.h"
 #include "files/filesaving.h"
 #include "files/savingformat.h"
+#include "files/subtitledocument.h"
 #include "files/textcodec.h"
 #include "formats/subrip.h"
 #include "formats/twothreads.h"
@@ -137,16 +138,12 @@ bool rewriteWhole(SubEngine &engine, int target, const Options &options, const Q
     streamed.reset();
     // What the short roads cannot write: the long road says why.
     const SubtitleText file = decodeSubtitleBytes(bytes, options.encoding, release);
-    FileFormat format = file.format;
     QString text;
     CueReport report;
     QString error;
     const QStringList pieces = exportCuePieces(file.text, engine.fps, style, report);
     // Cues end their lines with CR LF or LF only.
-    format.lineEnds = format.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
-    format.encoding = QStringLiteral("UTF-8");
-    format.bom = false;
-    format.finalLineEnd = format.finalLineEnd && report.cues > 0;
+    FileFormat format = SubtitleDocument::cueFileFormat(file.format, report.cues);
     if (!options.outputEncoding.isEmpty()) {
         format.encoding = options.outputEncoding;
         format.bom = false;

@@ -1,7 +1,7 @@
 #include "cli/recover.h"
 
 #include "files/filenames.h"
-#include "files/savejournal.h"
+#include "files/unfinishedsaves.h"
 
 #include <QDir>
 #include <QFileDevice>

@@ -17,9 +17,9 @@
 #pragma once
 
 #include "files/fileerror.h"
+#include "files/filestamp.h"
 
 #include <QByteArrayView>
-#include <QCryptographicHash>
 #include <QList>
 #include <QString>
 
@@ -27,7 +27,6 @@
 #include <vector>
 
 class QIODevice;
-struct FileStamp;
 
 // Files written together, or not at all: each is written whole and flushed
 // before commit() puts any of them in place, and those put in place are put
@@ -73,47 +72,3 @@ int writeFailure(const QIODevice &device);
 // Why writing `path`'s new bytes to `device` failed: the system's reason,
 // naming the backup folder where they waited there, or else `why`.
 FileError writeFailure(const QIODevice &device, const QString &path, const QString &why);
-
-// What a file on disk was at one moment: enough to tell that another
-// program has replaced, changed or removed it since.
-struct FileStamp
-{
-    bool exists = false;
-    quint64 device = 0, inode = 0;
-    qint64 size = 0, mtime = 0;
-    bool operator==(const FileStamp &o) const
-    {
-        return exists == o.exists && device == o.device && inode == o.inode && size == o.size
-                && mtime == o.mtime;
-    }
-    bool operator!=(const FileStamp &o) const { return !(*this == o); }
-};
-FileStamp stampOf(const QString &path);
-
-// What a file holds, in a few bytes: the hex of a hash of all of it, to tell
-// whether it still holds what it held (not to guard against forgery).
-inline constexpr QCryptographicHash::Algorithm contentHashKind = QCryptographicHash::Blake2b_256;
-QByteArray contentHash(QByteArrayView bytes);
-// The same of everything the file open as `fd` holds; empty when it cannot
-// be read.
-QByteArray contentHashOf(int fd, QCryptographicHash::Algorithm kind = contentHashKind);
-
-enum class FileKind { Missing, Regular, Directory, Other };
-FileKind kindOf(const QString &path);
-
-// Creates `path` empty unless it exists. False with the reason otherwise.
-bool createEmptyFile(const QString &path, FileError *error);
-
-// $XDG_STATE_HOME/tarnlyx/`name` (by default under ~/.local/state), opened
-// as a folder, with its path in `path`. Both tarnlyx/ and `name` must be
-// real folders (not links) of the effective user with mode 0700; they are
-// made so when missing. -1, with the reason, otherwise, or when neither
-// XDG_STATE_HOME nor HOME says where. Without `create`, nothing is made.
-int openStateFolder(const QString &name, QString *path, FileError *error, bool create = true);
-// The names of the entries of the folder open as `dirfd` that end with
-// `ending` and are not hidden; none when it cannot be listed.
-QList<QByteArray> stateFolderEntries(int dirfd, const QByteArray &ending);
-
-// Puts a new file (mode 0600) holding `bytes` in place of `name` in the
-// folder `folder`, flushed to disk. False, with the reason, on failure.
-bool replaceFileAt(int folder, const QByteArray &name, QByteArrayView bytes, FileError *error);

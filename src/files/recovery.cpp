@@ -2,6 +2,7 @@
 
 #include "files/filenames.h"
 #include "files/filesaving.h"
+#include "files/statefolder.h"
 #include "files/textcodec.h"
 
 #include <QRandomGenerator>

@@ -28,6 +28,10 @@
 #include <QList>
 #include <QString>
 
+#include <cerrno>
+
+#include <unistd.h>
+
 struct UnfinishedSave
 {
     QByteArray record;      // the record's name in the backup folder
@@ -93,38 +97,60 @@ private:
     QByteArray m_text;
 };
 
-// Saves that did not finish, oldest first; those that did are cleaned up,
-// and so are new files a save that ended early left beside their targets,
-// and the copies (and records cut short) of saves killed before they wrote
-// anything over their file. Nothing is made when there is no backup folder
-// yet; one that is refused is said in `error`.
-QList<UnfinishedSave> unfinishedSaves(FileError *error = nullptr);
-
-// Those of them that wrote over the file `name` leads to now.
-QList<UnfinishedSave> unfinishedSavesOf(const QString &name);
-
-// What a name holds now, against what a save that did not finish wrote.
-enum class SaveDamage {
-    Finished, // that very file, holding the new bytes: the save did finish
-    Damaged,  // that very file, as the kill left it: each byte the old or the new one
-    Changed,  // that very file, written since: newer work
-    Replaced, // another file
-    Missing,  // no file
-};
-// False, with the reason, when the name cannot be looked at.
-bool inspectUnfinished(const UnfinishedSave &save, const QString &name, SaveDamage *damage, FileError *error);
-
-// Puts the old bytes back into the file `name` leads to, through the save
-// routine, if it is the file the save damaged; makes it anew with them where
-// the name is free; else writes them to a new file beside it (NAME.before-save)
-// and leaves the file alone. Then the copies and the record go. False, with
-// the reason, leaving them all.
-bool restoreUnfinished(const UnfinishedSave &save, const QString &name, RestoreOutcome *outcome, FileError *error);
-// Removes the copies and the record: the file stays as it is.
-bool discardUnfinished(const UnfinishedSave &save, FileError *error);
-
 // Whether the file open as `fd` has a save that did not finish and is not
 // settled: no other save may go over it then, or the copy of what that save
 // found would be lost. A record whose file holds its new bytes is cleaned
 // up on the way.
 bool hasUnsettledSave(int fd);
+
+// How the records and the copies are kept in the backup folder, for the
+// start-up scan that reads them back.
+namespace journal {
+
+// The first form kept no copy of the new bytes.
+inline constexpr char magic[] = "tarnlyx save 2\n";
+inline constexpr char firstMagic[] = "tarnlyx save 1\n";
+inline constexpr char ending[] = ".journal";
+inline constexpr char newEnding[] = ".new";
+inline constexpr char temporaryMagic[] = "tarnlyx temporary 1\n";
+inline constexpr char temporaryEnding[] = ".temporary";
+
+// A file of this user's own in `folder`, never through a link; -1 otherwise.
+int openOwn(int folder, const QByteArray &name, int flags);
+
+// Closes a descriptor when it goes out of scope.
+struct OpenFile
+{
+    int fd = -1;
+    ~OpenFile()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// The backup folder, if there is one: never made here.
+struct BackupFolder
+{
+    BackupFolder();
+    ~BackupFolder();
+    BackupFolder(const BackupFolder &) = delete;
+    BackupFolder &operator=(const BackupFolder &) = delete;
+    // Whether there is a folder, but not one this user may trust.
+    bool refused() const { return fd < 0 && error.errnum != ENOENT; }
+    QString path;
+    FileError error; // why there is none
+    const int fd;
+};
+
+// Removes the copies first: a record left alone then names a file that
+// holds the new bytes, or one that cannot be put back, never copies without
+// it.
+bool removeAll(int folder, const UnfinishedSave &save, FileError *error);
+// The fields of a whole record; false for anything else.
+bool readRecord(const QByteArray &text, UnfinishedSave &save);
+// Whether the file open as `fd` is the one the save wrote over and holds
+// exactly its new bytes.
+bool holdsNewBytes(int fd, const UnfinishedSave &save);
+
+} // namespace journal

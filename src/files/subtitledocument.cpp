@@ -1,46 +1,20 @@
 #include "files/subtitledocument.h"
 
+#include "files/filelinks.h"
 #include "files/filereading.h"
 
-#include <chrono>
+#include <QDir>
+#include <QFileInfo>
+
 #include <new>
 #include <utility>
 
 SubtitleDocument::SubtitleDocument(const QString &encoding, QObject *parent)
-    : QObject(parent), m_requestedEncoding(encoding)
+    : QObject(parent), m_requestedEncoding(encoding), m_recoveryWriter(this)
 {
-    m_recoveryWriter.setMaxThreadCount(1);
-    m_recoveryTimer.setParent(this);
-    m_recoveryTimer.setObjectName(QStringLiteral("recoveryPause"));
-    m_recoveryTimer.setSingleShot(true);
-    connect(&m_recoveryTimer, &QTimer::timeout, this, [this] {
-        const qint64 rest = m_lastEdit + recoveryPauseMs - clock();
-        if (rest > 0)
-            m_recoveryTimer.start(int(rest));
-        else
-            emit recoveryDue();
-    });
-}
-
-namespace {
-
-qint64 steadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-}
-
-} // namespace
-
-qint64 (*SubtitleDocument::clock)() = steadyMs;
-
-void SubtitleDocument::edited()
-{
-    // The timer is not started again at every key: it wakes when the
-    // pause after the first may be over, and waits on for the rest.
-    m_lastEdit = clock();
-    if (!m_recoveryTimer.isActive())
-        m_recoveryTimer.start(int(recoveryPauseMs));
+    connect(&m_recoveryWriter, &RecoveryWriter::recoveryDue, this, &SubtitleDocument::recoveryDue);
+    connect(&m_recoveryWriter, &RecoveryWriter::recoveryFailed, this, &SubtitleDocument::recoveryFailed);
+    connect(&m_recoveryWriter, &RecoveryWriter::recoveryNeedsWholeText, this, &SubtitleDocument::recoveryNeedsWholeText);
 }
 
 SubtitleDocument::~SubtitleDocument()
@@ -58,6 +32,15 @@ bool SubtitleDocument::read(const QString &name, SubtitleText &file, FileError *
             *error = FileError(FileError::NoMemory, name, QStringLiteral("read"));
         return false;
     }
+}
+
+bool SubtitleDocument::readIn(const QString &name, const QString &encoding, SubtitleText &file, FileError *error)
+{
+    const QString before = std::exchange(m_requestedEncoding, encoding);
+    if (read(name, file, error))
+        return true;
+    m_requestedEncoding = before;
+    return false;
 }
 
 bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileError *error)
@@ -81,7 +64,9 @@ bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileErr
     m_stamp = stamp;
     m_readEncoding = m_requestedEncoding;
     m_readDigest = digest;
-    m_recoveryWriter.start([this, hash] { m_fileHash = hash; });
+    m_keptStamp.reset();
+    m_proposedName.clear();
+    m_recoveryWriter.fileHashIs(hash);
     m_diskChanged = false;
     m_format = file.format;
     return true;
@@ -151,23 +136,55 @@ bool SubtitleDocument::writeFile(const SavePlan &plan, FileError *error)
         return false;
     m_fileName = plan.name;
     m_stamp = stampOf(plan.name);
+    m_keptStamp.reset();
+    m_proposedName.clear(); // the name moved with the save, not before
     m_diskChanged = false;
     m_format = plan.format;
     m_format.lineEnds = m_format.writtenLineEnds(); // mixed no more
     dropRecovery();
-    // Off the window's thread: only a recovery write needs it.
-    m_recoveryWriter.start([this, bytes = plan.bytes] { m_fileHash = contentHash(bytes); });
+    m_recoveryWriter.fileHoldsBytes(plan.bytes);
     return true;
 }
 
-void SubtitleDocument::becomeUntitled(const FileFormat &format)
+void SubtitleDocument::becomeUntitled(const FileFormat &format, const QString &from)
 {
     dropRecovery();
     m_fileName.clear();
     m_stamp = FileStamp();
-    m_recoveryWriter.start([this] { m_fileHash.clear(); });
+    m_keptStamp.reset();
+    m_proposedName = from.isEmpty() ? QString() : nameBeside(from, QStringLiteral(".sub"));
+    m_recoveryWriter.fileHashIs(QByteArray());
     m_diskChanged = false;
     m_format = format;
+}
+
+QString SubtitleDocument::proposedName() const
+{
+    if (!m_proposedName.isEmpty())
+        return m_proposedName;
+    return m_fileName.isEmpty() ? QString() : QFileInfo(m_fileName).absoluteFilePath();
+}
+
+QString SubtitleDocument::exportName(CueStyle style) const
+{
+    return nameBeside(m_fileName, style == CueStyle::SubRip ? QStringLiteral(".srt") : QStringLiteral(".vtt"));
+}
+
+bool SubtitleDocument::isOwnFile(const QString &path) const
+{
+    return !m_fileName.isEmpty() && QFileInfo(path) == QFileInfo(m_fileName);
+}
+
+SubtitleDocument::DiskState SubtitleDocument::diskState() const
+{
+    if (m_fileName.isEmpty())
+        return DiskState::Same;
+    const FileStamp now = stampOf(m_fileName);
+    if (now == m_stamp)
+        return DiskState::Same;
+    if (now == m_keptStamp)
+        return DiskState::KeptByUser;
+    return now.exists ? DiskState::Changed : DiskState::Deleted;
 }
 
 void SubtitleDocument::keepForRecovery(bool modified, const QString &raw, const std::function<QString(QString)> &finish)
@@ -179,92 +196,29 @@ void SubtitleDocument::keepEditsForRecovery(bool modified, const std::function<Q
                                             const QList<RawEdit> &edits, qsizetype length,
                                             const std::function<QString(QString)> &finish)
 {
-    m_recoveryTimer.stop();
-    if (modified)
-        m_recoveryAdopted = false;
-    m_recoveryWriter.start([this, filled, edits, length, finish, write = modified,
-                            name = RecoveryFile::absoluteName(m_fileName), stamp = m_stamp] {
-        if (filled) {
-            m_filled = filled;
-            m_shown = QString();
-        }
-        if (!write && edits.isEmpty())
-            return; // made when next needed
-        QString &text = shown();
-        // An edit's place and length are the same in the raw text and in
-        // the text as shown: finishing changes one character into one. No
-        // text at all: the file read again is no longer the one shown.
-        bool addsUp = !text.isNull() || length == 0;
-        for (const RawEdit &e : edits) {
-            addsUp = addsUp && e.position >= 0 && e.removed >= 0 && qsizetype(e.position) <= text.size();
-            if (addsUp)
-                text.replace(e.position, e.removed, finish(e.added));
-        }
-        if (!addsUp || text.size() != length) {
-            QMetaObject::invokeMethod(this, &SubtitleDocument::recoveryNeedsWholeText, Qt::QueuedConnection);
-            return;
-        }
-        if (write)
-            writeShown(name, stamp);
-    });
-    // Text undone back to the file's needs no recovery: its file goes once
-    // the writer is done with it, not waited for here. A restored text not
-    // yet written again (or still being asked about) keeps its file.
-    if (!modified && !m_recoveryAdopted)
-        m_recoveryWriter.start([this] { m_recovery.remove(); });
-}
-
-QString &SubtitleDocument::shown()
-{
-    if (m_filled)
-        m_shown = std::exchange(m_filled, {})();
-    return m_shown;
-}
-
-void SubtitleDocument::writeShown(const QString &name, const FileStamp &stamp)
-{
-    FileError error;
-    if (m_recovery.write(name, stamp, m_fileHash, m_shown, &error))
-        return;
-    qWarning("cannot keep the unsaved text for recovery: %s", qPrintable(error.message()));
-    QMetaObject::invokeMethod(this, [this, error] {
-        if (!std::exchange(m_recoveryWarned, true))
-            emit recoveryFailed(error);
-    }, Qt::QueuedConnection);
+    m_recoveryWriter.keepEdits(modified, filled, edits, length, finish, RecoveryFile::absoluteName(m_fileName), m_stamp);
 }
 
 bool SubtitleDocument::adoptRecovery(const RecoveredText &recovered)
 {
-    m_recoveryWriter.waitForDone();
-    if (!m_recovery.adopt(recovered.id))
-        return false;
-    m_recoveryAdopted = true;
-    return true;
+    return m_recoveryWriter.adopt(recovered.id);
 }
 
 void SubtitleDocument::recoveredFromChangedFile(const RecoveredText &recovered)
 {
     m_stamp = recovered.stamp;
-    m_recoveryWriter.start([this, hash = recovered.hash] { m_fileHash = hash; });
+    m_recoveryWriter.fileHashIs(recovered.hash);
     m_diskChanged = true;
 }
 
 bool SubtitleDocument::readRecovery(QString *text, FileError *error)
 {
-    m_recoveryWriter.waitForDone();
-    if (m_recovery.readText(text, error))
-        return true;
-    m_recovery.release(); // never written over with another text
-    m_recoveryAdopted = false;
-    return false;
+    return m_recoveryWriter.readAdopted(text, error);
 }
 
 void SubtitleDocument::dropRecovery()
 {
-    m_recoveryAdopted = false;
-    m_recoveryTimer.stop();
-    m_recoveryWriter.waitForDone();
-    m_recovery.remove();
+    m_recoveryWriter.drop();
 }
 
 QList<RecoveredText> SubtitleDocument::recoveryForThisFile() const
@@ -275,4 +229,13 @@ QList<RecoveredText> SubtitleDocument::recoveryForThisFile() const
             found << recovered;
     }
     return found;
+}
+
+QString nameBeside(const QString &path, const QString &suffix)
+{
+    if (path.isEmpty())
+        return QStringLiteral("subtitles") + suffix;
+    const QFileInfo info(path);
+    const QString base = info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.dir().filePath(base + suffix);
 }

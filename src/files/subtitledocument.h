@@ -1,25 +1,19 @@
 // One subtitle file's life in the editor: its name, the format it is read
-// and written in, what was on disk when it was read or saved, and the
-// recovery file that keeps its unsaved text.
+// and written in, what was on disk when it was read or saved and what the
+// disk holds now, the name a converted text proposes, and the recovery
+// writer that keeps its unsaved text.
 #pragma once
 
 #include "files/filesaving.h"
 #include "files/recovery.h"
+#include "files/recoverywriter.h"
 #include "files/textcodec.h"
+#include "formats/subrip.h"
 
 #include <QObject>
-#include <QThreadPool>
-#include <QTimer>
 
 #include <functional>
-
-// One edit of the editor's raw text: `removed` characters at `position`
-// replaced by `added`.
-struct RawEdit
-{
-    int position = 0, removed = 0;
-    QString added;
-};
+#include <optional>
 
 class SubtitleDocument : public QObject
 {
@@ -43,6 +37,9 @@ public:
     // and the recovery file of the text before goes. False, with the
     // reason (too little memory among them), and nothing changed otherwise.
     bool read(const QString &name, SubtitleText &file, FileError *error);
+    // The same in `encoding` (empty detects it), which files are read in
+    // from then on; a read that fails keeps the encoding asked for before.
+    bool readIn(const QString &name, const QString &encoding, SubtitleText &file, FileError *error);
     // The text read() gave, read again when called (on any thread): null
     // when the file no longer holds the bytes read then. So a text that is
     // the file's needs no copy kept for its first recovery write.
@@ -51,6 +48,18 @@ public:
     // it was read or saved here (or since the text taken over from recovery
     // was made from it).
     bool changedOnDisk() const { return m_diskChanged || stampOf(m_fileName) != m_stamp; }
+    // What the disk holds under the file's name now, against what was read
+    // or saved here. An untitled document has nothing on disk: Same.
+    enum class DiskState {
+        Same,       // the file as it was read or saved here
+        Changed,    // another program changed or replaced it
+        Deleted,    // another program removed it
+        KeptByUser, // changed or removed, and the user keeps the text over that change
+    };
+    DiskState diskState() const;
+    // The user keeps the text over what the disk holds now: the same change
+    // is not told again, a later one is.
+    void keepDiskChange() { m_keptStamp = stampOf(m_fileName); }
     // A text made ready to be saved to a name, or what must be asked first.
     struct SavePlan
     {
@@ -78,17 +87,43 @@ public:
     // reason, and nothing changed otherwise.
     bool write(const SavePlan &plan, FileError *error);
 
-    // The text shown is a new one made from the file just read (a SubRip
-    // file turned into lines): untitled, to be written in `format`.
-    void becomeUntitled(const FileFormat &format);
+    // The text shown is a new one made from the file `from` just read (a
+    // SubRip file turned into lines): untitled, to be written in `format`,
+    // and saved by default beside `from` as a .sub file.
+    void becomeUntitled(const FileFormat &format, const QString &from = QString());
+    // The name Save As proposes: a converted text's own, else the file's
+    // (absolute); empty for an untitled text.
+    QString proposedName() const;
 
-    // How long typing must pause before the text is kept for recovery.
-    static constexpr qint64 recoveryPauseMs = 2000;
-    // The clock that pause is measured with, in milliseconds (steady);
-    // tests set their own.
-    static qint64 (*clock)();
+    // Export: the name proposed for the cue file, beside the file.
+    QString exportName(CueStyle style) const;
+    // Whether `path` is this document's own file, which Export never writes.
+    bool isOwnFile(const QString &path) const;
+    // What a cue file made of a text in `source` is written in, by both
+    // programs: UTF-8, the text's own line ends (CR LF or LF only), and a
+    // blank line after the last of its `cues` where the text ended its
+    // last line.
+    // (Written here in full, so that the batch tool takes no more of the
+    // document than these.)
+    static FileFormat cueFileFormat(const FileFormat &source, int cues)
+    {
+        FileFormat format;
+        format.lineEnds = source.writtenLineEnds() == LineEnds::CRLF ? LineEnds::CRLF : LineEnds::LF;
+        format.finalLineEnd = source.finalLineEnd && cues > 0;
+        return format;
+    }
+    // What the lines made of the SubRip file `file` are saved in: its own
+    // format, a line end after the last line where a blank line followed its
+    // last cue.
+    static FileFormat fromSubRipFormat(const SubtitleText &file)
+    {
+        FileFormat format = file.format;
+        format.finalLineEnd = subRipEndsWithBlankLine(file.text);
+        return format;
+    }
+
     // The text was edited: it is kept for recovery once typing pauses.
-    void edited();
+    void edited() { m_recoveryWriter.edited(); }
     // Keeps the text for recovery now, on the writer's thread: `raw`
     // finished by `finish` there. An unedited text needs none (unless it is
     // a restored one not written again yet).
@@ -134,23 +169,14 @@ private:
     FileFormat m_format;            // new files are UTF-8
     QString m_requestedEncoding;    // empty: detected
     FileStamp m_stamp;              // the file as it was read or last written here
+    std::optional<FileStamp> m_keptStamp; // a change on disk the user chose to keep the text over
+    QString m_proposedName;         // what Save As proposes for a converted text
     QString m_readEncoding;         // what read() was asked to read it in
     size_t m_readDigest = 0;        // of the bytes read() read
     bool m_diskChanged = false;     // the text is not from the file as it is now
-    RecoveryFile m_recovery;        // written from m_recoveryWriter's thread only
-    QByteArray m_fileHash;          // the contentHash() of m_stamp's bytes; the writer's thread's only
-    QThreadPool m_recoveryWriter;
-    QTimer m_recoveryTimer;         // "recoveryPause": wakes when the pause may be over
-    qint64 m_lastEdit = 0;
-    bool m_recoveryAdopted = false; // holds a restored text's file, not written again yet
-    bool m_recoveryWarned = false;
-    // The text last handed over, as shown; made from m_filled when first
-    // needed, so that a handover that writes nothing costs nothing. The
-    // writer's thread's only.
-    QString m_shown;
-    std::function<QString()> m_filled;
-    QString &shown();
-    // Writes m_shown as the text of the file `name`, `stamp`; on the
-    // writer's thread.
-    void writeShown(const QString &name, const FileStamp &stamp);
+    RecoveryWriter m_recoveryWriter;
 };
+
+// `path` with its extension replaced by `suffix`; "subtitles" and `suffix`
+// for none.
+QString nameBeside(const QString &path, const QString &suffix);

@@ -1,4 +1,4 @@
-#include "app/changedbar.h"
+#include "widgets/changedbar.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
