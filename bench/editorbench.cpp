@@ -10,7 +10,7 @@
 //
 // PART is lines, freezes, big or orphans; all four when none is named.
 // Peak memory is the process's: of a part run alone (big, say), its own.
-#include "app/findbar.h"
+#include "widgets/findbar.h"
 #include "app/qtarnlyxmain.h"
 #include "widgets/myeditor.h"
 #include "files/recovery.h"

@@ -2,8 +2,8 @@
 // keeps the place, the Edited mark, the operation's summary, the file
 // dialogs' folder, the changed-on-disk bar, the frame-rate prompt and the
 // one rate everything in a window reads frames at.
-#include "app/findbar.h"
-#include "app/gotodialog.h"
+#include "widgets/findbar.h"
+#include "widgets/gotodialog.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
 #include "widgets/myeditor.h"

@@ -1,6 +1,6 @@
 // The main window: start-up, names and texts, loading and saving, the
 // questions it asks and the frame-rate prompts.
-#include "app/findbar.h"
+#include "widgets/findbar.h"
 #include "app/qtarnlyxmain.h"
 #include "widgets/myeditor.h"
 #include "files/subtitledocument.h"

@@ -1,7 +1,7 @@
 #include "app/qtarnlyxmain.h"
 
-#include "app/findbar.h"
-#include "app/gotodialog.h"
+#include "widgets/findbar.h"
+#include "widgets/gotodialog.h"
 #include "app/messageboxes.h"
 #include "app/recoveryfeed.h"
 

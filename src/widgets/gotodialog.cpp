@@ -1,4 +1,4 @@
-#include "app/gotodialog.h"
+#include "widgets/gotodialog.h"
 
 #include "widgets/myeditor.h"
 #include "engine/textsearch.h"

@@ -1,4 +1,4 @@
-#include "app/findbar.h"
+#include "widgets/findbar.h"
 
 #include "widgets/myeditor.h"
 
