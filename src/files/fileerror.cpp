@@ -9,13 +9,69 @@ QString systemReason(int errnum)
     return QString::fromLocal8Bit(std::strerror(errnum));
 }
 
-QString FileError::reason() const
+QString FileError::whyWords() const
 {
-    QString why = cause ? cause->message() : errnum != 0 ? systemReason(errnum) : detail;
-    if (const QString own = aboutTheFile(QStringLiteral("it")); !own.isEmpty())
+    if (cause)
+        return cause->message();
+    if (errnum != 0)
+        return systemReason(errnum);
+    switch (because) {
+    case NoReason:
+        return operation == CheckCopy ? QStringLiteral("it is not whole") : QString();
+    case Said:
+        return about;
+    case IsDirectory:
+        return QStringLiteral("it is a directory");
+    case IsFolder:
+        return QStringLiteral("It is a folder.");
+    case NotRegularFile:
+        return QStringLiteral("It is not a regular file.");
+    case TooLarge:
+        return QStringLiteral("it is larger than 1 GiB");
+    case KeptChanging:
+        return QStringLiteral("another program kept changing it while it was read");
+    case ReplacedMeanwhile:
+        return QStringLiteral("another program replaced it meanwhile; nothing was written");
+    case ChangedMeanwhile:
+        return QStringLiteral("another program changed it meanwhile; nothing was written");
+    case WrittenMeanwhile:
+        return QStringLiteral("another program wrote to it meanwhile; nothing was written");
+    case SameFileAs:
+        return QStringLiteral("it is the same file as \"%1\"").arg(shownName(about));
+    case CannotKeepAside:
+        return QStringLiteral("its file system cannot keep the old file aside");
+    case NoStateHome:
+        return QStringLiteral("neither XDG_STATE_HOME nor HOME names a folder to keep it in");
+    case SymbolicLink:
+        return QStringLiteral("it is a symbolic link, not a folder");
+    case NotAFolder:
+        return QStringLiteral("it is not a folder");
+    case OtherUsersOwn:
+        return QStringLiteral("it belongs to another user");
+    case OpenToOthers:
+        return QStringLiteral("other users may use it (mode %1, not 0700)").arg(mode & 07777, 4, 8, QLatin1Char('0'));
+    case NotRecoveryFile:
+        return QStringLiteral("it is not a recovery file");
+    }
+    return QString();
+}
+
+QString FileError::words(Form form, const QString &named) const
+{
+    if (form == Sentence) {
+        // Under a heading that names the file, why alone says it.
+        QString sentence = words(path == named ? Why : Line);
+        if (!sentence.isEmpty()) {
+            sentence[0] = sentence[0].toUpper();
+            if (!sentence.endsWith(u'.'))
+                sentence += u'.';
+        }
+        return sentence;
+    }
+    if (const QString own = aboutTheFile(form == Why ? QStringLiteral("it") : QStringLiteral("\"%1\"").arg(shownName(path)));
+        !own.isEmpty())
         return own;
-    if (operation == CheckCopy && why.isEmpty())
-        why = QStringLiteral("it is not whole");
+    QString why = whyWords();
     switch (aftermath) {
     case Untouched:
         break;
@@ -27,14 +83,8 @@ QString FileError::reason() const
             why += QStringLiteral("; its old content is kept in \"%1\"").arg(shownName(keptIn));
         break;
     }
-    return why;
-}
-
-QString FileError::message() const
-{
-    const QString why = reason();
-    if (why.isEmpty())
-        return why; // nothing went wrong
+    if (form == Why || why.isEmpty())
+        return why; // nothing went wrong when empty
     const QString name = shownName(path);
     switch (operation) {
     case Read:
@@ -52,7 +102,6 @@ QString FileError::message() const
     case FlushFolder:
         return QStringLiteral("the new content is in place, but its folder could not be flushed to disk: %1").arg(why);
     case StateFolder:
-        return path.isEmpty() ? why : QStringLiteral("\"%1\": %2").arg(name, why);
     case StateFile:
         return path.isEmpty() ? why : QStringLiteral("\"%1\": %2").arg(name, why);
     case CheckCopy:
@@ -63,7 +112,7 @@ QString FileError::message() const
     case Unsettled:
     case Exists:
     case NoMemory:
-        return aboutTheFile(QStringLiteral("\"%1\"").arg(name));
+        break; // said above
     }
     return why;
 }
@@ -78,7 +127,7 @@ QString FileError::aboutTheFile(const QString &file) const
     case Exists:
         return QStringLiteral("%1 exists; give --force to replace it").arg(file);
     case NoMemory:
-        return QStringLiteral("not enough memory to %1 %2").arg(detail, file);
+        return QStringLiteral("not enough memory to %1 %2").arg(about, file);
     default:
         return QString();
     }

@@ -49,8 +49,7 @@ bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileErr
     if (kind == FileKind::Directory || kind == FileKind::Other) {
         // A pipe might never end, a device is not a subtitle file.
         if (error)
-            *error = FileError(FileError::Read, name,
-                               kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file."));
+            *error = FileError(FileError::Read, name, kind == FileKind::Directory ? FileError::IsFolder : FileError::NotRegularFile);
         return false;
     }
     FileStamp stamp;
