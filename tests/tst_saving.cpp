@@ -983,6 +983,18 @@ void TestSaving::reasonWords_data()
                                        << "\"/s\": other users may use it (mode 1777, not 0700).";
     QTest::newRow("not a recovery file") << E(E::StateFile, QString(), E::NotRecoveryFile) << "it is not a recovery file"
                                          << "It is not a recovery file.";
+    auto at = [](E error, qint64 line, qint64 column) {
+        error.line = line;
+        error.column = column;
+        return error;
+    };
+    QTest::newRow("not in encoding") << at(E(E::Write, file, E::NotInEncoding, QStringLiteral("\u0151")), 3, 12)
+                                     << "line 3, column 12 holds \"\u0151\" (U+0151), which this file's encoding cannot store"
+                                     << "Line 3, column 12 holds \"\u0151\" (U+0151), which this file's encoding cannot store.";
+    QTest::newRow("not in encoding, no file yet")
+            << at(E(E::Write, QString(), E::NotInEncoding, QStringLiteral("\U0001F600")), 1, 1)
+            << "line 1, column 1 holds \"\U0001F600\" (U+1F600), which this file's encoding cannot store"
+            << "Line 1, column 1 holds \"\U0001F600\" (U+1F600), which this file's encoding cannot store.";
     QTest::newRow("busy") << E(E::Busy, file, 0) << "another save of it is in progress; nothing was written"
                           << "Another save of it is in progress; nothing was written.";
     QTest::newRow("busy, another file") << E(E::Busy, QStringLiteral("b.sub"), 0)

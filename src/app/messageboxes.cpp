@@ -136,11 +136,6 @@ QString asSentence(QString reason)
     return reason;
 }
 
-QString asSentence(const FileError &error, const QString &name)
-{
-    return asSentence(error.path == name ? error.reason() : error.message());
-}
-
 QString shownFileName(const QString &name)
 {
     return name.isEmpty() ? QString::fromLatin1(untitledName) : shownName(name);

@@ -44,6 +44,3 @@ QString askSaveFileName(QWidget *window, const QString &title, QString proposed,
 // A reason as a sentence of its own: "it is SubRip already" -> "It is
 // SubRip already."
 QString asSentence(QString reason);
-// An error for a box that names the file `name` already: its reason when
-// it is about that file ("No space left on device."), else all of it.
-QString asSentence(const FileError &error, const QString &name);

@@ -52,6 +52,14 @@ QString FileError::whyWords() const
         return QStringLiteral("other users may use it (mode %1, not 0700)").arg(mode & 07777, 4, 8, QLatin1Char('0'));
     case NotRecoveryFile:
         return QStringLiteral("it is not a recovery file");
+    case NotInEncoding: {
+        const char32_t code = about.size() == 2 && about[0].isHighSurrogate() && about[1].isLowSurrogate()
+                ? QChar::surrogateToUcs4(about[0], about[1])
+                : about.isEmpty() ? 0 : about[0].unicode();
+        return QStringLiteral("line %1, column %2 holds \"%3\" (U+%4), which this file's encoding cannot store")
+                .arg(QString::number(line), QString::number(column), about,
+                     QString::number(uint(code), 16).toUpper().rightJustified(4, u'0'));
+    }
     }
     return QString();
 }
@@ -60,7 +68,7 @@ QString FileError::words(Form form, const QString &named) const
 {
     if (form == Sentence) {
         // Under a heading that names the file, why alone says it.
-        QString sentence = words(path == named ? Why : Line);
+        QString sentence = words(path.isEmpty() || path == named ? Why : Line);
         if (!sentence.isEmpty()) {
             sentence[0] = sentence[0].toUpper();
             if (!sentence.endsWith(u'.'))

@@ -53,6 +53,8 @@ struct FileError
         OtherUsersOwn,     // it belongs to another user
         OpenToOthers,      // other users may use it (mode MODE, not 0700)
         NotRecoveryFile,   // it is not a recovery file
+        NotInEncoding,     // line LINE, column COLUMN holds "ABOUT" (U+XXXX), which this file's encoding
+                           // cannot store
     };
     // How the words are shown.
     enum Form {
@@ -68,7 +70,10 @@ struct FileError
     QString path;         // as the user or the program named it; may hold carried bytes
     int errnum = 0;       // the system's reason; 0 when `because` or `cause` says why
     Reason because = NoReason;
-    QString about;        // with Said, SameFileAs and NoMemory: the words, the other file, the verb
+    QString about;        // with Said, SameFileAs, NoMemory and NotInEncoding: the words, the other
+                          // file, the verb, the character
+    qint64 line = 0;      // with NotInEncoding: where the character is, both counted from 1
+    qint64 column = 0;
     unsigned mode = 0;    // with OpenToOthers: the folder's permission bits
     std::shared_ptr<const FileError> cause; // the step that failed, in its own words
     Aftermath aftermath = Untouched;
@@ -91,7 +96,8 @@ struct FileError
         : operation(op), path(name), cause(std::make_shared<const FileError>(failedStep)) {}
 
     // The words of this error in `form`; empty while nothing went wrong.
-    // `named` is the file a Sentence's heading names.
+    // `named` is the file a Sentence's heading names; an error without a
+    // file is about that one.
     QString words(Form form, const QString &named = QString()) const;
     // WHY: "No space left on device", "another program replaced it
     // meanwhile; nothing was written", or the failed step's own message.

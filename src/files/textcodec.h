@@ -15,6 +15,8 @@
 // as the file had them.
 #pragma once
 
+#include "files/fileerror.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -73,6 +75,8 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
 // column and the character, when the text holds a character the encoding
 // cannot store.
 bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &bytes,
+                        FileError &error);
+bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &bytes,
                         QString *error);
 
 // The name Tarnlyx uses for an encoding the toolkit knows ("latin1" ->
@@ -124,7 +128,9 @@ private:
     QByteArray m_bytes;         // and back, by character (0: none)
 };
 
-// "line L, column C holds "X" (U+XXXX), which this file's encoding cannot store"
+// The character at `at` of line `lineNumber`, which this file's encoding
+// cannot store: the error, and its words.
+FileError unwritable(QStringView line, qsizetype lineNumber, qsizetype at);
 QString unwritableMessage(QStringView line, qsizetype lineNumber, qsizetype at);
 
 // Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF, no
