@@ -995,6 +995,17 @@ void TestSaving::reasonWords_data()
             << at(E(E::Write, QString(), E::NotInEncoding, QStringLiteral("\U0001F600")), 1, 1)
             << "line 1, column 1 holds \"\U0001F600\" (U+1F600), which this file's encoding cannot store"
             << "Line 1, column 1 holds \"\U0001F600\" (U+1F600), which this file's encoding cannot store.";
+    auto misread = [at](qint64 line, qint64 column, int byte) {
+        E error = at(E(E::Read, QString(), E::NotEncodedText, QStringLiteral("Shift_JIS")), line, column);
+        error.byte = byte;
+        return error;
+    };
+    QTest::newRow("not that encoding's text") << misread(1, 13, 0xe6) << "line 1, byte 13 (0xE6) is not Shift_JIS text"
+                                               << "Line 1, byte 13 (0xE6) is not Shift_JIS text.";
+    QTest::newRow("small byte shown in two digits") << misread(2, 1, 0x0a) << "line 2, byte 1 (0x0A) is not Shift_JIS text"
+                                                     << "Line 2, byte 1 (0x0A) is not Shift_JIS text.";
+    QTest::newRow("ends inside a character") << misread(4, 7, -1) << "line 4, byte 7 is not Shift_JIS text"
+                                              << "Line 4, byte 7 is not Shift_JIS text.";
     QTest::newRow("busy") << E(E::Busy, file, 0) << "another save of it is in progress; nothing was written"
                           << "Another save of it is in progress; nothing was written.";
     QTest::newRow("busy, another file") << E(E::Busy, QStringLiteral("b.sub"), 0)
@@ -1016,6 +1027,10 @@ void TestSaving::reasonWords()
     QFETCH(FileError, error);
     QTEST(error.reason(), "reason");
     QTEST(error.words(FileError::Sentence, QStringLiteral("a.sub")), "sentence");
+    // Opening a sentence the window goes on with: the same words, no stop.
+    QFETCH(QString, sentence);
+    if (error.path.isEmpty() && !error.reason().endsWith(u'.'))
+        QCOMPARE(error.words(FileError::Opening) + u'.', sentence);
 }
 
 void TestSaving::restore_data()

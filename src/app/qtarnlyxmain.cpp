@@ -582,9 +582,7 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
                             "left alone by every operation and saved as the same byte.")
                      .arg(file.strayBytes));
     }
-    if (!file.notice.isEmpty()) {
-        QString notice = file.notice;
-        notice[0] = notice[0].toUpper();
+    if (const QString notice = file.notice.words(FileError::Opening); !notice.isEmpty()) {
         tell(this, QMessageBox::Information, "read as bytes",
              QStringLiteral("\"%1\" is shown one byte per character.").arg(shownName(name)),
              QStringLiteral("%1, so every byte is shown as one character and kept as it is. "

@@ -60,20 +60,25 @@ QString FileError::whyWords() const
                 .arg(QString::number(line), QString::number(column), about,
                      QString::number(uint(code), 16).toUpper().rightJustified(4, u'0'));
     }
+    case NotEncodedText: {
+        QString place = QStringLiteral("line %1, byte %2").arg(line).arg(column);
+        if (byte >= 0)
+            place += QStringLiteral(" (0x%1)").arg(QString::number(byte, 16).toUpper().rightJustified(2, u'0'));
+        return QStringLiteral("%1 is not %2 text").arg(place, about);
+    }
     }
     return QString();
 }
 
 QString FileError::words(Form form, const QString &named) const
 {
-    if (form == Sentence) {
+    if (form == Sentence || form == Opening) {
         // Under a heading that names the file, why alone says it.
-        QString sentence = words(path.isEmpty() || path == named ? Why : Line);
-        if (!sentence.isEmpty()) {
+        QString sentence = words(form == Opening || path.isEmpty() || path == named ? Why : Line);
+        if (!sentence.isEmpty())
             sentence[0] = sentence[0].toUpper();
-            if (!sentence.endsWith(u'.'))
-                sentence += u'.';
-        }
+        if (form == Sentence && !sentence.isEmpty() && !sentence.endsWith(u'.'))
+            sentence += u'.';
         return sentence;
     }
     if (const QString own = aboutTheFile(form == Why ? QStringLiteral("it") : QStringLiteral("\"%1\"").arg(shownName(path)));

@@ -55,11 +55,14 @@ struct FileError
         NotRecoveryFile,   // it is not a recovery file
         NotInEncoding,     // line LINE, column COLUMN holds "ABOUT" (U+XXXX), which this file's encoding
                            // cannot store
+        NotEncodedText,    // line LINE, byte COLUMN (0xBYTE) is not ABOUT text  (ABOUT: the encoding;
+                           // no "(0x..)" when the file ends inside a character)
     };
     // How the words are shown.
     enum Form {
         Line,     // a line of its own, standard error or a status bar: "cannot write "a.sub": WHY"
         Why,      // why alone, after words that name the file already: "WHY"
+        Opening,  // why alone opening a sentence the caller goes on with: "WHY" with a capital
         Sentence, // a window's sentence under a heading that names a file: "WHY." when the
                   // error is about that file, else "Cannot write "b.sub": WHY."
     };
@@ -72,8 +75,9 @@ struct FileError
     Reason because = NoReason;
     QString about;        // with Said, SameFileAs, NoMemory and NotInEncoding: the words, the other
                           // file, the verb, the character
-    qint64 line = 0;      // with NotInEncoding: where the character is, both counted from 1
-    qint64 column = 0;
+    qint64 line = 0;      // with NotInEncoding and NotEncodedText: where the character or the byte
+    qint64 column = 0;    // is, both counted from 1
+    int byte = -1;        // with NotEncodedText: the byte's value; -1 past the end
     unsigned mode = 0;    // with OpenToOthers: the folder's permission bits
     std::shared_ptr<const FileError> cause; // the step that failed, in its own words
     Aftermath aftermath = Untouched;

@@ -463,6 +463,16 @@ QByteArrayView lineEndBytes(LineEnds ends)
 FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
                         QString *notice, QString *strayBytes)
 {
+    FileError why;
+    const FileFormat format = detectFormat(bytes, encoding, textStart, why, strayBytes);
+    if (notice)
+        *notice = why.reason();
+    return format;
+}
+
+FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
+                        FileError &notice, QString *strayBytes)
+{
     FileFormat format;
     QString marked;
     qsizetype markSize = byteOrderMark(bytes, &marked);
@@ -532,8 +542,11 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
         }
     }
     if (misfit >= 0) {
-        if (notice)
-            *notice = QStringLiteral("%1 is not %2 text").arg(where(content, misfit), format.encoding);
+        const qsizetype lineStart = content.first(misfit).lastIndexOf('\n') + 1;
+        notice = FileError(FileError::Read, QString(), FileError::NotEncodedText, format.encoding);
+        notice.line = content.first(misfit).count('\n') + 1;
+        notice.column = misfit - lineStart + 1;
+        notice.byte = misfit < content.size() ? int(uchar(content[misfit])) : -1;
         format.encoding = QLatin1String(bytesName);
         format.bom = format.bom && marked == u"UTF-8";
     }
@@ -551,7 +564,7 @@ SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding,
 {
     SubtitleText result;
     qsizetype start = 0;
-    result.format = detectFormat(bytes, encoding, &start, &result.notice, &result.strayBytes);
+    result.format = detectFormat(bytes, encoding, &start, result.notice, &result.strayBytes);
     LineCodec codec(result.format.encoding, false);
     const QByteArrayView content = bytes.sliced(start);
     constexpr qsizetype piece = qsizetype(16) << 20;

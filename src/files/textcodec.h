@@ -51,7 +51,7 @@ struct SubtitleText
     FileFormat format;
     // Why the file is read one byte per character, naming the first line
     // and byte that did not fit; empty when it is read in its encoding.
-    QString notice;
+    FileError notice;
     // Where the first byte that is not UTF-8 stands in a UTF-8 file that
     // holds such bytes ("line 3, byte 17 (0xE9)"); empty for other files.
     QString strayBytes;
@@ -70,6 +70,8 @@ SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding =
 // stray bytes begin.
 FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
                         QString *notice, QString *strayBytes = nullptr);
+FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
+                        FileError &notice, QString *strayBytes = nullptr);
 
 // The bytes a save writes. False, with a message naming the line, the
 // column and the character, when the text holds a character the encoding
