@@ -176,6 +176,7 @@ private slots:
     void errorWords();
     void reasonWords_data();
     void reasonWords();
+    void restoreSentence();
     void restore_data();
     void restore();
     void severalFiles_data();
@@ -1031,6 +1032,23 @@ void TestSaving::reasonWords()
     QFETCH(QString, sentence);
     if (error.path.isEmpty() && !error.reason().endsWith(u'.'))
         QCOMPARE(error.words(FileError::Opening) + u'.', sentence);
+}
+
+void TestSaving::restoreSentence()
+{
+    // A window tells a restore in a sentence of its own; the batch tool in
+    // the same words, as they are.
+    RestoreOutcome outcome;
+    outcome.how = RestoreOutcome::KeptBeside;
+    outcome.replaced = true;
+    outcome.path = QStringLiteral("a.sub");
+    outcome.beside = QStringLiteral("a.sub.before-save");
+    const QString said = QStringLiteral("another file has the name \"a.sub\" since the save was cut short, so it was left "
+                                        "as it is; the content from before the save is in \"a.sub.before-save\"");
+    QCOMPARE(outcome.words(FileError::Line), said);
+    QCOMPARE(outcome.words(FileError::Sentence), u'A' + said.mid(1) + u'.');
+    outcome.how = RestoreOutcome::PutBack;
+    QCOMPARE(outcome.words(FileError::Sentence), QStringLiteral("\"a.sub\" has its content from before the save again."));
 }
 
 void TestSaving::restore_data()

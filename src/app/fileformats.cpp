@@ -125,7 +125,8 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &error)) {
         tell(this, QMessageBox::Warning, "broken SubRip",
              QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
-             asSentence(error) + QStringLiteral(" The file is shown as it is."));
+             FileError(FileError::Read, name, error).words(FileError::Sentence, name)
+                     + QStringLiteral(" The file is shown as it is."));
         return false;
     }
     m_document.becomeUntitled(SubtitleDocument::fromSubRipFormat(file), name);

@@ -690,7 +690,7 @@ bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
                 tell(this, QMessageBox::Warning, "write error",
                      QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), error.words(FileError::Sentence, save.path));
             else
-                tell(this, QMessageBox::Information, "restored", asSentence(outcome.message()), QString());
+                tell(this, QMessageBox::Information, "restored", outcome.words(FileError::Sentence), QString());
             checkDisk();
             return false;
         }

@@ -115,7 +115,7 @@ void offerUnfinishedSaves()
             tell(nullptr, QMessageBox::Warning, "write error",
                  QStringLiteral("Error in writing file \"%1\"!").arg(name), error.words(FileError::Sentence, save.path));
         } else if (outcome.how != RestoreOutcome::PutBack) {
-            tell(nullptr, QMessageBox::Information, "restored beside", asSentence(outcome.message()), QString());
+            tell(nullptr, QMessageBox::Information, "restored beside", outcome.words(FileError::Sentence), QString());
         }
     }
 }

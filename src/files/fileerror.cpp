@@ -9,6 +9,20 @@ QString systemReason(int errnum)
     return QString::fromLocal8Bit(std::strerror(errnum));
 }
 
+namespace {
+
+// Words made to open a sentence, and end it where `stop`.
+QString sentenceOf(QString words, bool stop)
+{
+    if (!words.isEmpty())
+        words[0] = words[0].toUpper();
+    if (stop && !words.isEmpty() && !words.endsWith(u'.'))
+        words += u'.';
+    return words;
+}
+
+} // namespace
+
 QString FileError::whyWords() const
 {
     if (cause)
@@ -74,12 +88,7 @@ QString FileError::words(Form form, const QString &named) const
 {
     if (form == Sentence || form == Opening) {
         // Under a heading that names the file, why alone says it.
-        QString sentence = words(form == Opening || path.isEmpty() || path == named ? Why : Line);
-        if (!sentence.isEmpty())
-            sentence[0] = sentence[0].toUpper();
-        if (form == Sentence && !sentence.isEmpty() && !sentence.endsWith(u'.'))
-            sentence += u'.';
-        return sentence;
+        return sentenceOf(words(form == Opening || path.isEmpty() || path == named ? Why : Line), form == Sentence);
     }
     if (const QString own = aboutTheFile(form == Why ? QStringLiteral("it") : QStringLiteral("\"%1\"").arg(shownName(path)));
         !own.isEmpty())
@@ -164,6 +173,12 @@ QStringList FileError::alongsideMessages() const
         }
     }
     return lines;
+}
+
+QString RestoreOutcome::words(FileError::Form form) const
+{
+    return form == FileError::Line || form == FileError::Why ? message()
+                                                             : sentenceOf(message(), form == FileError::Sentence);
 }
 
 QString RestoreOutcome::message() const

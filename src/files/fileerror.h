@@ -135,6 +135,8 @@ struct RestoreOutcome
 
     // ""a.sub" has its content from before the save again", and so on.
     QString message() const;
+    // The same in `form` (Line and Why alike: it names its file itself).
+    QString words(FileError::Form form) const;
 };
 
 // The system's reason for `errnum`, as a sentence fragment ("No space left
