@@ -174,6 +174,9 @@ private slots:
     void changedWhileReadByTheEditor();
     void errorWords_data();
     void errorWords();
+    void reasonWords_data();
+    void reasonWords();
+    void restoreSentence();
     void restore_data();
     void restore();
     void severalFiles_data();
@@ -923,6 +926,129 @@ void TestSaving::errorWords()
     QFETCH(FileError, error);
     QTEST(error.reason(), "reason");
     QTEST(error.message(), "message");
+}
+
+void TestSaving::reasonWords_data()
+{
+    // Each reason of our own, alone and as a window's sentence under a
+    // heading that names a.sub; an error about another file is named whole.
+    QTest::addColumn<FileError>("error");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("sentence");
+    using E = FileError;
+    const QString file = QStringLiteral("a.sub");
+    auto other = [](E error, const QString &about, unsigned mode = 0) {
+        error.about = about;
+        error.mode = mode;
+        return error;
+    };
+    QTest::newRow("said") << E(E::Write, file, QStringLiteral("device gone")) << "device gone" << "Device gone.";
+    QTest::newRow("system before reason") << E(E::Write, file, EIO, E::ReplacedMeanwhile) << "Input/output error"
+                                          << "Input/output error.";
+    QTest::newRow("directory") << E(E::Read, file, E::IsDirectory) << "it is a directory" << "It is a directory.";
+    QTest::newRow("folder") << E(E::Read, file, E::IsFolder) << "It is a folder." << "It is a folder.";
+    QTest::newRow("not regular") << E(E::Read, file, E::NotRegularFile) << "It is not a regular file."
+                                 << "It is not a regular file.";
+    QTest::newRow("too large") << E(E::Read, file, E::TooLarge) << "it is larger than 1 GiB" << "It is larger than 1 GiB.";
+    QTest::newRow("kept changing") << E(E::Read, file, E::KeptChanging) << "another program kept changing it while it was read"
+                                   << "Another program kept changing it while it was read.";
+    QTest::newRow("replaced") << E(E::Write, file, E::ReplacedMeanwhile)
+                              << "another program replaced it meanwhile; nothing was written"
+                              << "Another program replaced it meanwhile; nothing was written.";
+    QTest::newRow("changed") << E(E::Write, file, E::ChangedMeanwhile)
+                             << "another program changed it meanwhile; nothing was written"
+                             << "Another program changed it meanwhile; nothing was written.";
+    QTest::newRow("written") << E(E::Write, file, E::WrittenMeanwhile)
+                             << "another program wrote to it meanwhile; nothing was written"
+                             << "Another program wrote to it meanwhile; nothing was written.";
+    QTest::newRow("same file") << other(E(E::Write, file, E::SameFileAs), nameFromNative("/d/caf\xe9"))
+                               << "it is the same file as \"/d/caf\\xE9\"" << "It is the same file as \"/d/caf\\xE9\".";
+    QTest::newRow("cannot keep aside") << E(E::Write, file, E::CannotKeepAside)
+                                       << "its file system cannot keep the old file aside"
+                                       << "Its file system cannot keep the old file aside.";
+    QTest::newRow("no state home") << E(E::StateFolder, QString(), E::NoStateHome)
+                                   << "neither XDG_STATE_HOME nor HOME names a folder to keep it in"
+                                   << "Neither XDG_STATE_HOME nor HOME names a folder to keep it in.";
+    QTest::newRow("symbolic link") << E(E::StateFolder, QStringLiteral("/s"), E::SymbolicLink)
+                                   << "it is a symbolic link, not a folder"
+                                   << "\"/s\": it is a symbolic link, not a folder.";
+    QTest::newRow("not a folder") << E(E::StateFolder, QStringLiteral("/s"), E::NotAFolder) << "it is not a folder"
+                                  << "\"/s\": it is not a folder.";
+    QTest::newRow("another user's") << E(E::StateFolder, QStringLiteral("/s"), E::OtherUsersOwn)
+                                    << "it belongs to another user" << "\"/s\": it belongs to another user.";
+    QTest::newRow("open to others") << other(E(E::StateFolder, QStringLiteral("/s"), E::OpenToOthers), QString(), 040755)
+                                    << "other users may use it (mode 0755, not 0700)"
+                                    << "\"/s\": other users may use it (mode 0755, not 0700).";
+    QTest::newRow("set-id bits shown") << other(E(E::StateFolder, QStringLiteral("/s"), E::OpenToOthers), QString(), 041777)
+                                       << "other users may use it (mode 1777, not 0700)"
+                                       << "\"/s\": other users may use it (mode 1777, not 0700).";
+    QTest::newRow("not a recovery file") << E(E::StateFile, QString(), E::NotRecoveryFile) << "it is not a recovery file"
+                                         << "It is not a recovery file.";
+    auto at = [](E error, qint64 line, qint64 column) {
+        error.line = line;
+        error.column = column;
+        return error;
+    };
+    QTest::newRow("not in encoding") << at(E(E::Write, file, E::NotInEncoding, QStringLiteral("\u0151")), 3, 12)
+                                     << "line 3, column 12 holds \"\u0151\" (U+0151), which this file's encoding cannot store"
+                                     << "Line 3, column 12 holds \"\u0151\" (U+0151), which this file's encoding cannot store.";
+    QTest::newRow("not in encoding, no file yet")
+            << at(E(E::Write, QString(), E::NotInEncoding, QStringLiteral("\U0001F600")), 1, 1)
+            << "line 1, column 1 holds \"\U0001F600\" (U+1F600), which this file's encoding cannot store"
+            << "Line 1, column 1 holds \"\U0001F600\" (U+1F600), which this file's encoding cannot store.";
+    auto misread = [at](qint64 line, qint64 column, int byte) {
+        E error = at(E(E::Read, QString(), E::NotEncodedText, QStringLiteral("Shift_JIS")), line, column);
+        error.byte = byte;
+        return error;
+    };
+    QTest::newRow("not that encoding's text") << misread(1, 13, 0xe6) << "line 1, byte 13 (0xE6) is not Shift_JIS text"
+                                               << "Line 1, byte 13 (0xE6) is not Shift_JIS text.";
+    QTest::newRow("small byte shown in two digits") << misread(2, 1, 0x0a) << "line 2, byte 1 (0x0A) is not Shift_JIS text"
+                                                     << "Line 2, byte 1 (0x0A) is not Shift_JIS text.";
+    QTest::newRow("ends inside a character") << misread(4, 7, -1) << "line 4, byte 7 is not Shift_JIS text"
+                                              << "Line 4, byte 7 is not Shift_JIS text.";
+    QTest::newRow("busy") << E(E::Busy, file, 0) << "another save of it is in progress; nothing was written"
+                          << "Another save of it is in progress; nothing was written.";
+    QTest::newRow("busy, another file") << E(E::Busy, QStringLiteral("b.sub"), 0)
+                                        << "another save of it is in progress; nothing was written"
+                                        << "Another save of \"b.sub\" is in progress; nothing was written.";
+    QTest::newRow("unsettled") << E(E::Unsettled, file, 0)
+                               << "the last save of it did not finish; settle it first with \"tarnlyx-cli recover\""
+                               << "The last save of it did not finish; settle it first with \"tarnlyx-cli recover\".";
+    QTest::newRow("exists") << E(E::Exists, QStringLiteral("b.sub"), 0) << "it exists; give --force to replace it"
+                            << "\"b.sub\" exists; give --force to replace it.";
+    QTest::newRow("no memory") << E(E::NoMemory, file, QStringLiteral("write")) << "not enough memory to write it"
+                               << "Not enough memory to write it.";
+    QTest::newRow("read error, another file") << E(E::Read, QStringLiteral("b.sub"), E::IsDirectory) << "it is a directory"
+                                              << "Cannot read \"b.sub\": it is a directory.";
+}
+
+void TestSaving::reasonWords()
+{
+    QFETCH(FileError, error);
+    QTEST(error.reason(), "reason");
+    QTEST(error.words(FileError::Sentence, QStringLiteral("a.sub")), "sentence");
+    // Opening a sentence the window goes on with: the same words, no stop.
+    QFETCH(QString, sentence);
+    if (error.path.isEmpty() && !error.reason().endsWith(u'.'))
+        QCOMPARE(error.words(FileError::Opening) + u'.', sentence);
+}
+
+void TestSaving::restoreSentence()
+{
+    // A window tells a restore in a sentence of its own; the batch tool in
+    // the same words, as they are.
+    RestoreOutcome outcome;
+    outcome.how = RestoreOutcome::KeptBeside;
+    outcome.replaced = true;
+    outcome.path = QStringLiteral("a.sub");
+    outcome.beside = QStringLiteral("a.sub.before-save");
+    const QString said = QStringLiteral("another file has the name \"a.sub\" since the save was cut short, so it was left "
+                                        "as it is; the content from before the save is in \"a.sub.before-save\"");
+    QCOMPARE(outcome.words(FileError::Line), said);
+    QCOMPARE(outcome.words(FileError::Sentence), u'A' + said.mid(1) + u'.');
+    outcome.how = RestoreOutcome::PutBack;
+    QCOMPARE(outcome.words(FileError::Sentence), QStringLiteral("\"a.sub\" has its content from before the save again."));
 }
 
 void TestSaving::restore_data()

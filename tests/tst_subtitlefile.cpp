@@ -14,7 +14,8 @@ QString readAs(const QByteArray &bytes, const QString &encoding = QString())
     static const char *const ends[] = {"LF", "CRLF", "mixed", "CR"};
     const SubtitleText file = decodeSubtitleBytes(bytes, encoding);
     QString out = QStringLiteral("%1, %2 |%3|").arg(describeFormat(file.format), QLatin1String(ends[int(file.format.lineEnds)]), file.text);
-    return file.notice.isEmpty() ? out : out + QStringLiteral(" (") + file.notice + u')';
+    const QString notice = file.notice.reason();
+    return notice.isEmpty() ? out : out + QStringLiteral(" (") + notice + u')';
 }
 
 } // namespace
@@ -267,7 +268,8 @@ void TestSubtitleFile::fallbackFollowsTheLanguage()
     const SubtitleText file = decodeSubtitleBytes("{1}{2}\x81");
     qunsetenv("LC_ALL");
     // Where the byte is no text in that encoding, the notice names it.
-    QTEST(file.notice.isEmpty() ? file.format.encoding : file.notice.section(u' ', 7, 7), "expected");
+    const QString notice = file.notice.reason();
+    QTEST(notice.isEmpty() ? file.format.encoding : notice.section(u' ', 7, 7), "expected");
 }
 
 void TestSubtitleFile::unwritableCharacter_data()

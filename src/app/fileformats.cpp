@@ -62,12 +62,11 @@ void QTarnlyxMain::exportCuesAs(CueStyle style)
     // Players read SubRip and WebVTT as UTF-8; the file's own line ends stay.
     const FileFormat format = SubtitleDocument::cueFileFormat(m_document.format(), report.cues);
     QByteArray bytes;
-    QString notStored;
     FileError error;
-    if (!encodeSubtitleText(cues, format, bytes, &notStored) || !writeSubtitleFile(path, bytes, &error)) {
+    if (!encodeSubtitleText(cues, format, bytes, error) || !writeSubtitleFile(path, bytes, &error)) {
         tell(this, QMessageBox::Warning, "write error",
              QStringLiteral("Error in writing file \"%1\"!").arg(shownName(path)),
-             notStored.isEmpty() ? asSentence(error, path) : asSentence(notStored));
+             error.words(FileError::Sentence, path));
         return;
     }
     showSummary(QStringLiteral("Exported to %1: %2").arg(QFileInfo(path).fileName(), describeCueReport(report)));
@@ -88,7 +87,7 @@ bool QTarnlyxMain::saveWithEncoding()
     const SubtitleDocument::SavePlan plan = SubtitleDocument::planSave(QString(), editor->text(), chosen);
     if (plan.question != SubtitleDocument::SavePlan::Question::None) {
         tell(this, QMessageBox::Warning, "not in encoding",
-             QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), asSentence(plan.why));
+             QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), plan.why.words(FileError::Sentence));
         return false;
     }
     // The format becomes the file's only once it is saved in it.
@@ -126,7 +125,8 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &error)) {
         tell(this, QMessageBox::Warning, "broken SubRip",
              QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
-             asSentence(error) + QStringLiteral(" The file is shown as it is."));
+             FileError(FileError::Read, name, error).words(FileError::Sentence, name)
+                     + QStringLiteral(" The file is shown as it is."));
         return false;
     }
     m_document.becomeUntitled(SubtitleDocument::fromSubRipFormat(file), name);

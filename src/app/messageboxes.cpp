@@ -127,20 +127,6 @@ QString askSaveFileName(QWidget *window, const QString &title, QString proposed,
     }
 }
 
-QString asSentence(QString reason)
-{
-    if (!reason.isEmpty())
-        reason[0] = reason[0].toUpper();
-    if (!reason.isEmpty() && !reason.endsWith(u'.'))
-        reason += u'.';
-    return reason;
-}
-
-QString asSentence(const FileError &error, const QString &name)
-{
-    return asSentence(error.path == name ? error.reason() : error.message());
-}
-
 QString shownFileName(const QString &name)
 {
     return name.isEmpty() ? QString::fromLatin1(untitledName) : shownName(name);

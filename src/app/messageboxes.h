@@ -41,9 +41,3 @@ bool confirm(QWidget *window, QMessageBox::Icon icon, const char *name, const QS
 // this program's own, so that Replace too takes only Alt+R or a click
 // (Cancel, the default, goes back to the dialog). Empty when cancelled.
 QString askSaveFileName(QWidget *window, const QString &title, QString proposed, const QString &filters);
-// A reason as a sentence of its own: "it is SubRip already" -> "It is
-// SubRip already."
-QString asSentence(QString reason);
-// An error for a box that names the file `name` already: its reason when
-// it is about that file ("No space left on device."), else all of it.
-QString asSentence(const FileError &error, const QString &name);

@@ -566,7 +566,7 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
     SubtitleText file;
     if (!m_document.readIn(name, encoding, file, &error)) {
         tell(this, QMessageBox::Warning, "read error",
-             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), asSentence(error, name));
+             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), error.words(FileError::Sentence, name));
         return false;
     }
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
@@ -582,9 +582,7 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
                             "left alone by every operation and saved as the same byte.")
                      .arg(file.strayBytes));
     }
-    if (!file.notice.isEmpty()) {
-        QString notice = file.notice;
-        notice[0] = notice[0].toUpper();
+    if (const QString notice = file.notice.words(FileError::Opening); !notice.isEmpty()) {
         tell(this, QMessageBox::Information, "read as bytes",
              QStringLiteral("\"%1\" is shown one byte per character.").arg(shownName(name)),
              QStringLiteral("%1, so every byte is shown as one character and kept as it is. "
@@ -626,7 +624,7 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
         plan = SubtitleDocument::planSave(name, text, format);
     } catch (const std::bad_alloc &) {
         tell(this, QMessageBox::Warning, "write error", QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)),
-             asSentence(FileError(FileError::NoMemory, name, QStringLiteral("write")), name));
+             FileError(FileError::NoMemory, name, QStringLiteral("write")).words(FileError::Sentence, name));
         return false;
     }
     switch (plan.question) {
@@ -634,7 +632,7 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
         break;
     case SubtitleDocument::SavePlan::Question::NotInBytes:
         if (confirm(this, QMessageBox::Warning, "not in bytes", QStringLiteral("The text cannot be saved as raw bytes."),
-                    asSentence(plan.why) + QStringLiteral(" The file is shown one byte per character; "
+                    plan.why.words(FileError::Sentence, name) + QStringLiteral(" The file is shown one byte per character; "
                                                           "reopen it in its encoding to edit its letters."),
                     QStringLiteral("&Reopen with Encoding..."))) {
             if (auto *menu = findChild<QMenu *>(QStringLiteral("reopenMenu")))
@@ -644,7 +642,7 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
     case SubtitleDocument::SavePlan::Question::NotInEncoding:
         if (!confirm(this, QMessageBox::Question, "not in encoding",
                      QStringLiteral("The text cannot be saved as %1.").arg(format.encoding),
-                     asSentence(plan.why) + QStringLiteral(" Save the file as UTF-8 instead?"),
+                     plan.why.words(FileError::Sentence, name) + QStringLiteral(" Save the file as UTF-8 instead?"),
                      QStringLiteral("Save as &UTF-8")))
             return false;
         plan = SubtitleDocument::inUtf8(std::move(plan), text);
@@ -657,7 +655,7 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
     FileError writeError;
     if (!m_document.write(plan, &writeError)) {
         tell(this, QMessageBox::Warning, "write error",
-             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(writeError, name));
+             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), writeError.words(FileError::Sentence, name));
         return false;
     }
     editor->document()->setModified(false);
@@ -690,9 +688,9 @@ bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
         if (box.clickedButton() == restore) {
             if (!restoreUnfinished(save, save.path, &outcome, &error))
                 tell(this, QMessageBox::Warning, "write error",
-                     QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), asSentence(error, save.path));
+                     QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), error.words(FileError::Sentence, save.path));
             else
-                tell(this, QMessageBox::Information, "restored", asSentence(outcome.message()), QString());
+                tell(this, QMessageBox::Information, "restored", outcome.words(FileError::Sentence), QString());
             checkDisk();
             return false;
         }
@@ -700,7 +698,7 @@ bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
             return false;
         if (!discardUnfinished(save, &error)) {
             tell(this, QMessageBox::Warning, "write error",
-                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), asSentence(error, name));
+                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), error.words(FileError::Sentence, name));
             return false;
         }
     }

@@ -113,9 +113,9 @@ void offerUnfinishedSaves()
         RestoreOutcome outcome;
         if (!restoreUnfinished(save, save.path, &outcome, &error)) {
             tell(nullptr, QMessageBox::Warning, "write error",
-                 QStringLiteral("Error in writing file \"%1\"!").arg(name), asSentence(error, save.path));
+                 QStringLiteral("Error in writing file \"%1\"!").arg(name), error.words(FileError::Sentence, save.path));
         } else if (outcome.how != RestoreOutcome::PutBack) {
-            tell(nullptr, QMessageBox::Information, "restored beside", asSentence(outcome.message()), QString());
+            tell(nullptr, QMessageBox::Information, "restored beside", outcome.words(FileError::Sentence), QString());
         }
     }
 }

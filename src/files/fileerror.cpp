@@ -9,13 +9,91 @@ QString systemReason(int errnum)
     return QString::fromLocal8Bit(std::strerror(errnum));
 }
 
-QString FileError::reason() const
+namespace {
+
+// Words made to open a sentence, and end it where `stop`.
+QString sentenceOf(QString words, bool stop)
 {
-    QString why = cause ? cause->message() : errnum != 0 ? systemReason(errnum) : detail;
-    if (const QString own = aboutTheFile(QStringLiteral("it")); !own.isEmpty())
+    if (!words.isEmpty())
+        words[0] = words[0].toUpper();
+    if (stop && !words.isEmpty() && !words.endsWith(u'.'))
+        words += u'.';
+    return words;
+}
+
+} // namespace
+
+QString FileError::whyWords() const
+{
+    if (cause)
+        return cause->message();
+    if (errnum != 0)
+        return systemReason(errnum);
+    switch (because) {
+    case NoReason:
+        return operation == CheckCopy ? QStringLiteral("it is not whole") : QString();
+    case Said:
+        return about;
+    case IsDirectory:
+        return QStringLiteral("it is a directory");
+    case IsFolder:
+        return QStringLiteral("It is a folder.");
+    case NotRegularFile:
+        return QStringLiteral("It is not a regular file.");
+    case TooLarge:
+        return QStringLiteral("it is larger than 1 GiB");
+    case KeptChanging:
+        return QStringLiteral("another program kept changing it while it was read");
+    case ReplacedMeanwhile:
+        return QStringLiteral("another program replaced it meanwhile; nothing was written");
+    case ChangedMeanwhile:
+        return QStringLiteral("another program changed it meanwhile; nothing was written");
+    case WrittenMeanwhile:
+        return QStringLiteral("another program wrote to it meanwhile; nothing was written");
+    case SameFileAs:
+        return QStringLiteral("it is the same file as \"%1\"").arg(shownName(about));
+    case CannotKeepAside:
+        return QStringLiteral("its file system cannot keep the old file aside");
+    case NoStateHome:
+        return QStringLiteral("neither XDG_STATE_HOME nor HOME names a folder to keep it in");
+    case SymbolicLink:
+        return QStringLiteral("it is a symbolic link, not a folder");
+    case NotAFolder:
+        return QStringLiteral("it is not a folder");
+    case OtherUsersOwn:
+        return QStringLiteral("it belongs to another user");
+    case OpenToOthers:
+        return QStringLiteral("other users may use it (mode %1, not 0700)").arg(mode & 07777, 4, 8, QLatin1Char('0'));
+    case NotRecoveryFile:
+        return QStringLiteral("it is not a recovery file");
+    case NotInEncoding: {
+        const char32_t code = about.size() == 2 && about[0].isHighSurrogate() && about[1].isLowSurrogate()
+                ? QChar::surrogateToUcs4(about[0], about[1])
+                : about.isEmpty() ? 0 : about[0].unicode();
+        return QStringLiteral("line %1, column %2 holds \"%3\" (U+%4), which this file's encoding cannot store")
+                .arg(QString::number(line), QString::number(column), about,
+                     QString::number(uint(code), 16).toUpper().rightJustified(4, u'0'));
+    }
+    case NotEncodedText: {
+        QString place = QStringLiteral("line %1, byte %2").arg(line).arg(column);
+        if (byte >= 0)
+            place += QStringLiteral(" (0x%1)").arg(QString::number(byte, 16).toUpper().rightJustified(2, u'0'));
+        return QStringLiteral("%1 is not %2 text").arg(place, about);
+    }
+    }
+    return QString();
+}
+
+QString FileError::words(Form form, const QString &named) const
+{
+    if (form == Sentence || form == Opening) {
+        // Under a heading that names the file, why alone says it.
+        return sentenceOf(words(form == Opening || path.isEmpty() || path == named ? Why : Line), form == Sentence);
+    }
+    if (const QString own = aboutTheFile(form == Why ? QStringLiteral("it") : QStringLiteral("\"%1\"").arg(shownName(path)));
+        !own.isEmpty())
         return own;
-    if (operation == CheckCopy && why.isEmpty())
-        why = QStringLiteral("it is not whole");
+    QString why = whyWords();
     switch (aftermath) {
     case Untouched:
         break;
@@ -27,14 +105,8 @@ QString FileError::reason() const
             why += QStringLiteral("; its old content is kept in \"%1\"").arg(shownName(keptIn));
         break;
     }
-    return why;
-}
-
-QString FileError::message() const
-{
-    const QString why = reason();
-    if (why.isEmpty())
-        return why; // nothing went wrong
+    if (form == Why || why.isEmpty())
+        return why; // nothing went wrong when empty
     const QString name = shownName(path);
     switch (operation) {
     case Read:
@@ -52,7 +124,6 @@ QString FileError::message() const
     case FlushFolder:
         return QStringLiteral("the new content is in place, but its folder could not be flushed to disk: %1").arg(why);
     case StateFolder:
-        return path.isEmpty() ? why : QStringLiteral("\"%1\": %2").arg(name, why);
     case StateFile:
         return path.isEmpty() ? why : QStringLiteral("\"%1\": %2").arg(name, why);
     case CheckCopy:
@@ -63,7 +134,7 @@ QString FileError::message() const
     case Unsettled:
     case Exists:
     case NoMemory:
-        return aboutTheFile(QStringLiteral("\"%1\"").arg(name));
+        break; // said above
     }
     return why;
 }
@@ -78,7 +149,7 @@ QString FileError::aboutTheFile(const QString &file) const
     case Exists:
         return QStringLiteral("%1 exists; give --force to replace it").arg(file);
     case NoMemory:
-        return QStringLiteral("not enough memory to %1 %2").arg(detail, file);
+        return QStringLiteral("not enough memory to %1 %2").arg(about, file);
     default:
         return QString();
     }
@@ -102,6 +173,12 @@ QStringList FileError::alongsideMessages() const
         }
     }
     return lines;
+}
+
+QString RestoreOutcome::words(FileError::Form form) const
+{
+    return form == FileError::Line || form == FileError::Why ? message()
+                                                             : sentenceOf(message(), form == FileError::Sentence);
 }
 
 QString RestoreOutcome::message() const

@@ -1,7 +1,8 @@
 // What went wrong with a file, as data: what was being done, to which
-// file, and why (the system's errno, or our own words where the system had
-// none). The file layer returns these; the windows and the batch tool show
-// them. The words a user reads are made here and nowhere else.
+// file, and why (the system's errno, or a reason of our own with what it
+// needs to be told). The file layer returns these; the windows and the
+// batch tool show them. The words a user reads are made here, by words(),
+// and nowhere else.
 #pragma once
 
 #include <QList>
@@ -29,15 +30,55 @@ struct FileError
         Busy,        // another save of "PATH" is in progress; nothing was written
         Unsettled,   // the last save of "PATH" did not finish; settle it first with "tarnlyx-cli recover"
         Exists,      // "PATH" exists; give --force to replace it
-        NoMemory,    // not enough memory to DETAIL "PATH" (DETAIL: a verb, "rewrite")
+        NoMemory,    // not enough memory to ABOUT "PATH" (ABOUT: a verb, "rewrite")
+    };
+    // Why, where the system's errno does not say. The words of each, as
+    // reason() makes them:
+    enum Reason {
+        NoReason,          // (none of our own: the errno, the failed step, or the operation says it)
+        Said,              // ABOUT: words from elsewhere, a device's or the batch tool's own
+        IsDirectory,       // it is a directory
+        IsFolder,          // It is a folder.  (the editor's refusal before reading, a sentence of its own)
+        NotRegularFile,    // It is not a regular file.
+        TooLarge,          // it is larger than 1 GiB
+        KeptChanging,      // another program kept changing it while it was read
+        ReplacedMeanwhile, // another program replaced it meanwhile; nothing was written
+        ChangedMeanwhile,  // another program changed it meanwhile; nothing was written
+        WrittenMeanwhile,  // another program wrote to it meanwhile; nothing was written
+        SameFileAs,        // it is the same file as "ABOUT"
+        CannotKeepAside,   // its file system cannot keep the old file aside
+        NoStateHome,       // neither XDG_STATE_HOME nor HOME names a folder to keep it in
+        SymbolicLink,      // it is a symbolic link, not a folder
+        NotAFolder,        // it is not a folder
+        OtherUsersOwn,     // it belongs to another user
+        OpenToOthers,      // other users may use it (mode MODE, not 0700)
+        NotRecoveryFile,   // it is not a recovery file
+        NotInEncoding,     // line LINE, column COLUMN holds "ABOUT" (U+XXXX), which this file's encoding
+                           // cannot store
+        NotEncodedText,    // line LINE, byte COLUMN (0xBYTE) is not ABOUT text  (ABOUT: the encoding;
+                           // no "(0x..)" when the file ends inside a character)
+    };
+    // How the words are shown.
+    enum Form {
+        Line,     // a line of its own, standard error or a status bar: "cannot write "a.sub": WHY"
+        Why,      // why alone, after words that name the file already: "WHY"
+        Opening,  // why alone opening a sentence the caller goes on with: "WHY" with a capital
+        Sentence, // a window's sentence under a heading that names a file: "WHY." when the
+                  // error is about that file, else "Cannot write "b.sub": WHY."
     };
     // What became of a file's old content when writing over it failed.
     enum Aftermath { Untouched, PutBack, KeptAside };
 
     Operation operation = Write;
     QString path;         // as the user or the program named it; may hold carried bytes
-    int errnum = 0;       // the system's reason; 0 when `detail` or `cause` says why
-    QString detail;       // our own reason, a sentence fragment ("it is a directory")
+    int errnum = 0;       // the system's reason; 0 when `because` or `cause` says why
+    Reason because = NoReason;
+    QString about;        // with Said, SameFileAs, NoMemory and NotInEncoding: the words, the other
+                          // file, the verb, the character
+    qint64 line = 0;      // with NotInEncoding and NotEncodedText: where the character or the byte
+    qint64 column = 0;    // is, both counted from 1
+    int byte = -1;        // with NotEncodedText: the byte's value; -1 past the end
+    unsigned mode = 0;    // with OpenToOthers: the folder's permission bits
     std::shared_ptr<const FileError> cause; // the step that failed, in its own words
     Aftermath aftermath = Untouched;
     QString keptIn;       // with KeptAside: where the old content is
@@ -46,23 +87,34 @@ struct FileError
     QList<FileError> alongside;
 
     FileError() = default;
-    FileError(Operation op, const QString &name, int number, const QString &why = QString())
-        : operation(op), path(name), errnum(number), detail(why) {}
-    FileError(Operation op, const QString &name, const QString &why) : operation(op), path(name), detail(why) {}
+    FileError(Operation op, const QString &name, int number, Reason why = NoReason)
+        : operation(op), path(name), errnum(number), because(why) {}
+    FileError(Operation op, const QString &name, Reason why, const QString &payload = QString())
+        : operation(op), path(name), because(why), about(payload) {}
+    // Words from elsewhere (a device's error string), or NoMemory's verb.
+    FileError(Operation op, const QString &name, const QString &said) : FileError(op, name, 0, said) {}
+    FileError(Operation op, const QString &name, int number, const QString &said)
+        : operation(op), path(name), errnum(number), because(said.isEmpty() || op == NoMemory ? NoReason : Said),
+          about(said) {}
     FileError(Operation op, const QString &name, const FileError &failedStep)
         : operation(op), path(name), cause(std::make_shared<const FileError>(failedStep)) {}
 
+    // The words of this error in `form`; empty while nothing went wrong.
+    // `named` is the file a Sentence's heading names; an error without a
+    // file is about that one.
+    QString words(Form form, const QString &named = QString()) const;
     // WHY: "No space left on device", "another program replaced it
     // meanwhile; nothing was written", or the failed step's own message.
-    QString reason() const;
-    // The whole message: "cannot write "NAME": WHY"; empty while nothing
-    // went wrong.
-    QString message() const;
+    QString reason() const { return words(Why); }
+    // The whole message: "cannot write "NAME": WHY".
+    QString message() const { return words(Line); }
     // What became of each file in `alongside`, a line each: ""a.sub" was
     // put back as it was".
     QStringList alongsideMessages() const;
 
 private:
+    // Our own reason's words, or the system's for `errnum`.
+    QString whyWords() const;
     // The words of the operations that are a sentence about the file, with
     // `file` standing for it; empty for the others.
     QString aboutTheFile(const QString &file) const;
@@ -83,6 +135,8 @@ struct RestoreOutcome
 
     // ""a.sub" has its content from before the save again", and so on.
     QString message() const;
+    // The same in `form` (Line and Why alike: it names its file itself).
+    QString words(FileError::Form form) const;
 };
 
 // The system's reason for `errnum`, as a sentence fragment ("No space left

@@ -83,11 +83,6 @@ qint64 modificationTime(const struct stat &st)
     return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-QString tooLarge()
-{
-    return QStringLiteral("it is larger than 1 GiB");
-}
-
 } // namespace
 
 FileBytes::~FileBytes()
@@ -105,7 +100,7 @@ FileBytes::~FileBytes()
 
 bool FileBytes::load(const QString &path, FileError *error)
 {
-    auto fail = [&](int errnum, const QString &why = QString()) {
+    auto fail = [&](int errnum, FileError::Reason why = FileError::NoReason) {
         if (error)
             *error = FileError(FileError::Read, path, errnum, why);
         return false;
@@ -115,10 +110,10 @@ bool FileBytes::load(const QString &path, FileError *error)
     if (m_fd < 0 || systemCalls().fstat(m_fd, &st) != 0)
         return fail(errno);
     if (S_ISDIR(st.st_mode))
-        return fail(0, QStringLiteral("it is a directory"));
+        return fail(0, FileError::IsDirectory);
     const bool regular = S_ISREG(st.st_mode);
     if (regular && st.st_size > maxSubtitleFileSize)
-        return fail(0, tooLarge());
+        return fail(0, FileError::TooLarge);
     m_size = regular ? st.st_size : -1;
     m_mtime = modificationTime(st);
     m_device = st.st_dev;
@@ -157,7 +152,7 @@ bool FileBytes::load(const QString &path, FileError *error)
         if (got == 0)
             break;
         if (m_copy.size() + got > maxSubtitleFileSize)
-            return fail(0, tooLarge());
+            return fail(0, FileError::TooLarge);
         m_copy.append(chunk.constData(), got);
     }
     m_view = m_copy;
@@ -196,7 +191,7 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, FileError *error)
             return true;
         if (bytes.size() + got > maxSubtitleFileSize) {
             if (error)
-                *error = FileError(FileError::Read, QString(), tooLarge());
+                *error = FileError(FileError::Read, QString(), FileError::TooLarge);
             return false;
         }
         bytes.append(chunk.constData(), got);
@@ -229,6 +224,6 @@ bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *erro
     }
     result = SubtitleText();
     if (error)
-        *error = FileError(FileError::Read, path, QStringLiteral("another program kept changing it while it was read"));
+        *error = FileError(FileError::Read, path, FileError::KeptChanging);
     return false;
 }

@@ -64,11 +64,11 @@ QIODevice *FileSetWriter::open(const QString &path, FileError *error, const File
         if (readFrom
             && (readFrom->exists != exists
                 || (exists && (readFrom->device != quint64(old.st_dev) || readFrom->inode != quint64(old.st_ino)))))
-            return failed(error, FileError(FileError::Write, path, 0, replacedMeanwhile()));
+            return failed(error, FileError(FileError::Write, path, 0, FileError::ReplacedMeanwhile));
         if (readFrom && exists && !settling
             && (readFrom->size != qint64(old.st_size)
                 || readFrom->mtime != qint64(old.st_mtim.tv_sec) * 1000000000 + old.st_mtim.tv_nsec))
-            return failed(error, FileError(FileError::Write, path, 0, changedMeanwhile()));
+            return failed(error, FileError(FileError::Write, path, 0, FileError::ChangedMeanwhile));
         // A save over a file whose last save was cut short would take the
         // damage for the old content: that one is settled first.
         if (exists && !settling && hasUnsettledSave(entry->held))
@@ -192,7 +192,7 @@ void FileSetWriter::takeBack(Entry &entry, FileError &outcome)
     }
     case Placed::Replaced:
         outcome.aftermath = FileError::KeptAside;
-        outcome.detail = QStringLiteral("its file system cannot keep the old file aside");
+        outcome.because = FileError::CannotKeepAside;
         return;
     case Placed::Created: {
         struct stat st;

@@ -314,7 +314,7 @@ bool RecoveryFile::readText(QString *text, FileError *error) const
     }
     if (!readHead(bytes, kept, &start)) {
         if (error)
-            *error = FileError(FileError::StateFile, QString(), QStringLiteral("it is not a recovery file"));
+            *error = FileError(FileError::StateFile, QString(), FileError::NotRecoveryFile);
         return false;
     }
     LineCodec(QStringLiteral("UTF-8"), false).decode(QByteArrayView(bytes).sliced(start), *text); // stray bytes as they were

@@ -14,16 +14,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-QString replacedMeanwhile()
-{
-    return QStringLiteral("another program replaced it meanwhile; nothing was written");
-}
-
-QString changedMeanwhile()
-{
-    return QStringLiteral("another program changed it meanwhile; nothing was written");
-}
-
 FileSetWriter::Entry::~Entry()
 {
     // A commit that ends some other way (too little memory) puts back
@@ -64,7 +54,7 @@ bool FileSetWriter::Entry::lookAt(struct stat &old, bool &exists, FileError *err
         if (!exists && errno != ENOENT)
             return fail(error, errno);
         if (exists && S_ISLNK(old.st_mode))
-            return fail(error, 0, replacedMeanwhile());
+            return fail(error, 0, FileError::ReplacedMeanwhile);
         // A name that leads somewhere else than its links do (/proc/PID/fd/N
         // and the like) is written through, as it is.
         struct stat named;
@@ -92,7 +82,7 @@ bool FileSetWriter::Entry::lookAt(struct stat &old, bool &exists, FileError *err
                 deviceFlags |= O_APPEND;
         }
     } else if (exists && S_ISDIR(old.st_mode)) {
-        return fail(error, 0, QStringLiteral("it is a directory"));
+        return fail(error, 0, FileError::IsDirectory);
     } else if (exists && !S_ISREG(old.st_mode)) {
         // Renaming a new file over a device or a pipe would replace it.
         method = Method::Device;
@@ -109,20 +99,24 @@ bool FileSetWriter::Entry::hold(struct stat &old, const std::vector<std::unique_
     if (held < 0)
         return fail(error, errno);
     if (fstat(held, &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino)
-        return fail(error, 0, replacedMeanwhile());
+        return fail(error, 0, FileError::ReplacedMeanwhile);
     existed = true;
     fileDevice = st.st_dev;
     fileInode = st.st_ino;
     for (const auto &other : others) {
         if (other->existed && other->fileDevice == st.st_dev && other->fileInode == st.st_ino)
-            return fail(error, 0, QStringLiteral("it is the same file as \"%1\"").arg(shownName(other->path)));
+            {
+            fail(error, 0, FileError::SameFileAs);
+            error->about = other->path;
+            return false;
+        }
     }
     if (!lockForSaving(held)) {
         *error = FileError(FileError::Busy, path, 0);
         return false;
     }
     if (!unchanged() || fstat(held, &old) != 0)
-        return fail(error, 0, replacedMeanwhile());
+        return fail(error, 0, FileError::ReplacedMeanwhile);
     return true;
 }
 
@@ -178,7 +172,7 @@ bool FileSetWriter::Entry::makeNewFile(bool exists, const struct stat &old, File
             return false;
         }
         if (!openToWriteOver())
-            return fail(error, errno, replacedMeanwhile());
+            return fail(error, errno, FileError::ReplacedMeanwhile);
     }
     return true;
 }
@@ -283,7 +277,7 @@ bool FileSetWriter::Entry::putBack()
     return restored;
 }
 
-bool FileSetWriter::Entry::fail(FileError *error, int errnum, const QString &why) const
+bool FileSetWriter::Entry::fail(FileError *error, int errnum, FileError::Reason why) const
 {
     *error = FileError(FileError::Write, path, errnum, why);
     return false;
@@ -312,7 +306,7 @@ bool FileSetWriter::Entry::placeCreated(FileError *error)
             temporary.clear();
     }
     if (linked != 0)
-        return fail(error, errno == EEXIST ? 0 : errno, errno == EEXIST ? replacedMeanwhile() : QString());
+        return fail(error, errno == EEXIST ? 0 : errno, errno == EEXIST ? FileError::ReplacedMeanwhile : FileError::NoReason);
     const int closed = closeChecked(fd);
     if (closed != 0) {
         unlink(target.constData());
@@ -344,7 +338,7 @@ bool FileSetWriter::Entry::placeOver(FileError *error)
     // Nothing goes over a file that another program put in the name's
     // place since it was opened (or read): that file is theirs.
     if (!unchanged())
-        return fail(error, 0, replacedMeanwhile());
+        return fail(error, 0, FileError::ReplacedMeanwhile);
     // The old file is kept under the new one's name until every file of
     // the set is in place.
     if (systemCalls().rename(temporary.constData(), target.constData(), RENAME_EXCHANGE) == 0) {
@@ -381,7 +375,7 @@ bool FileSetWriter::Entry::writeOverMounted(FileError *error)
     made.fd = ::open(temporary.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     FileError why;
     if (made.fd < 0 || !openToWriteOver())
-        return fail(error, errno, replacedMeanwhile());
+        return fail(error, errno, FileError::ReplacedMeanwhile);
     if (!makeCopies(&why) || !copyOldBytes(&why)) {
         *error = FileError(FileError::Write, path, FileError(FileError::BackUp, QString(), why));
         return false;
@@ -399,7 +393,7 @@ bool FileSetWriter::Entry::writeOverMounted(FileError *error)
 bool FileSetWriter::Entry::writeOver(FileError *error)
 {
     if (!unchanged())
-        return fail(error, 0, replacedMeanwhile());
+        return fail(error, 0, FileError::ReplacedMeanwhile);
     FileError why;
     if (!journal.begin(backupFolder, backup, newCopy, target, fd, newSize, newHash, &why)) {
         why.path = backupFolderPath;

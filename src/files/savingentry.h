@@ -16,9 +16,6 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-QString replacedMeanwhile();
-QString changedMeanwhile();
-
 struct FileSetWriter::Entry
 {
     // Where the new content stands once put in place, and so how it is
@@ -103,7 +100,7 @@ private:
     // false when it cannot have all of them.
     bool takeOldsLooks(const struct stat &old);
     // A save's failure, with the system's reason or `why`.
-    bool fail(FileError *error, int errnum, const QString &why = QString()) const;
+    bool fail(FileError *error, int errnum, FileError::Reason why = FileError::NoReason) const;
     // Writes over a file that cannot be replaced (one mounted on its name):
     // the new file made so far is copied over it after a copy of the old one.
     bool writeOverMounted(FileError *error);

@@ -14,7 +14,7 @@
 
 int openStateFolder(const QString &name, QString *path, FileError *error, bool create)
 {
-    auto fail = [&](const QByteArray &at, int errnum, const QString &why = QString()) {
+    auto fail = [&](const QByteArray &at, int errnum, FileError::Reason why = FileError::NoReason) {
         if (error)
             *error = FileError(FileError::StateFolder, nameFromNative(at), errnum, why);
         return -1;
@@ -23,7 +23,7 @@ int openStateFolder(const QString &name, QString *path, FileError *error, bool c
     if (!at.startsWith('/')) {
         at = qgetenv("HOME");
         if (!at.startsWith('/'))
-            return fail(QByteArray(), 0, QStringLiteral("neither XDG_STATE_HOME nor HOME names a folder to keep it in"));
+            return fail(QByteArray(), 0, FileError::NoStateHome);
         at += "/.local/state";
     }
     // The folders above ours are the user's: made if missing, taken as they are.
@@ -51,29 +51,34 @@ int openStateFolder(const QString &name, QString *path, FileError *error, bool c
         const int next = openat(folder, level.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         const int errnum = errno;
         struct stat st;
-        QString why;
+        FileError::Reason why = FileError::NoReason;
         int whyErrno = 0;
+        unsigned mode = 0;
         if (next < 0) {
             const bool isLink = fstatat(folder, level.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
             if (isLink)
-                why = QStringLiteral("it is a symbolic link, not a folder");
+                why = FileError::SymbolicLink;
             else if (errnum == ENOTDIR)
-                why = QStringLiteral("it is not a folder");
+                why = FileError::NotAFolder;
             else
                 whyErrno = errnum;
         } else if (fstat(next, &st) != 0) {
             whyErrno = errno;
         } else if (st.st_uid != geteuid()) {
-            why = QStringLiteral("it belongs to another user");
+            why = FileError::OtherUsersOwn;
         } else if ((st.st_mode & 0777) != 0700 && !(created && fchmod(next, 0700) == 0)) {
-            why = QStringLiteral("other users may use it (mode %1, not 0700)").arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+            why = FileError::OpenToOthers;
+            mode = st.st_mode;
         }
         close(folder);
         folder = next;
-        if (!why.isEmpty() || whyErrno != 0) {
+        if (why != FileError::NoReason || whyErrno != 0) {
             if (folder >= 0)
                 close(folder);
-            return fail(at, whyErrno, why);
+            fail(at, whyErrno, why);
+            if (error)
+                error->mode = mode;
+            return -1;
         }
     }
     if (path)

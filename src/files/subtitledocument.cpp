@@ -49,8 +49,7 @@ bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileErr
     if (kind == FileKind::Directory || kind == FileKind::Other) {
         // A pipe might never end, a device is not a subtitle file.
         if (error)
-            *error = FileError(FileError::Read, name,
-                               kind == FileKind::Directory ? QStringLiteral("It is a folder.") : QStringLiteral("It is not a regular file."));
+            *error = FileError(FileError::Read, name, kind == FileKind::Directory ? FileError::IsFolder : FileError::NotRegularFile);
         return false;
     }
     FileStamp stamp;
@@ -90,7 +89,8 @@ SubtitleDocument::SavePlan SubtitleDocument::planSave(const QString &name, QStri
     plan.name = name;
     plan.current = stampOf(name);
     plan.format = format;
-    if (!encodeSubtitleText(text, format, plan.bytes, &plan.why)) {
+    if (!encodeSubtitleText(text, format, plan.bytes, plan.why)) {
+        plan.why.path = name;
         // A raw-bytes text shows each byte as a Latin-1 character, so its
         // other letters are misread ones: stored as UTF-8 they would be
         // wrong for good.
@@ -107,9 +107,12 @@ SubtitleDocument::SavePlan SubtitleDocument::inUtf8(SavePlan plan, QStringView t
         return plan;
     plan.format.encoding = QStringLiteral("UTF-8");
     plan.format.bom = false;
-    plan.why.clear();
-    plan.question = encodeSubtitleText(text, plan.format, plan.bytes, &plan.why) ? SavePlan::Question::None
-                                                                                 : SavePlan::Question::NotInEncoding;
+    plan.why = FileError();
+    plan.question = SavePlan::Question::None;
+    if (!encodeSubtitleText(text, plan.format, plan.bytes, plan.why)) {
+        plan.question = SavePlan::Question::NotInEncoding;
+        plan.why.path = plan.name;
+    }
     return plan;
 }
 
@@ -129,7 +132,7 @@ bool SubtitleDocument::writeFile(const SavePlan &plan, FileError *error)
     Q_ASSERT(plan.question == SavePlan::Question::None);
     if (plan.question != SavePlan::Question::None) {
         if (error)
-            *error = FileError(FileError::Write, plan.name, plan.why);
+            *error = plan.why;
         return false;
     }
     if (!writeSubtitleFile(plan.name, plan.bytes, error, nullptr, &plan.current))

@@ -69,7 +69,7 @@ public:
             NotInEncoding, // the encoding cannot hold the text: UTF-8 can (inUtf8())
         };
         Question question = Question::None;
-        QString why;       // which character, on which line, cannot be stored
+        FileError why;     // which character, on which line, cannot be stored
         QString name;
         FileStamp current; // what the name held when the save began
         FileFormat format; // what `bytes` are in

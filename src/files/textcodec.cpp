@@ -392,6 +392,16 @@ QByteArrayView lineEndBytes(LineEnds ends)
 FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
                         QString *notice, QString *strayBytes)
 {
+    FileError why;
+    const FileFormat format = detectFormat(bytes, encoding, textStart, why, strayBytes);
+    if (notice)
+        *notice = why.reason();
+    return format;
+}
+
+FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
+                        FileError &notice, QString *strayBytes)
+{
     FileFormat format;
     QString marked;
     qsizetype markSize = byteOrderMark(bytes, &marked);
@@ -461,8 +471,11 @@ FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype
         }
     }
     if (misfit >= 0) {
-        if (notice)
-            *notice = QStringLiteral("%1 is not %2 text").arg(where(content, misfit), format.encoding);
+        const qsizetype lineStart = content.first(misfit).lastIndexOf('\n') + 1;
+        notice = FileError(FileError::Read, QString(), FileError::NotEncodedText, format.encoding);
+        notice.line = content.first(misfit).count('\n') + 1;
+        notice.column = misfit - lineStart + 1;
+        notice.byte = misfit < content.size() ? int(uchar(content[misfit])) : -1;
         format.encoding = QLatin1String(bytesName);
         format.bom = format.bom && marked == u"UTF-8";
     }
@@ -480,7 +493,7 @@ SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding,
 {
     SubtitleText result;
     qsizetype start = 0;
-    result.format = detectFormat(bytes, encoding, &start, &result.notice, &result.strayBytes);
+    result.format = detectFormat(bytes, encoding, &start, result.notice, &result.strayBytes);
     LineCodec codec(result.format.encoding, false);
     const QByteArrayView content = bytes.sliced(start);
     constexpr qsizetype piece = qsizetype(16) << 20;
@@ -513,32 +526,40 @@ SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding,
     return result;
 }
 
+FileError unwritable(QStringView line, qsizetype lineNumber, qsizetype at)
+{
+    const bool pair = line[at].isHighSurrogate() && at + 1 < line.size() && line[at + 1].isLowSurrogate();
+    FileError error(FileError::Write, QString(), FileError::NotInEncoding, line.sliced(at, pair ? 2 : 1).toString());
+    error.line = lineNumber;
+    error.column = at + 1;
+    return error;
+}
+
 QString unwritableMessage(QStringView line, qsizetype lineNumber, qsizetype at)
 {
-    char32_t code = line[at].unicode();
-    QStringView shown = line.sliced(at, 1);
-    if (line[at].isHighSurrogate() && at + 1 < line.size() && line[at + 1].isLowSurrogate()) {
-        code = QChar::surrogateToUcs4(line[at], line[at + 1]);
-        shown = line.sliced(at, 2);
-    }
-    const QString hex = QString::number(uint(code), 16).toUpper().rightJustified(4, u'0');
-    return QStringLiteral("line %1, column %2 holds \"%3\" (U+%4), which this file's "
-                          "encoding cannot store")
-            .arg(QString::number(lineNumber), QString::number(at + 1), shown.toString(), hex);
+    return unwritable(line, lineNumber, at).reason();
+}
+
+bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &bytes, QString *error)
+{
+    FileError why;
+    if (encodeSubtitleText(text, format, bytes, why))
+        return true;
+    if (error)
+        *error = why.reason();
+    return false;
 }
 
 bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &bytes,
-                        QString *error)
+                        FileError &error)
 {
     LineCodec codec(format.encoding, false);
     const qsizetype bad = codec.firstUnwritable(text);
     if (bad >= 0) {
-        if (error) {
-            const qsizetype lineStart = text.first(bad).lastIndexOf(u'\n') + 1;
-            const qsizetype lineEnd = text.indexOf(u'\n', bad);
-            const QStringView line = text.sliced(lineStart, (lineEnd < 0 ? text.size() : lineEnd) - lineStart);
-            *error = unwritableMessage(line, text.first(lineStart).count(u'\n') + 1, bad - lineStart);
-        }
+        const qsizetype lineStart = text.first(bad).lastIndexOf(u'\n') + 1;
+        const qsizetype lineEnd = text.indexOf(u'\n', bad);
+        const QStringView line = text.sliced(lineStart, (lineEnd < 0 ? text.size() : lineEnd) - lineStart);
+        error = unwritable(line, text.first(lineStart).count(u'\n') + 1, bad - lineStart);
         return false;
     }
     QByteArray out;

@@ -15,6 +15,8 @@
 // as the file had them.
 #pragma once
 
+#include "files/fileerror.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -49,7 +51,7 @@ struct SubtitleText
     FileFormat format;
     // Why the file is read one byte per character, naming the first line
     // and byte that did not fit; empty when it is read in its encoding.
-    QString notice;
+    FileError notice;
     // Where the first byte that is not UTF-8 stands in a UTF-8 file that
     // holds such bytes ("line 3, byte 17 (0xE9)"); empty for other files.
     QString strayBytes;
@@ -68,10 +70,14 @@ SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding =
 // stray bytes begin.
 FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
                         QString *notice, QString *strayBytes = nullptr);
+FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
+                        FileError &notice, QString *strayBytes = nullptr);
 
 // The bytes a save writes. False, with a message naming the line, the
 // column and the character, when the text holds a character the encoding
 // cannot store.
+bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &bytes,
+                        FileError &error);
 bool encodeSubtitleText(QStringView text, const FileFormat &format, QByteArray &bytes,
                         QString *error);
 
@@ -124,7 +130,9 @@ private:
     QByteArray m_bytes;         // and back, by character (0: none)
 };
 
-// "line L, column C holds "X" (U+XXXX), which this file's encoding cannot store"
+// The character at `at` of line `lineNumber`, which this file's encoding
+// cannot store: the error, and its words.
+FileError unwritable(QStringView line, qsizetype lineNumber, qsizetype at);
 QString unwritableMessage(QStringView line, qsizetype lineNumber, qsizetype at);
 
 // Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF, no

@@ -191,7 +191,7 @@ bool writeCopy(int copy, const QString &target, const FileStamp &expected, const
             return false;
         if (damage != SaveDamage::Damaged && damage != SaveDamage::Finished) {
             if (error)
-                *error = FileError(FileError::Write, target, QStringLiteral("another program wrote to it meanwhile; nothing was written"));
+                *error = FileError(FileError::Write, target, FileError::WrittenMeanwhile);
             return false;
         }
     }

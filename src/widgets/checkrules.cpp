@@ -120,11 +120,11 @@ void CheckRulesDialog::load()
     SubtitleText file;
     FileError error;
     CheckRules rules = shown();
-    QString why;
+    QString why, badRule;
     if (!readSubtitleFile(name, file, &error))
         why = error.reason();
-    else if (!rulesFromText(file.text, rules, &why))
-        why[0] = why[0].toUpper();
+    else if (!rulesFromText(file.text, rules, &badRule))
+        why = FileError(FileError::Read, name, badRule).words(FileError::Opening);
     if (!why.isEmpty()) {
         tellFailure(this, QStringLiteral("Cannot read rules from \"%1\".").arg(shownName(name)), why);
         return;
