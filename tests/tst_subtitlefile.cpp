@@ -117,7 +117,7 @@ void TestSubtitleFile::unassignedByteKept()
     const QByteArray bytes = readBytes(sampleFile("encodings/greek.windows-1253.sub")).replace(". ", " \xd2. ");
     const SubtitleText file = decodeSubtitleBytes(bytes, QStringLiteral("windows-1253"));
     QCOMPARE(file.format.encoding, QStringLiteral("bytes"));
-    QVERIFY(!file.notice.isEmpty());
+    QVERIFY(!file.notice.reason().isEmpty());
     QByteArray out;
     QVERIFY(encodeSubtitleText(file.text, file.format, out, nullptr));
     QCOMPARE(out, bytes);
