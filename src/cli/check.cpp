@@ -2,6 +2,7 @@
 #include "cli/checkoptions.h"
 #include "cli/piecelines.h"
 #include "cli/recover.h"
+#include "cli/say.h"
 
 #include "engine/checks.h"
 #include "files/filenames.h"
@@ -21,11 +22,6 @@
 #include <vector>
 
 namespace {
-
-void say(QIODevice &err, const QString &line)
-{
-    err.write(QStringLiteral("tarnlyx-cli: %1\n").arg(line).toUtf8());
-}
 
 void appendJsonString(QByteArray &out, QStringView s)
 {
