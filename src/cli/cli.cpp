@@ -2,6 +2,7 @@
 #include "cli/check.h"
 #include "cli/cli.h"
 #include "cli/recover.h"
+#include "cli/say.h"
 #include "cli/streamrewrite.h"
 
 #include "engine/subengine.h"
@@ -215,10 +216,8 @@ double headerRate(QByteArrayView bytes, const QString &encoding)
     return frameRateHeader(QStringView(start).first(end < 0 ? start.size() : end));
 }
 
-void say(QIODevice &device, const QString &line)
-{
-    device.write(QStringLiteral("tarnlyx-cli: %1\n").arg(line).toLocal8Bit());
-}
+// Beside the one for a line, which this would hide.
+using ::say;
 
 void say(QIODevice &device, const FileError &error)
 {

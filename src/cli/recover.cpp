@@ -1,4 +1,5 @@
 #include "cli/recover.h"
+#include "cli/say.h"
 
 #include "files/filenames.h"
 #include "files/unfinishedsaves.h"
@@ -11,11 +12,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-void say(QIODevice &device, const QString &line)
-{
-    device.write(QStringLiteral("tarnlyx-cli: %1\n").arg(line).toLocal8Bit());
-}
 
 // Whether `name` is the file a save was writing: the very file, however
 // spelled or linked, or the name the save wrote to, whatever it holds now.

@@ -237,6 +237,80 @@ std::vector<Piece> cutIntoPieces(QByteArrayView body, const Layout &layout, qsiz
     return pieces;
 }
 
+// The layout of `bytes` as a rewrite reads it, and the format `choice`
+// makes of it to write. UTF-16 and UTF-32 go through UTF-8 (made in
+// `utf8`), whose lines can be cut at a byte, and back. False, with the
+// reason in `error`, when the file does not read in a forced encoding.
+bool readLayout(QByteArrayView bytes, const QString &encoding, const OutputChoice &choice, QByteArray &utf8,
+                Layout &layout, FileFormat &output, QString *error)
+{
+    layout = layoutOf(bytes, encoding);
+    if (!layout.notice.isEmpty()) {
+        if (error)
+            *error = layout.notice;
+        return false;
+    }
+    output = choice.applyTo(layout.format);
+    if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
+        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, error))
+            return false;
+        const FileFormat wide = layout.format;
+        layout = layoutOf(utf8, QStringLiteral("UTF-8"));
+        FileFormat read = layout.format;
+        read.encoding = wide.encoding;
+        read.bom = wide.bom;
+        output = choice.applyTo(read);
+    }
+    return true;
+}
+
+// The lines to rewrite. Reading drops the file's final line end (written
+// again at the end), and the walk drops a final empty line after that:
+// two line ends at most come off the end.
+QByteArrayView bodyOf(const Layout &layout)
+{
+    QByteArrayView body = layout.content;
+    for (int i = 0; i < 2; ++i) {
+        if (layout.separator == '\n' && body.endsWith("\r\n"))
+            body.chop(2);
+        else if (body.endsWith(layout.separator))
+            body.chop(1);
+        else
+            break;
+    }
+    return body;
+}
+
+// The line a rewrite could not encode, in the pieces it was cut into.
+struct BadLines
+{
+    explicit BadLines(size_t pieces) : lines(pieces, -1), results(pieces) {}
+
+    void note(size_t piece, const LineRewriter &rewriter)
+    {
+        lines[piece] = rewriter.badLine();
+        results[piece] = {rewriter.badLineResult(), rewriter.badColumn()};
+    }
+
+    // "line N, column C holds ..." in `error`, N counted in the whole file,
+    // for the first piece that has such a line; `leftOut`: the rate line,
+    // which has a line number but no result, was left out.
+    void describe(const std::vector<Piece> &pieces, char separator, qsizetype leftOut, QString &error) const
+    {
+        qsizetype lineNumber = 1;
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            if (lines[i] >= 0) {
+                error = unwritableMessage(results[i].first, lineNumber + lines[i] + (i == 0 ? leftOut : 0),
+                                          results[i].second);
+                return;
+            }
+            lineNumber += pieces[i].body.count(separator) + 1;
+        }
+    }
+
+    std::vector<qsizetype> lines; // in each piece, from 0; -1: none
+    std::vector<std::pair<QString, qsizetype>> results; // the line's result, and the column
+};
 
 } // namespace
 
@@ -262,39 +336,11 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
             *error = QStringLiteral("undefined operation %1").arg(mode);
         return false;
     }
-    Layout layout = layoutOf(bytes, encoding);
-    if (!layout.notice.isEmpty()) {
-        if (error)
-            *error = layout.notice;
-        return false;
-    }
-    FileFormat output = choice.applyTo(layout.format);
-    // UTF-16 and UTF-32 go through UTF-8, whose lines can be cut at a byte,
-    // and back.
+    Layout layout;
+    FileFormat output;
     QByteArray utf8;
-    if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, error))
-            return false;
-        const FileFormat wide = layout.format;
-        layout = layoutOf(utf8, QStringLiteral("UTF-8"));
-        FileFormat read = layout.format;
-        read.encoding = wide.encoding;
-        read.bom = wide.bom;
-        output = choice.applyTo(read);
-    }
-
-    // Reading drops the file's final line end (written again at the end),
-    // and the walk drops a final empty line after that: two line ends at
-    // most come off the end.
-    QByteArrayView body = layout.content;
-    for (int i = 0; i < 2; ++i) {
-        if (layout.separator == '\n' && body.endsWith("\r\n"))
-            body.chop(2);
-        else if (body.endsWith(layout.separator))
-            body.chop(1);
-        else
-            break;
-    }
+    if (!readLayout(bytes, encoding, choice, utf8, layout, output, error))
+        return false;
 
     QString writeError;
     auto writeOut = [&](const QByteArray &chunk) {
@@ -313,15 +359,13 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     // Pieces 0, 2, 4... are rewritten here and written straight out; pieces
     // 1, 3, 5... by a second thread, whose output waits in a buffer for its
     // turn. Each piece's last line looks ahead at the next piece's first.
-    std::vector<Piece> pieces = cutIntoPieces(body, layout, pieceSize > 0 ? pieceSize : defaultPieceSize,
+    std::vector<Piece> pieces = cutIntoPieces(bodyOf(layout), layout, pieceSize > 0 ? pieceSize : defaultPieceSize,
                                               output.encoding == layout.format.encoding);
-    std::vector<qsizetype> badLines(pieces.size(), -1);
-    std::vector<std::pair<QString, qsizetype>> badResults(pieces.size());
+    BadLines bad(pieces.size());
     engine.lastWalk = SubEngine::WalkCounts();
     auto runPiece = [&](LineRewriter &rewriter, size_t index, const LineRewriter::Writer &write) {
         const bool ok = rewriter.run(pieces[index].body, pieces[index].lookAhead, write, index == 0);
-        badLines[index] = rewriter.badLine();
-        badResults[index] = {rewriter.badLineResult(), rewriter.badColumn()};
+        bad.note(index, rewriter);
         return ok;
     };
 
@@ -360,16 +404,7 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     if (error) {
         *error = writeError;
         // A rate line left out has no result, but a line number.
-        const qsizetype leftOut = engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut;
-        qsizetype lineNumber = 1;
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            if (badLines[i] >= 0) {
-                *error = unwritableMessage(badResults[i].first, lineNumber + badLines[i] + (i == 0 ? leftOut : 0),
-                                           badResults[i].second);
-                break;
-            }
-            lineNumber += pieces[i].body.count(layout.separator) + 1;
-        }
+        bad.describe(pieces, layout.separator, engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut, *error);
     }
     return false;
 }
