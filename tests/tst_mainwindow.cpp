@@ -2,6 +2,7 @@
 // questions it asks and the frame-rate prompts.
 #include "widgets/findbar.h"
 #include "app/qtarnlyxmain.h"
+#include "app/startup.h"
 #include "widgets/myeditor.h"
 #include "files/subtitledocument.h"
 #include "files/filenames.h"

@@ -2,7 +2,6 @@
 // File, Subtitles and Help menus.
 #pragma once
 
-#include "app/startup.h"
 #include "engine/subengine.h"
 #include "files/subtitledocument.h"
 
