@@ -10,6 +10,7 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QLabel>
@@ -587,6 +588,14 @@ QByteArray numberedLines()
     return lines;
 }
 
+// Writes `path` and gives it a second name, b.sub
+// beside it: a save then writes over it in place.
+bool writeLinked(const QString &path, const QByteArray &bytes)
+{
+    const QString second = QFileInfo(path).dir().filePath(QStringLiteral("b.sub"));
+    return writeBytes(path, bytes) && link(QFile::encodeName(path).constData(), QFile::encodeName(second).constData()) == 0;
+}
+
 // Kills "tarnlyx-cli correct -i NAME" inside its write over the file, once
 // the file's first line holds the new text (the write held there 4 s).
 bool killInsideWrite(const QString &dir, const QString &name)
@@ -616,8 +625,7 @@ void TestMainWindow::unfinishedSave()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     const QByteArray old = numberedLines();
-    QVERIFY(writeBytes(path, old));
-    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
+    QVERIFY(writeLinked(path, old));
     const QDir backups(m_state.filePath(QStringLiteral("tarnlyx/backup")));
     QVERIFY(killInsideWrite(dir.path(), QStringLiteral("a.sub")));
     const QByteArray damaged = readBytes(path);
@@ -730,8 +738,7 @@ void TestMainWindow::killedBeforeWritingOver()
     qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
     const QString path = dir.filePath(name);
     const QByteArray old = numberedLines();
-    QVERIFY(writeBytes(path, old));
-    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
+    QVERIFY(writeLinked(path, old));
     const QDir backups(dir.filePath(QStringLiteral("state/tarnlyx/backup")));
     QStringList arguments{"-f", "-o", "/dev/null"};
     for (const QString &where : inject)
@@ -1244,8 +1251,7 @@ void TestMainWindow::savesWaitForEachOther()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     const QByteArray old = numberedLines();
-    QVERIFY(writeBytes(path, old));
-    QCOMPARE(link(QFile::encodeName(path).constData(), QFile::encodeName(dir.filePath(QStringLiteral("b.sub"))).constData()), 0);
+    QVERIFY(writeLinked(path, old));
     QScopedPointer<QTarnlyxMain> w(openWindow(path));
     w->editorWidget()->insertPlainText(QStringLiteral("mine "));
     // Held in its first flush, before anything goes over the file.
