@@ -198,27 +198,19 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, FileError *error)
     }
 }
 
-size_t bytesDigest(QByteArrayView bytes)
-{
-    return qHashBits(bytes.data(), size_t(bytes.size()), 0);
-}
-
 bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *error,
-                      const QString &encoding, FileStamp *stamp, size_t *digest, QByteArray *hash)
+                      const QString &encoding, FileStamp *stamp, QByteArray *hash)
 {
     for (int tries = 0; tries < 3; ++tries) {
         FileBytes bytes;
         if (!bytes.load(path, error))
             return false;
         result = decodeSubtitleBytes(bytes.bytes(), encoding);
-        const size_t read = digest ? bytesDigest(bytes.bytes()) : 0;
         if (hash)
             *hash = contentHash(bytes.bytes());
         if (!bytes.changedWhileRead()) {
             if (stamp)
                 *stamp = bytes.stamp();
-            if (digest)
-                *digest = read;
             return true;
         }
     }

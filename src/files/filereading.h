@@ -60,13 +60,9 @@ bool readAllCapped(QIODevice &in, QByteArray &bytes, FileError *error);
 // False, with the error, when it cannot be read whole. An
 // empty `encoding` detects it. A file that another program changes while it
 // is read is read again, and refused if it keeps changing; `stamp` is the
-// file that was read, as it was before the read, `digest` a digest of
-// the bytes read (bytesDigest()) and `hash` their contentHash().
+// file that was read, as it was before the read, and `hash` the
+// contentHash() of the bytes read.
 bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *error,
                       const QString &encoding = QString(), FileStamp *stamp = nullptr,
-                      size_t *digest = nullptr, QByteArray *hash = nullptr);
+                      QByteArray *hash = nullptr);
 
-// A digest of `bytes` that tells whether a file still holds the very bytes
-// it held when read (not made to withstand one made to match it): 70 ms on
-// 100 MB, where SHA-256 takes 2 s.
-size_t bytesDigest(QByteArrayView bytes);

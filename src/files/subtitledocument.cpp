@@ -53,16 +53,15 @@ bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileErr
         return false;
     }
     FileStamp stamp;
-    size_t digest = 0;
     QByteArray hash;
     if ((kind == FileKind::Missing && !createEmptyFile(name, error))
-        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp, &digest, &hash))
+        || !readSubtitleFile(name, file, error, m_requestedEncoding, &stamp, &hash))
         return false;
     dropRecovery(); // the text before was saved or let go
     m_fileName = name;
     m_stamp = stamp;
     m_readEncoding = m_requestedEncoding;
-    m_readDigest = digest;
+    m_readHash = hash;
     m_keptStamp.reset();
     m_proposedName.clear();
     m_recoveryWriter.fileHashIs(hash);
@@ -73,11 +72,11 @@ bool SubtitleDocument::readFile(const QString &name, SubtitleText &file, FileErr
 
 std::function<QString()> SubtitleDocument::textAsRead() const
 {
-    return [name = m_fileName, stamp = m_stamp, encoding = m_readEncoding, digest = m_readDigest] {
+    return [name = m_fileName, stamp = m_stamp, encoding = m_readEncoding, hash = m_readHash] {
         SubtitleText file;
         FileStamp now;
-        size_t nowDigest = 0;
-        if (!readSubtitleFile(name, file, nullptr, encoding, &now, &nowDigest) || now != stamp || nowDigest != digest)
+        QByteArray nowHash;
+        if (!readSubtitleFile(name, file, nullptr, encoding, &now, &nowHash) || now != stamp || nowHash != hash)
             return QString();
         return file.text;
     };

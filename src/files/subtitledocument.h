@@ -172,7 +172,7 @@ private:
     std::optional<FileStamp> m_keptStamp; // a change on disk the user chose to keep the text over
     QString m_proposedName;         // what Save As proposes for a converted text
     QString m_readEncoding;         // what read() was asked to read it in
-    size_t m_readDigest = 0;        // of the bytes read() read
+    QByteArray m_readHash;          // the contentHash() of the bytes read() read
     bool m_diskChanged = false;     // the text is not from the file as it is now
     RecoveryWriter m_recoveryWriter;
 };
