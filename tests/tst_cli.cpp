@@ -292,6 +292,17 @@ void TestCli::encodings_data()
     QTest::newRow("forced utf-8, stray byte") << QStringList{"--encoding", "utf-8", "shift"} << QByteArray("\xb9\n") << QByteArray("\xb9\n") << 0;
     // 0xFF is no Shift_JIS: the file is read one byte per character, and
     // every byte comes back.
+    // Half a surrogate pair in UTF-16 comes back as it was, and so does a
+    // whole pair that the rewrite's first megabyte ends inside.
+    auto utf16 = [](const QString &text) { return QByteArray("\xff\xfe") + QStringEncoder(QStringEncoder::Utf16LE).encode(text); };
+    const QString halfPair = QString(QChar(0xDC00));
+    QTest::newRow("utf-16, half a pair") << QStringList{"shift", "--seconds", "1"} << utf16("{0}{25}a" + halfPair + "\n") << utf16("{25}{50}a" + halfPair + "\n") << 0;
+    QTest::newRow("utf-16 SubRip, half a pair") << QStringList{"convert", "--to", "tenths"}
+                                                << utf16("1\n00:00:01,000 --> 00:00:02,000\nx" + halfPair + "\n")
+                                                << utf16("[10][20]x" + halfPair) << 0;
+    const QString filler = QString((1 << 19) - 9, u'a') + u'\n';
+    QTest::newRow("utf-16, pair at a megabyte") << QStringList{"shift", "--seconds", "1"} << utf16(filler + QString::fromUtf16(u"{0}{25}\U0001F600\n"))
+                                                << utf16(filler + QString::fromUtf16(u"{25}{50}\U0001F600\n")) << 0;
     QTest::newRow("only bytes read it") << QStringList{"shift"} << japanese + "{0}{25}\xff\n" << japanese + "{0}{25}\xff\n" << 0;
 }
 

@@ -41,27 +41,57 @@ Layout layoutOf(QByteArrayView bytes, const QString &encoding)
     return layout;
 }
 
+// Whether `text` holds half a surrogate pair: UTF-16 and UTF-32 files may,
+// UTF-8 has no form for it.
+bool holdsHalfPair(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!text[i].isSurrogate())
+            continue;
+        if (!text[i].isHighSurrogate() || i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+enum class WideRead { Read, NotText, HalfPair };
+
 // The text of a file whose lines cannot be cut at a byte (UTF-16, UTF-32),
 // `content` without its byte-order mark, as UTF-8, where they can: a piece
-// at a time, in memory no larger than the UTF-8 itself. False, with the
-// reason, when it does not read as `encoding` exactly.
-bool wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf8, QString *error)
+// at a time, in memory no larger than the UTF-8 itself. NotText, with the
+// reason, when it does not read as `encoding` exactly; HalfPair when it
+// holds half a surrogate pair, which the UTF-8 would turn into '?': such a
+// file is read whole instead.
+WideRead wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf8, QString *error)
 {
     QStringDecoder decoder(encoding.toLatin1().constData(), QStringDecoder::Flag::ConvertInitialBom);
     // Each unit of two bytes gives at most three, each of four at most four.
     utf8.reserve(encoding.startsWith(u"UTF-16") ? content.size() / 2 * 3 + 4 : content.size() + 4);
     QString text;
+    QChar held; // the first half of a pair that a piece ends with, for the next piece
+    bool halfPair = false;
     for (qsizetype at = 0; at < content.size(); at += 1 << 20) {
         text = decoder.decode(content.sliced(at, std::min<qsizetype>(1 << 20, content.size() - at)));
-        utf8 += text.toUtf8();
+        if (halfPair)
+            continue; // read on only to tell text from no text
+        if (!held.isNull())
+            text.prepend(std::exchange(held, QChar()));
+        if (!text.isEmpty() && text.back().isHighSurrogate()) {
+            held = text.back();
+            text.chop(1);
+        }
+        halfPair = holdsHalfPair(text);
+        if (!halfPair)
+            utf8 += text.toUtf8();
     }
     text = decoder.decode(QByteArrayView());
     if (decoder.hasError()) {
         if (error)
             *error = QStringLiteral("it is not %1 text").arg(encoding);
-        return false;
+        return WideRead::NotText;
     }
-    return true;
+    return halfPair || !held.isNull() ? WideRead::HalfPair : WideRead::Read;
 }
 
 // The bytes of a byte-order mark in `format`'s encoding: a UTF-8 mark kept
@@ -239,11 +269,14 @@ std::vector<Piece> cutIntoPieces(QByteArrayView body, const Layout &layout, qsiz
 
 // The layout of `bytes` as a rewrite reads it, and the format `choice`
 // makes of it to write. UTF-16 and UTF-32 go through UTF-8 (made in
-// `utf8`), whose lines can be cut at a byte, and back. False, with the
-// reason in `error`, when the file does not read in a forced encoding.
+// `utf8`), whose lines can be cut at a byte, and back; one that holds half
+// a surrogate pair cannot (`halfPair`), and is to be read whole. False,
+// with the reason in `error`, when the file does not read in a forced
+// encoding.
 bool readLayout(QByteArrayView bytes, const QString &encoding, const OutputChoice &choice, QByteArray &utf8,
-                Layout &layout, FileFormat &output, QString *error)
+                Layout &layout, FileFormat &output, QString *error, bool &halfPair)
 {
+    halfPair = false;
     layout = layoutOf(bytes, encoding);
     if (!layout.notice.isEmpty()) {
         if (error)
@@ -252,8 +285,10 @@ bool readLayout(QByteArrayView bytes, const QString &encoding, const OutputChoic
     }
     output = choice.applyTo(layout.format);
     if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, error))
-            return false;
+        const WideRead wideRead = wideToUtf8(layout.content, layout.format.encoding, utf8, error);
+        halfPair = wideRead == WideRead::HalfPair;
+        if (wideRead != WideRead::Read)
+            return halfPair;
         const FileFormat wide = layout.format;
         layout = layoutOf(utf8, QStringLiteral("UTF-8"));
         FileFormat read = layout.format;
@@ -312,6 +347,42 @@ struct BadLines
     std::vector<std::pair<QString, qsizetype>> results; // the line's result, and the column
 };
 
+// Writes `bytes` to `out`; false with the device's reason.
+bool writeAll(QIODevice &out, const QByteArray &bytes, QString *error)
+{
+    if (out.write(bytes) == bytes.size())
+        return true;
+    if (error)
+        *error = out.errorString();
+    return false;
+}
+
+// The rewrite of a file read whole and saved, as the editor does it: for a
+// file that cannot go through UTF-8.
+bool rewriteWhole(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out, QString *error,
+                  const QString &encoding, const OutputChoice &choice)
+{
+    const SubtitleText file = decodeSubtitleBytes(bytes, encoding);
+    QByteArray saved;
+    return encodeSubtitleText(engine.linesChange(file.text, mode), choice.applyTo(file.format), saved, error)
+            && writeAll(out, saved, error);
+}
+
+// The same for SubRip turned into lines.
+bool importWhole(QByteArrayView bytes, const QString &encoding, int format, double fps, const OutputChoice &choice,
+                 QIODevice &out, CueReport &report, QString *readError, QString *error)
+{
+    const SubtitleText file = decodeSubtitleBytes(bytes, encoding);
+    QString lines;
+    if (!importSubRip(file.text, format, fps, lines, report, readError))
+        return false;
+    FileFormat read = file.format;
+    read.firstLineEnd = read.lineEnds;
+    read.finalLineEnd = subRipEndsWithBlankLine(file.text);
+    QByteArray saved;
+    return encodeSubtitleText(lines, choice.applyTo(read), saved, error) && writeAll(out, saved, error);
+}
+
 } // namespace
 
 FileFormat OutputChoice::applyTo(FileFormat format) const
@@ -339,8 +410,11 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     Layout layout;
     FileFormat output;
     QByteArray utf8;
-    if (!readLayout(bytes, encoding, choice, utf8, layout, output, error))
+    bool halfPair;
+    if (!readLayout(bytes, encoding, choice, utf8, layout, output, error, halfPair))
         return false;
+    if (halfPair)
+        return rewriteWhole(engine, mode, bytes, out, error, encoding, choice);
 
     QString writeError;
     auto writeOut = [&](const QByteArray &chunk) {
@@ -464,7 +538,10 @@ bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format
     FileFormat read = layout.format;
     QByteArray utf8;
     if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, readError))
+        const WideRead wide = wideToUtf8(layout.content, layout.format.encoding, utf8, readError);
+        if (wide == WideRead::HalfPair)
+            return importWhole(bytes, encoding, format, fps, choice, out, report, readError, error);
+        if (wide != WideRead::Read)
             return false;
         layout = layoutOf(utf8, QStringLiteral("UTF-8"));
         read.lineEnds = read.firstLineEnd = layout.format.lineEnds;
