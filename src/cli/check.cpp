@@ -341,7 +341,7 @@ bool checkInputs(const CheckOptions &options, QIODevice &in, QIODevice &err, Rea
         if (options.fix) {
             const QString whole = QFileInfo(input).absoluteFilePath();
             if (fixing.contains(whole)) {
-                say(err, FileError(FileError::Write, input, QStringLiteral("it is named twice")).message());
+                say(err, FileError(FileError::Write, input, FileError::NamedTwice).message());
                 return false;
             }
             fixing << whole;
@@ -351,7 +351,7 @@ bool checkInputs(const CheckOptions &options, QIODevice &in, QIODevice &err, Rea
             checked.text = decodeSubtitleBytes(bytes, options.encoding).text;
         }
         if (input != u"-" && read.files.back()->changedWhileRead()) {
-            say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")).message());
+            say(err, FileError(FileError::Read, input, FileError::ChangedWhileRead).message());
             return false;
         }
         check(checked, options.rules, bytes.size());

@@ -45,7 +45,7 @@ Layout layoutOf(QByteArrayView bytes, const QString &encoding)
 // `content` without its byte-order mark, as UTF-8, where they can: a piece
 // at a time, in memory no larger than the UTF-8 itself. False, with the
 // reason, when it does not read as `encoding` exactly.
-bool wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf8, QString *error)
+bool wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf8, FileError *error)
 {
     QStringDecoder decoder(encoding.toLatin1().constData(), QStringDecoder::Flag::ConvertInitialBom);
     // Each unit of two bytes gives at most three, each of four at most four.
@@ -57,8 +57,10 @@ bool wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf
     }
     text = decoder.decode(QByteArrayView());
     if (decoder.hasError()) {
-        if (error)
-            *error = QStringLiteral("it is not %1 text").arg(encoding);
+        if (error) {
+            error->because = FileError::NotWideText;
+            error->about = encoding;
+        }
         return false;
     }
     return true;
@@ -252,8 +254,11 @@ bool readLayout(QByteArrayView bytes, const QString &encoding, const OutputChoic
     }
     output = choice.applyTo(layout.format);
     if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, error))
+        if (FileError notText; !wideToUtf8(layout.content, layout.format.encoding, utf8, &notText)) {
+            if (error)
+                *error = notText.reason();
             return false;
+        }
         const FileFormat wide = layout.format;
         layout = layoutOf(utf8, QStringLiteral("UTF-8"));
         FileFormat read = layout.format;
@@ -457,7 +462,7 @@ void decodeLines(QByteArrayView bytes, char separator, LineCodec &codec, QString
 } // namespace
 
 bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format, double fps, const OutputChoice &choice,
-                       QIODevice &out, CueReport &report, QString *readError, QString *error, qsizetype pieceSize)
+                       QIODevice &out, CueReport &report, FileError *readError, QString *error, qsizetype pieceSize)
 {
     report = CueReport();
     Layout layout = layoutOf(bytes, encoding);
@@ -506,8 +511,11 @@ bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format
         const QByteArrayView piece = content.sliced(at, end - at);
         decodeLines(piece, separator, in, text);
         CueReport pieceReport;
-        if (!importSubRip(text, format, fps, lines, pieceReport, readError, firstLine))
+        if (CueProblem problem; !importSubRip(text, format, fps, lines, pieceReport, &problem, firstLine)) {
+            if (readError)
+                *readError = cueError(readError->path, problem);
             return false;
+        }
         report.cues += pieceReport.cues;
         report.notSubtitles += pieceReport.notSubtitles;
         report.clampedTimes += pieceReport.clampedTimes;

@@ -1,6 +1,7 @@
 #include "files/fileerror.h"
 
 #include "files/filenames.h"
+#include "formats/subrip.h"
 
 #include <cstring>
 
@@ -80,8 +81,46 @@ QString FileError::whyWords() const
             place += QStringLiteral(" (0x%1)").arg(QString::number(byte, 16).toUpper().rightJustified(2, u'0'));
         return QStringLiteral("%1 is not %2 text").arg(place, about);
     }
+    case NotWideText:
+        return QStringLiteral("it is not %1 text").arg(about);
+    case ChangedWhileRead:
+        return QStringLiteral("another program changed it while it was read");
+    case NamedTwice:
+        return QStringLiteral("it is named twice");
+    case BeingConverted:
+        return QStringLiteral("it is the file being converted");
+    case ResultTwice:
+        return QStringLiteral("another INPUT's result goes there too");
+    case SubRipAlready:
+        return QStringLiteral("it is SubRip already");
+    case SubRipToConvert:
+        return QStringLiteral("it is a SubRip file: convert it into a line format first");
+    case NoCueNumber:
+        return QStringLiteral("line %1: \"%2\" is no cue number").arg(line).arg(about);
+    case NoCueTimeLine:
+        return QStringLiteral("line %1: cue %2 has no time line \"00:00:00,000 --> 00:00:00,000\"").arg(line).arg(about);
+    case CueTimesTooLarge:
+        return QStringLiteral("line %1: the times are too large for the format").arg(line);
     }
     return QString();
+}
+
+FileError cueError(const QString &path, const CueProblem &problem)
+{
+    FileError::Reason why = FileError::CueTimesTooLarge;
+    switch (problem.kind) {
+    case CueProblem::NoCueNumber:
+        why = FileError::NoCueNumber;
+        break;
+    case CueProblem::NoTimeLine:
+        why = FileError::NoCueTimeLine;
+        break;
+    case CueProblem::TimesTooLarge:
+        break;
+    }
+    FileError error(FileError::Read, path, why, problem.text);
+    error.line = problem.line;
+    return error;
 }
 
 QString FileError::words(Form form, const QString &named) const

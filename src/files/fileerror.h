@@ -57,6 +57,17 @@ struct FileError
                            // cannot store
         NotEncodedText,    // line LINE, byte COLUMN (0xBYTE) is not ABOUT text  (ABOUT: the encoding;
                            // no "(0x..)" when the file ends inside a character)
+        NotWideText,       // it is not ABOUT text  (ABOUT: a UTF-16 or UTF-32 encoding)
+        ChangedWhileRead,  // another program changed it while it was read  (the batch tool, after a run
+                           // that read it once; KeptChanging is the reader's own)
+        NamedTwice,        // it is named twice
+        BeingConverted,    // it is the file being converted
+        ResultTwice,       // another INPUT's result goes there too
+        SubRipAlready,     // it is SubRip already
+        SubRipToConvert,   // it is a SubRip file: convert it into a line format first
+        NoCueNumber,       // line LINE: "ABOUT" is no cue number
+        NoCueTimeLine,     // line LINE: cue ABOUT has no time line "00:00:00,000 --> 00:00:00,000"
+        CueTimesTooLarge,  // line LINE: the times are too large for the format
     };
     // How the words are shown.
     enum Form {
@@ -74,9 +85,9 @@ struct FileError
     int errnum = 0;       // the system's reason; 0 when `because` or `cause` says why
     Reason because = NoReason;
     QString about;        // with Said, SameFileAs, NoMemory and NotInEncoding: the words, the other
-                          // file, the verb, the character
-    qint64 line = 0;      // with NotInEncoding and NotEncodedText: where the character or the byte
-    qint64 column = 0;    // is, both counted from 1
+                          // file, the verb, the character; the cue reasons: the line or the number
+    qint64 line = 0;      // with NotInEncoding, NotEncodedText and the cue reasons: where the
+    qint64 column = 0;    // character, the byte or the cue is, both counted from 1
     int byte = -1;        // with NotEncodedText: the byte's value; -1 past the end
     unsigned mode = 0;    // with OpenToOthers: the folder's permission bits
     std::shared_ptr<const FileError> cause; // the step that failed, in its own words
@@ -119,6 +130,10 @@ private:
     // `file` standing for it; empty for the others.
     QString aboutTheFile(const QString &file) const;
 };
+
+struct CueProblem;
+// Why SubRip text in the file `path` could not be read into lines.
+FileError cueError(const QString &path, const CueProblem &problem);
 
 // What a restore of a save that did not finish did.
 struct RestoreOutcome
