@@ -1033,6 +1033,31 @@ void TestSaving::reasonWords_data()
     QTest::newRow("cue times too large") << cueError(QString(), {CueProblem::TimesTooLarge, 2, QString()})
                                          << "line 2: the times are too large for the format"
                                          << "Line 2: the times are too large for the format.";
+    // A rule file's line that holds no rule; line 0 is a rule given alone.
+    auto rule = [](E::Reason why, const QString &about, const QString &value, qint64 line) {
+        E error(E::Read, QString(), why, about);
+        error.value = value;
+        error.line = line;
+        error.decimals = 2;
+        error.lowest = QStringLiteral("0.5");
+        error.highest = QStringLiteral("60");
+        return error;
+    };
+    QTest::newRow("not a rule line") << rule(E::NotNameValue, QStringLiteral("max-cps 17"), QString(), 2)
+                                     << "line 2: \"max-cps 17\" is not NAME = VALUE"
+                                     << "Line 2: \"max-cps 17\" is not NAME = VALUE.";
+    QTest::newRow("not whole") << rule(E::NotWholeNumber, QStringLiteral("max-rows"), QStringLiteral("2.0"), 0)
+                               << "max-rows: \"2.0\" is not a whole number" << "Max-rows: \"2.0\" is not a whole number.";
+    QTest::newRow("too many decimals") << rule(E::TooManyDecimals, QStringLiteral("max-cps"), QStringLiteral("%1"), 3)
+                                       << "line 3: max-cps: \"%1\" is not a number with at most 2 decimals"
+                                       << "Line 3: max-cps: \"%1\" is not a number with at most 2 decimals.";
+    QTest::newRow("outside range") << rule(E::OutsideRange, QStringLiteral("max-cps"), QStringLiteral("61"), 1)
+                                   << "line 1: max-cps: 61 is outside 0.5 to 60" << "Line 1: max-cps: 61 is outside 0.5 to 60.";
+    QTest::newRow("neither on nor off") << rule(E::NeitherOnNorOff, QStringLiteral("gap"), QStringLiteral("no"), 1)
+                                        << "line 1: gap: \"no\" is neither on nor off"
+                                        << "Line 1: gap: \"no\" is neither on nor off.";
+    QTest::newRow("no such rule") << rule(E::NoSuchRule, QStringLiteral("speed"), QStringLiteral("3"), 1)
+                                  << "line 1: \"speed\" is no rule" << "Line 1: \"speed\" is no rule.";
     QTest::newRow("busy") << E(E::Busy, file, 0) << "another save of it is in progress; nothing was written"
                           << "Another save of it is in progress; nothing was written.";
     QTest::newRow("busy, another file") << E(E::Busy, QStringLiteral("b.sub"), 0)

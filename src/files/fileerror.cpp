@@ -101,6 +101,15 @@ QString FileError::whyWords() const
         return QStringLiteral("line %1: cue %2 has no time line \"00:00:00,000 --> 00:00:00,000\"").arg(line).arg(about);
     case CueTimesTooLarge:
         return QStringLiteral("line %1: the times are too large for the format").arg(line);
+    case NotNameValue:
+    case NotWholeNumber:
+    case TooManyDecimals:
+    case OutsideRange:
+    case NeitherOnNorOff:
+    case NoSuchRule: {
+        const QString rule = ruleWords();
+        return line > 0 ? QStringLiteral("line %1: %2").arg(line).arg(rule) : rule;
+    }
     }
     return QString();
 }
@@ -121,6 +130,25 @@ FileError cueError(const QString &path, const CueProblem &problem)
     FileError error(FileError::Read, path, why, problem.text);
     error.line = problem.line;
     return error;
+}
+
+QString FileError::ruleWords() const
+{
+    switch (because) {
+    case NotNameValue:
+        return QStringLiteral("\"%1\" is not NAME = VALUE").arg(about);
+    case NotWholeNumber:
+        return QStringLiteral("%1: \"%2\" is not a whole number").arg(about, value);
+    case TooManyDecimals:
+        return QStringLiteral("%1: \"%2\" is not a number with at most %3 decimals")
+                .arg(about, value, QString::number(decimals));
+    case OutsideRange:
+        return QStringLiteral("%1: %2 is outside %3 to %4").arg(about, value, lowest, highest);
+    case NeitherOnNorOff:
+        return QStringLiteral("%1: \"%2\" is neither on nor off").arg(about, value);
+    default:
+        return QStringLiteral("\"%1\" is no rule").arg(about);
+    }
 }
 
 QString FileError::words(Form form, const QString &named) const
