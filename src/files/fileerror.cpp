@@ -82,34 +82,24 @@ QString FileError::whyWords() const
         return QStringLiteral("%1 is not %2 text").arg(place, about);
     }
     case NotWideText:
-        return QStringLiteral("it is not %1 text").arg(about);
-    case ChangedWhileRead:
-        return QStringLiteral("another program changed it while it was read");
-    case NamedTwice:
-        return QStringLiteral("it is named twice");
-    case BeingConverted:
-        return QStringLiteral("it is the file being converted");
-    case ResultTwice:
-        return QStringLiteral("another INPUT's result goes there too");
-    case SubRipAlready:
-        return QStringLiteral("it is SubRip already");
-    case SubRipToConvert:
-        return QStringLiteral("it is a SubRip file: convert it into a line format first");
     case NoCueNumber:
-        return QStringLiteral("line %1: \"%2\" is no cue number").arg(line).arg(about);
     case NoCueTimeLine:
-        return QStringLiteral("line %1: cue %2 has no time line \"00:00:00,000 --> 00:00:00,000\"").arg(line).arg(about);
     case CueTimesTooLarge:
-        return QStringLiteral("line %1: the times are too large for the format").arg(line);
+        return notReadWords();
+    case ChangedWhileRead:
+    case NamedTwice:
+    case BeingConverted:
+    case ResultTwice:
+    case SubRipAlready:
+    case SubRipToConvert:
+        return batchWords();
     case NotNameValue:
     case NotWholeNumber:
     case TooManyDecimals:
     case OutsideRange:
     case NeitherOnNorOff:
-    case NoSuchRule: {
-        const QString rule = ruleWords();
-        return line > 0 ? QStringLiteral("line %1: %2").arg(line).arg(rule) : rule;
-    }
+    case NoSuchRule:
+        return line > 0 ? QStringLiteral("line %1: %2").arg(line).arg(ruleWords()) : ruleWords();
     }
     return QString();
 }
@@ -130,6 +120,38 @@ FileError cueError(const QString &path, const CueProblem &problem)
     FileError error(FileError::Read, path, why, problem.text);
     error.line = problem.line;
     return error;
+}
+
+QString FileError::notReadWords() const
+{
+    switch (because) {
+    case NotWideText:
+        return QStringLiteral("it is not %1 text").arg(about);
+    case NoCueNumber:
+        return QStringLiteral("line %1: \"%2\" is no cue number").arg(line).arg(about);
+    case NoCueTimeLine:
+        return QStringLiteral("line %1: cue %2 has no time line \"00:00:00,000 --> 00:00:00,000\"").arg(line).arg(about);
+    default:
+        return QStringLiteral("line %1: the times are too large for the format").arg(line);
+    }
+}
+
+QString FileError::batchWords() const
+{
+    switch (because) {
+    case ChangedWhileRead:
+        return QStringLiteral("another program changed it while it was read");
+    case NamedTwice:
+        return QStringLiteral("it is named twice");
+    case BeingConverted:
+        return QStringLiteral("it is the file being converted");
+    case ResultTwice:
+        return QStringLiteral("another INPUT's result goes there too");
+    case SubRipAlready:
+        return QStringLiteral("it is SubRip already");
+    default:
+        return QStringLiteral("it is a SubRip file: convert it into a line format first");
+    }
 }
 
 QString FileError::ruleWords() const

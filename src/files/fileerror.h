@@ -137,6 +137,12 @@ struct FileError
 private:
     // Our own reason's words, or the system's for `errnum`.
     QString whyWords() const;
+    // The words of a reason the text could not be read for: not in its
+    // encoding, a cue that is not well formed.
+    QString notReadWords() const;
+    // The words of the batch tool's own reasons: what its inputs and
+    // results are to each other, SubRip where it is no input.
+    QString batchWords() const;
     // A rule reason's words, without the line.
     QString ruleWords() const;
     // The words of the operations that are a sentence about the file, with
