@@ -207,15 +207,6 @@ QByteArray describeFile(const QString &name, const SubtitleText &file)
             .toUtf8();
 }
 
-// The rate a file names on its first line ({1}{1}23.976), or 0. The first
-// kilobytes are enough to read it in any encoding.
-double headerRate(QByteArrayView bytes, const QString &encoding)
-{
-    const QString start = decodeSubtitleBytes(bytes.first(qMin<qsizetype>(bytes.size(), 4096)), encoding).text;
-    const qsizetype end = start.indexOf(u'\n');
-    return frameRateHeader(QStringView(start).first(end < 0 ? start.size() : end));
-}
-
 // Beside the one for a line, which this would hide.
 using ::say;
 
@@ -409,10 +400,11 @@ bool rewriteFile(const Options &options, const SubEngine &settings, const QStrin
             files.back()->release(end);
     };
     if (!options.encoding.isEmpty()) {
-        QString notice;
+        FileError notice;
         qsizetype start = 0;
-        if (detectFormat(bytes, options.encoding, &start, &notice).encoding != options.encoding) {
-            say(err, FileError(FileError::Read, input, notice));
+        if (detectFormat(bytes, options.encoding, &start, notice).encoding != options.encoding) {
+            notice.path = input;
+            say(err, notice);
             return false;
         }
     }

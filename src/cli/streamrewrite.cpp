@@ -24,18 +24,18 @@ struct Layout
     FileFormat format;
     QByteArrayView content;
     char separator = '\n';
-    QString notice;
+    FileError notice; // why a forced encoding does not fit
 };
 
 Layout layoutOf(QByteArrayView bytes, const QString &encoding)
 {
     Layout layout;
     qsizetype start = 0;
-    layout.format = detectFormat(bytes, encoding, &start, &layout.notice);
+    layout.format = detectFormat(bytes, encoding, &start, layout.notice);
     // A forced encoding that does not fit is an error; a detected one that
     // does not leaves the file as bytes, as the editor reads it.
     if (encoding.isEmpty() || canonicalEncoding(encoding) == layout.format.encoding)
-        layout.notice.clear();
+        layout.notice = FileError();
     layout.content = bytes.sliced(start);
     layout.separator = layout.format.lineEnds == LineEnds::CR ? '\r' : '\n';
     return layout;
@@ -242,23 +242,24 @@ std::vector<Piece> cutIntoPieces(QByteArrayView body, const Layout &layout, qsiz
 // The layout of `bytes` as a rewrite reads it, and the format `choice`
 // makes of it to write. UTF-16 and UTF-32 go through UTF-8 (made in
 // `utf8`), whose lines can be cut at a byte, and back. False, with the
-// reason in `error`, when the file does not read in a forced encoding.
+// reason in `error` (its operation and file left as they are), when the
+// file does not read in its encoding.
 bool readLayout(QByteArrayView bytes, const QString &encoding, const OutputChoice &choice, QByteArray &utf8,
-                Layout &layout, FileFormat &output, QString *error)
+                Layout &layout, FileFormat &output, FileError &error)
 {
     layout = layoutOf(bytes, encoding);
-    if (!layout.notice.isEmpty()) {
-        if (error)
-            *error = layout.notice;
+    if (layout.notice.because != FileError::NoReason) {
+        error.because = layout.notice.because;
+        error.about = layout.notice.about;
+        error.line = layout.notice.line;
+        error.column = layout.notice.column;
+        error.byte = layout.notice.byte;
         return false;
     }
     output = choice.applyTo(layout.format);
     if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        if (FileError notText; !wideToUtf8(layout.content, layout.format.encoding, utf8, &notText)) {
-            if (error)
-                *error = notText.reason();
+        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, &error))
             return false;
-        }
         const FileFormat wide = layout.format;
         layout = layoutOf(utf8, QStringLiteral("UTF-8"));
         FileFormat read = layout.format;
@@ -336,16 +337,14 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
                           QString *error, qsizetype pieceSize, const QString &encoding, const OutputChoice &choice)
 {
     const SubEngine::LineOperation operation = SubEngine::lineOperation(mode);
-    if (!operation) {
-        if (error)
-            *error = QStringLiteral("undefined operation %1").arg(mode);
-        return false;
-    }
     Layout layout;
     FileFormat output;
     QByteArray utf8;
-    if (!readLayout(bytes, encoding, choice, utf8, layout, output, error))
+    if (FileError notRead; !operation || !readLayout(bytes, encoding, choice, utf8, layout, output, notRead)) {
+        if (error)
+            *error = operation ? notRead.reason() : QStringLiteral("undefined operation %1").arg(mode);
         return false;
+    }
 
     QString writeError;
     auto writeOut = [&](const QByteArray &chunk) {
@@ -465,16 +464,12 @@ bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format
                        QIODevice &out, CueReport &report, FileError *readError, QString *error, qsizetype pieceSize)
 {
     report = CueReport();
-    Layout layout = layoutOf(bytes, encoding);
-    FileFormat read = layout.format;
+    Layout layout;
+    FileFormat output;
     QByteArray utf8;
-    if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        if (!wideToUtf8(layout.content, layout.format.encoding, utf8, readError))
-            return false;
-        layout = layoutOf(utf8, QStringLiteral("UTF-8"));
-        read.lineEnds = read.firstLineEnd = layout.format.lineEnds;
-        read.finalLineEnd = layout.format.finalLineEnd;
-    }
+    FileError notRead;
+    if (!readLayout(bytes, encoding, choice, utf8, layout, output, readError ? *readError : notRead))
+        return false;
     const QByteArrayView content = layout.content;
     const char separator = layout.separator;
     // Lines are written with a line end after the last one where the SubRip
@@ -484,8 +479,7 @@ bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format
         body.chop(2);
     else if (body.endsWith(separator))
         body.chop(1);
-    read.finalLineEnd = body.endsWith(separator);
-    const FileFormat output = choice.applyTo(read);
+    output.finalLineEnd = body.endsWith(separator);
     LineCodec in(layout.format.encoding, false);
     LineCodec outCodec(output.encoding, false);
     const QByteArray lineEnd = lineEndOf(output);
