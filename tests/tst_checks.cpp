@@ -35,9 +35,9 @@ CheckRules rulesWith(const QStringList &settings)
 {
     CheckRules rules;
     for (const QString &s : settings) {
-        QString error;
-        if (!setRule(rules, s.section(u'=', 0, 0), s.section(u'=', 1), &error))
-            qFatal("%s", qPrintable(error));
+        RuleProblem problem;
+        if (!setRule(rules, s.section(u'=', 0, 0), s.section(u'=', 1), &problem))
+            qFatal("%s", qPrintable(ruleError(QString(), problem).reason()));
     }
     return rules;
 }
@@ -257,12 +257,12 @@ void TestChecks::ruleFiles()
 {
     CheckRules rules = rulesWith({"max-cps=17.5", "min-gap=0.25", "unknown-code=off", "max-rows=3"});
     CheckRules back;
-    QString error;
-    QVERIFY(rulesFromText(rulesToText(rules), back, &error));
+    RuleProblem problem;
+    QVERIFY(rulesFromText(rulesToText(rules), back, &problem));
     QVERIFY(back == rules);
     // Comments, blank lines and spaces; unnamed rules keep their values.
     CheckRules some;
-    QVERIFY(rulesFromText(u"# team\n\n  max-rows=3  \r\nempty = off\n", some, &error));
+    QVERIFY(rulesFromText(u"# team\n\n  max-rows=3  \r\nempty = off\n", some, &problem));
     QCOMPARE(some.limitOf(CheckKind::TooManyRows), 3.0);
     QVERIFY(!some.looksFor(CheckKind::Empty));
     QCOMPARE(some.limitOf(CheckKind::ReadingSpeed), 20.0);
@@ -278,11 +278,13 @@ void TestChecks::ruleFiles()
         {"max-rows = 101", "line 1: max-rows: 101 is outside 1 to 100"},
         {"gap = no", "line 1: gap: \"no\" is neither on nor off"},
         {"speed = 3", "line 1: \"speed\" is no rule"},
+        // What the file holds is quoted as it stands.
+        {"max-cps = %1", "line 1: max-cps: \"%1\" is not a number with at most 1 decimals"},
     };
     for (const auto &b : bad) {
         CheckRules kept = some;
-        QVERIFY(!rulesFromText(QString::fromUtf8(b.text), kept, &error));
-        QCOMPARE(error, QString::fromUtf8(b.error));
+        QVERIFY(!rulesFromText(QString::fromUtf8(b.text), kept, &problem));
+        QCOMPARE(ruleError(QString(), problem).reason(), QString::fromUtf8(b.error));
         QVERIFY(kept == some);
     }
 }

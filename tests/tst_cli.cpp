@@ -241,8 +241,11 @@ void TestCli::help()
         QVERIFY2(manual.contains("\\fB" + word + "\\fR") || manual.contains(".B " + word + "\n"), operation.word);
     }
 
-    // The manual page states the number fields' ranges as the parser has them.
-    for (const NumberField &field : {Fields::frameRate, Fields::targetRate, Fields::shiftSeconds, Fields::displaySeconds}) {
+    // The manual page states the number fields' ranges as the parser has
+    // them; the usage, each range whole on its line.
+    QVERIFY(usage.contains("\nRanges: frame rates 0.1 to 200, shift -99999999 to 99999999, display time\n0.1 to 100.\n"));
+    for (const Fields::Named &named : Fields::all) {
+        const NumberField &field = named.field;
         const QString range = QStringLiteral("%1 to %2").arg(QString::number(field.low, 'g', 10), QString::number(field.high, 'g', 10));
         QVERIFY2(manual.contains(QString(range).replace(u'-', QLatin1String("\\-"))), qPrintable(range));
     }

@@ -1,6 +1,7 @@
 // The five per-line operations, the string functions of the correction, and
 // the walk that runs an operation over a whole text.
 #include "engine/correction.h"
+#include "engine/operations.h"
 #include "engine/subengine.h"
 
 #include <QTest>
@@ -29,7 +30,11 @@ int setUp(SubEngine &e, const QString &settings)
         e.*member = words.contains(QLatin1String(word));
     e.shiftStart = !words.contains(QStringLiteral("nostart"));
     e.shiftEnd = !words.contains(QStringLiteral("noend"));
-    return int(QStringList{"convert", "shift", "showtime", "fps", "correct"}.indexOf(op)) + 1;
+    for (const Operation &operation : operations) {
+        if (op == QLatin1String(operation.word))
+            return operation.mode;
+    }
+    return 0;
 }
 
 } // namespace

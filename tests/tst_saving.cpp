@@ -9,6 +9,7 @@
 #include "files/subtitledocument.h"
 #include "files/systemcalls.h"
 #include "files/unfinishedsaves.h"
+#include "formats/subrip.h"
 #include "testsupport.h"
 
 #include <QMap>
@@ -1007,6 +1008,56 @@ void TestSaving::reasonWords_data()
                                                      << "Line 2, byte 1 (0x0A) is not Shift_JIS text.";
     QTest::newRow("ends inside a character") << misread(4, 7, -1) << "line 4, byte 7 is not Shift_JIS text"
                                               << "Line 4, byte 7 is not Shift_JIS text.";
+    QTest::newRow("not wide text") << E(E::Read, file, E::NotWideText, QStringLiteral("UTF-16LE"))
+                                   << "it is not UTF-16LE text" << "It is not UTF-16LE text.";
+    QTest::newRow("changed while read") << E(E::Read, file, E::ChangedWhileRead)
+                                        << "another program changed it while it was read"
+                                        << "Another program changed it while it was read.";
+    QTest::newRow("named twice") << E(E::Write, file, E::NamedTwice) << "it is named twice" << "It is named twice.";
+    QTest::newRow("being converted") << E(E::Write, QStringLiteral("b.srt"), E::BeingConverted)
+                                     << "it is the file being converted"
+                                     << "Cannot write \"b.srt\": it is the file being converted.";
+    QTest::newRow("result twice") << E(E::Write, file, E::ResultTwice) << "another INPUT's result goes there too"
+                                  << "Another INPUT's result goes there too.";
+    QTest::newRow("SubRip already") << E(E::Read, file, E::SubRipAlready) << "it is SubRip already"
+                                    << "It is SubRip already.";
+    QTest::newRow("SubRip to convert") << E(E::Read, file, E::SubRipToConvert)
+                                       << "it is a SubRip file: convert it into a line format first"
+                                       << "It is a SubRip file: convert it into a line format first.";
+    // A cue's own text is shown as it stands, "%1" and all.
+    QTest::newRow("no cue number") << cueError(file, {CueProblem::NoCueNumber, 5, QStringLiteral("%1 50%")})
+                                   << "line 5: \"%1 50%\" is no cue number" << "Line 5: \"%1 50%\" is no cue number.";
+    QTest::newRow("no time line") << cueError(file, {CueProblem::NoTimeLine, 6, QStringLiteral("2")})
+                                  << "line 6: cue 2 has no time line \"00:00:00,000 --> 00:00:00,000\""
+                                  << "Line 6: cue 2 has no time line \"00:00:00,000 --> 00:00:00,000\".";
+    QTest::newRow("cue times too large") << cueError(QString(), {CueProblem::TimesTooLarge, 2, QString()})
+                                         << "line 2: the times are too large for the format"
+                                         << "Line 2: the times are too large for the format.";
+    // A rule file's line that holds no rule; line 0 is a rule given alone.
+    auto rule = [](E::Reason why, const QString &about, const QString &value, qint64 line) {
+        E error(E::Read, QString(), why, about);
+        error.value = value;
+        error.line = line;
+        error.decimals = 2;
+        error.lowest = QStringLiteral("0.5");
+        error.highest = QStringLiteral("60");
+        return error;
+    };
+    QTest::newRow("not a rule line") << rule(E::NotNameValue, QStringLiteral("max-cps 17"), QString(), 2)
+                                     << "line 2: \"max-cps 17\" is not NAME = VALUE"
+                                     << "Line 2: \"max-cps 17\" is not NAME = VALUE.";
+    QTest::newRow("not whole") << rule(E::NotWholeNumber, QStringLiteral("max-rows"), QStringLiteral("2.0"), 0)
+                               << "max-rows: \"2.0\" is not a whole number" << "Max-rows: \"2.0\" is not a whole number.";
+    QTest::newRow("too many decimals") << rule(E::TooManyDecimals, QStringLiteral("max-cps"), QStringLiteral("%1"), 3)
+                                       << "line 3: max-cps: \"%1\" is not a number with at most 2 decimals"
+                                       << "Line 3: max-cps: \"%1\" is not a number with at most 2 decimals.";
+    QTest::newRow("outside range") << rule(E::OutsideRange, QStringLiteral("max-cps"), QStringLiteral("61"), 1)
+                                   << "line 1: max-cps: 61 is outside 0.5 to 60" << "Line 1: max-cps: 61 is outside 0.5 to 60.";
+    QTest::newRow("neither on nor off") << rule(E::NeitherOnNorOff, QStringLiteral("gap"), QStringLiteral("no"), 1)
+                                        << "line 1: gap: \"no\" is neither on nor off"
+                                        << "Line 1: gap: \"no\" is neither on nor off.";
+    QTest::newRow("no such rule") << rule(E::NoSuchRule, QStringLiteral("speed"), QStringLiteral("3"), 1)
+                                  << "line 1: \"speed\" is no rule" << "Line 1: \"speed\" is no rule.";
     QTest::newRow("busy") << E(E::Busy, file, 0) << "another save of it is in progress; nothing was written"
                           << "Another save of it is in progress; nothing was written.";
     QTest::newRow("busy, another file") << E(E::Busy, QStringLiteral("b.sub"), 0)

@@ -222,16 +222,17 @@ void TestSubRip::cuesToLines()
     QFETCH(int, format);
     QFETCH(QString, cues);
     CueReport counts;
-    QString lines = QStringLiteral("untouched"), error;
-    const bool ok = importSubRip(cues, format, 25.0, lines, counts, &error);
+    QString lines = QStringLiteral("untouched");
+    CueProblem problem;
+    const bool ok = importSubRip(cues, format, 25.0, lines, counts, &problem);
     QFETCH(QString, report);
     if (report.isEmpty()) {
         QVERIFY(!ok);
         QCOMPARE(lines, QStringLiteral("untouched"));
-        QTEST(error, "lines");
+        QTEST(cueError(QString(), problem).reason(), "lines");
         return;
     }
-    QVERIFY2(ok, qPrintable(error));
+    QVERIFY2(ok, qPrintable(cueError(QString(), problem).reason()));
     QTEST(lines, "lines");
     QCOMPARE(describeCueReport(counts), report);
 }

@@ -120,12 +120,13 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     // Frame numbers need the rate first.
     if (frameBased)
         mustSpecifyFps();
-    QString lines, error;
+    QString lines;
     CueReport report;
-    if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &error)) {
+    CueProblem problem;
+    if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &problem)) {
         tell(this, QMessageBox::Warning, "broken SubRip",
              QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
-             FileError(FileError::Read, name, error).words(FileError::Sentence, name)
+             cueError(name, problem).words(FileError::Sentence, name)
                      + QStringLiteral(" The file is shown as it is."));
         return false;
     }

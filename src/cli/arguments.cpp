@@ -310,6 +310,42 @@ private:
 
 } // namespace
 
+namespace {
+
+// The usage's line of the number fields' ranges, from their table: each
+// field's words and its range, neither cut when the line is wrapped at 80
+// columns.
+QString rangesText()
+{
+    QStringList pieces{QStringLiteral("Ranges:")};
+    QLatin1String named;
+    for (const Fields::Named &field : Fields::all) {
+        if (named == QLatin1String(field.words))
+            continue;
+        named = QLatin1String(field.words);
+        if (pieces.size() > 1)
+            pieces.last() += u',';
+        pieces << named
+               << QStringLiteral("%1 to %2").arg(QString::number(field.field.low, 'g', 10),
+                                                 QString::number(field.field.high, 'g', 10));
+    }
+    pieces.last() += u'.';
+    QString text = pieces.takeFirst();
+    qsizetype lineStart = 0;
+    for (const QString &piece : std::as_const(pieces)) {
+        if (text.size() - lineStart + 1 + piece.size() > 80) {
+            text += u'\n';
+            lineStart = text.size();
+        } else {
+            text += u' ';
+        }
+        text += piece;
+    }
+    return text;
+}
+
+} // namespace
+
 // The usage text, its correction switches from their table: each with a
 // --no- form, as many to a line as fit in 80 columns, then the defaults.
 QByteArray usageText()
@@ -330,13 +366,7 @@ QByteArray usageText()
     lines += QStringLiteral("\n            default: all on");
     if (!last.isEmpty())
         lines += QStringLiteral(" except ") + (off.isEmpty() ? last : off.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);
-    auto range = [](const NumberField &field) {
-        return QStringLiteral("%1 to %2").arg(QString::number(field.low, 'g', 10), QString::number(field.high, 'g', 10));
-    };
-    const QString ranges = QStringLiteral("Ranges: frame rates %1, shift %2, display time\n%3.")
-                                   .arg(range(Fields::frameRate), range(Fields::shiftSeconds),
-                                        range(Fields::displaySeconds));
-    return QByteArray(usage).replace("@CORRECT@", lines.toUtf8()).replace("@RANGES@", ranges.toUtf8());
+    return QByteArray(usage).replace("@CORRECT@", lines.toUtf8()).replace("@RANGES@", rangesText().toUtf8());
 }
 
 Options parseArguments(const QStringList &args, SubEngine &settings)

@@ -5,6 +5,7 @@
 #include "cli/say.h"
 
 #include "engine/checks.h"
+#include "engine/fieldranges.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/filesaving.h"
@@ -223,14 +224,11 @@ void printTo(const Checked &file, const CheckOptions &options, const Write &writ
     write(second);
 }
 
-// The rate a first line names ({1}{1}23.976), else 25; the first
-// kilobytes hold it in any encoding.
+// The rate a first line names ({1}{1}23.976), else 25.
 double rateOf(QByteArrayView bytes, const QString &encoding)
 {
-    const QString start = decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), encoding).text;
-    const qsizetype end = start.indexOf(u'\n');
-    const double rate = frameRateHeader(QStringView(start).first(end < 0 ? start.size() : end));
-    return rate > 0.0 ? rate : 25.0;
+    const double rate = headerRate(bytes, encoding);
+    return rate > 0.0 ? rate : Fields::frameRate.byDefault;
 }
 
 // Moves the hide times of the file read as `bytes`, and hands what a save
@@ -313,10 +311,11 @@ bool readInput(const QString &input, const QString &encoding, QIODevice &in, QIO
         bytes = read.files.back()->bytes();
     }
     if (!encoding.isEmpty()) {
-        QString notice;
+        FileError notice;
         qsizetype start = 0;
-        if (detectFormat(bytes, encoding, &start, &notice).encoding != encoding) {
-            say(err, FileError(FileError::Read, input, notice).message());
+        if (detectFormat(bytes, encoding, &start, notice).encoding != encoding) {
+            notice.path = input;
+            say(err, notice.message());
             return false;
         }
     }
@@ -341,7 +340,7 @@ bool checkInputs(const CheckOptions &options, QIODevice &in, QIODevice &err, Rea
         if (options.fix) {
             const QString whole = QFileInfo(input).absoluteFilePath();
             if (fixing.contains(whole)) {
-                say(err, FileError(FileError::Write, input, QStringLiteral("it is named twice")).message());
+                say(err, FileError(FileError::Write, input, FileError::NamedTwice).message());
                 return false;
             }
             fixing << whole;
@@ -351,7 +350,7 @@ bool checkInputs(const CheckOptions &options, QIODevice &in, QIODevice &err, Rea
             checked.text = decodeSubtitleBytes(bytes, options.encoding).text;
         }
         if (input != u"-" && read.files.back()->changedWhileRead()) {
-            say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")).message());
+            say(err, FileError(FileError::Read, input, FileError::ChangedWhileRead).message());
             return false;
         }
         check(checked, options.rules, bytes.size());

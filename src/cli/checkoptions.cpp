@@ -108,7 +108,6 @@ private:
     {
         CheckKind kind;
         const QStringView name = QStringView(m_name).sliced(std::min<qsizetype>(2, m_name.size()));
-        QString error;
         if (m_name == u"--") {
             onlyInputs = true;
         } else if (m_name == u"-h" || m_name == u"--help") {
@@ -142,15 +141,15 @@ private:
             FileError readError;
             if (!readSubtitleFile(file, read, &readError))
                 throw UsageError{readError.message()};
-            if (!rulesFromText(read.text, o.rules, &error))
-                throw UsageError{QStringLiteral("%1: %2").arg(shownName(file), error)};
+            if (RuleProblem problem; !rulesFromText(read.text, o.rules, &problem))
+                throw UsageError{QStringLiteral("%1: %2").arg(shownName(file), ruleError(file, problem).reason())};
         } else if (m_name.startsWith(u"--no-") && kindNamed(name.sliced(3), kind)) {
             o.rules.on[size_t(kind)] = false;
         } else if (m_name.startsWith(u"--") && kindNamed(name, kind)) {
             o.rules.on[size_t(kind)] = true;
         } else if (m_name.startsWith(u"--") && kindNamed(name, kind, true)) {
-            if (!setRule(o.rules, name, value(), &error))
-                throw UsageError{QStringLiteral("--") + error};
+            if (RuleProblem problem; !setRule(o.rules, name, value(), &problem))
+                throw UsageError{QStringLiteral("--") + ruleError(QString(), problem).reason()};
         } else {
             throw UsageError{QStringLiteral("%1: not an option of check").arg(m_name)};
         }

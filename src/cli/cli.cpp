@@ -207,15 +207,6 @@ QByteArray describeFile(const QString &name, const SubtitleText &file)
             .toUtf8();
 }
 
-// The rate a file names on its first line ({1}{1}23.976), or 0. The first
-// kilobytes are enough to read it in any encoding.
-double headerRate(QByteArrayView bytes, const QString &encoding)
-{
-    const QString start = decodeSubtitleBytes(bytes.first(qMin<qsizetype>(bytes.size(), 4096)), encoding).text;
-    const qsizetype end = start.indexOf(u'\n');
-    return frameRateHeader(QStringView(start).first(end < 0 ? start.size() : end));
-}
-
 // Beside the one for a line, which this would hide.
 using ::say;
 
@@ -293,9 +284,7 @@ bool planFile(const Options &options, const SubEngine &settings, const QString &
             decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), options.encoding).text);
     if (subRipIn && (options.mode != ModeConvert || cuesOut)) {
         say(err, FileError(FileError::Read, input,
-                           options.mode == ModeConvert
-                                   ? QStringLiteral("it is SubRip already")
-                                   : QStringLiteral("it is a SubRip file: convert it into a line format first")));
+                           options.mode == ModeConvert ? FileError::SubRipAlready : FileError::SubRipToConvert));
         return false;
     }
     QString &target = plan.target;
@@ -305,7 +294,7 @@ bool planFile(const Options &options, const SubEngine &settings, const QString &
         target = besideName(input, cuesOut ? (convertTo == ToSubRip ? QStringLiteral(".srt") : QStringLiteral(".vtt"))
                                            : QStringLiteral(".sub"));
         if (target == input) {
-            say(err, FileError(FileError::Write, target, QStringLiteral("it is the file being converted")));
+            say(err, FileError(FileError::Write, target, FileError::BeingConverted));
             return false;
         }
     }
@@ -313,7 +302,7 @@ bool planFile(const Options &options, const SubEngine &settings, const QString &
         // movie.sub and movie.srt with -i: two results for one movie.sub.
         const QString absolute = QFileInfo(target).absoluteFilePath();
         if (targets.contains(absolute)) {
-            say(err, FileError(FileError::Write, target, QStringLiteral("another INPUT's result goes there too")));
+            say(err, FileError(FileError::Write, target, FileError::ResultTwice));
             return false;
         }
         targets << absolute;
@@ -353,10 +342,11 @@ bool writeResult(FilePlan &plan, const Options &options, const QString &input, Q
         reportCues(err, input, streamed->report);
     } else if (plan.subRipIn) {
         CueReport report;
-        QString readError, why;
+        FileError readError(FileError::Read, input, 0);
+        QString why;
         if (!importSubRipBytes(bytes, options.encoding, engine.convertFormat, engine.fps, choice, device, report,
                                &readError, &why)) {
-            say(err, readError.isEmpty() ? writeFailure(device, target, why) : FileError(FileError::Read, input, readError));
+            say(err, readError.because == FileError::NoReason ? writeFailure(device, target, why) : readError);
             return false;
         }
         reportCues(err, input, report);
@@ -410,10 +400,11 @@ bool rewriteFile(const Options &options, const SubEngine &settings, const QStrin
             files.back()->release(end);
     };
     if (!options.encoding.isEmpty()) {
-        QString notice;
+        FileError notice;
         qsizetype start = 0;
-        if (detectFormat(bytes, options.encoding, &start, &notice).encoding != options.encoding) {
-            say(err, FileError(FileError::Read, input, notice));
+        if (detectFormat(bytes, options.encoding, &start, notice).encoding != options.encoding) {
+            notice.path = input;
+            say(err, notice);
             return false;
         }
     }
@@ -449,7 +440,7 @@ bool rewriteFile(const Options &options, const SubEngine &settings, const QStrin
     if (!writeResult(plan, options, input, bytes, streamed.get(), converted, *device, err))
         return false;
     if (input != u"-" && files.back()->changedWhileRead()) {
-        say(err, FileError(FileError::Read, input, QStringLiteral("another program changed it while it was read")));
+        say(err, FileError(FileError::Read, input, FileError::ChangedWhileRead));
         return false;
     }
     return true;

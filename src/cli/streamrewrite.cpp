@@ -24,18 +24,18 @@ struct Layout
     FileFormat format;
     QByteArrayView content;
     char separator = '\n';
-    QString notice;
+    FileError notice; // why a forced encoding does not fit
 };
 
 Layout layoutOf(QByteArrayView bytes, const QString &encoding)
 {
     Layout layout;
     qsizetype start = 0;
-    layout.format = detectFormat(bytes, encoding, &start, &layout.notice);
+    layout.format = detectFormat(bytes, encoding, &start, layout.notice);
     // A forced encoding that does not fit is an error; a detected one that
     // does not leaves the file as bytes, as the editor reads it.
     if (encoding.isEmpty() || canonicalEncoding(encoding) == layout.format.encoding)
-        layout.notice.clear();
+        layout.notice = FileError();
     layout.content = bytes.sliced(start);
     layout.separator = layout.format.lineEnds == LineEnds::CR ? '\r' : '\n';
     return layout;
@@ -63,7 +63,7 @@ enum class WideRead { Read, NotText, HalfPair };
 // reason, when it does not read as `encoding` exactly; HalfPair when it
 // holds half a surrogate pair, which the UTF-8 would turn into '?': such a
 // file is read whole instead.
-WideRead wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf8, QString *error)
+WideRead wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf8, FileError *error)
 {
     QStringDecoder decoder(encoding.toLatin1().constData(), QStringDecoder::Flag::ConvertInitialBom);
     // Each unit of two bytes gives at most three, each of four at most four.
@@ -87,8 +87,10 @@ WideRead wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray 
     }
     text = decoder.decode(QByteArrayView());
     if (decoder.hasError()) {
-        if (error)
-            *error = QStringLiteral("it is not %1 text").arg(encoding);
+        if (error) {
+            error->because = FileError::NotWideText;
+            error->about = encoding;
+        }
         return WideRead::NotText;
     }
     return halfPair || !held.isNull() ? WideRead::HalfPair : WideRead::Read;
@@ -271,21 +273,24 @@ std::vector<Piece> cutIntoPieces(QByteArrayView body, const Layout &layout, qsiz
 // makes of it to write. UTF-16 and UTF-32 go through UTF-8 (made in
 // `utf8`), whose lines can be cut at a byte, and back; one that holds half
 // a surrogate pair cannot (`halfPair`), and is to be read whole. False,
-// with the reason in `error`, when the file does not read in a forced
-// encoding.
+// with the reason in `error` (its operation and file left as they are),
+// when the file does not read in its encoding.
 bool readLayout(QByteArrayView bytes, const QString &encoding, const OutputChoice &choice, QByteArray &utf8,
-                Layout &layout, FileFormat &output, QString *error, bool &halfPair)
+                Layout &layout, FileFormat &output, FileError &error, bool &halfPair)
 {
     halfPair = false;
     layout = layoutOf(bytes, encoding);
-    if (!layout.notice.isEmpty()) {
-        if (error)
-            *error = layout.notice;
+    if (layout.notice.because != FileError::NoReason) {
+        error.because = layout.notice.because;
+        error.about = layout.notice.about;
+        error.line = layout.notice.line;
+        error.column = layout.notice.column;
+        error.byte = layout.notice.byte;
         return false;
     }
     output = choice.applyTo(layout.format);
     if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        const WideRead wideRead = wideToUtf8(layout.content, layout.format.encoding, utf8, error);
+        const WideRead wideRead = wideToUtf8(layout.content, layout.format.encoding, utf8, &error);
         halfPair = wideRead == WideRead::HalfPair;
         if (wideRead != WideRead::Read)
             return halfPair;
@@ -370,14 +375,16 @@ bool rewriteWhole(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &
 
 // The same for SubRip turned into lines.
 bool importWhole(QByteArrayView bytes, const QString &encoding, int format, double fps, const OutputChoice &choice,
-                 QIODevice &out, CueReport &report, QString *readError, QString *error)
+                 QIODevice &out, CueReport &report, FileError *readError, QString *error)
 {
     const SubtitleText file = decodeSubtitleBytes(bytes, encoding);
     QString lines;
-    if (!importSubRip(file.text, format, fps, lines, report, readError))
+    if (CueProblem problem; !importSubRip(file.text, format, fps, lines, report, &problem)) {
+        if (readError)
+            *readError = cueError(readError->path, problem);
         return false;
+    }
     FileFormat read = file.format;
-    read.firstLineEnd = read.lineEnds;
     read.finalLineEnd = subRipEndsWithBlankLine(file.text);
     QByteArray saved;
     return encodeSubtitleText(lines, choice.applyTo(read), saved, error) && writeAll(out, saved, error);
@@ -402,17 +409,15 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
                           QString *error, qsizetype pieceSize, const QString &encoding, const OutputChoice &choice)
 {
     const SubEngine::LineOperation operation = SubEngine::lineOperation(mode);
-    if (!operation) {
-        if (error)
-            *error = QStringLiteral("undefined operation %1").arg(mode);
-        return false;
-    }
     Layout layout;
     FileFormat output;
     QByteArray utf8;
-    bool halfPair;
-    if (!readLayout(bytes, encoding, choice, utf8, layout, output, error, halfPair))
+    bool halfPair = false;
+    if (FileError notRead; !operation || !readLayout(bytes, encoding, choice, utf8, layout, output, notRead, halfPair)) {
+        if (error)
+            *error = operation ? notRead.reason() : QStringLiteral("undefined operation %1").arg(mode);
         return false;
+    }
     if (halfPair)
         return rewriteWhole(engine, mode, bytes, out, error, encoding, choice);
 
@@ -531,22 +536,18 @@ void decodeLines(QByteArrayView bytes, char separator, LineCodec &codec, QString
 } // namespace
 
 bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format, double fps, const OutputChoice &choice,
-                       QIODevice &out, CueReport &report, QString *readError, QString *error, qsizetype pieceSize)
+                       QIODevice &out, CueReport &report, FileError *readError, QString *error, qsizetype pieceSize)
 {
     report = CueReport();
-    Layout layout = layoutOf(bytes, encoding);
-    FileFormat read = layout.format;
+    Layout layout;
+    FileFormat output;
     QByteArray utf8;
-    if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        const WideRead wide = wideToUtf8(layout.content, layout.format.encoding, utf8, readError);
-        if (wide == WideRead::HalfPair)
-            return importWhole(bytes, encoding, format, fps, choice, out, report, readError, error);
-        if (wide != WideRead::Read)
-            return false;
-        layout = layoutOf(utf8, QStringLiteral("UTF-8"));
-        read.lineEnds = read.firstLineEnd = layout.format.lineEnds;
-        read.finalLineEnd = layout.format.finalLineEnd;
-    }
+    FileError notRead;
+    bool halfPair = false;
+    if (!readLayout(bytes, encoding, choice, utf8, layout, output, readError ? *readError : notRead, halfPair))
+        return false;
+    if (halfPair)
+        return importWhole(bytes, encoding, format, fps, choice, out, report, readError, error);
     const QByteArrayView content = layout.content;
     const char separator = layout.separator;
     // Lines are written with a line end after the last one where the SubRip
@@ -556,8 +557,7 @@ bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format
         body.chop(2);
     else if (body.endsWith(separator))
         body.chop(1);
-    read.finalLineEnd = body.endsWith(separator);
-    const FileFormat output = choice.applyTo(read);
+    output.finalLineEnd = body.endsWith(separator);
     LineCodec in(layout.format.encoding, false);
     LineCodec outCodec(output.encoding, false);
     const QByteArray lineEnd = lineEndOf(output);
@@ -583,8 +583,11 @@ bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format
         const QByteArrayView piece = content.sliced(at, end - at);
         decodeLines(piece, separator, in, text);
         CueReport pieceReport;
-        if (!importSubRip(text, format, fps, lines, pieceReport, readError, firstLine))
+        if (CueProblem problem; !importSubRip(text, format, fps, lines, pieceReport, &problem, firstLine)) {
+            if (readError)
+                *readError = cueError(readError->path, problem);
             return false;
+        }
         report.cues += pieceReport.cues;
         report.notSubtitles += pieceReport.notSubtitles;
         report.clampedTimes += pieceReport.clampedTimes;

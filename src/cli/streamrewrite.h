@@ -44,10 +44,11 @@ struct CueReport;
 // them, with a line end after the last line where the SubRip file ends with
 // an empty line. A few megabytes of cues at a time (`pieceSize` bytes; 0:
 // the usual size), so that memory does not grow with the file. False with
-// "line N: ..." in `readError` for a cue that is not well formed, or with
-// the reason in `error` when a line cannot be encoded or `out` fails.
+// the reason in `readError` (about the file it names) for text that is not
+// in its encoding or a cue that is not well formed, or in `error` when a
+// line cannot be encoded or `out` fails.
 bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format, double fps, const OutputChoice &output,
-                       QIODevice &out, CueReport &report, QString *readError, QString *error, qsizetype pieceSize = 0);
+                       QIODevice &out, CueReport &report, FileError *readError, QString *error, qsizetype pieceSize = 0);
 
 // Writes UTF-8 text that comes in pieces (cues as they are made) in another
 // encoding, a line at a time, each line checked first; its line ends (LF or

@@ -80,37 +80,41 @@ CheckRules::CheckRules()
         limit[size_t(info.kind)] = info.defaultLimit;
 }
 
-bool setRule(CheckRules &rules, QStringView name, QStringView value, QString *error)
+bool setRule(CheckRules &rules, QStringView name, QStringView value, RuleProblem *problem)
 {
+    auto fail = [&](RuleProblem::Kind kind) {
+        if (problem)
+            *problem = {kind, 0, name.toString(), value.toString(), 0, QString(), QString()};
+        return false;
+    };
     CheckKind kind;
     if (kindNamed(name, kind, true)) {
         const CheckKindInfo &info = kindInfo(kind);
         double number = 0;
         if (!readLimit(value, info.decimals, number)) {
-            *error = info.decimals == 0
-                    ? QStringLiteral("%1: \"%2\" is not a whole number").arg(name, value)
-                    : QStringLiteral("%1: \"%2\" is not a number with at most %3 decimals")
-                              .arg(name, value).arg(info.decimals);
+            fail(info.decimals == 0 ? RuleProblem::NotWholeNumber : RuleProblem::TooManyDecimals);
+            if (problem)
+                problem->decimals = info.decimals;
             return false;
         }
         if (number < info.lowest || number > info.highest) {
-            *error = QStringLiteral("%1: %2 is outside %3 to %4")
-                             .arg(name, value, limitText(info.lowest), limitText(info.highest));
+            fail(RuleProblem::OutsideRange);
+            if (problem) {
+                problem->lowest = limitText(info.lowest);
+                problem->highest = limitText(info.highest);
+            }
             return false;
         }
         rules.limit[size_t(kind)] = number;
         return true;
     }
     if (kindNamed(name, kind)) {
-        if (value != u"on" && value != u"off") {
-            *error = QStringLiteral("%1: \"%2\" is neither on nor off").arg(name, value);
-            return false;
-        }
+        if (value != u"on" && value != u"off")
+            return fail(RuleProblem::NeitherOnNorOff);
         rules.on[size_t(kind)] = value == u"on";
         return true;
     }
-    *error = QStringLiteral("\"%1\" is no rule").arg(name);
-    return false;
+    return fail(RuleProblem::NoSuchRule);
 }
 
 QString rulesToText(const CheckRules &rules)
@@ -130,7 +134,7 @@ QString rulesToText(const CheckRules &rules)
     return text;
 }
 
-bool rulesFromText(QStringView text, CheckRules &rules, QString *error)
+bool rulesFromText(QStringView text, CheckRules &rules, RuleProblem *problem)
 {
     CheckRules read = rules;
     qsizetype number = 0;
@@ -140,12 +144,12 @@ bool rulesFromText(QStringView text, CheckRules &rules, QString *error)
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
         const qsizetype equals = line.indexOf(u'=');
-        QString why;
-        if (equals < 0)
-            why = QStringLiteral("\"%1\" is not NAME = VALUE").arg(line);
-        else if (setRule(read, line.first(equals).trimmed(), line.sliced(equals + 1).trimmed(), &why))
+        RuleProblem why{RuleProblem::NotNameValue, 0, line.toString(), QString(), 0, QString(), QString()};
+        if (equals >= 0 && setRule(read, line.first(equals).trimmed(), line.sliced(equals + 1).trimmed(), &why))
             continue;
-        *error = QStringLiteral("line %1: %2").arg(number).arg(why);
+        why.line = number;
+        if (problem)
+            *problem = why;
         return false;
     }
     rules = read;

@@ -64,14 +64,27 @@ struct CheckRules
     bool operator!=(const CheckRules &o) const { return !(*this == o); }
 };
 
+// What is wrong with a rule, and where. The words are the file error's
+// (FileError's rule reasons), for a rule file and a rule given alone.
+struct RuleProblem
+{
+    enum Kind { NotNameValue, NotWholeNumber, TooManyDecimals, OutsideRange, NeitherOnNorOff, NoSuchRule };
+    Kind kind = NoSuchRule;
+    qsizetype line = 0;      // in a rule file, counted from 1; 0 for a rule given alone
+    QString name;            // NotNameValue: the whole line
+    QString value;
+    int decimals = 0;        // TooManyDecimals: how many a limit takes
+    QString lowest, highest; // OutsideRange: the range, as a rule file writes numbers
+};
+
 // Sets one rule: a kind's word with "on" or "off", or a limit's name with a
-// number within its range. False, with why in `error`, otherwise.
-bool setRule(CheckRules &rules, QStringView name, QStringView value, QString *error);
+// number within its range. False, with the problem, otherwise.
+bool setRule(CheckRules &rules, QStringView name, QStringView value, RuleProblem *problem);
 
 // The rule file: "NAME = VALUE" lines (as setRule() takes them), blank
 // lines and "#" comments. Every rule is written, limits first.
 QString rulesToText(const CheckRules &rules);
 // Changes `rules` by the lines of a rule file; a rule the file does not
-// name keeps its value. False, with "line N: why", on the first line that
-// is not a rule; `rules` is then untouched.
-bool rulesFromText(QStringView text, CheckRules &rules, QString *error);
+// name keeps its value. False, with the problem and its line, on the first
+// line that is not a rule; `rules` is then untouched.
+bool rulesFromText(QStringView text, CheckRules &rules, RuleProblem *problem);

@@ -21,4 +21,15 @@ inline constexpr NumberField frameRate{0.1, 200.0, 25.0, "25.0"};
 inline constexpr NumberField targetRate{0.1, 200.0, 29.0, "29.0"};
 inline constexpr NumberField shiftSeconds{-99999999.0, 99999999.0, 0.0, "0"};
 inline constexpr NumberField displaySeconds{0.1, 100.0, DefaultDisplaySeconds, "3.0"};
+
+// Every field, with the words the batch tool's usage names its range by;
+// fields side by side under the same words share one range, named once.
+struct Named
+{
+    const char *words;
+    NumberField field;
+};
+inline constexpr Named all[] = {
+    {"frame rates", frameRate}, {"frame rates", targetRate}, {"shift", shiftSeconds}, {"display time", displaySeconds},
+};
 } // namespace Fields

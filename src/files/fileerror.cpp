@@ -1,6 +1,7 @@
 #include "files/fileerror.h"
 
 #include "files/filenames.h"
+#include "formats/subrip.h"
 
 #include <cstring>
 
@@ -80,8 +81,96 @@ QString FileError::whyWords() const
             place += QStringLiteral(" (0x%1)").arg(QString::number(byte, 16).toUpper().rightJustified(2, u'0'));
         return QStringLiteral("%1 is not %2 text").arg(place, about);
     }
+    case NotWideText:
+    case NoCueNumber:
+    case NoCueTimeLine:
+    case CueTimesTooLarge:
+        return notReadWords();
+    case ChangedWhileRead:
+    case NamedTwice:
+    case BeingConverted:
+    case ResultTwice:
+    case SubRipAlready:
+    case SubRipToConvert:
+        return batchWords();
+    case NotNameValue:
+    case NotWholeNumber:
+    case TooManyDecimals:
+    case OutsideRange:
+    case NeitherOnNorOff:
+    case NoSuchRule:
+        return line > 0 ? QStringLiteral("line %1: %2").arg(line).arg(ruleWords()) : ruleWords();
     }
     return QString();
+}
+
+FileError cueError(const QString &path, const CueProblem &problem)
+{
+    FileError::Reason why = FileError::CueTimesTooLarge;
+    switch (problem.kind) {
+    case CueProblem::NoCueNumber:
+        why = FileError::NoCueNumber;
+        break;
+    case CueProblem::NoTimeLine:
+        why = FileError::NoCueTimeLine;
+        break;
+    case CueProblem::TimesTooLarge:
+        break;
+    }
+    FileError error(FileError::Read, path, why, problem.text);
+    error.line = problem.line;
+    return error;
+}
+
+QString FileError::notReadWords() const
+{
+    switch (because) {
+    case NotWideText:
+        return QStringLiteral("it is not %1 text").arg(about);
+    case NoCueNumber:
+        return QStringLiteral("line %1: \"%2\" is no cue number").arg(line).arg(about);
+    case NoCueTimeLine:
+        return QStringLiteral("line %1: cue %2 has no time line \"00:00:00,000 --> 00:00:00,000\"").arg(line).arg(about);
+    default:
+        return QStringLiteral("line %1: the times are too large for the format").arg(line);
+    }
+}
+
+QString FileError::batchWords() const
+{
+    switch (because) {
+    case ChangedWhileRead:
+        return QStringLiteral("another program changed it while it was read");
+    case NamedTwice:
+        return QStringLiteral("it is named twice");
+    case BeingConverted:
+        return QStringLiteral("it is the file being converted");
+    case ResultTwice:
+        return QStringLiteral("another INPUT's result goes there too");
+    case SubRipAlready:
+        return QStringLiteral("it is SubRip already");
+    default:
+        return QStringLiteral("it is a SubRip file: convert it into a line format first");
+    }
+}
+
+QString FileError::ruleWords() const
+{
+    switch (because) {
+    case NotNameValue:
+        return QStringLiteral("\"%1\" is not NAME = VALUE").arg(about);
+    case NotWholeNumber:
+        return QStringLiteral("%1: \"%2\" is not a whole number").arg(about, value);
+    case TooManyDecimals:
+        return QStringLiteral("%1: \"%2\" is not a number with at most %3 decimals")
+                .arg(about, value, QString::number(decimals));
+    case OutsideRange:
+        return QStringLiteral("%1: %2 is outside %3 to %4").arg(about, value, lowest, highest);
+    case NeitherOnNorOff:
+        return QStringLiteral("%1: \"%2\" is neither on nor off").arg(about, value);
+    default:
+        return QStringLiteral("\"%1\" is no rule").arg(about);
+    }
 }
 
 QString FileError::words(Form form, const QString &named) const

@@ -57,6 +57,25 @@ struct FileError
                            // cannot store
         NotEncodedText,    // line LINE, byte COLUMN (0xBYTE) is not ABOUT text  (ABOUT: the encoding;
                            // no "(0x..)" when the file ends inside a character)
+        NotWideText,       // it is not ABOUT text  (ABOUT: a UTF-16 or UTF-32 encoding)
+        ChangedWhileRead,  // another program changed it while it was read  (the batch tool, after a run
+                           // that read it once; KeptChanging is the reader's own)
+        NamedTwice,        // it is named twice
+        BeingConverted,    // it is the file being converted
+        ResultTwice,       // another INPUT's result goes there too
+        SubRipAlready,     // it is SubRip already
+        SubRipToConvert,   // it is a SubRip file: convert it into a line format first
+        NoCueNumber,       // line LINE: "ABOUT" is no cue number
+        NoCueTimeLine,     // line LINE: cue ABOUT has no time line "00:00:00,000 --> 00:00:00,000"
+        CueTimesTooLarge,  // line LINE: the times are too large for the format
+        // A rule file's line that holds no rule, "line LINE: " first (none for line 0, a rule given
+        // alone); ABOUT: the rule's name, or the whole line for NotNameValue:
+        NotNameValue,      // "ABOUT" is not NAME = VALUE
+        NotWholeNumber,    // ABOUT: "VALUE" is not a whole number
+        TooManyDecimals,   // ABOUT: "VALUE" is not a number with at most DECIMALS decimals
+        OutsideRange,      // ABOUT: VALUE is outside LOWEST to HIGHEST
+        NeitherOnNorOff,   // ABOUT: "VALUE" is neither on nor off
+        NoSuchRule,        // "ABOUT" is no rule
     };
     // How the words are shown.
     enum Form {
@@ -74,11 +93,14 @@ struct FileError
     int errnum = 0;       // the system's reason; 0 when `because` or `cause` says why
     Reason because = NoReason;
     QString about;        // with Said, SameFileAs, NoMemory and NotInEncoding: the words, the other
-                          // file, the verb, the character
-    qint64 line = 0;      // with NotInEncoding and NotEncodedText: where the character or the byte
-    qint64 column = 0;    // is, both counted from 1
+                          // file, the verb, the character; the cue reasons: the line or the number
+    qint64 line = 0;      // with NotInEncoding, NotEncodedText and the cue reasons: where the
+    qint64 column = 0;    // character, the byte or the cue is, both counted from 1
     int byte = -1;        // with NotEncodedText: the byte's value; -1 past the end
     unsigned mode = 0;    // with OpenToOthers: the folder's permission bits
+    QString value;        // with the rule reasons: the value given, and
+    int decimals = 0;     // what it may be
+    QString lowest, highest;
     std::shared_ptr<const FileError> cause; // the step that failed, in its own words
     Aftermath aftermath = Untouched;
     QString keptIn;       // with KeptAside: where the old content is
@@ -115,10 +137,45 @@ struct FileError
 private:
     // Our own reason's words, or the system's for `errnum`.
     QString whyWords() const;
+    // The words of a reason the text could not be read for: not in its
+    // encoding, a cue that is not well formed.
+    QString notReadWords() const;
+    // The words of the batch tool's own reasons: what its inputs and
+    // results are to each other, SubRip where it is no input.
+    QString batchWords() const;
+    // A rule reason's words, without the line.
+    QString ruleWords() const;
     // The words of the operations that are a sentence about the file, with
     // `file` standing for it; empty for the others.
     QString aboutTheFile(const QString &file) const;
 };
+
+struct CueProblem;
+// Why SubRip text in the file `path` could not be read into lines.
+FileError cueError(const QString &path, const CueProblem &problem);
+
+// The error of a rule file's line that holds no rule, from what the check
+// rules' reader found (a RuleProblem: a template, as the file layer does
+// not know the checks). No `path` and line 0: a rule given alone.
+template <typename Problem>
+FileError ruleError(const QString &path, const Problem &problem)
+{
+    FileError error(FileError::Read, path, FileError::NoSuchRule, problem.name);
+    switch (problem.kind) {
+    case Problem::NotNameValue: error.because = FileError::NotNameValue; break;
+    case Problem::NotWholeNumber: error.because = FileError::NotWholeNumber; break;
+    case Problem::TooManyDecimals: error.because = FileError::TooManyDecimals; break;
+    case Problem::OutsideRange: error.because = FileError::OutsideRange; break;
+    case Problem::NeitherOnNorOff: error.because = FileError::NeitherOnNorOff; break;
+    case Problem::NoSuchRule: break;
+    }
+    error.line = problem.line;
+    error.value = problem.value;
+    error.decimals = problem.decimals;
+    error.lowest = problem.lowest;
+    error.highest = problem.highest;
+    return error;
+}
 
 // What a restore of a save that did not finish did.
 struct RestoreOutcome

@@ -2,10 +2,12 @@
 
 #include "files/filenames.h"
 #include "files/systemcalls.h"
+#include "formats/lineformat.h"
 
 #include <QHash>
 #include <QIODevice>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -218,4 +220,11 @@ bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *erro
     if (error)
         *error = FileError(FileError::Read, path, FileError::KeptChanging);
     return false;
+}
+
+double headerRate(QByteArrayView bytes, const QString &encoding)
+{
+    const QString start = decodeSubtitleBytes(bytes.first(std::min<qsizetype>(bytes.size(), 4096)), encoding).text;
+    const qsizetype end = start.indexOf(u'\n');
+    return frameRateHeader(QStringView(start).first(end < 0 ? start.size() : end));
 }

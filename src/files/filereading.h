@@ -66,3 +66,7 @@ bool readSubtitleFile(const QString &path, SubtitleText &result, FileError *erro
                       const QString &encoding = QString(), FileStamp *stamp = nullptr,
                       QByteArray *hash = nullptr);
 
+// The frame rate a file's first line names ({1}{1}23.976) in `encoding`
+// (empty: detected), or 0. Only the first kilobytes are read: enough to
+// hold that line in any encoding.
+double headerRate(QByteArrayView bytes, const QString &encoding);

@@ -1,21 +1,17 @@
-// Subtitle file bytes to text and back: encodings, their detection and
-// names, byte-order marks and line ends.
+// Subtitle file bytes to text and back: the codec of each encoding, the
+// names of the encodings, and carried bytes.
 //
-// A byte-order mark (UTF-8, UTF-16 or UTF-32) decides the encoding and is
-// kept aside. Otherwise valid UTF-8 is UTF-8; anything else is given to
-// uchardet, whose answer is taken only for an encoding that subtitles are
-// written in; failing that, the encoding the user's language most often
-// uses. An encoding is accepted only when the text it gives encodes back to
-// the very same bytes; a file that no encoding reads exactly is read one
-// character per byte ("bytes"), so that every byte survives. UTF-8 with a
-// few stray bytes stays UTF-8: each byte that is not UTF-8 is carried
-// through the text as one of U+DC80..U+DCFF and written back as itself.
-// Lines end at LF or CRLF, or at CR in a file that has no LF; the text holds
-// them as LF, without one after the last line, and a save writes them back
-// as the file had them.
+// An encoding is accepted only when the text it gives encodes back to the
+// very same bytes (formatdetection.h tells which); a file that no encoding
+// reads exactly is read one character per byte ("bytes"), so that every
+// byte survives. UTF-8 with a few stray bytes stays UTF-8: each byte that is
+// not UTF-8 is carried through the text as one of U+DC80..U+DCFF and written
+// back as itself. The text holds line ends as LF, without one after the
+// last line, and a save writes them back as the file had them.
 #pragma once
 
 #include "files/fileerror.h"
+#include "files/formatdetection.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -25,25 +21,6 @@
 #include <QStringEncoder>
 
 #include <functional>
-
-enum class LineEnds { LF, CRLF, Mixed, CR };
-
-// How a file's text is stored: what a save writes back.
-struct FileFormat
-{
-    QString encoding = QStringLiteral("UTF-8"); // a name --encoding takes, or "bytes"
-    bool bom = false;
-    // The line ends as read: Mixed when the lines do not all end alike.
-    LineEnds lineEnds = LineEnds::LF;
-    // The end of the file's first line (LF for a file without one), which a
-    // file of mixed line ends is written with.
-    LineEnds firstLineEnd = LineEnds::LF;
-    // Whether the last line ends with a line end.
-    bool finalLineEnd = false;
-
-    // What a save ends every line with.
-    LineEnds writtenLineEnds() const { return lineEnds == LineEnds::Mixed ? firstLineEnd : lineEnds; }
-};
 
 struct SubtitleText
 {
@@ -62,16 +39,6 @@ struct SubtitleText
 // the start it no longer needs (a large file is read a piece at a time).
 SubtitleText decodeSubtitleBytes(QByteArrayView bytes, const QString &encoding = QString(),
                                  const std::function<void(qsizetype)> &done = {});
-
-// What decodeSubtitleBytes finds, without making the text where it need
-// not: the format (of the line ends, only the first line's and the final
-// one: Mixed is not told apart; for UTF-16 and UTF-32 neither), where the
-// text starts (after a byte-order mark kept aside), the notice and where
-// stray bytes begin.
-FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
-                        QString *notice, QString *strayBytes = nullptr);
-FileFormat detectFormat(QByteArrayView bytes, const QString &encoding, qsizetype *textStart,
-                        FileError &notice, QString *strayBytes = nullptr);
 
 // The bytes a save writes. False, with a message naming the line, the
 // column and the character, when the text holds a character the encoding
@@ -92,12 +59,6 @@ struct EncodingGroup
     QStringList names;
 };
 QList<EncodingGroup> commonEncodings();
-
-// "UTF-8", "windows-1250 with BOM", "bytes"...
-QString describeFormat(const FileFormat &format);
-
-// The bytes of a line end: "\n", "\r\n" or "\r" (Mixed: "\n").
-QByteArrayView lineEndBytes(LineEnds ends);
 
 // Turns the lines of one file into text and back, a line at a time.
 // Encodings of one byte per character in which no character combines with
@@ -134,11 +95,3 @@ private:
 // cannot store: the error, and its words.
 FileError unwritable(QStringView line, qsizetype lineNumber, qsizetype at);
 QString unwritableMessage(QStringView line, qsizetype lineNumber, qsizetype at);
-
-// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF, no
-// sequence cut off at the end).
-bool isValidUtf8(QByteArrayView bytes);
-
-// The byte-order mark `bytes` start with and the encoding it stands for;
-// 0 and an empty name without one.
-qsizetype byteOrderMark(QByteArrayView bytes, QString *encoding);

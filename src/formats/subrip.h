@@ -108,12 +108,21 @@ qint64 hideNotPast(qint64 show, qint64 display, qint64 next);
 // number and the line after it a time line.
 bool looksLikeSubRip(QStringView text);
 
+// What is wrong with SubRip text that cannot be read into lines, and where.
+struct CueProblem
+{
+    enum Kind { NoCueNumber, NoTimeLine, TimesTooLarge };
+    Kind kind = NoCueNumber;
+    qsizetype line = 0; // in the file, counted from 1
+    QString text;       // NoCueNumber: the line's first 40 characters; NoTimeLine: the cue's number
+};
+
 // The lines of SubRip `text` in `format` (a SubtitleFormat code), frame
-// numbers at `fps`. False, with "line N: what is wrong", for a cue that is
-// not well formed; `out` is then untouched. `firstLine` lines come before
-// `text` in its file (for the numbers a message gives).
+// numbers at `fps`. False, with the problem, for a cue that is not well
+// formed; `out` is then untouched. `firstLine` lines come before `text` in
+// its file (for the line a problem names).
 bool importSubRip(QStringView text, int format, double fps, QString &out, CueReport &report,
-                  QString *error, qsizetype firstLine = 0);
+                  CueProblem *problem, qsizetype firstLine = 0);
 
 // Whether SubRip `text` (without its last line end) ends with a blank line:
 // the lines converted from it then end with a line end, as the file that

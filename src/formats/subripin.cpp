@@ -279,13 +279,13 @@ bool looksLikeSubRip(QStringView text)
 }
 
 bool importSubRip(QStringView text, int format, double fps, QString &out, CueReport &report,
-                  QString *error, qsizetype firstLine)
+                  CueProblem *problem, qsizetype firstLine)
 {
     report = CueReport();
     const QList<QStringView> lines = text.split(u'\n');
-    auto fail = [&](qsizetype index, const QString &what) {
-        if (error)
-            *error = QStringLiteral("line %1: %2").arg(firstLine + index + 1).arg(what);
+    auto fail = [&](qsizetype index, CueProblem::Kind kind, QStringView what = {}) {
+        if (problem)
+            *problem = {kind, firstLine + index + 1, what.toString()};
         return false;
     };
     QString result;
@@ -299,13 +299,11 @@ bool importSubRip(QStringView text, int format, double fps, QString &out, CueRep
             continue;
         }
         if (!isCueNumber(lines[k]))
-            return fail(k, QStringLiteral("\"%1\" is no cue number").arg(lines[k].left(40)));
+            return fail(k, CueProblem::NoCueNumber, lines[k].left(40));
         const qsizetype numberLine = k++;
         qint64 show = 0, hide = 0;
         if (k >= lines.size() || !readTimeLine(lines[k], show, hide))
-            return fail(k < lines.size() ? k : numberLine,
-                        QStringLiteral("cue %1 has no time line \"00:00:00,000 --> 00:00:00,000\"")
-                                .arg(lines[numberLine].trimmed()));
+            return fail(k < lines.size() ? k : numberLine, CueProblem::NoTimeLine, lines[numberLine].trimmed());
         const qsizetype timeLine = k++;
         cueText.clear();
         for (bool first = true; k < lines.size() && !isBlank(lines[k]); ++k, first = false) {
@@ -316,7 +314,7 @@ bool importSubRip(QStringView text, int format, double fps, QString &out, CueRep
         const QString textPart = cueToTextPart(cueText, format == BracketTime, report);
         line.clear();
         if (!writeSubtitleLine(format, show / 1000.0, hide / 1000.0, textPart, fps, line))
-            return fail(timeLine, QStringLiteral("the times are too large for the format"));
+            return fail(timeLine, CueProblem::TimesTooLarge);
         if (report.cues++ > 0)
             result += u'\n';
         result += line;

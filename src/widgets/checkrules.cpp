@@ -120,11 +120,12 @@ void CheckRulesDialog::load()
     SubtitleText file;
     FileError error;
     CheckRules rules = shown();
-    QString why, badRule;
+    QString why;
+    RuleProblem badRule;
     if (!readSubtitleFile(name, file, &error))
         why = error.reason();
     else if (!rulesFromText(file.text, rules, &badRule))
-        why = FileError(FileError::Read, name, badRule).words(FileError::Opening);
+        why = ruleError(name, badRule).words(FileError::Opening);
     if (!why.isEmpty()) {
         tellFailure(this, QStringLiteral("Cannot read rules from \"%1\".").arg(shownName(name)), why);
         return;

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 // Its widgets left to right, going on in a new row where the width ends.
@@ -159,15 +160,10 @@ FindBar::FindBar(MyEditor *editor, QWidget *parent) : QWidget(parent), m_editor(
 
     // Tab goes from the find field to the replace field, then on in
     // reading order.
-    setTabOrder(m_find, m_replace);
-    setTabOrder(m_replace, m_regularExpression);
-    setTabOrder(m_regularExpression, m_matchCase);
-    setTabOrder(m_matchCase, m_wholeWords);
-    setTabOrder(m_wholeWords, m_next);
-    setTabOrder(m_next, m_previous);
-    setTabOrder(m_previous, m_replaceOne);
-    setTabOrder(m_replaceOne, m_replaceAll);
-    setTabOrder(m_replaceAll, closeButton);
+    QWidget *const inTurn[] = {m_find, m_replace, m_regularExpression, m_matchCase, m_wholeWords,
+                               m_next, m_previous, m_replaceOne, m_replaceAll, closeButton};
+    for (size_t i = 1; i < std::size(inTurn); ++i)
+        setTabOrder(inTurn[i - 1], inTurn[i]);
 
     connect(m_find, &QLineEdit::returnPressed, this, &FindBar::findNext);
     connect(m_replace, &QLineEdit::returnPressed, this, &FindBar::replace);
