@@ -1,7 +1,7 @@
 // The check panel: counts and the filter, going to a problem's line, the
 // list as the text is edited, Fix as one undo step, the rules dialog, the
 // panel at two font sizes, and real files checked as the batch tool does.
-#include "app/checkpanel.h"
+#include "widgets/checkpanel.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
 #include "widgets/checkrules.h"

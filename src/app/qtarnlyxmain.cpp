@@ -16,6 +16,7 @@
 #include "files/unfinishedsaves.h"
 #include "formats/subrip.h"
 #include "widgets/changedbar.h"
+#include "widgets/checkpanel.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
 #include "images/correctsub.xpm"
@@ -40,6 +41,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QStatusBar>
 #include <QToolBar>
@@ -424,6 +426,38 @@ void QTarnlyxMain::showSummary(const QString &summary)
     m_summaryLabel->setText(summary);
     m_summaryLabel->setToolTip(summary);
     m_summaryLabel->show();
+}
+
+void QTarnlyxMain::addCheckActions(QMenu *subtitles)
+{
+    auto *check = new QAction(QStringLiteral("Chec&k..."), this);
+    check->setObjectName(QStringLiteral("checkAction"));
+    check->setShortcut(QKeySequence(Qt::Key_F7));
+    subtitles->addSeparator();
+    subtitles->addAction(check);
+    connect(check, &QAction::triggered, this, &QTarnlyxMain::showChecks);
+}
+
+void QTarnlyxMain::showChecks()
+{
+    if (!m_checkPanel) {
+        m_checkPanel = new CheckPanel(editor, this);
+        connect(m_checkPanel, &CheckPanel::fixed, this, &QTarnlyxMain::showSummary);
+        addDockWidget(Qt::RightDockWidgetArea, m_checkPanel);
+        // Room for the panel beside the text, as far as the screen allows.
+        const int wanted = width() + m_checkPanel->sizeHint().width();
+        const QScreen *place = screen();
+        resize(place ? std::min(wanted, place->availableGeometry().width()) : wanted, height());
+    }
+    m_checkPanel->show();
+    m_checkPanel->raise();
+    m_checkPanel->focusProblems();
+}
+
+void QTarnlyxMain::followRate()
+{
+    if (m_checkPanel && m_checkPanel->isVisible())
+        m_checkPanel->recheck();
 }
 
 void QTarnlyxMain::checkDisk()
