@@ -18,21 +18,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-void QTarnlyxMain::addFileFormatActions(QMenu *file)
-{
-    QAction *saveWith = file->addAction(QStringLiteral("Save with &Encoding..."));
-    saveWith->setObjectName(QStringLiteral("saveWithEncodingAction"));
-    connect(saveWith, &QAction::triggered, this, &QTarnlyxMain::saveWithEncoding);
-    QMenu *exportMenu = file->addMenu(QStringLiteral("E&xport"));
-    exportMenu->setObjectName(QStringLiteral("exportMenu"));
-    QAction *subRip = exportMenu->addAction(QStringLiteral("&SubRip..."));
-    subRip->setObjectName(QStringLiteral("exportSubRipAction"));
-    QAction *webVtt = exportMenu->addAction(QStringLiteral("&WebVTT..."));
-    webVtt->setObjectName(QStringLiteral("exportWebVttAction"));
-    connect(subRip, &QAction::triggered, this, &QTarnlyxMain::exportSubRip);
-    connect(webVtt, &QAction::triggered, this, &QTarnlyxMain::exportWebVtt);
-}
-
 void QTarnlyxMain::exportSubRip()
 {
     exportCuesAs(CueStyle::SubRip);

@@ -2,6 +2,7 @@
 
 #include "widgets/findbar.h"
 #include "widgets/gotodialog.h"
+#include "app/mainmenus.h"
 #include "app/messageboxes.h"
 #include "app/recoveryfeed.h"
 
@@ -17,14 +18,6 @@
 #include "formats/subrip.h"
 #include "widgets/changedbar.h"
 #include "widgets/checkpanel.h"
-#include "images/changefps.xpm"
-#include "images/convertformat.xpm"
-#include "images/correctsub.xpm"
-#include "images/newtext.xpm"
-#include "images/opentext.xpm"
-#include "images/savetext.xpm"
-#include "images/shifttime.xpm"
-#include "images/showtimechange.xpm"
 
 #include <QAction>
 #include <QActionGroup>
@@ -45,10 +38,8 @@
 #include <QSet>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
-#include <functional>
 #include <memory>
 #include <utility>
 
@@ -245,169 +236,48 @@ bool QTarnlyxMain::mayOverwrite()
 
 void QTarnlyxMain::createActions()
 {
-    const QPixmap newIcon(newtext_xpm), openIcon(opentext_xpm), saveIcon(savetext_xpm),
-            convertIcon(convertformat_xpm), shiftIcon(shifttime_xpm),
-            showTimeIcon(showtimechange_xpm), fpsIcon(changefps_xpm), correctIcon(correctsub_xpm);
+    const MainMenus menus = createMainMenus(this, toolBar);
+    m_reopenMenu = menus.reopen;
+    connect(menus.newFile, &QAction::triggered, this, &QTarnlyxMain::newFile);
+    connect(menus.open, &QAction::triggered, this, &QTarnlyxMain::open);
+    connect(menus.save, &QAction::triggered, this, &QTarnlyxMain::save);
+    connect(menus.saveAs, &QAction::triggered, this, &QTarnlyxMain::saveAs);
+    connect(menus.close, &QAction::triggered, this, &QWidget::close);
+    connect(menus.closeAll, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+    connect(menus.reopen, &QMenu::aboutToShow, this, &QTarnlyxMain::markReopenMenu);
+    connect(menus.detectAgain, &QAction::triggered, this, [this] { reopenWith(QString()); });
+    for (QAction *a : menus.encodings->actions())
+        connect(a, &QAction::triggered, this, [this, name = a->data().toString()] { reopenWith(name); });
+    connect(menus.saveWithEncoding, &QAction::triggered, this, &QTarnlyxMain::saveWithEncoding);
+    connect(menus.exportSubRip, &QAction::triggered, this, &QTarnlyxMain::exportSubRip);
+    connect(menus.exportWebVtt, &QAction::triggered, this, &QTarnlyxMain::exportWebVtt);
 
-    // A tool button and its menu item are one action: the tooltip belongs to
-    // the button, the text and the keys to the menu.
-    auto action = [this](const QPixmap &icon, const char *text, const QKeySequence &keys) {
-        auto *a = new QAction(QIcon(icon), QString::fromUtf8(text), this);
-        a->setShortcut(keys);
-        return a;
-    };
-    auto tool = [this](QAction *a, const char *tip, const char *name) {
-        a->setToolTip(QString::fromUtf8(tip));
-        toolBar->addAction(a);
-        toolBar->widgetForAction(a)->setObjectName(QString::fromUtf8(name));
-    };
+    // The text area's own keys for these reach it first where it has the
+    // keyboard; elsewhere in the window the menu's take them.
+    connect(menus.undo, &QAction::triggered, this, [this] { editor->undo(); });
+    connect(menus.redo, &QAction::triggered, this, [this] { editor->redo(); });
+    connect(menus.cut, &QAction::triggered, this, [this] { editor->cut(); });
+    connect(menus.copy, &QAction::triggered, this, [this] { editor->copy(); });
+    connect(menus.paste, &QAction::triggered, this, [this] { editor->paste(); });
+    connect(menus.selectAll, &QAction::triggered, this, [this] { editor->selectAll(); });
+    connect(menus.find, &QAction::triggered, this, [this] { m_findBar->start(false); });
+    connect(menus.findNext, &QAction::triggered, this, [this] { m_findBar->findNext(); });
+    connect(menus.findPrevious, &QAction::triggered, this, [this] { m_findBar->findPrevious(); });
+    connect(menus.replace, &QAction::triggered, this, [this] { m_findBar->start(true); });
+    connect(menus.goTo, &QAction::triggered, this, [this] {
+        GoToDialog dialog(editor, this);
+        dialog.exec();
+        takeFocusBack(this);
+    });
 
-    QAction *newAct = action(newIcon, "&New subtitles file", QKeySequence(Qt::CTRL | Qt::Key_N));
-    QAction *openAct = action(openIcon, "&Open subtitles file...", QKeySequence(Qt::CTRL | Qt::Key_O));
-    QAction *saveAct = action(saveIcon, "&Save file", QKeySequence(Qt::CTRL | Qt::Key_S));
-    QAction *saveAsAct = action(QPixmap(), "Save &as...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    QAction *closeAct = action(QPixmap(), "&Close", QKeySequence(Qt::CTRL | Qt::Key_F4));
-    QAction *closeAllAct = action(QPixmap(), "C&lose all", QKeySequence(Qt::ALT | Qt::Key_F4));
-    QAction *fpsAct = action(QPixmap(), "&Default FPS value...", QKeySequence(Qt::CTRL | Qt::Key_I));
-    QAction *convertAct = action(convertIcon, "&Convert subtitles format...", QKeySequence(Qt::CTRL | Qt::Key_T));
-    QAction *shiftAct = action(shiftIcon, "&Shift subtitles display time...", QKeySequence(Qt::CTRL | Qt::Key_D));
-    QAction *showTimeAct = action(showTimeIcon, "Ch&ange subtitles show time...", QKeySequence(Qt::CTRL | Qt::Key_W));
-    QAction *changeFpsAct = action(fpsIcon, "Change &FPS value...", QKeySequence(Qt::CTRL | Qt::Key_Q));
-    QAction *correctAct = action(correctIcon, "Correct &subtiles...", QKeySequence(Qt::CTRL | Qt::Key_R));
-    QAction *aboutAct = action(QPixmap(), "&About...", QKeySequence(Qt::Key_F1));
-
-    // The key names in the tooltips are only text; for the shift and the
-    // display time they name each other's keys.
-    tool(newAct, "New subtitles file (Ctrl+N)", "fnew");
-    tool(openAct, "Open subtitles file (Ctrl+O)", "fopen");
-    tool(saveAct, "Save subtitles file (Ctrl+S)", "fsave");
-    toolBar->addSeparator();
-    toolBar->addSeparator();
-    tool(convertAct, "Convert subtitles format (Ctrl+T)", "convert format");
-    tool(shiftAct, "Shift subtitles display time (Ctrl+W)", "shift time");
-    tool(showTimeAct, "Change subtitles show time (Ctrl+D)", "show time");
-    tool(changeFpsAct, "Change FPS value (Ctrl+Q)", "FPS change");
-    tool(correctAct, "Correct subtiles (Ctrl+R)", "correct");
-
-    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->addAction(newAct);
-    file->addAction(openAct);
-    file->addSeparator();
-    file->addAction(saveAct);
-    file->addAction(saveAsAct);
-    file->addSeparator();
-    file->addAction(closeAct);
-    file->addAction(closeAllAct);
-    // Beyond the items the File menu always had.
-    file->addSeparator();
-    QMenu *reopen = file->addMenu(QStringLiteral("&Reopen with Encoding"));
-    reopen->setObjectName(QStringLiteral("reopenMenu"));
-    m_reopenMenu = reopen;
-    connect(reopen->addAction(QStringLiteral("&Detect Again")), &QAction::triggered, this,
-            [this] { reopenWith(QString()); });
-    reopen->addSeparator();
-    // One check mark, at the encoding the text was read in.
-    auto *marks = new QActionGroup(reopen);
-    auto encodingAction = [this, marks](QMenu *menu, const QString &text, const QString &name) {
-        QAction *a = menu->addAction(text);
-        a->setCheckable(true);
-        a->setData(name);
-        marks->addAction(a);
-        connect(a, &QAction::triggered, this, [this, name] { reopenWith(name); });
-    };
-    for (const EncodingGroup &group : commonEncodings()) {
-        QMenu *script = reopen->addMenu(group.script);
-        for (const QString &name : group.names)
-            encodingAction(script, name, name);
-    }
-    reopen->addSeparator();
-    encodingAction(reopen, QStringLiteral("Raw bytes (Latin-1)"), QStringLiteral("bytes"));
-    connect(reopen, &QMenu::aboutToShow, this, &QTarnlyxMain::markReopenMenu);
-    addFileFormatActions(file);
-
-    createEditMenu();
-
-    QMenu *subtitles = menuBar()->addMenu(QStringLiteral("&Subtitles"));
-    subtitles->addAction(fpsAct);
-    subtitles->addSeparator();
-    subtitles->addAction(convertAct);
-    subtitles->addAction(shiftAct);
-    subtitles->addAction(showTimeAct);
-    subtitles->addAction(changeFpsAct);
-    subtitles->addAction(correctAct);
-    addCheckActions(subtitles);
-
-    menuBar()->addSeparator();
-    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(aboutAct);
-
-    connect(newAct, &QAction::triggered, this, &QTarnlyxMain::newFile);
-    connect(openAct, &QAction::triggered, this, &QTarnlyxMain::open);
-    connect(saveAct, &QAction::triggered, this, &QTarnlyxMain::save);
-    connect(saveAsAct, &QAction::triggered, this, &QTarnlyxMain::saveAs);
-    connect(closeAct, &QAction::triggered, this, &QWidget::close);
-    connect(closeAllAct, &QAction::triggered, qApp, &QApplication::closeAllWindows);
-    connect(fpsAct, &QAction::triggered, this, &QTarnlyxMain::specifyFps);
-    connect(convertAct, &QAction::triggered, this, &QTarnlyxMain::subtitlesConvert);
-    connect(shiftAct, &QAction::triggered, this, &QTarnlyxMain::shiftTime);
-    connect(showTimeAct, &QAction::triggered, this, &QTarnlyxMain::changeShowTime);
-    connect(changeFpsAct, &QAction::triggered, this, &QTarnlyxMain::changeSubFps);
-    connect(correctAct, &QAction::triggered, this, &QTarnlyxMain::correctSubtitles);
-    connect(aboutAct, &QAction::triggered, this, &QTarnlyxMain::showAbout);
-
-    const QList<QAction *> named = {newAct, openAct, saveAct, saveAsAct, closeAct, closeAllAct,
-                                    fpsAct, convertAct, shiftAct, showTimeAct, changeFpsAct,
-                                    correctAct, aboutAct};
-    const char *const names[] = {"newAction", "openAction", "saveAction", "saveAsAction",
-                                 "closeAction", "closeAllAction", "fpsAction", "convertAction",
-                                 "shiftAction", "showTimeAction", "changeFpsAction",
-                                 "correctAction", "aboutAction"};
-    for (int i = 0; i < named.size(); ++i)
-        named[i]->setObjectName(QString::fromLatin1(names[i]));
-}
-
-void QTarnlyxMain::createEditMenu()
-{
-    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    edit->setObjectName(QStringLiteral("editMenu"));
-    struct Item
-    {
-        const char *text, *name;
-        QKeySequence keys;
-        std::function<void()> run;
-    };
-    const Item items[] = {
-        {"&Undo", "undoAction", QKeySequence::Undo, [this] { editor->undo(); }},
-        {"&Redo", "redoAction", QKeySequence::Redo, [this] { editor->redo(); }},
-        {nullptr, nullptr, {}, {}},
-        {"Cu&t", "cutAction", QKeySequence::Cut, [this] { editor->cut(); }},
-        {"&Copy", "copyAction", QKeySequence::Copy, [this] { editor->copy(); }},
-        {"&Paste", "pasteAction", QKeySequence::Paste, [this] { editor->paste(); }},
-        {"Select &All", "selectAllAction", QKeySequence::SelectAll, [this] { editor->selectAll(); }},
-        {nullptr, nullptr, {}, {}},
-        {"&Find...", "findAction", QKeySequence(Qt::CTRL | Qt::Key_F), [this] { m_findBar->start(false); }},
-        {"Find &Next", "findNextAction", QKeySequence(Qt::Key_F3), [this] { m_findBar->findNext(); }},
-        {"Find Pre&vious", "findPreviousAction", QKeySequence(Qt::SHIFT | Qt::Key_F3),
-         [this] { m_findBar->findPrevious(); }},
-        {"R&eplace...", "replaceAction", QKeySequence(Qt::CTRL | Qt::Key_H), [this] { m_findBar->start(true); }},
-        {"&Go to...", "goToAction", QKeySequence(Qt::CTRL | Qt::Key_G), [this] {
-             GoToDialog dialog(editor, this);
-             dialog.exec();
-             takeFocusBack(this);
-         }},
-    };
-    for (const Item &item : items) {
-        if (!item.text) {
-            edit->addSeparator();
-            continue;
-        }
-        QAction *a = edit->addAction(QString::fromLatin1(item.text));
-        a->setObjectName(QString::fromLatin1(item.name));
-        a->setShortcut(item.keys);
-        // The text area's own keys for these reach it first where it has
-        // the keyboard; elsewhere in the window the menu's take them.
-        connect(a, &QAction::triggered, this, item.run);
-    }
+    connect(menus.fps, &QAction::triggered, this, &QTarnlyxMain::specifyFps);
+    connect(menus.convert, &QAction::triggered, this, &QTarnlyxMain::subtitlesConvert);
+    connect(menus.shift, &QAction::triggered, this, &QTarnlyxMain::shiftTime);
+    connect(menus.showTime, &QAction::triggered, this, &QTarnlyxMain::changeShowTime);
+    connect(menus.changeFps, &QAction::triggered, this, &QTarnlyxMain::changeSubFps);
+    connect(menus.correct, &QAction::triggered, this, &QTarnlyxMain::correctSubtitles);
+    connect(menus.check, &QAction::triggered, this, &QTarnlyxMain::showChecks);
+    connect(menus.about, &QAction::triggered, this, &QTarnlyxMain::showAbout);
 }
 
 void QTarnlyxMain::markReopenMenu()
@@ -426,16 +296,6 @@ void QTarnlyxMain::showSummary(const QString &summary)
     m_summaryLabel->setText(summary);
     m_summaryLabel->setToolTip(summary);
     m_summaryLabel->show();
-}
-
-void QTarnlyxMain::addCheckActions(QMenu *subtitles)
-{
-    auto *check = new QAction(QStringLiteral("Chec&k..."), this);
-    check->setObjectName(QStringLiteral("checkAction"));
-    check->setShortcut(QKeySequence(Qt::Key_F7));
-    subtitles->addSeparator();
-    subtitles->addAction(check);
-    connect(check, &QAction::triggered, this, &QTarnlyxMain::showChecks);
 }
 
 void QTarnlyxMain::showChecks()

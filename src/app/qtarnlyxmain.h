@@ -119,13 +119,10 @@ private:
     void showPosition();
     // The name Save As proposes; empty when the user cancels.
     QString askSaveName();
-    void addFileFormatActions(QMenu *file);
     void exportCuesAs(CueStyle style);
     // Offers to turn a SubRip file just read into subtitle lines, as a new
     // unnamed text; true when it did.
     bool offerSubRipConversion(const QString &name, const SubtitleText &file);
-    // The Edit menu: the text area's own commands, find and replace, go to.
-    void createEditMenu();
     // What the last operation or Replace All did, until the next edit.
     void showSummary(const QString &summary);
     // Shows the changed-on-disk bar when the file changed or went since it
@@ -136,7 +133,6 @@ private:
     void openDropped(const QStringList &names);
     void markReopenMenu();
     // Subtitles > Check...: the panel of what the checks find.
-    void addCheckActions(QMenu *subtitles);
     void showChecks();
     // The panel checks again at a new frame rate.
     void followRate();

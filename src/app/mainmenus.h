@@ -1,0 +1,32 @@
+// The actions of a main window, in its menus and on its tool bar: their
+// texts, keys, icons, tooltips and object names, in the order they show.
+// What each one does is the window's to connect.
+#pragma once
+
+class QAction;
+class QActionGroup;
+class QMainWindow;
+class QMenu;
+class QToolBar;
+
+struct MainMenus
+{
+    // File
+    QAction *newFile, *open, *save, *saveAs, *close, *closeAll;
+    QMenu *reopen;
+    QAction *detectAgain;
+    // Reopen with Encoding's checkable items, each with its encoding's name
+    // as data ("bytes" for one byte per character).
+    QActionGroup *encodings;
+    QAction *saveWithEncoding, *exportSubRip, *exportWebVtt;
+    // Edit
+    QAction *undo, *redo, *cut, *copy, *paste, *selectAll;
+    QAction *find, *findNext, *findPrevious, *replace, *goTo;
+    // Subtitles
+    QAction *fps, *convert, *shift, *showTime, *changeFps, *correct, *check;
+    // Help
+    QAction *about;
+};
+
+// Fills the menu bar of `window` and `toolBar`.
+MainMenus createMainMenus(QMainWindow *window, QToolBar *toolBar);
