@@ -1,42 +1,39 @@
 #include "app/qtarnlyxmain.h"
 
-#include "widgets/findbar.h"
-#include "widgets/gotodialog.h"
 #include "app/mainmenus.h"
 #include "app/messageboxes.h"
 #include "app/recoveryfeed.h"
-
+#include "app/windowquestions.h"
+#include "widgets/changedbar.h"
+#include "widgets/checkpanel.h"
+#include "widgets/findbar.h"
+#include "widgets/gotodialog.h"
 #include "widgets/myabout.h"
+#include "widgets/myeditor.h"
 #include "widgets/myfps.h"
 #include "widgets/operationdialogs.h"
-#include "widgets/myeditor.h"
+#include "widgets/saveformat.h"
 #include "engine/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/savingformat.h"
-#include "files/unfinishedsaves.h"
 #include "formats/subrip.h"
-#include "widgets/changedbar.h"
-#include "widgets/checkpanel.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QPointer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
+#include <QPointer>
 #include <QScreen>
 #include <QSet>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -198,23 +195,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     if (!m_document.adoptRecovery(recovered))
         return;
     const bool changed = recovered.relationTo(m_document.fileName()) == RecoveredText::Relation::Changed;
-    QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
-                    QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
-                            .arg(shownFileName(recovered.fileName),
-                                 QLocale().toString(recovered.written, QLocale::ShortFormat)),
-                    QMessageBox::NoButton, this);
-    box.setObjectName(QStringLiteral("recovery"));
-    box.setInformativeText(changed ? QStringLiteral("Tarnlyx ended before it was saved, and the file has changed since. "
-                                                    "Restore it? Saving it would then ask before writing over the file.")
-                                   : QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
-    showPlainText(box);
-    QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
-    QPushButton *discard = box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
-    box.setDefaultButton(restore);
-    guardAnswers(box, {discard});
-    box.exec();
-    takeFocusBack(this);
-    if (box.clickedButton() != restore) {
+    if (!askRestoreRecovery(this, recovered, changed)) {
         m_document.dropRecovery();
         return;
     }
@@ -223,15 +204,8 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
 
 bool QTarnlyxMain::mayOverwrite()
 {
-    if (!m_document.changedOnDisk())
-        return true;
-    const FileStamp now = stampOf(m_document.fileName());
-    return confirm(this, QMessageBox::Warning, "changed on disk",
-                   QStringLiteral("Another program has %1 \"%2\" since it was opened or saved here.")
-                           .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"), shownName(m_document.fileName())),
-                   now.exists ? QStringLiteral("Saving replaces those changes with the text shown here.")
-                              : QStringLiteral("Saving writes the text shown here to it again."),
-                   QStringLiteral("&Overwrite"));
+    return !m_document.changedOnDisk()
+            || confirmOverwrite(this, m_document.fileName(), stampOf(m_document.fileName()).exists);
 }
 
 void QTarnlyxMain::createActions()
@@ -407,40 +381,17 @@ void QTarnlyxMain::open()
         load(name);
 }
 
-QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
-{
-    QMessageBox box(QMessageBox::Information, QString::fromLatin1(caption),
-                    QStringLiteral("File has been changed and not saved!"), QMessageBox::NoButton,
-                    this);
-    box.setObjectName(QStringLiteral("unsaved"));
-    showPlainText(box);
-    // One role for all three keeps them left to right in this order.
-    QPushButton *saveNow = box.addButton(QStringLiteral("Save now"), QMessageBox::ActionRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::ActionRole);
-    QPushButton *leave = box.addButton(QStringLiteral("Leave anyway"), QMessageBox::ActionRole);
-    box.setDefaultButton(saveNow);
-    box.setEscapeButton(cancel);
-    guardAnswers(box, {leave});
-    box.exec();
-    takeFocusBack(this);
-    if (box.clickedButton() == saveNow)
-        return Answer::SaveNow;
-    if (box.clickedButton() == leave)
-        return Answer::LeaveAnyway;
-    return Answer::Cancel;
-}
-
 bool QTarnlyxMain::mayDiscardText()
 {
     if (!editor->document()->isModified())
         return true;
-    switch (askUnsaved()) {
-    case Answer::SaveNow:
+    switch (askUnsaved(this)) {
+    case UnsavedAnswer::SaveNow:
         // A save that failed or found no name keeps the text here.
         return save();
-    case Answer::LeaveAnyway:
+    case UnsavedAnswer::LeaveAnyway:
         return true;
-    case Answer::Cancel:
+    case UnsavedAnswer::Cancel:
         return false;
     }
     return false;
@@ -459,8 +410,7 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
     FileError error;
     SubtitleText file;
     if (!m_document.readIn(name, encoding, file, &error)) {
-        tell(this, QMessageBox::Warning, "read error",
-             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), error.words(FileError::Sentence, name));
+        tellReadError(this, name, error);
         return false;
     }
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
@@ -469,19 +419,7 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
     editor->setText(std::move(file.text), m_document.textAsRead());
     setFileName(m_document.fileName());
     showFormat();
-    if (!file.strayBytes.isEmpty()) {
-        tell(this, QMessageBox::Information, "stray bytes",
-             QStringLiteral("\"%1\" is UTF-8 text with bytes that are not UTF-8.").arg(shownName(name)),
-             QStringLiteral("The first is at %1. Each such byte is shown as a marked character, "
-                            "left alone by every operation and saved as the same byte.")
-                     .arg(file.strayBytes));
-    }
-    if (const QString notice = file.notice.words(FileError::Opening); !notice.isEmpty()) {
-        tell(this, QMessageBox::Information, "read as bytes",
-             QStringLiteral("\"%1\" is shown one byte per character.").arg(shownName(name)),
-             QStringLiteral("%1, so every byte is shown as one character and kept as it is. "
-                            "File > Reopen with Encoding chooses another encoding.").arg(notice));
-    }
+    tellReadNotices(this, name, file);
     // Each text a program that ended left for this very file, whatever name
     // or link reaches it now: the first restored here, the others each in
     // a window of its own (which offers the next).
@@ -517,85 +455,39 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
         text = editor->text();
         plan = SubtitleDocument::planSave(name, text, format);
     } catch (const std::bad_alloc &) {
-        tell(this, QMessageBox::Warning, "write error", QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)),
-             FileError(FileError::NoMemory, name, QStringLiteral("write")).words(FileError::Sentence, name));
+        tellWriteError(this, name, FileError(FileError::NoMemory, name, QStringLiteral("write")));
         return false;
     }
     switch (plan.question) {
     case SubtitleDocument::SavePlan::Question::None:
         break;
     case SubtitleDocument::SavePlan::Question::NotInBytes:
-        if (confirm(this, QMessageBox::Warning, "not in bytes", QStringLiteral("The text cannot be saved as raw bytes."),
-                    plan.why.words(FileError::Sentence, name) + QStringLiteral(" The file is shown one byte per character; "
-                                                          "reopen it in its encoding to edit its letters."),
-                    QStringLiteral("&Reopen with Encoding..."))) {
+        if (askReopenForBytes(this, name, plan.why)) {
             if (auto *menu = findChild<QMenu *>(QStringLiteral("reopenMenu")))
                 menu->popup(mapToGlobal(rect().center()));
         }
         return false;
     case SubtitleDocument::SavePlan::Question::NotInEncoding:
-        if (!confirm(this, QMessageBox::Question, "not in encoding",
-                     QStringLiteral("The text cannot be saved as %1.").arg(format.encoding),
-                     plan.why.words(FileError::Sentence, name) + QStringLiteral(" Save the file as UTF-8 instead?"),
-                     QStringLiteral("Save as &UTF-8")))
+        if (!askUtf8Instead(this, name, format.encoding, plan.why))
             return false;
         plan = SubtitleDocument::inUtf8(std::move(plan), text);
         if (plan.question != SubtitleDocument::SavePlan::Question::None)
             return false;
         break;
     }
-    if (!settleUnfinishedSaves(name))
+    const Settled settled = settleUnfinishedSaves(this, name);
+    if (settled == Settled::CopyRestored)
+        checkDisk();
+    if (settled != Settled::GoOn)
         return false;
     FileError writeError;
     if (!m_document.write(plan, &writeError)) {
-        tell(this, QMessageBox::Warning, "write error",
-             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), writeError.words(FileError::Sentence, name));
+        tellWriteError(this, name, writeError);
         return false;
     }
     editor->document()->setModified(false);
     setFileName(m_document.fileName());
     showFormat();
-    return true;
-}
-
-bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
-{
-    for (const UnfinishedSave &save : unfinishedSavesOf(name)) {
-        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                        QStringLiteral("The last save of \"%1\" did not finish; the file may be damaged.").arg(shownName(name)),
-                        QMessageBox::NoButton, this);
-        box.setObjectName(QStringLiteral("unsettled save"));
-        box.setInformativeText(QStringLiteral("The copy taken before that save is \"%1\". Restore Copy puts it back and keeps "
-                                              "your text here unsaved; Discard Copy and Save lets the copy go and saves your "
-                                              "text over the file.").arg(shownName(save.backupPath)));
-        showPlainText(box);
-        // No letter of their own: a key typed ahead must not write over a file.
-        QPushButton *restore = box.addButton(QStringLiteral("Restore Copy"), QMessageBox::AcceptRole);
-        QPushButton *discard = box.addButton(QStringLiteral("Discard Copy and Save"), QMessageBox::DestructiveRole);
-        QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-        box.setDefaultButton(cancel);
-        box.setEscapeButton(cancel);
-        box.exec();
-        takeFocusBack(this);
-        FileError error;
-        RestoreOutcome outcome;
-        if (box.clickedButton() == restore) {
-            if (!restoreUnfinished(save, save.path, &outcome, &error))
-                tell(this, QMessageBox::Warning, "write error",
-                     QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), error.words(FileError::Sentence, save.path));
-            else
-                tell(this, QMessageBox::Information, "restored", outcome.words(FileError::Sentence), QString());
-            checkDisk();
-            return false;
-        }
-        if (box.clickedButton() != discard)
-            return false;
-        if (!discardUnfinished(save, &error)) {
-            tell(this, QMessageBox::Warning, "write error",
-                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), error.words(FileError::Sentence, name));
-            return false;
-        }
-    }
     return true;
 }
 
@@ -659,6 +551,98 @@ void QTarnlyxMain::specifyFps()
     dialog.exec();
     takeFocusBack(this);
     followRate();
+}
+
+void QTarnlyxMain::exportSubRip()
+{
+    exportCuesAs(CueStyle::SubRip);
+}
+
+void QTarnlyxMain::exportWebVtt()
+{
+    exportCuesAs(CueStyle::WebVtt);
+}
+
+void QTarnlyxMain::exportCuesAs(CueStyle style)
+{
+    const bool subRip = style == CueStyle::SubRip;
+    const QString path = askSaveFileName(
+            this, subRip ? QStringLiteral("Export SubRip") : QStringLiteral("Export WebVTT"), m_document.exportName(style),
+            subRip ? QStringLiteral("SubRip (*.srt);;All files (*)") : QStringLiteral("WebVTT (*.vtt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    if (m_document.isOwnFile(path)) {
+        tell(this, QMessageBox::Warning, "export over own file",
+                    QStringLiteral("\"%1\" is the file being edited.").arg(shownName(path)),
+                    QStringLiteral("Export writes a new file; choose another name."));
+        return;
+    }
+    CueReport report;
+    const QString cues = exportCues(editor->text(), editor->fps, style, report);
+    // Players read SubRip and WebVTT as UTF-8; the file's own line ends stay.
+    const FileFormat format = SubtitleDocument::cueFileFormat(m_document.format(), report.cues);
+    QByteArray bytes;
+    FileError error;
+    if (!encodeSubtitleText(cues, format, bytes, error) || !writeSubtitleFile(path, bytes, &error)) {
+        tellWriteError(this, path, error);
+        return;
+    }
+    showSummary(QStringLiteral("Exported to %1: %2").arg(QFileInfo(path).fileName(), describeCueReport(report)));
+}
+
+bool QTarnlyxMain::saveWithEncoding()
+{
+    FileFormat chosen = m_document.format();
+    {
+        SaveFormatDialog dialog(this, &chosen);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        if (isVisible())
+            activateWindow();
+        if (!accepted)
+            return false;
+    }
+    // The encoding was chosen: a text it cannot hold is not saved in another.
+    const SubtitleDocument::SavePlan plan = SubtitleDocument::planSave(QString(), editor->text(), chosen);
+    if (plan.question != SubtitleDocument::SavePlan::Question::None) {
+        tell(this, QMessageBox::Warning, "not in encoding",
+             QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), plan.why.words(FileError::Sentence));
+        return false;
+    }
+    // The format becomes the file's only once it is saved in it.
+    if (m_document.fileName().isEmpty()) {
+        const QString name = askSaveName();
+        return !name.isEmpty() && saveTo(name, chosen);
+    }
+    return mayOverwrite() && saveTo(m_document.fileName(), chosen);
+}
+
+bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText &file)
+{
+    const SubRipAnswer answer = askSubRipConversion(this, name);
+    if (answer == SubRipAnswer::Keep)
+        return false;
+    const bool frameBased = answer == SubRipAnswer::FrameBased;
+    // Frame numbers need the rate first.
+    if (frameBased)
+        mustSpecifyFps();
+    QString lines, error;
+    CueReport report;
+    if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &error)) {
+        tell(this, QMessageBox::Warning, "broken SubRip",
+             QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
+             FileError(FileError::Read, name, error).words(FileError::Sentence, name)
+                     + QStringLiteral(" The file is shown as it is."));
+        return false;
+    }
+    m_document.becomeUntitled(SubtitleDocument::fromSubRipFormat(file), name);
+    editor->setText(lines);
+    editor->document()->setModified(true);
+    setFileName(m_document.fileName());
+    showFormat();
+    showSummary(QStringLiteral("Converted from SubRip: %1").arg(describeCueReport(report)));
+    if (!frameBased)
+        mustSpecifyFps();
+    return true;
 }
 
 namespace {

@@ -93,9 +93,6 @@ private:
     // load() in `encoding` (empty: detected), which stays the file's for
     // Reload until another file is read.
     bool loadIn(const QString &name, const QString &encoding);
-    enum class Answer { SaveNow, Cancel, LeaveAnyway };
-    // Asks whether to save the edited text first.
-    Answer askUnsaved();
     // True when the window may let its text go: not edited, saved now, or
     // the user says to leave it.
     bool mayDiscardText();
@@ -111,10 +108,6 @@ private:
     // Writes the text to `name` in `format`; both become the window's only
     // once it is saved. A failure is reported and changes nothing.
     bool saveTo(const QString &name, const FileFormat &format);
-    // Asks about each save over `name` that did not finish, before another
-    // goes over it: Restore Copy (and no save), Discard Copy and Save, or
-    // Cancel (the default). True when the save may go on.
-    bool settleUnfinishedSaves(const QString &name);
     void showFormat();
     void showPosition();
     // The name Save As proposes; empty when the user cancels.
