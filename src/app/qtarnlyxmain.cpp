@@ -13,6 +13,7 @@
 #include "widgets/myfps.h"
 #include "widgets/operationdialogs.h"
 #include "widgets/saveformat.h"
+#include "widgets/statuslabels.h"
 #include "engine/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
@@ -71,35 +72,11 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     addToolBar(toolBar);
     editor = new MyEditor(this, "editor");
     createActions();
-    m_positionLabel = new QLabel(this);
-    m_formatLabel = new QLabel(this);
-    m_summaryLabel = new QLabel(this);
-    m_summaryLabel->setObjectName(QStringLiteral("summary"));
-    m_summaryLabel->setTextFormat(Qt::PlainText);
-    m_summaryLabel->setWordWrap(true);
-    m_summaryLabel->setContentsMargins(6, 3, 6, 3);
-    m_summaryLabel->hide();
-    m_editedLabel = new QLabel(QStringLiteral("Edited"), this);
-    m_editedLabel->setObjectName(QStringLiteral("edited"));
-    m_editedLabel->setToolTip(QStringLiteral("The text differs from the file it was read from or saved to"));
-    m_editedLabel->setContentsMargins(0, 0, 8, 0);
-    m_editedLabel->hide();
-    statusBar()->addPermanentWidget(m_editedLabel);
-    statusBar()->addPermanentWidget(m_positionLabel);
-    statusBar()->addPermanentWidget(m_formatLabel);
-    connect(editor, &QPlainTextEdit::cursorPositionChanged, this, &QTarnlyxMain::showPosition);
-    connect(editor->document(), &QTextDocument::modificationChanged, m_editedLabel, &QWidget::setVisible);
-    connect(editor->document(), &QTextDocument::contentsChanged, m_summaryLabel, [this] {
-        if (!m_summaryLabel->isHidden()) {
-            m_summaryLabel->clear();
-            m_summaryLabel->hide();
-        }
-    });
+    m_status = std::make_unique<StatusLabels>(editor, this);
     connect(editor, &MyEditor::filesDropped, this, [this](const QStringList &names) {
         // Not inside the drop: the questions of a load are modal.
         QTimer::singleShot(0, this, [this, names] { openDropped(names); });
     });
-    showPosition();
     showFormat();
     editor->setFocus();
     // The text between the changed-on-disk bar and the find bar.
@@ -113,7 +90,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     column->addWidget(editor, 1);
     column->addWidget(m_findBar);
     // Above the status bar, where a long summary has room to wrap.
-    column->addWidget(m_summaryLabel);
+    column->addWidget(m_status->summaryLabel());
     connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
     // Until the next find, and never over a message of another kind.
     connect(m_findBar, &FindBar::noticed, this, [this, shown = QString()](const QString &notice) mutable {
@@ -265,11 +242,7 @@ void QTarnlyxMain::markReopenMenu()
 
 void QTarnlyxMain::showSummary(const QString &summary)
 {
-    if (summary.isEmpty())
-        return; // a dialog cancelled: what was shown stays
-    m_summaryLabel->setText(summary);
-    m_summaryLabel->setToolTip(summary);
-    m_summaryLabel->show();
+    m_status->showSummary(summary);
 }
 
 void QTarnlyxMain::showChecks()
@@ -331,17 +304,7 @@ void QTarnlyxMain::reopenWith(const QString &encoding)
 
 void QTarnlyxMain::showFormat()
 {
-    static const char *const ends[] = {"LF", "CRLF", "mixed line ends", "CR"};
-    const FileFormat &format = m_document.format();
-    m_formatLabel->setText(QStringLiteral("%1, %2").arg(describeFormat(format), QLatin1String(ends[int(format.lineEnds)])));
-}
-
-void QTarnlyxMain::showPosition()
-{
-    const QTextCursor cursor = editor->textCursor();
-    m_positionLabel->setText(QStringLiteral("Line %1, column %2")
-                                     .arg(cursor.blockNumber() + 1)
-                                     .arg(cursor.positionInBlock() + 1));
+    m_status->showFormat(m_document.format());
 }
 
 void QTarnlyxMain::setFileName(QString name)

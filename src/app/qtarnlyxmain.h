@@ -8,15 +8,17 @@
 #include <QMainWindow>
 #include <QSet>
 
+#include <memory>
+
 class ChangedOnDiskBar;
 class CheckPanel;
 class FindBar;
 class MyEditor;
-class QLabel;
 class QMenu;
 enum class CueStyle;
 class QToolBar;
 class RecoveryFeed;
+class StatusLabels;
 
 class QTarnlyxMain : public QMainWindow
 {
@@ -109,7 +111,6 @@ private:
     // once it is saved. A failure is reported and changes nothing.
     bool saveTo(const QString &name, const FileFormat &format);
     void showFormat();
-    void showPosition();
     // The name Save As proposes; empty when the user cancels.
     QString askSaveName();
     void exportCuesAs(CueStyle style);
@@ -137,12 +138,9 @@ private:
     SubEngine m_settings;
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
     RecoveryFeed *m_recoveryFeed = nullptr; // the text shown, to the document's recovery file
-    QLabel *m_positionLabel = nullptr;
-    QLabel *m_formatLabel = nullptr;
     FindBar *m_findBar = nullptr;
     ChangedOnDiskBar *m_changedBar = nullptr;
-    QLabel *m_summaryLabel = nullptr;
-    QLabel *m_editedLabel = nullptr;
+    std::unique_ptr<StatusLabels> m_status;
     QMenu *m_reopenMenu = nullptr;
     CheckPanel *m_checkPanel = nullptr; // made when first asked for
 };
