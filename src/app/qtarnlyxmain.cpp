@@ -4,6 +4,7 @@
 #include "app/messageboxes.h"
 #include "app/recoveryfeed.h"
 #include "app/windowquestions.h"
+#include "app/windowturns.h"
 #include "widgets/changedbar.h"
 #include "widgets/checkpanel.h"
 #include "widgets/findbar.h"
@@ -29,7 +30,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QScreen>
 #include <QSet>
 #include <QStatusBar>
@@ -45,13 +45,6 @@ namespace {
 
 // The first shows every file the second does, and the usual subtitle files.
 const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl *.srt);;*.txt;;All files (*)";
-
-// The main windows in the order they last had the keyboard.
-QList<QPointer<QTarnlyxMain>> &activationOrder()
-{
-    static QList<QPointer<QTarnlyxMain>> order;
-    return order;
-}
 
 } // namespace
 
@@ -79,7 +72,29 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     });
     showFormat();
     editor->setFocus();
-    // The text between the changed-on-disk bar and the find bar.
+    createCentre();
+    resize(500, 600);
+
+    // Unsaved text goes to its recovery file after a pause in typing; the
+    // window says once when it cannot: a crash then would lose the text.
+    m_recoveryFeed = new RecoveryFeed(editor, &m_document, this);
+    connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const FileError &error) {
+        statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error.message()));
+    });
+
+    // A file that cannot be read leaves the window as a new, unnamed one.
+    // The bare name "subtitles.txt" stands for a new file too, as it always
+    // has on the command line (./subtitles.txt opens a file of that name).
+    if (!name.isEmpty() && name != QLatin1String(untitledName) && loadIn(name, encoding))
+        return;
+    setFileName(m_document.fileName());
+    editor->document()->setModified(false);
+}
+
+QTarnlyxMain::~QTarnlyxMain() = default;
+
+void QTarnlyxMain::createCentre()
+{
     auto *centre = new QWidget(this);
     auto *column = new QVBoxLayout(centre);
     column->setContentsMargins(0, 0, 0, 0);
@@ -109,25 +124,7 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
             editor->setFocus();
     });
     setCentralWidget(centre);
-    resize(500, 600);
-
-    // Unsaved text goes to its recovery file after a pause in typing; the
-    // window says once when it cannot: a crash then would lose the text.
-    m_recoveryFeed = new RecoveryFeed(editor, &m_document, this);
-    connect(&m_document, &SubtitleDocument::recoveryFailed, this, [this](const FileError &error) {
-        statusBar()->showMessage(QStringLiteral("Unsaved text is not kept for recovery: %1").arg(error.message()));
-    });
-
-    // A file that cannot be read leaves the window as a new, unnamed one.
-    // The bare name "subtitles.txt" stands for a new file too, as it always
-    // has on the command line (./subtitles.txt opens a file of that name).
-    if (!name.isEmpty() && name != QLatin1String(untitledName) && loadIn(name, encoding))
-        return;
-    setFileName(m_document.fileName());
-    editor->document()->setModified(false);
 }
-
-QTarnlyxMain::~QTarnlyxMain() = default;
 
 void QTarnlyxMain::scheduleRecovery()
 {
@@ -292,8 +289,7 @@ void QTarnlyxMain::openDropped(const QStringList &names)
         window->show();
     }
     load(names.first());
-    raise();
-    activateWindow();
+    bringToFront(this);
 }
 
 void QTarnlyxMain::reopenWith(const QString &encoding)
@@ -320,17 +316,14 @@ void QTarnlyxMain::newFile()
 {
     auto *window = new QTarnlyxMain;
     window->show();
-    // Without a window manager nothing moves the keyboard to it.
-    window->raise();
-    window->activateWindow();
+    bringToFront(window);
 }
 
 void QTarnlyxMain::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        activationOrder().removeAll(this);
-        activationOrder().append(this);
+        noteActivated(this);
         checkDisk();
     }
 }
@@ -472,16 +465,7 @@ void QTarnlyxMain::closeEvent(QCloseEvent *event)
     if (mayDiscardText()) {
         m_document.dropRecovery();
         event->accept();
-        // The window that had the keyboard before this one takes it back.
-        activationOrder().removeAll(this);
-        activationOrder().removeAll(nullptr);
-        if (!activationOrder().isEmpty()) {
-            QTarnlyxMain *next = activationOrder().back();
-            QTimer::singleShot(0, next, [next] {
-                next->raise();
-                next->activateWindow();
-            });
-        }
+        activatePrevious(this);
     } else {
         event->ignore();
     }

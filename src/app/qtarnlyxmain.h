@@ -104,6 +104,9 @@ private:
     // only once the user says so.
     void showRecovered(const RecoveredText &recovered, bool fileChanged);
     void createActions();
+    // The text between the changed-on-disk bar and the find bar, and the
+    // summary of the last operation under them.
+    void createCentre();
     // Whether to save over a file another program changed or removed since
     // it was loaded or saved here; true when it did not.
     bool mayOverwrite();
