@@ -1,5 +1,6 @@
 #include "app/mainmenus.h"
 
+#include "widgets/myeditor.h"
 #include "files/filereading.h"
 #include "images/changefps.xpm"
 #include "images/convertformat.xpm"
@@ -115,30 +116,33 @@ void createFileMenu(MainMenus &m, QMainWindow *window)
 }
 
 // The text area's own commands, find and replace, go to.
-void createEditMenu(MainMenus &m, QMainWindow *window)
+void createEditMenu(MainMenus &m, QMainWindow *window, MyEditor *text)
 {
     QMenu *edit = window->menuBar()->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("editMenu"));
+    // An item either runs a command of the text area or is the window's.
     struct Item
     {
         const char *text, *name;
         QKeySequence keys;
+        void (MyEditor::*command)();
         QAction *MainMenus::*action;
     };
     const Item items[] = {
-        {"&Undo", "undoAction", QKeySequence::Undo, &MainMenus::undo},
-        {"&Redo", "redoAction", QKeySequence::Redo, &MainMenus::redo},
-        {nullptr, nullptr, {}, nullptr},
-        {"Cu&t", "cutAction", QKeySequence::Cut, &MainMenus::cut},
-        {"&Copy", "copyAction", QKeySequence::Copy, &MainMenus::copy},
-        {"&Paste", "pasteAction", QKeySequence::Paste, &MainMenus::paste},
-        {"Select &All", "selectAllAction", QKeySequence::SelectAll, &MainMenus::selectAll},
-        {nullptr, nullptr, {}, nullptr},
-        {"&Find...", "findAction", QKeySequence(Qt::CTRL | Qt::Key_F), &MainMenus::find},
-        {"Find &Next", "findNextAction", QKeySequence(Qt::Key_F3), &MainMenus::findNext},
-        {"Find Pre&vious", "findPreviousAction", QKeySequence(Qt::SHIFT | Qt::Key_F3), &MainMenus::findPrevious},
-        {"R&eplace...", "replaceAction", QKeySequence(Qt::CTRL | Qt::Key_H), &MainMenus::replace},
-        {"&Go to...", "goToAction", QKeySequence(Qt::CTRL | Qt::Key_G), &MainMenus::goTo},
+        {"&Undo", "undoAction", QKeySequence::Undo, &MyEditor::undo, nullptr},
+        {"&Redo", "redoAction", QKeySequence::Redo, &MyEditor::redo, nullptr},
+        {nullptr, nullptr, {}, nullptr, nullptr},
+        {"Cu&t", "cutAction", QKeySequence::Cut, &MyEditor::cut, nullptr},
+        {"&Copy", "copyAction", QKeySequence::Copy, &MyEditor::copy, nullptr},
+        {"&Paste", "pasteAction", QKeySequence::Paste, &MyEditor::paste, nullptr},
+        {"Select &All", "selectAllAction", QKeySequence::SelectAll, &MyEditor::selectAll, nullptr},
+        {nullptr, nullptr, {}, nullptr, nullptr},
+        {"&Find...", "findAction", QKeySequence(Qt::CTRL | Qt::Key_F), nullptr, &MainMenus::find},
+        {"Find &Next", "findNextAction", QKeySequence(Qt::Key_F3), nullptr, &MainMenus::findNext},
+        {"Find Pre&vious", "findPreviousAction", QKeySequence(Qt::SHIFT | Qt::Key_F3), nullptr,
+         &MainMenus::findPrevious},
+        {"R&eplace...", "replaceAction", QKeySequence(Qt::CTRL | Qt::Key_H), nullptr, &MainMenus::replace},
+        {"&Go to...", "goToAction", QKeySequence(Qt::CTRL | Qt::Key_G), nullptr, &MainMenus::goTo},
     };
     for (const Item &item : items) {
         if (!item.text) {
@@ -148,7 +152,12 @@ void createEditMenu(MainMenus &m, QMainWindow *window)
         QAction *a = edit->addAction(QString::fromLatin1(item.text));
         a->setObjectName(QString::fromLatin1(item.name));
         a->setShortcut(item.keys);
-        m.*item.action = a;
+        // The text area's own keys for these reach it first where it has
+        // the keyboard; elsewhere in the window the menu's take them.
+        if (item.command)
+            QObject::connect(a, &QAction::triggered, text, item.command);
+        else
+            m.*item.action = a;
     }
 }
 
@@ -175,12 +184,12 @@ void createSubtitlesAndHelpMenus(MainMenus &m, QMainWindow *window)
 
 } // namespace
 
-MainMenus createMainMenus(QMainWindow *window, QToolBar *toolBar)
+MainMenus createMainMenus(QMainWindow *window, QToolBar *toolBar, MyEditor *text)
 {
     MainMenus menus{};
     createFileAndSubtitleActions(menus, window, toolBar);
     createFileMenu(menus, window);
-    createEditMenu(menus, window);
+    createEditMenu(menus, window, text);
     createSubtitlesAndHelpMenus(menus, window);
     return menus;
 }

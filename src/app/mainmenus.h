@@ -1,8 +1,10 @@
 // The actions of a main window, in its menus and on its tool bar: their
 // texts, keys, icons, tooltips and object names, in the order they show.
-// What each one does is the window's to connect.
+// Besides the text area's own commands, what each one does is the
+// window's to connect.
 #pragma once
 
+class MyEditor;
 class QAction;
 class QActionGroup;
 class QMainWindow;
@@ -20,7 +22,6 @@ struct MainMenus
     QActionGroup *encodings;
     QAction *saveWithEncoding, *exportSubRip, *exportWebVtt;
     // Edit
-    QAction *undo, *redo, *cut, *copy, *paste, *selectAll;
     QAction *find, *findNext, *findPrevious, *replace, *goTo;
     // Subtitles
     QAction *fps, *convert, *shift, *showTime, *changeFps, *correct, *check;
@@ -28,5 +29,6 @@ struct MainMenus
     QAction *about;
 };
 
-// Fills the menu bar of `window` and `toolBar`.
-MainMenus createMainMenus(QMainWindow *window, QToolBar *toolBar);
+// Fills the menu bar of `window` and `toolBar`; Undo, Redo, Cut, Copy,
+// Paste and Select All go to `text`.
+MainMenus createMainMenus(QMainWindow *window, QToolBar *toolBar, MyEditor *text);

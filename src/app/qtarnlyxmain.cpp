@@ -184,7 +184,7 @@ bool QTarnlyxMain::mayOverwrite()
 
 void QTarnlyxMain::createActions()
 {
-    const MainMenus menus = createMainMenus(this, toolBar);
+    const MainMenus menus = createMainMenus(this, toolBar, editor);
     m_reopenMenu = menus.reopen;
     connect(menus.newFile, &QAction::triggered, this, &QTarnlyxMain::newFile);
     connect(menus.open, &QAction::triggered, this, &QTarnlyxMain::open);
@@ -200,14 +200,6 @@ void QTarnlyxMain::createActions()
     connect(menus.exportSubRip, &QAction::triggered, this, &QTarnlyxMain::exportSubRip);
     connect(menus.exportWebVtt, &QAction::triggered, this, &QTarnlyxMain::exportWebVtt);
 
-    // The text area's own keys for these reach it first where it has the
-    // keyboard; elsewhere in the window the menu's take them.
-    connect(menus.undo, &QAction::triggered, this, [this] { editor->undo(); });
-    connect(menus.redo, &QAction::triggered, this, [this] { editor->redo(); });
-    connect(menus.cut, &QAction::triggered, this, [this] { editor->cut(); });
-    connect(menus.copy, &QAction::triggered, this, [this] { editor->copy(); });
-    connect(menus.paste, &QAction::triggered, this, [this] { editor->paste(); });
-    connect(menus.selectAll, &QAction::triggered, this, [this] { editor->selectAll(); });
     connect(menus.find, &QAction::triggered, this, [this] { m_findBar->start(false); });
     connect(menus.findNext, &QAction::triggered, this, [this] { m_findBar->findNext(); });
     connect(menus.findPrevious, &QAction::triggered, this, [this] { m_findBar->findPrevious(); });
@@ -512,16 +504,11 @@ void QTarnlyxMain::exportWebVtt()
 
 void QTarnlyxMain::exportCuesAs(CueStyle style)
 {
-    const bool subRip = style == CueStyle::SubRip;
-    const QString path = askSaveFileName(
-            this, subRip ? QStringLiteral("Export SubRip") : QStringLiteral("Export WebVTT"), m_document.exportName(style),
-            subRip ? QStringLiteral("SubRip (*.srt);;All files (*)") : QStringLiteral("WebVTT (*.vtt);;All files (*)"));
+    const QString path = askExportName(this, style, m_document.exportName(style));
     if (path.isEmpty())
         return;
     if (m_document.isOwnFile(path)) {
-        tell(this, QMessageBox::Warning, "export over own file",
-                    QStringLiteral("\"%1\" is the file being edited.").arg(shownName(path)),
-                    QStringLiteral("Export writes a new file; choose another name."));
+        tellExportOverOwnFile(this, path);
         return;
     }
     CueReport report;
@@ -551,8 +538,7 @@ bool QTarnlyxMain::saveWithEncoding()
     // The encoding was chosen: a text it cannot hold is not saved in another.
     const SubtitleDocument::SavePlan plan = SubtitleDocument::planSave(QString(), editor->text(), chosen);
     if (plan.question != SubtitleDocument::SavePlan::Question::None) {
-        tell(this, QMessageBox::Warning, "not in encoding",
-             QStringLiteral("The text cannot be saved as %1.").arg(chosen.encoding), plan.why.words(FileError::Sentence));
+        tellNotInEncoding(this, chosen.encoding, plan.why);
         return false;
     }
     // The format becomes the file's only once it is saved in it.
@@ -575,10 +561,7 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
     QString lines, error;
     CueReport report;
     if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &error)) {
-        tell(this, QMessageBox::Warning, "broken SubRip",
-             QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
-             FileError(FileError::Read, name, error).words(FileError::Sentence, name)
-                     + QStringLiteral(" The file is shown as it is."));
+        tellBrokenSubRip(this, name, FileError(FileError::Read, name, error));
         return false;
     }
     m_document.becomeUntitled(SubtitleDocument::fromSubRipFormat(file), name);

@@ -5,6 +5,7 @@
 #include "files/recovery.h"
 #include "files/textcodec.h"
 #include "files/unfinishedsaves.h"
+#include "formats/subrip.h"
 
 #include <QLocale>
 #include <QMessageBox>
@@ -135,6 +136,27 @@ Settled settleUnfinishedSaves(QWidget *window, const QString &name)
     return Settled::GoOn;
 }
 
+void tellNotInEncoding(QWidget *window, const QString &encoding, const FileError &why)
+{
+    tell(window, QMessageBox::Warning, "not in encoding", QStringLiteral("The text cannot be saved as %1.").arg(encoding),
+         why.words(FileError::Sentence));
+}
+
+QString askExportName(QWidget *window, CueStyle style, const QString &proposed)
+{
+    const bool subRip = style == CueStyle::SubRip;
+    return askSaveFileName(
+            window, subRip ? QStringLiteral("Export SubRip") : QStringLiteral("Export WebVTT"), proposed,
+            subRip ? QStringLiteral("SubRip (*.srt);;All files (*)") : QStringLiteral("WebVTT (*.vtt);;All files (*)"));
+}
+
+void tellExportOverOwnFile(QWidget *window, const QString &path)
+{
+    tell(window, QMessageBox::Warning, "export over own file",
+         QStringLiteral("\"%1\" is the file being edited.").arg(shownName(path)),
+         QStringLiteral("Export writes a new file; choose another name."));
+}
+
 SubRipAnswer askSubRipConversion(QWidget *window, const QString &name)
 {
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
@@ -156,6 +178,12 @@ SubRipAnswer askSubRipConversion(QWidget *window, const QString &name)
     if (box.clickedButton() == frames)
         return SubRipAnswer::FrameBased;
     return SubRipAnswer::Keep;
+}
+
+void tellBrokenSubRip(QWidget *window, const QString &name, const FileError &why)
+{
+    tell(window, QMessageBox::Warning, "broken SubRip", QStringLiteral("\"%1\" cannot be converted.").arg(shownName(name)),
+         why.words(FileError::Sentence, name) + QStringLiteral(" The file is shown as it is."));
 }
 
 void tellReadNotices(QWidget *window, const QString &name, const SubtitleText &file)

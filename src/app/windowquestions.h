@@ -6,6 +6,7 @@
 #include <QString>
 
 class QWidget;
+enum class CueStyle;
 struct FileError;
 struct RecoveredText;
 struct SubtitleText;
@@ -40,6 +41,17 @@ Settled settleUnfinishedSaves(QWidget *window, const QString &name);
 // bracket-time (the default) or frame-based lines.
 enum class SubRipAnswer { Keep, BracketTime, FrameBased };
 SubRipAnswer askSubRipConversion(QWidget *window, const QString &name);
+
+// A text that cannot be saved in the `encoding` the user chose, for `why`.
+void tellNotInEncoding(QWidget *window, const QString &encoding, const FileError &why);
+
+// The name to export to in `style`, `proposed` first; empty when cancelled.
+QString askExportName(QWidget *window, CueStyle style, const QString &proposed);
+// Export writes a new file, never the one being edited.
+void tellExportOverOwnFile(QWidget *window, const QString &path);
+
+// The SubRip file `name` cannot be converted, for `why`; it is shown as it is.
+void tellBrokenSubRip(QWidget *window, const QString &name, const FileError &why);
 
 // What a read worth knowing left: bytes that are not UTF-8 in UTF-8 text,
 // or a text shown one byte per character.
