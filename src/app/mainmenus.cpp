@@ -193,3 +193,11 @@ MainMenus createMainMenus(QMainWindow *window, QToolBar *toolBar, MyEditor *text
     createSubtitlesAndHelpMenus(menus, window);
     return menus;
 }
+
+void markEncoding(QMenu *reopen, const QString &encoding)
+{
+    for (QAction *a : reopen->findChildren<QAction *>()) {
+        if (a->isCheckable())
+            a->setChecked(a->data().toString() == encoding);
+    }
+}

@@ -4,6 +4,8 @@
 // window's to connect.
 #pragma once
 
+#include <QString>
+
 class MyEditor;
 class QAction;
 class QActionGroup;
@@ -32,3 +34,6 @@ struct MainMenus
 // Fills the menu bar of `window` and `toolBar`; Undo, Redo, Cut, Copy,
 // Paste and Select All go to `text`.
 MainMenus createMainMenus(QMainWindow *window, QToolBar *toolBar, MyEditor *text);
+// Puts the one check mark of Reopen with Encoding at `encoding`; none for
+// an empty one.
+void markEncoding(QMenu *reopen, const QString &encoding);

@@ -192,7 +192,9 @@ void QTarnlyxMain::createActions()
     connect(menus.saveAs, &QAction::triggered, this, &QTarnlyxMain::saveAs);
     connect(menus.close, &QAction::triggered, this, &QWidget::close);
     connect(menus.closeAll, &QAction::triggered, qApp, &QApplication::closeAllWindows);
-    connect(menus.reopen, &QMenu::aboutToShow, this, &QTarnlyxMain::markReopenMenu);
+    connect(menus.reopen, &QMenu::aboutToShow, this, [this] {
+        markEncoding(m_reopenMenu, m_document.fileName().isEmpty() ? QString() : m_document.format().encoding);
+    });
     connect(menus.detectAgain, &QAction::triggered, this, [this] { reopenWith(QString()); });
     for (QAction *a : menus.encodings->actions())
         connect(a, &QAction::triggered, this, [this, name = a->data().toString()] { reopenWith(name); });
@@ -218,15 +220,6 @@ void QTarnlyxMain::createActions()
     connect(menus.correct, &QAction::triggered, this, &QTarnlyxMain::correctSubtitles);
     connect(menus.check, &QAction::triggered, this, &QTarnlyxMain::showChecks);
     connect(menus.about, &QAction::triggered, this, &QTarnlyxMain::showAbout);
-}
-
-void QTarnlyxMain::markReopenMenu()
-{
-    const QString current = m_document.fileName().isEmpty() ? QString() : m_document.format().encoding;
-    for (QAction *a : m_reopenMenu->findChildren<QAction *>()) {
-        if (a->isCheckable())
-            a->setChecked(a->data().toString() == current);
-    }
 }
 
 void QTarnlyxMain::showSummary(const QString &summary)

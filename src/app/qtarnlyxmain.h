@@ -128,7 +128,6 @@ private:
     // Files dropped on the text: the first here, as Open would, the others
     // each in a window of its own.
     void openDropped(const QStringList &names);
-    void markReopenMenu();
     // Subtitles > Check...: the panel of what the checks find.
     void showChecks();
     // The panel checks again at a new frame rate.
