@@ -1,7 +1,7 @@
 // The check panel: counts and the filter, going to a problem's line, the
 // list as the text is edited, Fix as one undo step, the rules dialog, the
 // panel at two font sizes, and real files checked as the batch tool does.
-#include "app/checkpanel.h"
+#include "widgets/checkpanel.h"
 #include "app/qtarnlyxmain.h"
 #include "clirun.h"
 #include "widgets/checkrules.h"
@@ -127,6 +127,8 @@ private slots:
 void TestCheckPanel::countsFilterAndJump()
 {
     const auto window = openChecked(file("a.sub", "{0}{10}a\n{5}{50}b|c|d\nwords\n{100}{110}e\n"));
+    // Check... gives the list the keyboard.
+    QCOMPARE(window->focusWidget(), problemView(window.get()));
     QCOMPARE(counts(window.get()), (QStringList{"All problems 4", "overlap 1", "too short 2", "too many rows 1"}));
     QCOMPARE(shown(window.get()), (QStringList{"1: too-short: 400 < 833 ms", "2: overlap: line 1 by 200 ms",
                                                "2: too-many-rows: 3 > 2", "4: too-short: 400 < 833 ms"}));

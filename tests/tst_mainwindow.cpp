@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMap>
 #include <QMessageBox>
+#include <QPointer>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -118,6 +119,7 @@ private slots:
     void recoveryKnowsItsBytes_data();
     void recoveryKnowsItsBytes();
     void savesWaitForEachOther();
+    void closingHandsTheKeyboardBack();
 };
 
 void TestMainWindow::namesAndTexts()
@@ -1294,6 +1296,27 @@ void TestMainWindow::savesWaitForEachOther()
     QVERIFY(readBytes(path).startsWith("again {0}{5}line"));
     QCOMPARE(backups.entryList(QDir::Files), QStringList());
     w->close();
+}
+
+void TestMainWindow::closingHandsTheKeyboardBack()
+{
+    // A window that closes hands the keyboard to the window used just
+    // before it: not the one opened first, not one closed already.
+    QPointer<QTarnlyxMain> windows[4];
+    for (auto &w : windows) {
+        w = new QTarnlyxMain;
+        w->show();
+    }
+    for (int i : {1, 0, 2, 3}) {
+        windows[i]->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(windows[i].data()));
+    }
+    QVERIFY(windows[2]->close());
+    QVERIFY(windows[3]->close());
+    QTRY_COMPARE(QApplication::activeWindow(), windows[0].data());
+    QVERIFY(windows[0]->close());
+    QTRY_COMPARE(QApplication::activeWindow(), windows[1].data());
+    QVERIFY(windows[1]->close());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,52 +1,43 @@
 #include "app/qtarnlyxmain.h"
 
-#include "widgets/findbar.h"
-#include "widgets/gotodialog.h"
+#include "app/mainmenus.h"
 #include "app/messageboxes.h"
 #include "app/recoveryfeed.h"
-
+#include "app/windowquestions.h"
+#include "app/windowturns.h"
+#include "widgets/changedbar.h"
+#include "widgets/checkpanel.h"
+#include "widgets/findbar.h"
+#include "widgets/gotodialog.h"
 #include "widgets/myabout.h"
+#include "widgets/myeditor.h"
 #include "widgets/myfps.h"
 #include "widgets/operationdialogs.h"
-#include "widgets/myeditor.h"
+#include "widgets/saveformat.h"
+#include "widgets/statuslabels.h"
 #include "engine/walksummary.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/savingformat.h"
-#include "files/unfinishedsaves.h"
 #include "formats/subrip.h"
-#include "widgets/changedbar.h"
-#include "images/changefps.xpm"
-#include "images/convertformat.xpm"
-#include "images/correctsub.xpm"
-#include "images/newtext.xpm"
-#include "images/opentext.xpm"
-#include "images/savetext.xpm"
-#include "images/shifttime.xpm"
-#include "images/showtimechange.xpm"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QPointer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
-#include <functional>
 #include <memory>
 #include <utility>
 
@@ -54,13 +45,6 @@ namespace {
 
 // The first shows every file the second does, and the usual subtitle files.
 const char fileFilters[] = "Subtitle files (*.txt *.sub *.mpl *.srt);;*.txt;;All files (*)";
-
-// The main windows in the order they last had the keyboard.
-QList<QPointer<QTarnlyxMain>> &activationOrder()
-{
-    static QList<QPointer<QTarnlyxMain>> order;
-    return order;
-}
 
 } // namespace
 
@@ -81,67 +65,14 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
     addToolBar(toolBar);
     editor = new MyEditor(this, "editor");
     createActions();
-    m_positionLabel = new QLabel(this);
-    m_formatLabel = new QLabel(this);
-    m_summaryLabel = new QLabel(this);
-    m_summaryLabel->setObjectName(QStringLiteral("summary"));
-    m_summaryLabel->setTextFormat(Qt::PlainText);
-    m_summaryLabel->setWordWrap(true);
-    m_summaryLabel->setContentsMargins(6, 3, 6, 3);
-    m_summaryLabel->hide();
-    m_editedLabel = new QLabel(QStringLiteral("Edited"), this);
-    m_editedLabel->setObjectName(QStringLiteral("edited"));
-    m_editedLabel->setToolTip(QStringLiteral("The text differs from the file it was read from or saved to"));
-    m_editedLabel->setContentsMargins(0, 0, 8, 0);
-    m_editedLabel->hide();
-    statusBar()->addPermanentWidget(m_editedLabel);
-    statusBar()->addPermanentWidget(m_positionLabel);
-    statusBar()->addPermanentWidget(m_formatLabel);
-    connect(editor, &QPlainTextEdit::cursorPositionChanged, this, &QTarnlyxMain::showPosition);
-    connect(editor->document(), &QTextDocument::modificationChanged, m_editedLabel, &QWidget::setVisible);
-    connect(editor->document(), &QTextDocument::contentsChanged, m_summaryLabel, [this] {
-        if (!m_summaryLabel->isHidden()) {
-            m_summaryLabel->clear();
-            m_summaryLabel->hide();
-        }
-    });
+    m_status = std::make_unique<StatusLabels>(editor, this);
     connect(editor, &MyEditor::filesDropped, this, [this](const QStringList &names) {
         // Not inside the drop: the questions of a load are modal.
         QTimer::singleShot(0, this, [this, names] { openDropped(names); });
     });
-    showPosition();
     showFormat();
     editor->setFocus();
-    // The text between the changed-on-disk bar and the find bar.
-    auto *centre = new QWidget(this);
-    auto *column = new QVBoxLayout(centre);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    m_changedBar = new ChangedOnDiskBar(centre);
-    m_findBar = new FindBar(editor, centre);
-    column->addWidget(m_changedBar);
-    column->addWidget(editor, 1);
-    column->addWidget(m_findBar);
-    // Above the status bar, where a long summary has room to wrap.
-    column->addWidget(m_summaryLabel);
-    connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
-    // Until the next find, and never over a message of another kind.
-    connect(m_findBar, &FindBar::noticed, this, [this, shown = QString()](const QString &notice) mutable {
-        if (!notice.isEmpty())
-            statusBar()->showMessage(notice);
-        else if (!shown.isEmpty() && statusBar()->currentMessage() == shown)
-            statusBar()->clearMessage();
-        shown = notice;
-    });
-    connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
-        m_document.keepDiskChange();
-        editor->setFocus();
-    });
-    connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
-        if (loadIn(m_document.fileName(), m_document.requestedEncoding()))
-            editor->setFocus();
-    });
-    setCentralWidget(centre);
+    createCentre();
     resize(500, 600);
 
     // Unsaved text goes to its recovery file after a pause in typing; the
@@ -161,6 +92,39 @@ QTarnlyxMain::QTarnlyxMain(QString name, const QString &encoding) : m_document(e
 }
 
 QTarnlyxMain::~QTarnlyxMain() = default;
+
+void QTarnlyxMain::createCentre()
+{
+    auto *centre = new QWidget(this);
+    auto *column = new QVBoxLayout(centre);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_changedBar = new ChangedOnDiskBar(centre);
+    m_findBar = new FindBar(editor, centre);
+    column->addWidget(m_changedBar);
+    column->addWidget(editor, 1);
+    column->addWidget(m_findBar);
+    // Above the status bar, where a long summary has room to wrap.
+    column->addWidget(m_status->summaryLabel());
+    connect(m_findBar, &FindBar::replaced, this, &QTarnlyxMain::showSummary);
+    // Until the next find, and never over a message of another kind.
+    connect(m_findBar, &FindBar::noticed, this, [this, shown = QString()](const QString &notice) mutable {
+        if (!notice.isEmpty())
+            statusBar()->showMessage(notice);
+        else if (!shown.isEmpty() && statusBar()->currentMessage() == shown)
+            statusBar()->clearMessage();
+        shown = notice;
+    });
+    connect(m_changedBar, &ChangedOnDiskBar::keep, this, [this] {
+        m_document.keepDiskChange();
+        editor->setFocus();
+    });
+    connect(m_changedBar, &ChangedOnDiskBar::reload, this, [this] {
+        if (loadIn(m_document.fileName(), m_document.requestedEncoding()))
+            editor->setFocus();
+    });
+    setCentralWidget(centre);
+}
 
 void QTarnlyxMain::scheduleRecovery()
 {
@@ -205,23 +169,7 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
     if (!m_document.adoptRecovery(recovered))
         return;
     const bool changed = recovered.relationTo(m_document.fileName()) == RecoveredText::Relation::Changed;
-    QMessageBox box(QMessageBox::Question, QString::fromLatin1(caption),
-                    QStringLiteral("There is unsaved text of \"%1\" from %2 that was never saved.")
-                            .arg(shownFileName(recovered.fileName),
-                                 QLocale().toString(recovered.written, QLocale::ShortFormat)),
-                    QMessageBox::NoButton, this);
-    box.setObjectName(QStringLiteral("recovery"));
-    box.setInformativeText(changed ? QStringLiteral("Tarnlyx ended before it was saved, and the file has changed since. "
-                                                    "Restore it? Saving it would then ask before writing over the file.")
-                                   : QStringLiteral("Tarnlyx ended before it was saved. Restore it?"));
-    showPlainText(box);
-    QPushButton *restore = box.addButton(QStringLiteral("&Restore unsaved text"), QMessageBox::AcceptRole);
-    QPushButton *discard = box.addButton(QStringLiteral("&Discard it"), QMessageBox::DestructiveRole);
-    box.setDefaultButton(restore);
-    guardAnswers(box, {discard});
-    box.exec();
-    takeFocusBack(this);
-    if (box.clickedButton() != restore) {
+    if (!askRestoreRecovery(this, recovered, changed)) {
         m_document.dropRecovery();
         return;
     }
@@ -230,200 +178,75 @@ void QTarnlyxMain::offerRecovery(const RecoveredText &recovered)
 
 bool QTarnlyxMain::mayOverwrite()
 {
-    if (!m_document.changedOnDisk())
-        return true;
-    const FileStamp now = stampOf(m_document.fileName());
-    return confirm(this, QMessageBox::Warning, "changed on disk",
-                   QStringLiteral("Another program has %1 \"%2\" since it was opened or saved here.")
-                           .arg(now.exists ? QStringLiteral("changed") : QStringLiteral("deleted"), shownName(m_document.fileName())),
-                   now.exists ? QStringLiteral("Saving replaces those changes with the text shown here.")
-                              : QStringLiteral("Saving writes the text shown here to it again."),
-                   QStringLiteral("&Overwrite"));
+    return !m_document.changedOnDisk()
+            || confirmOverwrite(this, m_document.fileName(), stampOf(m_document.fileName()).exists);
 }
 
 void QTarnlyxMain::createActions()
 {
-    const QPixmap newIcon(newtext_xpm), openIcon(opentext_xpm), saveIcon(savetext_xpm),
-            convertIcon(convertformat_xpm), shiftIcon(shifttime_xpm),
-            showTimeIcon(showtimechange_xpm), fpsIcon(changefps_xpm), correctIcon(correctsub_xpm);
+    const MainMenus menus = createMainMenus(this, toolBar, editor);
+    m_reopenMenu = menus.reopen;
+    connect(menus.newFile, &QAction::triggered, this, &QTarnlyxMain::newFile);
+    connect(menus.open, &QAction::triggered, this, &QTarnlyxMain::open);
+    connect(menus.save, &QAction::triggered, this, &QTarnlyxMain::save);
+    connect(menus.saveAs, &QAction::triggered, this, &QTarnlyxMain::saveAs);
+    connect(menus.close, &QAction::triggered, this, &QWidget::close);
+    connect(menus.closeAll, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+    connect(menus.reopen, &QMenu::aboutToShow, this, [this] {
+        markEncoding(m_reopenMenu, m_document.fileName().isEmpty() ? QString() : m_document.format().encoding);
+    });
+    connect(menus.detectAgain, &QAction::triggered, this, [this] { reopenWith(QString()); });
+    for (QAction *a : menus.encodings->actions())
+        connect(a, &QAction::triggered, this, [this, name = a->data().toString()] { reopenWith(name); });
+    connect(menus.saveWithEncoding, &QAction::triggered, this, &QTarnlyxMain::saveWithEncoding);
+    connect(menus.exportSubRip, &QAction::triggered, this, &QTarnlyxMain::exportSubRip);
+    connect(menus.exportWebVtt, &QAction::triggered, this, &QTarnlyxMain::exportWebVtt);
 
-    // A tool button and its menu item are one action: the tooltip belongs to
-    // the button, the text and the keys to the menu.
-    auto action = [this](const QPixmap &icon, const char *text, const QKeySequence &keys) {
-        auto *a = new QAction(QIcon(icon), QString::fromUtf8(text), this);
-        a->setShortcut(keys);
-        return a;
-    };
-    auto tool = [this](QAction *a, const char *tip, const char *name) {
-        a->setToolTip(QString::fromUtf8(tip));
-        toolBar->addAction(a);
-        toolBar->widgetForAction(a)->setObjectName(QString::fromUtf8(name));
-    };
+    connect(menus.find, &QAction::triggered, this, [this] { m_findBar->start(false); });
+    connect(menus.findNext, &QAction::triggered, this, [this] { m_findBar->findNext(); });
+    connect(menus.findPrevious, &QAction::triggered, this, [this] { m_findBar->findPrevious(); });
+    connect(menus.replace, &QAction::triggered, this, [this] { m_findBar->start(true); });
+    connect(menus.goTo, &QAction::triggered, this, [this] {
+        GoToDialog dialog(editor, this);
+        dialog.exec();
+        takeFocusBack(this);
+    });
 
-    QAction *newAct = action(newIcon, "&New subtitles file", QKeySequence(Qt::CTRL | Qt::Key_N));
-    QAction *openAct = action(openIcon, "&Open subtitles file...", QKeySequence(Qt::CTRL | Qt::Key_O));
-    QAction *saveAct = action(saveIcon, "&Save file", QKeySequence(Qt::CTRL | Qt::Key_S));
-    QAction *saveAsAct = action(QPixmap(), "Save &as...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    QAction *closeAct = action(QPixmap(), "&Close", QKeySequence(Qt::CTRL | Qt::Key_F4));
-    QAction *closeAllAct = action(QPixmap(), "C&lose all", QKeySequence(Qt::ALT | Qt::Key_F4));
-    QAction *fpsAct = action(QPixmap(), "&Default FPS value...", QKeySequence(Qt::CTRL | Qt::Key_I));
-    QAction *convertAct = action(convertIcon, "&Convert subtitles format...", QKeySequence(Qt::CTRL | Qt::Key_T));
-    QAction *shiftAct = action(shiftIcon, "&Shift subtitles display time...", QKeySequence(Qt::CTRL | Qt::Key_D));
-    QAction *showTimeAct = action(showTimeIcon, "Ch&ange subtitles show time...", QKeySequence(Qt::CTRL | Qt::Key_W));
-    QAction *changeFpsAct = action(fpsIcon, "Change &FPS value...", QKeySequence(Qt::CTRL | Qt::Key_Q));
-    QAction *correctAct = action(correctIcon, "Correct &subtiles...", QKeySequence(Qt::CTRL | Qt::Key_R));
-    QAction *aboutAct = action(QPixmap(), "&About...", QKeySequence(Qt::Key_F1));
-
-    // The key names in the tooltips are only text; for the shift and the
-    // display time they name each other's keys.
-    tool(newAct, "New subtitles file (Ctrl+N)", "fnew");
-    tool(openAct, "Open subtitles file (Ctrl+O)", "fopen");
-    tool(saveAct, "Save subtitles file (Ctrl+S)", "fsave");
-    toolBar->addSeparator();
-    toolBar->addSeparator();
-    tool(convertAct, "Convert subtitles format (Ctrl+T)", "convert format");
-    tool(shiftAct, "Shift subtitles display time (Ctrl+W)", "shift time");
-    tool(showTimeAct, "Change subtitles show time (Ctrl+D)", "show time");
-    tool(changeFpsAct, "Change FPS value (Ctrl+Q)", "FPS change");
-    tool(correctAct, "Correct subtiles (Ctrl+R)", "correct");
-
-    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->addAction(newAct);
-    file->addAction(openAct);
-    file->addSeparator();
-    file->addAction(saveAct);
-    file->addAction(saveAsAct);
-    file->addSeparator();
-    file->addAction(closeAct);
-    file->addAction(closeAllAct);
-    // Beyond the items the File menu always had.
-    file->addSeparator();
-    QMenu *reopen = file->addMenu(QStringLiteral("&Reopen with Encoding"));
-    reopen->setObjectName(QStringLiteral("reopenMenu"));
-    m_reopenMenu = reopen;
-    connect(reopen->addAction(QStringLiteral("&Detect Again")), &QAction::triggered, this,
-            [this] { reopenWith(QString()); });
-    reopen->addSeparator();
-    // One check mark, at the encoding the text was read in.
-    auto *marks = new QActionGroup(reopen);
-    auto encodingAction = [this, marks](QMenu *menu, const QString &text, const QString &name) {
-        QAction *a = menu->addAction(text);
-        a->setCheckable(true);
-        a->setData(name);
-        marks->addAction(a);
-        connect(a, &QAction::triggered, this, [this, name] { reopenWith(name); });
-    };
-    for (const EncodingGroup &group : commonEncodings()) {
-        QMenu *script = reopen->addMenu(group.script);
-        for (const QString &name : group.names)
-            encodingAction(script, name, name);
-    }
-    reopen->addSeparator();
-    encodingAction(reopen, QStringLiteral("Raw bytes (Latin-1)"), QStringLiteral("bytes"));
-    connect(reopen, &QMenu::aboutToShow, this, &QTarnlyxMain::markReopenMenu);
-    addFileFormatActions(file);
-
-    createEditMenu();
-
-    QMenu *subtitles = menuBar()->addMenu(QStringLiteral("&Subtitles"));
-    subtitles->addAction(fpsAct);
-    subtitles->addSeparator();
-    subtitles->addAction(convertAct);
-    subtitles->addAction(shiftAct);
-    subtitles->addAction(showTimeAct);
-    subtitles->addAction(changeFpsAct);
-    subtitles->addAction(correctAct);
-    addCheckActions(subtitles);
-
-    menuBar()->addSeparator();
-    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(aboutAct);
-
-    connect(newAct, &QAction::triggered, this, &QTarnlyxMain::newFile);
-    connect(openAct, &QAction::triggered, this, &QTarnlyxMain::open);
-    connect(saveAct, &QAction::triggered, this, &QTarnlyxMain::save);
-    connect(saveAsAct, &QAction::triggered, this, &QTarnlyxMain::saveAs);
-    connect(closeAct, &QAction::triggered, this, &QWidget::close);
-    connect(closeAllAct, &QAction::triggered, qApp, &QApplication::closeAllWindows);
-    connect(fpsAct, &QAction::triggered, this, &QTarnlyxMain::specifyFps);
-    connect(convertAct, &QAction::triggered, this, &QTarnlyxMain::subtitlesConvert);
-    connect(shiftAct, &QAction::triggered, this, &QTarnlyxMain::shiftTime);
-    connect(showTimeAct, &QAction::triggered, this, &QTarnlyxMain::changeShowTime);
-    connect(changeFpsAct, &QAction::triggered, this, &QTarnlyxMain::changeSubFps);
-    connect(correctAct, &QAction::triggered, this, &QTarnlyxMain::correctSubtitles);
-    connect(aboutAct, &QAction::triggered, this, &QTarnlyxMain::showAbout);
-
-    const QList<QAction *> named = {newAct, openAct, saveAct, saveAsAct, closeAct, closeAllAct,
-                                    fpsAct, convertAct, shiftAct, showTimeAct, changeFpsAct,
-                                    correctAct, aboutAct};
-    const char *const names[] = {"newAction", "openAction", "saveAction", "saveAsAction",
-                                 "closeAction", "closeAllAction", "fpsAction", "convertAction",
-                                 "shiftAction", "showTimeAction", "changeFpsAction",
-                                 "correctAction", "aboutAction"};
-    for (int i = 0; i < named.size(); ++i)
-        named[i]->setObjectName(QString::fromLatin1(names[i]));
-}
-
-void QTarnlyxMain::createEditMenu()
-{
-    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    edit->setObjectName(QStringLiteral("editMenu"));
-    struct Item
-    {
-        const char *text, *name;
-        QKeySequence keys;
-        std::function<void()> run;
-    };
-    const Item items[] = {
-        {"&Undo", "undoAction", QKeySequence::Undo, [this] { editor->undo(); }},
-        {"&Redo", "redoAction", QKeySequence::Redo, [this] { editor->redo(); }},
-        {nullptr, nullptr, {}, {}},
-        {"Cu&t", "cutAction", QKeySequence::Cut, [this] { editor->cut(); }},
-        {"&Copy", "copyAction", QKeySequence::Copy, [this] { editor->copy(); }},
-        {"&Paste", "pasteAction", QKeySequence::Paste, [this] { editor->paste(); }},
-        {"Select &All", "selectAllAction", QKeySequence::SelectAll, [this] { editor->selectAll(); }},
-        {nullptr, nullptr, {}, {}},
-        {"&Find...", "findAction", QKeySequence(Qt::CTRL | Qt::Key_F), [this] { m_findBar->start(false); }},
-        {"Find &Next", "findNextAction", QKeySequence(Qt::Key_F3), [this] { m_findBar->findNext(); }},
-        {"Find Pre&vious", "findPreviousAction", QKeySequence(Qt::SHIFT | Qt::Key_F3),
-         [this] { m_findBar->findPrevious(); }},
-        {"R&eplace...", "replaceAction", QKeySequence(Qt::CTRL | Qt::Key_H), [this] { m_findBar->start(true); }},
-        {"&Go to...", "goToAction", QKeySequence(Qt::CTRL | Qt::Key_G), [this] {
-             GoToDialog dialog(editor, this);
-             dialog.exec();
-             takeFocusBack(this);
-         }},
-    };
-    for (const Item &item : items) {
-        if (!item.text) {
-            edit->addSeparator();
-            continue;
-        }
-        QAction *a = edit->addAction(QString::fromLatin1(item.text));
-        a->setObjectName(QString::fromLatin1(item.name));
-        a->setShortcut(item.keys);
-        // The text area's own keys for these reach it first where it has
-        // the keyboard; elsewhere in the window the menu's take them.
-        connect(a, &QAction::triggered, this, item.run);
-    }
-}
-
-void QTarnlyxMain::markReopenMenu()
-{
-    const QString current = m_document.fileName().isEmpty() ? QString() : m_document.format().encoding;
-    for (QAction *a : m_reopenMenu->findChildren<QAction *>()) {
-        if (a->isCheckable())
-            a->setChecked(a->data().toString() == current);
-    }
+    connect(menus.fps, &QAction::triggered, this, &QTarnlyxMain::specifyFps);
+    connect(menus.convert, &QAction::triggered, this, &QTarnlyxMain::subtitlesConvert);
+    connect(menus.shift, &QAction::triggered, this, &QTarnlyxMain::shiftTime);
+    connect(menus.showTime, &QAction::triggered, this, &QTarnlyxMain::changeShowTime);
+    connect(menus.changeFps, &QAction::triggered, this, &QTarnlyxMain::changeSubFps);
+    connect(menus.correct, &QAction::triggered, this, &QTarnlyxMain::correctSubtitles);
+    connect(menus.check, &QAction::triggered, this, &QTarnlyxMain::showChecks);
+    connect(menus.about, &QAction::triggered, this, &QTarnlyxMain::showAbout);
 }
 
 void QTarnlyxMain::showSummary(const QString &summary)
 {
-    if (summary.isEmpty())
-        return; // a dialog cancelled: what was shown stays
-    m_summaryLabel->setText(summary);
-    m_summaryLabel->setToolTip(summary);
-    m_summaryLabel->show();
+    m_status->showSummary(summary);
+}
+
+void QTarnlyxMain::showChecks()
+{
+    if (!m_checkPanel) {
+        m_checkPanel = new CheckPanel(editor, this);
+        connect(m_checkPanel, &CheckPanel::fixed, this, &QTarnlyxMain::showSummary);
+        addDockWidget(Qt::RightDockWidgetArea, m_checkPanel);
+        // Room for the panel beside the text, as far as the screen allows.
+        const int wanted = width() + m_checkPanel->sizeHint().width();
+        const QScreen *place = screen();
+        resize(place ? std::min(wanted, place->availableGeometry().width()) : wanted, height());
+    }
+    m_checkPanel->show();
+    m_checkPanel->raise();
+    m_checkPanel->focusProblems();
+}
+
+void QTarnlyxMain::followRate()
+{
+    if (m_checkPanel && m_checkPanel->isVisible())
+        m_checkPanel->recheck();
 }
 
 void QTarnlyxMain::checkDisk()
@@ -451,8 +274,7 @@ void QTarnlyxMain::openDropped(const QStringList &names)
         window->show();
     }
     load(names.first());
-    raise();
-    activateWindow();
+    bringToFront(this);
 }
 
 void QTarnlyxMain::reopenWith(const QString &encoding)
@@ -463,17 +285,7 @@ void QTarnlyxMain::reopenWith(const QString &encoding)
 
 void QTarnlyxMain::showFormat()
 {
-    static const char *const ends[] = {"LF", "CRLF", "mixed line ends", "CR"};
-    const FileFormat &format = m_document.format();
-    m_formatLabel->setText(QStringLiteral("%1, %2").arg(describeFormat(format), QLatin1String(ends[int(format.lineEnds)])));
-}
-
-void QTarnlyxMain::showPosition()
-{
-    const QTextCursor cursor = editor->textCursor();
-    m_positionLabel->setText(QStringLiteral("Line %1, column %2")
-                                     .arg(cursor.blockNumber() + 1)
-                                     .arg(cursor.positionInBlock() + 1));
+    m_status->showFormat(m_document.format());
 }
 
 void QTarnlyxMain::setFileName(QString name)
@@ -489,17 +301,14 @@ void QTarnlyxMain::newFile()
 {
     auto *window = new QTarnlyxMain;
     window->show();
-    // Without a window manager nothing moves the keyboard to it.
-    window->raise();
-    window->activateWindow();
+    bringToFront(window);
 }
 
 void QTarnlyxMain::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        activationOrder().removeAll(this);
-        activationOrder().append(this);
+        noteActivated(this);
         checkDisk();
     }
 }
@@ -513,40 +322,17 @@ void QTarnlyxMain::open()
         load(name);
 }
 
-QTarnlyxMain::Answer QTarnlyxMain::askUnsaved()
-{
-    QMessageBox box(QMessageBox::Information, QString::fromLatin1(caption),
-                    QStringLiteral("File has been changed and not saved!"), QMessageBox::NoButton,
-                    this);
-    box.setObjectName(QStringLiteral("unsaved"));
-    showPlainText(box);
-    // One role for all three keeps them left to right in this order.
-    QPushButton *saveNow = box.addButton(QStringLiteral("Save now"), QMessageBox::ActionRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::ActionRole);
-    QPushButton *leave = box.addButton(QStringLiteral("Leave anyway"), QMessageBox::ActionRole);
-    box.setDefaultButton(saveNow);
-    box.setEscapeButton(cancel);
-    guardAnswers(box, {leave});
-    box.exec();
-    takeFocusBack(this);
-    if (box.clickedButton() == saveNow)
-        return Answer::SaveNow;
-    if (box.clickedButton() == leave)
-        return Answer::LeaveAnyway;
-    return Answer::Cancel;
-}
-
 bool QTarnlyxMain::mayDiscardText()
 {
     if (!editor->document()->isModified())
         return true;
-    switch (askUnsaved()) {
-    case Answer::SaveNow:
+    switch (askUnsaved(this)) {
+    case UnsavedAnswer::SaveNow:
         // A save that failed or found no name keeps the text here.
         return save();
-    case Answer::LeaveAnyway:
+    case UnsavedAnswer::LeaveAnyway:
         return true;
-    case Answer::Cancel:
+    case UnsavedAnswer::Cancel:
         return false;
     }
     return false;
@@ -565,8 +351,7 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
     FileError error;
     SubtitleText file;
     if (!m_document.readIn(name, encoding, file, &error)) {
-        tell(this, QMessageBox::Warning, "read error",
-             QStringLiteral("Error in reading file \"%1\"!").arg(shownName(name)), error.words(FileError::Sentence, name));
+        tellReadError(this, name, error);
         return false;
     }
     if (looksLikeSubRip(file.text) && offerSubRipConversion(name, file))
@@ -575,19 +360,7 @@ bool QTarnlyxMain::loadIn(const QString &name, const QString &encoding)
     editor->setText(std::move(file.text), m_document.textAsRead());
     setFileName(m_document.fileName());
     showFormat();
-    if (!file.strayBytes.isEmpty()) {
-        tell(this, QMessageBox::Information, "stray bytes",
-             QStringLiteral("\"%1\" is UTF-8 text with bytes that are not UTF-8.").arg(shownName(name)),
-             QStringLiteral("The first is at %1. Each such byte is shown as a marked character, "
-                            "left alone by every operation and saved as the same byte.")
-                     .arg(file.strayBytes));
-    }
-    if (const QString notice = file.notice.words(FileError::Opening); !notice.isEmpty()) {
-        tell(this, QMessageBox::Information, "read as bytes",
-             QStringLiteral("\"%1\" is shown one byte per character.").arg(shownName(name)),
-             QStringLiteral("%1, so every byte is shown as one character and kept as it is. "
-                            "File > Reopen with Encoding chooses another encoding.").arg(notice));
-    }
+    tellReadNotices(this, name, file);
     // Each text a program that ended left for this very file, whatever name
     // or link reaches it now: the first restored here, the others each in
     // a window of its own (which offers the next).
@@ -623,85 +396,39 @@ bool QTarnlyxMain::saveTo(const QString &name, const FileFormat &format)
         text = editor->text();
         plan = SubtitleDocument::planSave(name, text, format);
     } catch (const std::bad_alloc &) {
-        tell(this, QMessageBox::Warning, "write error", QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)),
-             FileError(FileError::NoMemory, name, QStringLiteral("write")).words(FileError::Sentence, name));
+        tellWriteError(this, name, FileError(FileError::NoMemory, name, QStringLiteral("write")));
         return false;
     }
     switch (plan.question) {
     case SubtitleDocument::SavePlan::Question::None:
         break;
     case SubtitleDocument::SavePlan::Question::NotInBytes:
-        if (confirm(this, QMessageBox::Warning, "not in bytes", QStringLiteral("The text cannot be saved as raw bytes."),
-                    plan.why.words(FileError::Sentence, name) + QStringLiteral(" The file is shown one byte per character; "
-                                                          "reopen it in its encoding to edit its letters."),
-                    QStringLiteral("&Reopen with Encoding..."))) {
+        if (askReopenForBytes(this, name, plan.why)) {
             if (auto *menu = findChild<QMenu *>(QStringLiteral("reopenMenu")))
                 menu->popup(mapToGlobal(rect().center()));
         }
         return false;
     case SubtitleDocument::SavePlan::Question::NotInEncoding:
-        if (!confirm(this, QMessageBox::Question, "not in encoding",
-                     QStringLiteral("The text cannot be saved as %1.").arg(format.encoding),
-                     plan.why.words(FileError::Sentence, name) + QStringLiteral(" Save the file as UTF-8 instead?"),
-                     QStringLiteral("Save as &UTF-8")))
+        if (!askUtf8Instead(this, name, format.encoding, plan.why))
             return false;
         plan = SubtitleDocument::inUtf8(std::move(plan), text);
         if (plan.question != SubtitleDocument::SavePlan::Question::None)
             return false;
         break;
     }
-    if (!settleUnfinishedSaves(name))
+    const Settled settled = settleUnfinishedSaves(this, name);
+    if (settled == Settled::CopyRestored)
+        checkDisk();
+    if (settled != Settled::GoOn)
         return false;
     FileError writeError;
     if (!m_document.write(plan, &writeError)) {
-        tell(this, QMessageBox::Warning, "write error",
-             QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), writeError.words(FileError::Sentence, name));
+        tellWriteError(this, name, writeError);
         return false;
     }
     editor->document()->setModified(false);
     setFileName(m_document.fileName());
     showFormat();
-    return true;
-}
-
-bool QTarnlyxMain::settleUnfinishedSaves(const QString &name)
-{
-    for (const UnfinishedSave &save : unfinishedSavesOf(name)) {
-        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(caption),
-                        QStringLiteral("The last save of \"%1\" did not finish; the file may be damaged.").arg(shownName(name)),
-                        QMessageBox::NoButton, this);
-        box.setObjectName(QStringLiteral("unsettled save"));
-        box.setInformativeText(QStringLiteral("The copy taken before that save is \"%1\". Restore Copy puts it back and keeps "
-                                              "your text here unsaved; Discard Copy and Save lets the copy go and saves your "
-                                              "text over the file.").arg(shownName(save.backupPath)));
-        showPlainText(box);
-        // No letter of their own: a key typed ahead must not write over a file.
-        QPushButton *restore = box.addButton(QStringLiteral("Restore Copy"), QMessageBox::AcceptRole);
-        QPushButton *discard = box.addButton(QStringLiteral("Discard Copy and Save"), QMessageBox::DestructiveRole);
-        QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-        box.setDefaultButton(cancel);
-        box.setEscapeButton(cancel);
-        box.exec();
-        takeFocusBack(this);
-        FileError error;
-        RestoreOutcome outcome;
-        if (box.clickedButton() == restore) {
-            if (!restoreUnfinished(save, save.path, &outcome, &error))
-                tell(this, QMessageBox::Warning, "write error",
-                     QStringLiteral("Error in writing file \"%1\"!").arg(shownName(save.path)), error.words(FileError::Sentence, save.path));
-            else
-                tell(this, QMessageBox::Information, "restored", outcome.words(FileError::Sentence), QString());
-            checkDisk();
-            return false;
-        }
-        if (box.clickedButton() != discard)
-            return false;
-        if (!discardUnfinished(save, &error)) {
-            tell(this, QMessageBox::Warning, "write error",
-                 QStringLiteral("Error in writing file \"%1\"!").arg(shownName(name)), error.words(FileError::Sentence, name));
-            return false;
-        }
-    }
     return true;
 }
 
@@ -723,16 +450,7 @@ void QTarnlyxMain::closeEvent(QCloseEvent *event)
     if (mayDiscardText()) {
         m_document.dropRecovery();
         event->accept();
-        // The window that had the keyboard before this one takes it back.
-        activationOrder().removeAll(this);
-        activationOrder().removeAll(nullptr);
-        if (!activationOrder().isEmpty()) {
-            QTarnlyxMain *next = activationOrder().back();
-            QTimer::singleShot(0, next, [next] {
-                next->raise();
-                next->activateWindow();
-            });
-        }
+        activatePrevious(this);
     } else {
         event->ignore();
     }
@@ -765,6 +483,90 @@ void QTarnlyxMain::specifyFps()
     dialog.exec();
     takeFocusBack(this);
     followRate();
+}
+
+void QTarnlyxMain::exportSubRip()
+{
+    exportCuesAs(CueStyle::SubRip);
+}
+
+void QTarnlyxMain::exportWebVtt()
+{
+    exportCuesAs(CueStyle::WebVtt);
+}
+
+void QTarnlyxMain::exportCuesAs(CueStyle style)
+{
+    const QString path = askExportName(this, style, m_document.exportName(style));
+    if (path.isEmpty())
+        return;
+    if (m_document.isOwnFile(path)) {
+        tellExportOverOwnFile(this, path);
+        return;
+    }
+    CueReport report;
+    const QString cues = exportCues(editor->text(), editor->fps, style, report);
+    // Players read SubRip and WebVTT as UTF-8; the file's own line ends stay.
+    const FileFormat format = SubtitleDocument::cueFileFormat(m_document.format(), report.cues);
+    QByteArray bytes;
+    FileError error;
+    if (!encodeSubtitleText(cues, format, bytes, error) || !writeSubtitleFile(path, bytes, &error)) {
+        tellWriteError(this, path, error);
+        return;
+    }
+    showSummary(QStringLiteral("Exported to %1: %2").arg(QFileInfo(path).fileName(), describeCueReport(report)));
+}
+
+bool QTarnlyxMain::saveWithEncoding()
+{
+    FileFormat chosen = m_document.format();
+    {
+        SaveFormatDialog dialog(this, &chosen);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        if (isVisible())
+            activateWindow();
+        if (!accepted)
+            return false;
+    }
+    // The encoding was chosen: a text it cannot hold is not saved in another.
+    const SubtitleDocument::SavePlan plan = SubtitleDocument::planSave(QString(), editor->text(), chosen);
+    if (plan.question != SubtitleDocument::SavePlan::Question::None) {
+        tellNotInEncoding(this, chosen.encoding, plan.why);
+        return false;
+    }
+    // The format becomes the file's only once it is saved in it.
+    if (m_document.fileName().isEmpty()) {
+        const QString name = askSaveName();
+        return !name.isEmpty() && saveTo(name, chosen);
+    }
+    return mayOverwrite() && saveTo(m_document.fileName(), chosen);
+}
+
+bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText &file)
+{
+    const SubRipAnswer answer = askSubRipConversion(this, name);
+    if (answer == SubRipAnswer::Keep)
+        return false;
+    const bool frameBased = answer == SubRipAnswer::FrameBased;
+    // Frame numbers need the rate first.
+    if (frameBased)
+        mustSpecifyFps();
+    QString lines;
+    CueReport report;
+    CueProblem problem;
+    if (!importSubRip(file.text, frameBased ? FrameBased : BracketTime, editor->fps, lines, report, &problem)) {
+        tellBrokenSubRip(this, name, cueError(name, problem));
+        return false;
+    }
+    m_document.becomeUntitled(SubtitleDocument::fromSubRipFormat(file), name);
+    editor->setText(lines);
+    editor->document()->setModified(true);
+    setFileName(m_document.fileName());
+    showFormat();
+    showSummary(QStringLiteral("Converted from SubRip: %1").arg(describeCueReport(report)));
+    if (!frameBased)
+        mustSpecifyFps();
+    return true;
 }
 
 namespace {

@@ -8,15 +8,17 @@
 #include <QMainWindow>
 #include <QSet>
 
+#include <memory>
+
 class ChangedOnDiskBar;
 class CheckPanel;
 class FindBar;
 class MyEditor;
-class QLabel;
 class QMenu;
 enum class CueStyle;
 class QToolBar;
 class RecoveryFeed;
+class StatusLabels;
 
 class QTarnlyxMain : public QMainWindow
 {
@@ -93,9 +95,6 @@ private:
     // load() in `encoding` (empty: detected), which stays the file's for
     // Reload until another file is read.
     bool loadIn(const QString &name, const QString &encoding);
-    enum class Answer { SaveNow, Cancel, LeaveAnyway };
-    // Asks whether to save the edited text first.
-    Answer askUnsaved();
     // True when the window may let its text go: not edited, saved now, or
     // the user says to leave it.
     bool mayDiscardText();
@@ -105,27 +104,22 @@ private:
     // only once the user says so.
     void showRecovered(const RecoveredText &recovered, bool fileChanged);
     void createActions();
+    // The text between the changed-on-disk bar and the find bar, and the
+    // summary of the last operation under them.
+    void createCentre();
     // Whether to save over a file another program changed or removed since
     // it was loaded or saved here; true when it did not.
     bool mayOverwrite();
     // Writes the text to `name` in `format`; both become the window's only
     // once it is saved. A failure is reported and changes nothing.
     bool saveTo(const QString &name, const FileFormat &format);
-    // Asks about each save over `name` that did not finish, before another
-    // goes over it: Restore Copy (and no save), Discard Copy and Save, or
-    // Cancel (the default). True when the save may go on.
-    bool settleUnfinishedSaves(const QString &name);
     void showFormat();
-    void showPosition();
     // The name Save As proposes; empty when the user cancels.
     QString askSaveName();
-    void addFileFormatActions(QMenu *file);
     void exportCuesAs(CueStyle style);
     // Offers to turn a SubRip file just read into subtitle lines, as a new
     // unnamed text; true when it did.
     bool offerSubRipConversion(const QString &name, const SubtitleText &file);
-    // The Edit menu: the text area's own commands, find and replace, go to.
-    void createEditMenu();
     // What the last operation or Replace All did, until the next edit.
     void showSummary(const QString &summary);
     // Shows the changed-on-disk bar when the file changed or went since it
@@ -134,9 +128,7 @@ private:
     // Files dropped on the text: the first here, as Open would, the others
     // each in a window of its own.
     void openDropped(const QStringList &names);
-    void markReopenMenu();
     // Subtitles > Check...: the panel of what the checks find.
-    void addCheckActions(QMenu *subtitles);
     void showChecks();
     // The panel checks again at a new frame rate.
     void followRate();
@@ -148,12 +140,9 @@ private:
     SubEngine m_settings;
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
     RecoveryFeed *m_recoveryFeed = nullptr; // the text shown, to the document's recovery file
-    QLabel *m_positionLabel = nullptr;
-    QLabel *m_formatLabel = nullptr;
     FindBar *m_findBar = nullptr;
     ChangedOnDiskBar *m_changedBar = nullptr;
-    QLabel *m_summaryLabel = nullptr;
-    QLabel *m_editedLabel = nullptr;
+    std::unique_ptr<StatusLabels> m_status;
     QMenu *m_reopenMenu = nullptr;
     CheckPanel *m_checkPanel = nullptr; // made when first asked for
 };

@@ -1,18 +1,13 @@
-#include "app/checkpanel.h"
+#include "widgets/checkpanel.h"
 
-#include "app/messageboxes.h"
-#include "app/qtarnlyxmain.h"
 #include "widgets/checkrules.h"
 #include "widgets/myeditor.h"
 
 #include <QAbstractTableModel>
-#include <QAction>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QMenu>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableView>
 #include <QTextBlock>
 #include <QTreeWidget>
@@ -389,6 +384,11 @@ void CheckPanel::showKind(int kind)
     showCounts();
 }
 
+void CheckPanel::focusProblems()
+{
+    m_problems->setFocus();
+}
+
 void CheckPanel::goToRow(int row)
 {
     if (row < 0 || row >= m_model->rowCount())
@@ -416,7 +416,9 @@ void CheckPanel::chooseRules()
     CheckRules rules = m_list.rules();
     CheckRulesDialog dialog(this, &rules);
     const bool accepted = dialog.exec() == QDialog::Accepted;
-    takeFocusBack(window());
+    // Without a window manager nothing hands the keyboard back.
+    if (window()->isVisible())
+        window()->activateWindow();
     if (accepted && rules != m_list.rules())
         setRules(rules);
 }
@@ -438,36 +440,4 @@ void CheckPanel::hideEvent(QHideEvent *event)
         disconnect(m_following);
         m_following = {};
     }
-}
-
-void QTarnlyxMain::addCheckActions(QMenu *subtitles)
-{
-    auto *check = new QAction(QStringLiteral("Chec&k..."), this);
-    check->setObjectName(QStringLiteral("checkAction"));
-    check->setShortcut(QKeySequence(Qt::Key_F7));
-    subtitles->addSeparator();
-    subtitles->addAction(check);
-    connect(check, &QAction::triggered, this, &QTarnlyxMain::showChecks);
-}
-
-void QTarnlyxMain::showChecks()
-{
-    if (!m_checkPanel) {
-        m_checkPanel = new CheckPanel(editor, this);
-        connect(m_checkPanel, &CheckPanel::fixed, this, &QTarnlyxMain::showSummary);
-        addDockWidget(Qt::RightDockWidgetArea, m_checkPanel);
-        // Room for the panel beside the text, as far as the screen allows.
-        const int wanted = width() + m_checkPanel->sizeHint().width();
-        const QScreen *place = screen();
-        resize(place ? std::min(wanted, place->availableGeometry().width()) : wanted, height());
-    }
-    m_checkPanel->show();
-    m_checkPanel->raise();
-    m_checkPanel->findChild<QTableView *>()->setFocus();
-}
-
-void QTarnlyxMain::followRate()
-{
-    if (m_checkPanel && m_checkPanel->isVisible())
-        m_checkPanel->recheck();
 }

@@ -29,6 +29,8 @@ public:
     void recheck();
     // Lists only `kind`, or every kind for -1.
     void showKind(int kind);
+    // Gives the list of problems the keyboard.
+    void focusProblems();
     // Puts the editor's cursor on the line of the problem in `row`.
     void goToRow(int row);
     // Mends what moving hide times can mend, as one undo step.
