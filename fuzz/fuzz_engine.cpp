@@ -27,20 +27,20 @@ const double displayTimes[] = {3.0, 0.1, 100.0, 0.05, 1.5, 7.0, 0.0, 2.0};
 SubEngine engineFrom(const std::uint8_t *p)
 {
     SubEngine e;
-    e.convertFormat = 1 + (p[1] & 3);
-    e.writeEmptyEnd = p[1] & 4;
-    e.onlyEmptyEnd = p[1] & 8;
-    e.lengthDependent = p[1] & 16;
-    e.blockTooLong = p[1] & 32;
-    e.shiftStart = p[1] & 64;
-    e.shiftEnd = p[1] & 128;
+    e.convert.format = 1 + (p[1] & 3);
+    e.showTime.writeEmptyEnd = p[1] & 4;
+    e.showTime.onlyEmptyEnd = p[1] & 8;
+    e.showTime.lengthDependent = p[1] & 16;
+    e.showTime.blockTooLong = p[1] & 32;
+    e.shift.start = p[1] & 64;
+    e.shift.end = p[1] & 128;
     for (int i = 0; i < correctionSwitchCount; ++i)
-        e.*correctionSwitches[i].field = p[2] & (1 << i);
+        e.correction.*correctionSwitches[i].field = p[2] & (1 << i);
     e.fps = rates[p[3] & 7];
-    e.fpsFrom = rates[(p[3] >> 3) & 7];
-    e.fpsTo = rates[(p[3] >> 5) & 7];
-    e.shiftSeconds = shifts[p[4] & 7];
-    e.showSeconds = displayTimes[(p[4] >> 3) & 7];
+    e.fpsChange.from = rates[(p[3] >> 3) & 7];
+    e.fpsChange.to = rates[(p[3] >> 5) & 7];
+    e.shift.seconds = shifts[p[4] & 7];
+    e.showTime.seconds = displayTimes[(p[4] >> 3) & 7];
     return e;
 }
 
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(out[i - leftOut] == in[i]);
     }
     if (rateLine && !leftOut)
-        FUZZ_CHECK(mode == ModeFpsChange ? frameRateHeader(out[0]) > 0.0 || settings.fpsTo < 1.0 : out[0] == in[0]);
+        FUZZ_CHECK(mode == ModeFpsChange ? frameRateHeader(out[0]) > 0.0 || settings.fpsChange.to < 1.0 : out[0] == in[0]);
 
     QByteArray saved;
     const bool encodable = encodeSubtitleText(result, file.format, saved, nullptr);

@@ -31,11 +31,11 @@ struct Settings
     double first = -1, second = -1;
     bool flags[7] = {};
     // The correction writes its switches here, all off to begin with.
-    SubEngine correction = [] {
-        SubEngine e;
+    CorrectionSettings correction = [] {
+        CorrectionSettings c;
         for (const CorrectionSwitch &option : correctionSwitches)
-            e.*option.field = false;
-        return e;
+            c.*option.field = false;
+        return c;
     }();
 
     QString written() const
@@ -323,7 +323,7 @@ void TestDialogs::commands()
     ModalAnswers answers;
     const QString way = script.section(u';', -1);
     const bool leave = way == u"cancel" || way == u"escape" || way == u"close";
-    auto settings = [&s = w.operationSettings()] { return std::make_tuple(s.convertFormat, s.shiftSeconds, s.fpsTo, s.delDoubleSpaces, s.shiftStart); };
+    auto settings = [&s = w.operationSettings()] { return std::make_tuple(s.convert.format, s.shift.seconds, s.fpsChange.to, s.correction.delDoubleSpaces, s.shift.start); };
     const auto before = settings();
     answers.then([&](QWidget *dialog) {
         play(dialog, leave ? script.section(u';', 0, -2) : script);
@@ -342,7 +342,7 @@ void TestDialogs::commands()
     QTEST(w.findChild<QLabel *>(QStringLiteral("summary"))->text(), "summary");
     QCOMPARE(w.editorWidget()->document()->isModified(), !leave);
     QVERIFY(!leave || settings() == before);
-    QCOMPARE(other.operationSettings().shiftSeconds + other.operationSettings().convertFormat, 3.0);
+    QCOMPARE(other.operationSettings().shift.seconds + other.operationSettings().convert.format, 3.0);
 }
 
 void TestDialogs::rateLine_data()
@@ -489,8 +489,8 @@ void TestDialogs::editorWalk()
     QVERIFY(!editor.document()->isUndoAvailable() && !editor.document()->isModified());
     editor.linesChange(ModeShift);
     QVERIFY(editor.document()->isModified());
-    SubEngine settings;
-    settings.convertFormat = BracketTime;
+    OperationSettings settings;
+    settings.convert.format = BracketTime;
     editor.linesChange(ModeConvert, settings);
     QCOMPARE(editor.text(), QStringLiteral("[100][150]Hi\n[0][1]there"));
     QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
@@ -506,7 +506,7 @@ void TestDialogs::editorWalk()
         QTextCursor cursor(editor.document()->findBlockByNumber(c[0]));
         cursor.setPosition(cursor.position() + c[1]);
         editor.setTextCursor(cursor);
-        settings.convertFormat = FrameBased;
+        settings.convert.format = FrameBased;
         editor.linesChange(ModeConvert, settings);
         QCOMPARE(QPoint(editor.textCursor().positionInBlock(), editor.textCursor().blockNumber()), QPoint(c[3], c[2]));
         QVERIFY(!editor.textCursor().hasSelection());
@@ -519,8 +519,8 @@ void TestDialogs::editorWalk()
     editor.setText(text);
     QCOMPARE(editor.document()->blockCount(), 3);
     QCOMPARE(editor.text(), text);
-    settings.fixPunctuation = settings.fixDashes = settings.delDoubleSpaces = settings.delEndSpaces = false;
-    settings.sustainTime = false;
+    settings.correction.fixPunctuation = settings.correction.fixDashes = settings.correction.delDoubleSpaces = settings.correction.delEndSpaces = false;
+    settings.correction.sustainTime = false;
     editor.linesChange(ModeCorrect, settings);
     QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
 

@@ -14,21 +14,23 @@ int setUp(SubEngine &e, const QString &settings)
 {
     const QStringList words = settings.split(u' ', Qt::SkipEmptyParts);
     const QString op = words[0].section(u'=', 0, 0), value = words[0].section(u'=', 1);
-    e.convertFormat = value.toInt();
-    e.shiftSeconds = value.toDouble();
-    e.fpsFrom = value.section(u'>', 0, 0).toDouble();
-    e.fpsTo = value.section(u'>', 1).toDouble();
+    e.convert.format = value.toInt();
+    e.shift.seconds = value.toDouble();
+    e.fpsChange.from = value.section(u'>', 0, 0).toDouble();
+    e.fpsChange.to = value.section(u'>', 1).toDouble();
     if (op == u"fps")
         e.fps = 23.976;
-    const std::pair<const char *, bool SubEngine::*> switches[] = {
-            {"empty", &SubEngine::writeEmptyEnd}, {"only", &SubEngine::onlyEmptyEnd}, {"length", &SubEngine::lengthDependent},
-            {"block", &SubEngine::blockTooLong}, {"punct", &SubEngine::fixPunctuation}, {"dashes", &SubEngine::fixDashes},
-            {"double", &SubEngine::delDoubleSpaces}, {"end", &SubEngine::delEndSpaces}, {"digit", &SubEngine::delDigitSpaces},
-            {"color", &SubEngine::delColor}, {"sustain", &SubEngine::sustainTime}};
-    for (const auto &[word, member] : switches)
-        e.*member = words.contains(QLatin1String(word));
-    e.shiftStart = !words.contains(QStringLiteral("nostart"));
-    e.shiftEnd = !words.contains(QStringLiteral("noend"));
+    ShowTimeSettings &t = e.showTime;
+    CorrectionSettings &c = e.correction;
+    const std::pair<const char *, bool &> switches[] = {
+            {"empty", t.writeEmptyEnd}, {"only", t.onlyEmptyEnd}, {"length", t.lengthDependent},
+            {"block", t.blockTooLong}, {"punct", c.fixPunctuation}, {"dashes", c.fixDashes},
+            {"double", c.delDoubleSpaces}, {"end", c.delEndSpaces}, {"digit", c.delDigitSpaces},
+            {"color", c.delColor}, {"sustain", c.sustainTime}};
+    for (const auto &[word, field] : switches)
+        field = words.contains(QLatin1String(word));
+    e.shift.start = !words.contains(QStringLiteral("nostart"));
+    e.shift.end = !words.contains(QStringLiteral("noend"));
     return int(QStringList{"convert", "shift", "showtime", "fps", "correct"}.indexOf(op)) + 1;
 }
 
@@ -226,7 +228,7 @@ void TestOperations::walk()
     QFETCH(int, mode);
     QFETCH(QString, text);
     SubEngine e;
-    e.convertFormat = 3;
+    e.convert.format = 3;
     QTEST(e.linesChange(text, mode), "expected");
 }
 
@@ -250,9 +252,9 @@ void TestOperations::walkLooksAheadAtOriginalText()
     SubEngine e;
     setUp(e, QStringLiteral("correct sustain"));
     QCOMPARE(e.linesChange(u"[10][50]a\n[40][60]b\n[55][]c", 5), "[10][40]a\n[40][55]b\n[55][]c");
-    e.showSeconds = 10.0;
-    e.writeEmptyEnd = e.onlyEmptyEnd = e.lengthDependent = false;
-    e.blockTooLong = true;
+    e.showTime.seconds = 10.0;
+    e.showTime.writeEmptyEnd = e.showTime.onlyEmptyEnd = e.showTime.lengthDependent = false;
+    e.showTime.blockTooLong = true;
     QCOMPARE(e.linesChange(u"[10][]a\n[40][]b", 3), "[10][40]a\n[40][140]b");
 }
 

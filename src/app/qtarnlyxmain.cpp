@@ -772,7 +772,7 @@ namespace {
 // Runs an operation's dialog; once it is accepted, the operation runs over
 // the whole text and the result says what it did. A rejected dialog
 // changes nothing and gives an empty text.
-QString runOperation(QDialog *dialog, MyEditor *editor, int mode, const SubEngine &settings)
+QString runOperation(QDialog *dialog, MyEditor *editor, int mode, const OperationSettings &settings)
 {
     std::unique_ptr<QDialog> owner(dialog);
     const bool accepted = dialog->exec() == QDialog::Accepted;
@@ -794,31 +794,31 @@ QString runOperation(QDialog *dialog, MyEditor *editor, int mode, const SubEngin
 
 void QTarnlyxMain::subtitlesConvert()
 {
-    showSummary(runOperation(new SubConvert(&m_settings.convertFormat), editor, ModeConvert, m_settings));
+    showSummary(runOperation(new SubConvert(&m_settings.convert.format), editor, ModeConvert, m_settings));
 }
 
 void QTarnlyxMain::shiftTime()
 {
-    showSummary(runOperation(new SubShift(&m_settings.shiftSeconds, &m_settings.shiftStart, &m_settings.shiftEnd),
+    showSummary(runOperation(new SubShift(&m_settings.shift.seconds, &m_settings.shift.start, &m_settings.shift.end),
                              editor, ModeShift, m_settings));
 }
 
 void QTarnlyxMain::changeShowTime()
 {
-    showSummary(runOperation(new SubShowtime(&m_settings.showSeconds, &m_settings.writeEmptyEnd,
-                                             &m_settings.onlyEmptyEnd, &m_settings.lengthDependent,
-                                             &m_settings.blockTooLong),
+    showSummary(runOperation(new SubShowtime(&m_settings.showTime.seconds, &m_settings.showTime.writeEmptyEnd,
+                                             &m_settings.showTime.onlyEmptyEnd, &m_settings.showTime.lengthDependent,
+                                             &m_settings.showTime.blockTooLong),
                              editor, ModeShowTime, m_settings));
 }
 
 void QTarnlyxMain::changeSubFps()
 {
     // Frame numbers are at the window's rate, which the change then moves on.
-    showSummary(runOperation(new SubFpschange(&m_settings.fpsFrom, &m_settings.fpsTo, editor->fps), editor,
+    showSummary(runOperation(new SubFpschange(&m_settings.fpsChange.from, &m_settings.fpsChange.to, editor->fps), editor,
                              ModeFpsChange, m_settings));
 }
 
 void QTarnlyxMain::correctSubtitles()
 {
-    showSummary(runOperation(new SubCorrect(&m_settings), editor, ModeCorrect, m_settings));
+    showSummary(runOperation(new SubCorrect(&m_settings.correction), editor, ModeCorrect, m_settings));
 }

@@ -285,8 +285,8 @@ bool planFile(const Options &options, const SubEngine &settings, const QString &
             engine.fps = rate;
     }
     if (!options.fromGiven)
-        engine.fpsFrom = engine.fps;
-    const int convertTo = plan.convertTo = options.mode == ModeConvert ? engine.convertFormat : 0;
+        engine.fpsChange.from = engine.fps;
+    const int convertTo = plan.convertTo = options.mode == ModeConvert ? engine.convert.format : 0;
     const bool cuesOut = plan.cuesOut = convertTo == ToSubRip || convertTo == ToWebVtt;
     // Only the first lines tell a SubRip file.
     const bool subRipIn = plan.subRipIn = looksLikeSubRip(
@@ -354,7 +354,7 @@ bool writeResult(FilePlan &plan, const Options &options, const QString &input, Q
     } else if (plan.subRipIn) {
         CueReport report;
         QString readError, why;
-        if (!importSubRipBytes(bytes, options.encoding, engine.convertFormat, engine.fps, choice, device, report,
+        if (!importSubRipBytes(bytes, options.encoding, engine.convert.format, engine.fps, choice, device, report,
                                &readError, &why)) {
             say(err, readError.isEmpty() ? writeFailure(device, target, why) : FileError(FileError::Read, input, readError));
             return false;

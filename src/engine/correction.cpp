@@ -348,10 +348,11 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
     QString &text = m_textBuffers[0];
     text.resize(part.size());
     std::copy(part.begin(), part.end(), text.begin());
-    const CorrectionRules rules{fixPunctuation, fixDashes, delDoubleSpaces, delEndSpaces,
-                               delDigitSpaces, delColor};
+    const CorrectionSettings &c = correction;
+    const CorrectionRules rules{c.fixPunctuation, c.fixDashes, c.delDoubleSpaces, c.delEndSpaces, c.delDigitSpaces,
+                                c.delColor};
     correctText(text, rules, m_textBuffers[1]);
-    if (sustainTime)
+    if (correction.sustainTime)
         hide = notPast(next, show, hide);
     return rewritten(line, readingRate(fps), format, show, hide, text);
 }

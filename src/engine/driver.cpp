@@ -86,11 +86,11 @@ SubEngine::RateLine SubEngine::rateLineResult(LineOperation operation, QStringVi
 {
     out = line.toString();
     if (operation == &SubEngine::fpsChangeFunction) {
-        out = frameRateLine(line, fpsTo);
+        out = frameRateLine(line, fpsChange.to);
         return RateLine::Rewritten;
     }
     // Only frame-based lines have a place for it.
-    if (operation == &SubEngine::convertFunction && convertFormat != FrameBased)
+    if (operation == &SubEngine::convertFunction && convert.format != FrameBased)
         return RateLine::LeftOut;
     return RateLine::Kept;
 }

@@ -1,12 +1,13 @@
-// The subtitle line engine: the parameter block that the dialogs fill in, the
-// readers and writers of the three line formats, the five per-line operations
-// and the walk that runs one of them over a whole text.
+// The subtitle line engine: the operations' settings with the frame rate
+// beside them, the readers and writers of the three line formats, the five
+// per-line operations and the walk that runs one of them over a whole text.
 //
-// It links Qt Core only. The editor widget derives from it, so every member
-// here is also a member of the widget; the batch tool uses it directly.
+// It links Qt Core only. The editor widget and the batch tool each make one
+// from the settings of the operation they run.
 #pragma once
 
 #include "engine/fieldranges.h"
+#include "engine/operationsettings.h"
 #include "formats/lineformat.h"
 
 #include <QString>
@@ -21,34 +22,19 @@ enum OperationMode : int {
     ModeCorrect = 5,
 };
 
-class SubEngine
+class SubEngine : public OperationSettings
 {
 public:
     SubEngine() = default;
-    virtual ~SubEngine() = default;
+    explicit SubEngine(const OperationSettings &settings, double rate = Fields::frameRate.byDefault)
+        : OperationSettings(settings), fps(rate)
+    {
+    }
 
-    // ---- Parameter block -------------------------------------------------
-    // The dialogs write these through pointers; the operations read them.
-    // Fields the dialogs set start at the dialogs' own initial states.
+    // The operations' settings are the members of OperationSettings
+    // (`shift.seconds`, `correction.fixDashes`, ...); beside them, the rate
+    // frame numbers are read and written at.
     double fps = Fields::frameRate.byDefault;
-    int convertFormat = FrameBased;
-    double shiftSeconds = Fields::shiftSeconds.byDefault;
-    bool shiftStart = true;
-    bool shiftEnd = true;
-    double showSeconds = Fields::displaySeconds.byDefault;
-    bool writeEmptyEnd = false;
-    bool onlyEmptyEnd = false;
-    bool lengthDependent = true;
-    bool blockTooLong = true;
-    double fpsFrom = Fields::frameRate.byDefault;
-    double fpsTo = Fields::targetRate.byDefault;
-    bool delDoubleSpaces = true;
-    bool delEndSpaces = true;
-    bool delDigitSpaces = false;
-    bool delColor = false;
-    bool sustainTime = true;
-    bool fixPunctuation = true;
-    bool fixDashes = true;
 
     // ---- Reading and writing any line, frame numbers at `fps` --------------
     // False for a line that fits no format, or whose numbers do not fit a

@@ -20,7 +20,7 @@ QString SubEngine::convertFunction(QStringView line, QStringView /*next*/)
     QStringView text;
     if (!readOwnLine(line, readingRate(fps), format, show, hide, text))
         return line.toString();
-    return rewritten(line, readingRate(fps), convertFormat, show, hide, text);
+    return rewritten(line, readingRate(fps), convert.format, show, hide, text);
 }
 
 QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
@@ -33,10 +33,10 @@ QString SubEngine::shiftTimeFunction(QStringView line, QStringView /*next*/)
     // Nothing is clamped. An empty hide time (0) stays empty: shifted, it
     // would become a time of the shift's own, before the show time when
     // the shift is forward.
-    if (shiftStart)
-        show += shiftSeconds;
-    if (shiftEnd && hide != 0.0)
-        hide += shiftSeconds;
+    if (shift.start)
+        show += shift.seconds;
+    if (shift.end && hide != 0.0)
+        hide += shift.seconds;
     return rewritten(line, readingRate(fps), format, show, hide, text);
 }
 
@@ -46,9 +46,9 @@ QString SubEngine::fpsChangeFunction(QStringView line, QStringView /*next*/)
     int format;
     double show, hide;
     QStringView text;
-    if (!readOwnLine(line, fpsFrom, format, show, hide, text))
+    if (!readOwnLine(line, fpsChange.from, format, show, hide, text))
         return line.toString();
-    return rewritten(line, fpsTo, format, show, hide, text);
+    return rewritten(line, fpsChange.to, format, show, hide, text);
 }
 
 double SubEngine::notPast(QStringView next, double show, double hide) const
@@ -72,15 +72,15 @@ QString SubEngine::showTimeChangeFunction(QStringView line, QStringView next)
     QStringView text;
     if (!readOwnLine(line, readingRate(fps), format, show, hide, text))
         return line.toString();
-    if (writeEmptyEnd)
+    if (showTime.writeEmptyEnd)
         return rewritten(line, readingRate(fps), format, show, 0.0, text);
     // A line that keeps its hide time is not written again, so it keeps
     // the way its numbers were written too.
-    if (onlyEmptyEnd && hide != 0.0)
+    if (showTime.onlyEmptyEnd && hide != 0.0)
         return line.toString();
 
-    hide = lengthDependent ? show + getSubtitlesTime(text, showSeconds) : show + showSeconds;
-    if (blockTooLong)
+    hide = showTime.lengthDependent ? show + getSubtitlesTime(text, showTime.seconds) : show + showTime.seconds;
+    if (showTime.blockTooLong)
         hide = notPast(next, show, hide);
     return rewritten(line, readingRate(fps), format, show, hide, text);
 }

@@ -148,7 +148,7 @@ void SubFpschange::accept()
         done(QDialog::Accepted);
 }
 
-SubCorrect::SubCorrect(SubEngine *settings) : m_settings(settings)
+SubCorrect::SubCorrect(CorrectionSettings *settings) : m_settings(settings)
 {
     // The same object name as the display-time dialog's.
     setUpFrame(this, "sub_showtime");

@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <QList>
 
-class SubEngine;
+struct CorrectionSettings;
 
 class QButtonGroup;
 class QCheckBox;
@@ -110,14 +110,14 @@ class SubCorrect : public QDialog
 
 public:
     // The switches of the correction's table, written into `settings`.
-    explicit SubCorrect(SubEngine *settings);
+    explicit SubCorrect(CorrectionSettings *settings);
     ~SubCorrect() override;
 
 public slots:
     void accept() override;
 
 private:
-    SubEngine *m_settings;
+    CorrectionSettings *m_settings;
     QGroupBox *m_box;
     QButtonGroup *m_group;
     QList<QCheckBox *> m_options; // in the table's order
