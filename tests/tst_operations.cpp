@@ -178,7 +178,8 @@ void TestOperations::lines()
     SubEngine e;
     const int mode = setUp(e, settings);
     const double fps = e.fps;
-    QTEST((e.*SubEngine::lineOperation(mode))(line, next), "expected");
+    SubEngine::WalkCounts counts;
+    QTEST((e.*SubEngine::lineOperation(mode))(line, next, counts), "expected");
     QCOMPARE(e.fps, fps); // the frame-rate change never sets the window's rate
 }
 
@@ -236,13 +237,14 @@ void TestOperations::walkCountsClockLinesNotWritten()
 {
     SubEngine e;
     setUp(e, QStringLiteral("shift=-15"));
-    QCOMPARE(e.linesChange(u"0:00:10:x\n0:00:20:y\nwords\n00:00:01:z\n{100}{}f", ModeShift),
+    SubEngine::WalkCounts walk;
+    QCOMPARE(e.linesChange(u"0:00:10:x\n0:00:20:y\nwords\n00:00:01:z\n{100}{}f", ModeShift, &walk),
              "0:00:10:x\n0:00:05:y\nwords\n00:00:01:z\n{-275}{}f");
-    QCOMPARE(e.lastWalk.unwritten, 2);
-    QCOMPARE(e.lastWalk.changed, 2);
-    QCOMPARE(e.lastWalk.notSubtitles, 1);
-    e.linesChange(u"0:00:20:y", ModeShift);
-    QCOMPARE(e.lastWalk.unwritten, 0); // counted afresh
+    QCOMPARE(walk.unwritten, 2);
+    QCOMPARE(walk.changed, 2);
+    QCOMPARE(walk.notSubtitles, 1);
+    e.linesChange(u"0:00:20:y", ModeShift, &walk);
+    QCOMPARE(walk.unwritten, 0); // counted afresh
 }
 
 void TestOperations::walkLooksAheadAtOriginalText()
@@ -283,7 +285,8 @@ void TestOperations::correctionIsLinearOnHugeLines()
         text += QStringLiteral("a  ,  ");
     SubEngine e;
     setUp(e, QStringLiteral("correct punct dashes double end digit color"));
-    const QString result = e.correctFunction(QStringLiteral("{1}{2}") + text, u"");
+    SubEngine::WalkCounts counts;
+    const QString result = e.correctFunction(QStringLiteral("{1}{2}") + text, u"", counts);
     QCOMPARE(result.size(), 6 + 250000 * 3 - 1);
 }
 

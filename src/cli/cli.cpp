@@ -342,8 +342,9 @@ bool planFile(const Options &options, const SubEngine &settings, const QString &
 bool writeResult(FilePlan &plan, const Options &options, const QString &input, QByteArrayView bytes,
                  StreamedCues *streamed, const QByteArrayList &converted, QIODevice &device, QIODevice &err)
 {
-    SubEngine &engine = plan.engine;
+    const SubEngine &engine = plan.engine;
     const QString &target = plan.target;
+    SubEngine::WalkCounts walk; // SubRip in and cues out count nothing
     const OutputChoice choice{options.outputEncoding, options.bom, options.lineEnds};
     if (streamed) {
         if (QString why; !streamed->write(device, &why)) {
@@ -367,18 +368,19 @@ bool writeResult(FilePlan &plan, const Options &options, const QString &input, Q
                 return false;
             }
         }
-    } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, device, &why, 0, options.encoding, choice)) {
+    } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, device, &why, &walk, 0, options.encoding,
+                                                           choice)) {
         say(err, writeFailure(device, target, why));
         return false;
     }
     // Such lines are left as they were; the rest of the file is done.
-    if (const qsizetype unwritten = engine.lastWalk.unwritten) {
+    if (const qsizetype unwritten = walk.unwritten) {
         say(err, QStringLiteral("%1: %2 could not be written in clock-time")
                          .arg(shownName(input), unwritten == 1 ? QStringLiteral("1 line")
                                                                : QStringLiteral("%1 lines").arg(unwritten)));
     }
-    if (engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut)
-        say(err, QStringLiteral("%1: %2").arg(shownName(input), rateLineNote(engine.lastWalk)));
+    if (walk.rateLine == SubEngine::RateLine::LeftOut)
+        say(err, QStringLiteral("%1: %2").arg(shownName(input), rateLineNote(walk)));
     return true;
 }
 

@@ -335,12 +335,12 @@ void correctText(QString &text, const CorrectionRules &rules, QString &scratch, 
         cutcolor(text);
 }
 
-QString SubEngine::correctFunction(QStringView line, QStringView next)
+QString SubEngine::correctFunction(QStringView line, QStringView next, WalkCounts &counts)
 {
     int format;
     double show, hide;
     QStringView part;
-    if (!readOwnLine(line, readingRate(fps), format, show, hide, part))
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, part, counts))
         return line.toString();
 
     // The text works in two buffers that live as long as the engine, so a
@@ -354,5 +354,5 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
     correctText(text, rules, m_textBuffers[1]);
     if (correction.sustainTime)
         hide = notPast(next, show, hide);
-    return rewritten(line, readingRate(fps), format, show, hide, text);
+    return rewritten(line, readingRate(fps), format, show, hide, text, counts);
 }

@@ -45,23 +45,11 @@ public:
     // and for a clock time below zero (a clock has no such time).
     bool putline(int format, double show, double hide, QStringView text, QString &out) const;
 
-    // ---- Per-line operations: the line and the line after it in, the new line out
-    QString convertFunction(QStringView line, QStringView next);
-    QString shiftTimeFunction(QStringView line, QStringView next);
-    QString showTimeChangeFunction(QStringView line, QStringView next);
-    QString fpsChangeFunction(QStringView line, QStringView next);
-    QString correctFunction(QStringView line, QStringView next);
-
-    // Runs operation `mode` over every line of `text` and returns the new
-    // text. A final empty line is dropped; an empty text is one empty line;
-    // a first line that names the frame rate goes as walkLines() says.
-    // An undefined mode leaves the text as it was and says so on qDebug.
-    QString linesChange(QStringView text, int mode);
-
-    // What the last linesChange() did: the lines it read, the ones it
-    // changed, those that are no subtitles (which stay as they are) and the
-    // subtitles whose result could not be written in clock-time (a time
-    // below zero, or past 32 bits; left as they were).
+    // What a walk did: the lines it read, the ones it changed, those that
+    // are no subtitles (which stay as they are) and the subtitles whose
+    // result could not be written in clock-time (a time below zero, or past
+    // 32 bits; left as they were). The per-line operations add to it; the
+    // engine keeps none of it between calls.
     // A file's first line that names its frame rate is no subtitle: every
     // operation passes it as it is, but a frame-rate change writes the new
     // rate into it and a conversion into a format without frame numbers
@@ -73,9 +61,24 @@ public:
         RateLine rateLine = RateLine::None; // the rate line is counted in none of the above
         QString rateLineText;               // the rate line as it was read, or as rewritten
     };
-    WalkCounts lastWalk;
 
-    using LineOperation = QString (SubEngine::*)(QStringView line, QStringView next);
+    // ---- Per-line operations: the line and the line after it in, the new
+    // line out; a line that is no subtitle or cannot be written is counted
+    // in `counts`.
+    QString convertFunction(QStringView line, QStringView next, WalkCounts &counts);
+    QString shiftTimeFunction(QStringView line, QStringView next, WalkCounts &counts);
+    QString showTimeChangeFunction(QStringView line, QStringView next, WalkCounts &counts);
+    QString fpsChangeFunction(QStringView line, QStringView next, WalkCounts &counts);
+    QString correctFunction(QStringView line, QStringView next, WalkCounts &counts);
+
+    // Runs operation `mode` over every line of `text` and returns the new
+    // text; what the walk did goes to `counts` where given. A final empty
+    // line is dropped; an empty text is one empty line; a first line that
+    // names the frame rate goes as walkLines() says. An undefined mode
+    // leaves the text as it was and says so on qDebug.
+    QString linesChange(QStringView text, int mode, WalkCounts *counts = nullptr);
+
+    using LineOperation = QString (SubEngine::*)(QStringView line, QStringView next, WalkCounts &counts);
     // The per-line operation of `mode`, or null for an undefined mode.
     static LineOperation lineOperation(int mode);
 
@@ -85,13 +88,13 @@ public:
     // it has been taken. `sink(const QString &result, bool last)` gets each
     // result in order. Each operation sees the line after it as it stood
     // before the walk; the last line sees `after` (a text walked in pieces
-    // gives each piece the first line of the next). Where the lines start
-    // a file (`fileStart`), a first line that names the frame rate goes as
-    // rateLineResult() says, and lastWalk says so before the sink sees
-    // anything: a rate line left out has no result, so a file of that line
-    // alone sinks none at all.
+    // gives each piece the first line of the next). The operation counts
+    // into `counts`. Where the lines start a file (`fileStart`), a first
+    // line that names the frame rate goes as rateLineResult() says, and
+    // `counts` says so before the sink sees anything: a rate line left out
+    // has no result, so a file of that line alone sinks none at all.
     template <typename TakeLine, typename Sink>
-    void walkLines(LineOperation operation, TakeLine &&takeLine, Sink &&sink,
+    void walkLines(LineOperation operation, TakeLine &&takeLine, Sink &&sink, WalkCounts &counts,
                    QStringView after = QStringView(u""), bool fileStart = false)
     {
         QStringView line;
@@ -101,9 +104,9 @@ public:
         bool last = !takeLine(next);
         if (fileStart && frameRateHeader(line) > 0.0) {
             QString result;
-            lastWalk.rateLine = rateLineResult(operation, line, result);
-            lastWalk.rateLineText = lastWalk.rateLine == RateLine::Rewritten ? result : line.toString();
-            if (lastWalk.rateLine != RateLine::LeftOut)
+            counts.rateLine = rateLineResult(operation, line, result);
+            counts.rateLineText = counts.rateLine == RateLine::Rewritten ? result : line.toString();
+            if (counts.rateLine != RateLine::LeftOut)
                 sink(result, last);
             if (last)
                 return;
@@ -111,7 +114,7 @@ public:
             last = !takeLine(next);
         }
         for (;;) {
-            sink((this->*operation)(line, last ? after : next), last);
+            sink((this->*operation)(line, last ? after : next, counts), last);
             if (last)
                 break;
             line = next;
@@ -131,17 +134,17 @@ public:
 private:
     // Reads the line an operation rewrites, frame numbers at `rate`: one
     // that is no subtitle is counted.
-    bool readOwnLine(QStringView line, double rate, int &format, double &show, double &hide,
-                     QStringView &text)
+    static bool readOwnLine(QStringView line, double rate, int &format, double &show, double &hide,
+                            QStringView &text, WalkCounts &counts)
     {
         const bool ok = readSubtitleLine(line, rate, format, show, hide, text);
-        lastWalk.notSubtitles += !ok;
+        counts.notSubtitles += !ok;
         return ok;
     }
     // Writes the line anew, frame numbers at `rate`, or gives it back
-    // unchanged when it cannot be written.
-    QString rewritten(QStringView line, double rate, int format, double show, double hide,
-                      QStringView text);
+    // unchanged (and counted) when it cannot be written.
+    static QString rewritten(QStringView line, double rate, int format, double show, double hide,
+                             QStringView text, WalkCounts &counts);
     // `hide`, cut back to the show time of the subtitle on `next` when it
     // would pass it, but never to `show` or before.
     double notPast(QStringView next, double show, double hide) const;

@@ -389,9 +389,10 @@ void MyEditor::dropEvent(QDropEvent *event)
 SubEngine::WalkCounts MyEditor::linesChange(int mode, const OperationSettings &settings)
 {
     SubEngine engine(settings, fps);
-    const QString result = engine.linesChange(text(), mode);
+    SubEngine::WalkCounts walk;
+    const QString result = engine.linesChange(text(), mode, &walk);
     if (!SubEngine::lineOperation(mode))
-        return engine.lastWalk; // undefined: the text stays as it was
+        return walk; // undefined: the text stays as it was
 
     const int step = document()->availableUndoSteps();
     replaceWhole(result);
@@ -402,5 +403,5 @@ SubEngine::WalkCounts MyEditor::linesChange(int mode, const OperationSettings &s
         fps = settings.fpsChange.to;
     }
     document()->setModified(true);
-    return engine.lastWalk;
+    return walk;
 }
