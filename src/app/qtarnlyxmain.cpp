@@ -769,16 +769,18 @@ void QTarnlyxMain::specifyFps()
 
 namespace {
 
-// Runs an operation's dialog; once it is accepted, the operation runs over
-// the whole text and the result says what it did. A rejected dialog
+// Runs an operation's dialog; once it is accepted, what it chose becomes
+// the window's (`chosen`, a part of `settings`) and the operation runs over
+// the whole text, and the result says what it did. A rejected dialog
 // changes nothing and gives an empty text.
-QString runOperation(QDialog *dialog, MyEditor *editor, int mode, const OperationSettings &settings)
+template <typename Dialog, typename Settings>
+QString runOperation(Dialog &dialog, Settings &chosen, MyEditor *editor, int mode, const OperationSettings &settings)
 {
-    std::unique_ptr<QDialog> owner(dialog);
-    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const bool accepted = dialog.exec() == QDialog::Accepted;
     takeFocusBack(editor->window());
     if (!accepted)
         return QString();
+    chosen = dialog.settings();
     SubEngine::WalkCounts walk;
     try {
         walk = editor->linesChange(mode, settings);
@@ -792,33 +794,34 @@ QString runOperation(QDialog *dialog, MyEditor *editor, int mode, const Operatio
 
 } // namespace
 
+// Each dialog opens with the same settings, whatever was chosen before.
 void QTarnlyxMain::subtitlesConvert()
 {
-    showSummary(runOperation(new SubConvert(&m_settings.convert.format), editor, ModeConvert, m_settings));
+    SubConvert dialog(ConvertSettings(), this);
+    showSummary(runOperation(dialog, m_settings.convert, editor, ModeConvert, m_settings));
 }
 
 void QTarnlyxMain::shiftTime()
 {
-    showSummary(runOperation(new SubShift(&m_settings.shift.seconds, &m_settings.shift.start, &m_settings.shift.end),
-                             editor, ModeShift, m_settings));
+    SubShift dialog(ShiftSettings(), this);
+    showSummary(runOperation(dialog, m_settings.shift, editor, ModeShift, m_settings));
 }
 
 void QTarnlyxMain::changeShowTime()
 {
-    showSummary(runOperation(new SubShowtime(&m_settings.showTime.seconds, &m_settings.showTime.writeEmptyEnd,
-                                             &m_settings.showTime.onlyEmptyEnd, &m_settings.showTime.lengthDependent,
-                                             &m_settings.showTime.blockTooLong),
-                             editor, ModeShowTime, m_settings));
+    SubShowtime dialog(ShowTimeSettings(), this);
+    showSummary(runOperation(dialog, m_settings.showTime, editor, ModeShowTime, m_settings));
 }
 
 void QTarnlyxMain::changeSubFps()
 {
     // Frame numbers are at the window's rate, which the change then moves on.
-    showSummary(runOperation(new SubFpschange(&m_settings.fpsChange.from, &m_settings.fpsChange.to, editor->fps), editor,
-                             ModeFpsChange, m_settings));
+    SubFpschange dialog(FpsChangeSettings{editor->fps}, this);
+    showSummary(runOperation(dialog, m_settings.fpsChange, editor, ModeFpsChange, m_settings));
 }
 
 void QTarnlyxMain::correctSubtitles()
 {
-    showSummary(runOperation(new SubCorrect(&m_settings.correction), editor, ModeCorrect, m_settings));
+    SubCorrect dialog(CorrectionSettings(), this);
+    showSummary(runOperation(dialog, m_settings.correction, editor, ModeCorrect, m_settings));
 }
