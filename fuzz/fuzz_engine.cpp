@@ -96,11 +96,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         SubEngine streaming = settings;
         QBuffer streamed;
         streamed.open(QIODevice::WriteOnly);
-        const bool streamOk = rewriteSubtitleBytes(streaming, mode, bytes, streamed, nullptr, nullptr,
+        SubEngine::WalkCounts streamedWalk;
+        const bool streamOk = rewriteSubtitleBytes(streaming, mode, bytes, streamed, nullptr, &streamedWalk,
                                                    pieceSize);
         FUZZ_CHECK(streamOk == encodable);
-        if (encodable)
+        if (encodable) {
             FUZZ_CHECK(streamed.data() == saved);
+            // Counted as the walk counts, whichever thread rewrote a line.
+            FUZZ_CHECK(streamedWalk.notSubtitles == walk.notSubtitles && streamedWalk.unwritten == walk.unwritten
+                       && streamedWalk.rateLine == walk.rateLine);
+        }
     }
 
     // (A text of a rate line alone leaves nothing, which a walk reads as

@@ -402,13 +402,9 @@ bool rewriteSubtitleBytes(const SubEngine &engine, int mode, QByteArrayView byte
     if (ok && output.finalLineEnd)
         ok = writeOut(lineEnd);
 
-    // The rate line and its words are the first piece's, which the first
-    // rewriter runs.
-    SubEngine::WalkCounts walk = rewriter.counts();
-    if (secondRewriter) {
-        walk.notSubtitles += secondRewriter->counts().notSubtitles;
-        walk.unwritten += secondRewriter->counts().unwritten;
-    }
+    SubEngine::WalkCounts walk = rewriter.counts(); // with the first piece, the rate line
+    if (secondRewriter)
+        walk.addLater(secondRewriter->counts());
     if (counts)
         *counts = walk;
     if (ok)

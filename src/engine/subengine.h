@@ -60,6 +60,16 @@ public:
         qsizetype lines = 0, changed = 0, notSubtitles = 0, unwritten = 0;
         RateLine rateLine = RateLine::None; // the rate line is counted in none of the above
         QString rateLineText;               // the rate line as it was read, or as rewritten
+
+        // Adds what a walk over later lines of the same text counted (it
+        // has no rate line).
+        void addLater(const WalkCounts &later)
+        {
+            lines += later.lines;
+            changed += later.changed;
+            notSubtitles += later.notSubtitles;
+            unwritten += later.unwritten;
+        }
     };
 
     // ---- Per-line operations: the line and the line after it in, the new
