@@ -295,10 +295,10 @@ int main(int argc, char *argv[])
             long peak = 0;
             for (int r = 0; r < runs; ++r) {
                 SubEngine engine;
-                engine.convertFormat = BracketTime;
-                engine.shiftSeconds = 2.5;
-                engine.fpsTo = 23.976;
-                engine.delDigitSpaces = engine.delColor = true;
+                engine.convert.format = BracketTime;
+                engine.shift.seconds = 2.5;
+                engine.fpsChange.to = 23.976;
+                engine.correction.delDigitSpaces = engine.correction.delColor = true;
                 QElapsedTimer timer;
                 timer.start();
                 const QString result = engine.linesChange(file.text, op.mode);

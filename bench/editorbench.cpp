@@ -112,11 +112,11 @@ int main(int argc, char *argv[])
     QTarnlyxMain window(QStringLiteral("subtitles.txt"));
     window.show();
     MyEditor *editor = window.editorWidget();
-    SubEngine settings;
-    settings.convertFormat = BracketTime;
-    settings.shiftSeconds = 2.5;
-    settings.fpsTo = 23.976;
-    settings.delDigitSpaces = settings.delColor = true;
+    OperationSettings settings;
+    settings.convert.format = BracketTime;
+    settings.shift.seconds = 2.5;
+    settings.fpsChange.to = 23.976;
+    settings.correction.delDigitSpaces = settings.correction.delColor = true;
 
     auto *findBar = window.findChild<FindBar *>();
     findBar->start(true);

@@ -27,20 +27,20 @@ const double displayTimes[] = {3.0, 0.1, 100.0, 0.05, 1.5, 7.0, 0.0, 2.0};
 SubEngine engineFrom(const std::uint8_t *p)
 {
     SubEngine e;
-    e.convertFormat = 1 + (p[1] & 3);
-    e.writeEmptyEnd = p[1] & 4;
-    e.onlyEmptyEnd = p[1] & 8;
-    e.lengthDependent = p[1] & 16;
-    e.blockTooLong = p[1] & 32;
-    e.shiftStart = p[1] & 64;
-    e.shiftEnd = p[1] & 128;
+    e.convert.format = 1 + (p[1] & 3);
+    e.showTime.writeEmptyEnd = p[1] & 4;
+    e.showTime.onlyEmptyEnd = p[1] & 8;
+    e.showTime.lengthDependent = p[1] & 16;
+    e.showTime.blockTooLong = p[1] & 32;
+    e.shift.start = p[1] & 64;
+    e.shift.end = p[1] & 128;
     for (int i = 0; i < correctionSwitchCount; ++i)
-        e.*correctionSwitches[i].field = p[2] & (1 << i);
+        e.correction.*correctionSwitches[i].field = p[2] & (1 << i);
     e.fps = rates[p[3] & 7];
-    e.fpsFrom = rates[(p[3] >> 3) & 7];
-    e.fpsTo = rates[(p[3] >> 5) & 7];
-    e.shiftSeconds = shifts[p[4] & 7];
-    e.showSeconds = displayTimes[(p[4] >> 3) & 7];
+    e.fpsChange.from = rates[(p[3] >> 3) & 7];
+    e.fpsChange.to = rates[(p[3] >> 5) & 7];
+    e.shift.seconds = shifts[p[4] & 7];
+    e.showTime.seconds = displayTimes[(p[4] >> 3) & 7];
     return e;
 }
 
@@ -65,14 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const SubtitleText file = decodeSubtitleBytes(bytes);
     SubEngine engine = settings;
-    const QString result = engine.linesChange(file.text, mode);
+    SubEngine::WalkCounts walk;
+    const QString result = engine.linesChange(file.text, mode, &walk);
 
     // A rate line left out is the one line in without a line out; any
     // other rate line is the first line out.
     const QStringList in = linesOf(file.text);
     const bool rateLine = frameRateHeader(in[0]) > 0.0;
-    const qsizetype leftOut = engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut;
-    FUZZ_CHECK((engine.lastWalk.rateLine != SubEngine::RateLine::None) == rateLine);
+    const qsizetype leftOut = walk.rateLine == SubEngine::RateLine::LeftOut;
+    FUZZ_CHECK((walk.rateLine != SubEngine::RateLine::None) == rateLine);
     const QStringList out = leftOut && in.size() == 1 ? QStringList() : result.split(u'\n');
     FUZZ_CHECK(in.size() == out.size() + leftOut);
     SubEngine reader = settings;
@@ -84,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(out[i - leftOut] == in[i]);
     }
     if (rateLine && !leftOut)
-        FUZZ_CHECK(mode == ModeFpsChange ? frameRateHeader(out[0]) > 0.0 || settings.fpsTo < 1.0 : out[0] == in[0]);
+        FUZZ_CHECK(mode == ModeFpsChange ? frameRateHeader(out[0]) > 0.0 || settings.fpsChange.to < 1.0 : out[0] == in[0]);
 
     QByteArray saved;
     const bool encodable = encodeSubtitleText(result, file.format, saved, nullptr);
@@ -95,11 +96,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         SubEngine streaming = settings;
         QBuffer streamed;
         streamed.open(QIODevice::WriteOnly);
-        const bool streamOk = rewriteSubtitleBytes(streaming, mode, bytes, streamed, nullptr,
+        SubEngine::WalkCounts streamedWalk;
+        const bool streamOk = rewriteSubtitleBytes(streaming, mode, bytes, streamed, nullptr, &streamedWalk,
                                                    pieceSize);
         FUZZ_CHECK(streamOk == encodable);
-        if (encodable)
+        if (encodable) {
             FUZZ_CHECK(streamed.data() == saved);
+            // Counted as the walk counts, whichever thread rewrote a line.
+            FUZZ_CHECK(streamedWalk.notSubtitles == walk.notSubtitles && streamedWalk.unwritten == walk.unwritten
+                       && streamedWalk.rateLine == walk.rateLine);
+        }
     }
 
     // (A text of a rate line alone leaves nothing, which a walk reads as

@@ -22,20 +22,23 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <functional>
+
 namespace {
 
-// What a dialog writes through its pointers.
+// What a dialog chose: read from an operation dialog's settings(), written
+// by the frame-rate prompt through its pointer.
 struct Settings
 {
     int format = -1;
     double first = -1, second = -1;
     bool flags[7] = {};
-    // The correction writes its switches here, all off to begin with.
-    SubEngine correction = [] {
-        SubEngine e;
+    // The correction's switches, all off to begin with.
+    CorrectionSettings correction = [] {
+        CorrectionSettings c;
         for (const CorrectionSwitch &option : correctionSwitches)
-            e.*option.field = false;
-        return e;
+            c.*option.field = false;
+        return c;
     }();
 
     QString written() const
@@ -47,22 +50,50 @@ struct Settings
     }
 };
 
+// Each operation dialog opens with the settings the window gives it.
 QDialog *makeDialog(const QString &name, Settings &s)
 {
-    bool *f = s.flags;
     if (name == u"convert")
-        return new SubConvert(&s.format);
+        return new SubConvert(ConvertSettings());
     if (name == u"shift")
-        return new SubShift(&s.first, &f[0], &f[1]);
+        return new SubShift(ShiftSettings());
     if (name == u"showtime")
-        return new SubShowtime(&s.first, &f[0], &f[1], &f[2], &f[3]);
+        return new SubShowtime(ShowTimeSettings());
     if (name == u"fps")
-        return new SubFpschange(&s.first, &s.second);
+        return new SubFpschange(FpsChangeSettings());
     if (name == u"myfps")
         return new MyFps(nullptr, &s.first, true);
     if (name == u"about")
         return new MyAbout;
-    return new SubCorrect(&s.correction);
+    return new SubCorrect(CorrectionSettings());
+}
+
+// What an operation dialog's settings() give, into `s`.
+void readChosen(QDialog *dialog, Settings &s)
+{
+    bool *f = s.flags;
+    if (auto *convert = qobject_cast<SubConvert *>(dialog))
+        s.format = convert->settings().format;
+    if (auto *shift = qobject_cast<SubShift *>(dialog)) {
+        const ShiftSettings chosen = shift->settings();
+        s.first = chosen.seconds;
+        f[0] = chosen.start;
+        f[1] = chosen.end;
+    }
+    if (auto *showTime = qobject_cast<SubShowtime *>(dialog)) {
+        const ShowTimeSettings chosen = showTime->settings();
+        s.first = chosen.seconds;
+        f[0] = chosen.writeEmptyEnd;
+        f[1] = chosen.onlyEmptyEnd;
+        f[2] = chosen.lengthDependent;
+        f[3] = chosen.blockTooLong;
+    }
+    if (auto *fps = qobject_cast<SubFpschange *>(dialog)) {
+        s.first = fps->settings().from;
+        s.second = fps->settings().to;
+    }
+    if (auto *correct = qobject_cast<SubCorrect *>(dialog))
+        s.correction = correct->settings();
 }
 
 QList<QLineEdit *> fields(QWidget *dialog)
@@ -127,6 +158,7 @@ private slots:
     void textsAndDefaults();
     void accepted_data();
     void accepted();
+    void givenSettings();
     void commands_data();
     void commands();
     void rateLine_data();
@@ -280,18 +312,51 @@ void TestDialogs::accepted()
     });
     QTest::keyClick(d.data(), Qt::Key_Return); // OK is the default button
     if (written.startsWith(u"refused")) {
-        // The dialog says why and stays open, on the bad field, and writes
-        // nothing.
+        // The dialog says why and stays open, on the bad field, and takes
+        // nothing: its settings are still those it opened with.
         QCOMPARE(answers.seen(), QStringList{QStringLiteral("bad number")});
         QCOMPARE(why, written.mid(10));
         QVERIFY(d->isVisible());
         QTRY_VERIFY(fields(d.data())[written[8].digitValue()]->hasFocus());
-        QCOMPARE(s.written(), Settings().written());
+        Settings opened;
+        QScopedPointer<QDialog> fresh(makeDialog(dialog, opened));
+        readChosen(fresh.data(), opened);
+        readChosen(d.data(), s);
+        QCOMPARE(s.written(), opened.written());
         return;
     }
     QCOMPARE(answers.answered(), 0);
     QCOMPARE(d->result(), int(QDialog::Accepted));
+    readChosen(d.data(), s);
     QCOMPARE(s.written(), written);
+}
+
+void TestDialogs::givenSettings()
+{
+    // A dialog shows the settings it is given and, accepted as it opened,
+    // gives them back.
+    CorrectionSettings correction;
+    for (const CorrectionSwitch &option : correctionSwitches)
+        correction.*option.field = !(correction.*option.field);
+    const std::pair<std::function<QDialog *()>, const char *> cases[] = {
+            {[] { return new SubConvert(ConvertSettings{1}); }, "1 -1 -1 0000000"},
+            {[] { return new SubShift(ShiftSettings{-2.5, false, true}); }, "-1 -2.5 -1 0100000"},
+            {[] { return new SubShowtime(ShowTimeSettings{2.0, true, false, false, true}); }, "-1 2 -1 1001000"},
+            {[] { return new SubFpschange(FpsChangeSettings{23.976, 30.0}); }, "-1 23.976 30 0000000"},
+            {[&] { return new SubCorrect(correction); }, "-1 -1 -1 0011000"},
+    };
+    for (const auto &[make, expected] : cases) {
+        QScopedPointer<QDialog> d(make());
+        d->show();
+        QVERIFY(QTest::qWaitForWindowActive(d.data()));
+        if (qobject_cast<SubShowtime *>(d.data())) // hide times emptied: the other three are off
+            QVERIFY(!d->findChildren<QCheckBox *>()[1]->isEnabled());
+        QTest::keyClick(d.data(), Qt::Key_Return);
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+        Settings s;
+        readChosen(d.data(), s);
+        QCOMPARE(s.written(), QString::fromLatin1(expected));
+    }
 }
 
 void TestDialogs::commands_data()
@@ -303,6 +368,11 @@ void TestDialogs::commands_data()
     const QString text = QStringLiteral("{250}{400}Hi ,you  |-Yes\n{300}{}x\nnote");
     QTest::newRow("display time") << "showTimeAction" << "" << "{250}{300}Hi ,you  |-Yes\n{300}{352}x\nnote" << "Display time: 2 lines changed, 1 line is not a subtitle";
     QTest::newRow("frame rate") << "changeFpsAction" << "" << "{290}{464}Hi ,you  |-Yes\n{348}{}x\nnote" << "Frame rate: 2 lines changed, 1 line is not a subtitle";
+    // Choices away from the opening state, which the next opening forgets.
+    QTest::newRow("convert chosen") << "convertAction" << "radio 3" << "[100][160]Hi ,you  |-Yes\n[120][]x\nnote" << "Conversion: 2 lines changed, 1 line is not a subtitle";
+    QTest::newRow("shift chosen") << "shiftAction" << "field 0 1;box Change &hide time/frames" << "{275}{400}Hi ,you  |-Yes\n{325}{}x\nnote" << "Shift: 2 lines changed, 1 line is not a subtitle";
+    QTest::newRow("display time chosen") << "showTimeAction" << "field 0 2;box &Display time dependent on subtitles length" << "{250}{300}Hi ,you  |-Yes\n{300}{350}x\nnote" << "Display time: 2 lines changed, 1 line is not a subtitle";
+    QTest::newRow("correction chosen") << "correctAction" << "box &Delete double spaces" << "{250}{300}Hi, you|- Yes\n{300}{}x\nnote" << "Correction: 1 line changed, 1 line is not a subtitle";
     // Every way out of every dialog writes nothing and changes nothing.
     for (const char *way : {"cancel", "escape", "close"}) {
         for (const char *action : {"convertAction", "shiftAction", "showTimeAction", "changeFpsAction", "correctAction"})
@@ -323,9 +393,11 @@ void TestDialogs::commands()
     ModalAnswers answers;
     const QString way = script.section(u';', -1);
     const bool leave = way == u"cancel" || way == u"escape" || way == u"close";
-    auto settings = [&s = w.operationSettings()] { return std::make_tuple(s.convertFormat, s.shiftSeconds, s.fpsTo, s.delDoubleSpaces, s.shiftStart); };
+    auto settings = [&s = w.operationSettings()] { return std::make_tuple(s.convert.format, s.shift.seconds, s.fpsChange.to, s.correction.delDoubleSpaces, s.shift.start); };
     const auto before = settings();
+    QString opened;
     answers.then([&](QWidget *dialog) {
+        opened = texts(dialog);
         play(dialog, leave ? script.section(u';', 0, -2) : script);
         if (way == u"cancel")
             press(QStringLiteral("Cancel"))(dialog);
@@ -342,7 +414,19 @@ void TestDialogs::commands()
     QTEST(w.findChild<QLabel *>(QStringLiteral("summary"))->text(), "summary");
     QCOMPARE(w.editorWidget()->document()->isModified(), !leave);
     QVERIFY(!leave || settings() == before);
-    QCOMPARE(other.operationSettings().shiftSeconds + other.operationSettings().convertFormat, 3.0);
+    QCOMPARE(other.operationSettings().shift.seconds + other.operationSettings().convert.format, 3.0);
+
+    // Whatever was chosen, the dialog opens again as it did the first time
+    // (the frame-rate one proposes the text's rate, which the change moved).
+    if (action != u"changeFpsAction") {
+        QString reopened;
+        answers.then([&](QWidget *dialog) {
+            reopened = texts(dialog);
+            press(QStringLiteral("Cancel"))(dialog);
+        });
+        w.findChild<QAction *>(action)->trigger();
+        QCOMPARE(reopened, opened);
+    }
 }
 
 void TestDialogs::rateLine_data()
@@ -435,6 +519,7 @@ void TestDialogs::commaDecimalLocale()
     QScopedPointer<QDialog> shift(makeDialog(QStringLiteral("shift"), shifted));
     play(shift.data(), QStringLiteral("type 0 1.5"));
     shift->accept();
+    readChosen(shift.data(), shifted);
     QLocale::setDefault(QLocale::c());
     QCOMPARE(shown, QStringLiteral("23.976"));
     QCOMPARE(rate.written() + shifted.written(), QStringLiteral("-1 29.97 -1 0000000-1 1.5 -1 1100000"));
@@ -489,8 +574,8 @@ void TestDialogs::editorWalk()
     QVERIFY(!editor.document()->isUndoAvailable() && !editor.document()->isModified());
     editor.linesChange(ModeShift);
     QVERIFY(editor.document()->isModified());
-    SubEngine settings;
-    settings.convertFormat = BracketTime;
+    OperationSettings settings;
+    settings.convert.format = BracketTime;
     editor.linesChange(ModeConvert, settings);
     QCOMPARE(editor.text(), QStringLiteral("[100][150]Hi\n[0][1]there"));
     QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
@@ -506,7 +591,7 @@ void TestDialogs::editorWalk()
         QTextCursor cursor(editor.document()->findBlockByNumber(c[0]));
         cursor.setPosition(cursor.position() + c[1]);
         editor.setTextCursor(cursor);
-        settings.convertFormat = FrameBased;
+        settings.convert.format = FrameBased;
         editor.linesChange(ModeConvert, settings);
         QCOMPARE(QPoint(editor.textCursor().positionInBlock(), editor.textCursor().blockNumber()), QPoint(c[3], c[2]));
         QVERIFY(!editor.textCursor().hasSelection());
@@ -519,8 +604,8 @@ void TestDialogs::editorWalk()
     editor.setText(text);
     QCOMPARE(editor.document()->blockCount(), 3);
     QCOMPARE(editor.text(), text);
-    settings.fixPunctuation = settings.fixDashes = settings.delDoubleSpaces = settings.delEndSpaces = false;
-    settings.sustainTime = false;
+    settings.correction.fixPunctuation = settings.correction.fixDashes = settings.correction.delDoubleSpaces = settings.correction.delEndSpaces = false;
+    settings.correction.sustainTime = false;
     editor.linesChange(ModeCorrect, settings);
     QCOMPARE(editor.text(), text.left(text.size() - 5) + QStringLiteral("\n{0}{}\nend"));
 

@@ -488,8 +488,8 @@ void TestEditing::undoKeepsThePlace()
     editor->centerCursor();
     const int scroll = editor->verticalScrollBar()->value();
     QVERIFY(scroll > 0);
-    SubEngine settings;
-    settings.shiftSeconds = 1;
+    OperationSettings settings;
+    settings.shift.seconds = 1;
     editor->linesChange(ModeShift, settings);
     QCOMPARE(place(editor), QStringLiteral("250:4"));
     putCursor(editor, 1, 1);

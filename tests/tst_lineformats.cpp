@@ -176,7 +176,7 @@ void TestLineFormats::engineState()
     QVERIFY(engine.getline(u"{250}{375}x", format, show, hide, out));
     QCOMPARE(engine.fps, 0.0);
     QCOMPARE(show, 250.0);
-    engine.shiftSeconds = 1.0;
+    engine.shift.seconds = 1.0;
     QCOMPARE(engine.linesChange(u"{250}{375}x", ModeShift), QStringLiteral("{251}{376}x"));
     out = QStringLiteral("before");
     QTest::ignoreMessage(QtDebugMsg, "putline(): 'format' parametr error!!!");

@@ -540,8 +540,8 @@ void TestMainWindow::recoveryFollowsEveryEdit()
     answers.then(press(QStringLiteral("OK")));
     QVERIFY(w->load(path));
     QCOMPARE(editor->text(), text.chopped(1)); // the last line end is the file's
-    SubEngine settings;
-    settings.convertFormat = BracketTime;
+    OperationSettings settings;
+    settings.convert.format = BracketTime;
     const std::function<void()> wholeEdits[] = {
         [&] { editor->moveCursor(QTextCursor::Start); editor->insertPlainText(QStringLiteral("x")); },
         [&] { editor->linesChange(ModeConvert, settings); },

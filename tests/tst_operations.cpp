@@ -15,21 +15,23 @@ int setUp(SubEngine &e, const QString &settings)
 {
     const QStringList words = settings.split(u' ', Qt::SkipEmptyParts);
     const QString op = words[0].section(u'=', 0, 0), value = words[0].section(u'=', 1);
-    e.convertFormat = value.toInt();
-    e.shiftSeconds = value.toDouble();
-    e.fpsFrom = value.section(u'>', 0, 0).toDouble();
-    e.fpsTo = value.section(u'>', 1).toDouble();
+    e.convert.format = value.toInt();
+    e.shift.seconds = value.toDouble();
+    e.fpsChange.from = value.section(u'>', 0, 0).toDouble();
+    e.fpsChange.to = value.section(u'>', 1).toDouble();
     if (op == u"fps")
         e.fps = 23.976;
-    const std::pair<const char *, bool SubEngine::*> switches[] = {
-            {"empty", &SubEngine::writeEmptyEnd}, {"only", &SubEngine::onlyEmptyEnd}, {"length", &SubEngine::lengthDependent},
-            {"block", &SubEngine::blockTooLong}, {"punct", &SubEngine::fixPunctuation}, {"dashes", &SubEngine::fixDashes},
-            {"double", &SubEngine::delDoubleSpaces}, {"end", &SubEngine::delEndSpaces}, {"digit", &SubEngine::delDigitSpaces},
-            {"color", &SubEngine::delColor}, {"sustain", &SubEngine::sustainTime}};
-    for (const auto &[word, member] : switches)
-        e.*member = words.contains(QLatin1String(word));
-    e.shiftStart = !words.contains(QStringLiteral("nostart"));
-    e.shiftEnd = !words.contains(QStringLiteral("noend"));
+    ShowTimeSettings &t = e.showTime;
+    CorrectionSettings &c = e.correction;
+    const std::pair<const char *, bool &> switches[] = {
+            {"empty", t.writeEmptyEnd}, {"only", t.onlyEmptyEnd}, {"length", t.lengthDependent},
+            {"block", t.blockTooLong}, {"punct", c.fixPunctuation}, {"dashes", c.fixDashes},
+            {"double", c.delDoubleSpaces}, {"end", c.delEndSpaces}, {"digit", c.delDigitSpaces},
+            {"color", c.delColor}, {"sustain", c.sustainTime}};
+    for (const auto &[word, field] : switches)
+        field = words.contains(QLatin1String(word));
+    e.shift.start = !words.contains(QStringLiteral("nostart"));
+    e.shift.end = !words.contains(QStringLiteral("noend"));
     for (const Operation &operation : operations) {
         if (op == QLatin1String(operation.word))
             return operation.mode;
@@ -181,7 +183,8 @@ void TestOperations::lines()
     SubEngine e;
     const int mode = setUp(e, settings);
     const double fps = e.fps;
-    QTEST((e.*SubEngine::lineOperation(mode))(line, next), "expected");
+    SubEngine::WalkCounts counts;
+    QTEST((e.*SubEngine::lineOperation(mode))(line, next, counts), "expected");
     QCOMPARE(e.fps, fps); // the frame-rate change never sets the window's rate
 }
 
@@ -231,7 +234,7 @@ void TestOperations::walk()
     QFETCH(int, mode);
     QFETCH(QString, text);
     SubEngine e;
-    e.convertFormat = 3;
+    e.convert.format = 3;
     QTEST(e.linesChange(text, mode), "expected");
 }
 
@@ -239,13 +242,14 @@ void TestOperations::walkCountsClockLinesNotWritten()
 {
     SubEngine e;
     setUp(e, QStringLiteral("shift=-15"));
-    QCOMPARE(e.linesChange(u"0:00:10:x\n0:00:20:y\nwords\n00:00:01:z\n{100}{}f", ModeShift),
+    SubEngine::WalkCounts walk;
+    QCOMPARE(e.linesChange(u"0:00:10:x\n0:00:20:y\nwords\n00:00:01:z\n{100}{}f", ModeShift, &walk),
              "0:00:10:x\n0:00:05:y\nwords\n00:00:01:z\n{-275}{}f");
-    QCOMPARE(e.lastWalk.unwritten, 2);
-    QCOMPARE(e.lastWalk.changed, 2);
-    QCOMPARE(e.lastWalk.notSubtitles, 1);
-    e.linesChange(u"0:00:20:y", ModeShift);
-    QCOMPARE(e.lastWalk.unwritten, 0); // counted afresh
+    QCOMPARE(walk.unwritten, 2);
+    QCOMPARE(walk.changed, 2);
+    QCOMPARE(walk.notSubtitles, 1);
+    e.linesChange(u"0:00:20:y", ModeShift, &walk);
+    QCOMPARE(walk.unwritten, 0); // counted afresh
 }
 
 void TestOperations::walkLooksAheadAtOriginalText()
@@ -255,9 +259,9 @@ void TestOperations::walkLooksAheadAtOriginalText()
     SubEngine e;
     setUp(e, QStringLiteral("correct sustain"));
     QCOMPARE(e.linesChange(u"[10][50]a\n[40][60]b\n[55][]c", 5), "[10][40]a\n[40][55]b\n[55][]c");
-    e.showSeconds = 10.0;
-    e.writeEmptyEnd = e.onlyEmptyEnd = e.lengthDependent = false;
-    e.blockTooLong = true;
+    e.showTime.seconds = 10.0;
+    e.showTime.writeEmptyEnd = e.showTime.onlyEmptyEnd = e.showTime.lengthDependent = false;
+    e.showTime.blockTooLong = true;
     QCOMPARE(e.linesChange(u"[10][]a\n[40][]b", 3), "[10][40]a\n[40][140]b");
 }
 
@@ -286,7 +290,8 @@ void TestOperations::correctionIsLinearOnHugeLines()
         text += QStringLiteral("a  ,  ");
     SubEngine e;
     setUp(e, QStringLiteral("correct punct dashes double end digit color"));
-    const QString result = e.correctFunction(QStringLiteral("{1}{2}") + text, u"");
+    SubEngine::WalkCounts counts;
+    const QString result = e.correctFunction(QStringLiteral("{1}{2}") + text, u"", counts);
     QCOMPARE(result.size(), 6 + 250000 * 3 - 1);
 }
 

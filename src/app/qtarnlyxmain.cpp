@@ -571,16 +571,18 @@ bool QTarnlyxMain::offerSubRipConversion(const QString &name, const SubtitleText
 
 namespace {
 
-// Runs an operation's dialog; once it is accepted, the operation runs over
-// the whole text and the result says what it did. A rejected dialog
+// Runs an operation's dialog; once it is accepted, what it chose becomes
+// the window's (`chosen`, a part of `settings`) and the operation runs over
+// the whole text, and the result says what it did. A rejected dialog
 // changes nothing and gives an empty text.
-QString runOperation(QDialog *dialog, MyEditor *editor, int mode, const SubEngine &settings)
+template <typename Dialog, typename Settings>
+QString runOperation(Dialog &dialog, Settings &chosen, MyEditor *editor, int mode, const OperationSettings &settings)
 {
-    std::unique_ptr<QDialog> owner(dialog);
-    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const bool accepted = dialog.exec() == QDialog::Accepted;
     takeFocusBack(editor->window());
     if (!accepted)
         return QString();
+    chosen = dialog.settings();
     SubEngine::WalkCounts walk;
     try {
         walk = editor->linesChange(mode, settings);
@@ -594,33 +596,34 @@ QString runOperation(QDialog *dialog, MyEditor *editor, int mode, const SubEngin
 
 } // namespace
 
+// Each dialog opens with the same settings, whatever was chosen before.
 void QTarnlyxMain::subtitlesConvert()
 {
-    showSummary(runOperation(new SubConvert(&m_settings.convertFormat), editor, ModeConvert, m_settings));
+    SubConvert dialog(ConvertSettings(), this);
+    showSummary(runOperation(dialog, m_settings.convert, editor, ModeConvert, m_settings));
 }
 
 void QTarnlyxMain::shiftTime()
 {
-    showSummary(runOperation(new SubShift(&m_settings.shiftSeconds, &m_settings.shiftStart, &m_settings.shiftEnd),
-                             editor, ModeShift, m_settings));
+    SubShift dialog(ShiftSettings(), this);
+    showSummary(runOperation(dialog, m_settings.shift, editor, ModeShift, m_settings));
 }
 
 void QTarnlyxMain::changeShowTime()
 {
-    showSummary(runOperation(new SubShowtime(&m_settings.showSeconds, &m_settings.writeEmptyEnd,
-                                             &m_settings.onlyEmptyEnd, &m_settings.lengthDependent,
-                                             &m_settings.blockTooLong),
-                             editor, ModeShowTime, m_settings));
+    SubShowtime dialog(ShowTimeSettings(), this);
+    showSummary(runOperation(dialog, m_settings.showTime, editor, ModeShowTime, m_settings));
 }
 
 void QTarnlyxMain::changeSubFps()
 {
     // Frame numbers are at the window's rate, which the change then moves on.
-    showSummary(runOperation(new SubFpschange(&m_settings.fpsFrom, &m_settings.fpsTo, editor->fps), editor,
-                             ModeFpsChange, m_settings));
+    SubFpschange dialog(FpsChangeSettings{editor->fps}, this);
+    showSummary(runOperation(dialog, m_settings.fpsChange, editor, ModeFpsChange, m_settings));
 }
 
 void QTarnlyxMain::correctSubtitles()
 {
-    showSummary(runOperation(new SubCorrect(&m_settings), editor, ModeCorrect, m_settings));
+    SubCorrect dialog(CorrectionSettings(), this);
+    showSummary(runOperation(dialog, m_settings.correction, editor, ModeCorrect, m_settings));
 }

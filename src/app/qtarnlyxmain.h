@@ -33,7 +33,7 @@ public:
 
     MyEditor *editorWidget() const { return editor; }
     // What the operations' dialogs chose last; the frame rate is the editor's.
-    const SubEngine &operationSettings() const { return m_settings; }
+    const OperationSettings &operationSettings() const { return m_settings; }
     QString currentFileName() const { return m_document.fileName(); }
 
     // Asks whether to bring back the unsaved text a program that ended
@@ -137,7 +137,7 @@ private:
     MyEditor *editor = nullptr;
     // What the operations' dialogs chose last, the frame rate aside: that
     // is the text's own (the editor's `fps`).
-    SubEngine m_settings;
+    OperationSettings m_settings;
     SubtitleDocument m_document;    // the file's life: name, format, stamp, recovery
     RecoveryFeed *m_recoveryFeed = nullptr; // the text shown, to the document's recovery file
     FindBar *m_findBar = nullptr;

@@ -250,46 +250,46 @@ private:
         case ModeConvert:
             if (!is("--to"))
                 return false;
-            e.convertFormat = parseFormat(value());
+            e.convert.format = parseFormat(value());
             return true;
         case ModeShift:
             if (is("--seconds"))
-                e.shiftSeconds = number(Fields::shiftSeconds);
+                e.shift.seconds = number(Fields::shiftSeconds);
             else if (is("--no-show"))
-                e.shiftStart = false;
+                e.shift.start = false;
             else if (is("--no-hide"))
-                e.shiftEnd = false;
+                e.shift.end = false;
             else
                 return false;
             return true;
         case ModeShowTime:
             if (is("--seconds"))
-                e.showSeconds = number(Fields::displaySeconds);
+                e.showTime.seconds = number(Fields::displaySeconds);
             else if (is("--write-empty"))
-                e.writeEmptyEnd = true;
+                e.showTime.writeEmptyEnd = true;
             else if (is("--only-empty"))
-                e.onlyEmptyEnd = true;
+                e.showTime.onlyEmptyEnd = true;
             else if (is("--fixed"))
-                e.lengthDependent = false;
+                e.showTime.lengthDependent = false;
             else if (is("--no-block"))
-                e.blockTooLong = false;
+                e.showTime.blockTooLong = false;
             else
                 return false;
             return true;
         case ModeFpsChange:
             if (is("--from"))
-                e.fpsFrom = number(Fields::frameRate);
+                e.fpsChange.from = number(Fields::frameRate);
             else if (is("--to"))
-                e.fpsTo = number(Fields::targetRate);
+                e.fpsChange.to = number(Fields::targetRate);
             else
                 return false;
             return true;
         case ModeCorrect:
             for (const CorrectionSwitch &option : correctionSwitches) {
                 if (m_name == QStringLiteral("--") + QLatin1String(option.name))
-                    e.*option.field = true;
+                    e.correction.*option.field = true;
                 else if (m_name == QStringLiteral("--no-") + QLatin1String(option.name))
-                    e.*option.field = false;
+                    e.correction.*option.field = false;
                 else
                     continue;
                 return true;

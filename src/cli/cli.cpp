@@ -276,8 +276,8 @@ bool planFile(const Options &options, const SubEngine &settings, const QString &
             engine.fps = rate;
     }
     if (!options.fromGiven)
-        engine.fpsFrom = engine.fps;
-    const int convertTo = plan.convertTo = options.mode == ModeConvert ? engine.convertFormat : 0;
+        engine.fpsChange.from = engine.fps;
+    const int convertTo = plan.convertTo = options.mode == ModeConvert ? engine.convert.format : 0;
     const bool cuesOut = plan.cuesOut = convertTo == ToSubRip || convertTo == ToWebVtt;
     // Only the first lines tell a SubRip file.
     const bool subRipIn = plan.subRipIn = looksLikeSubRip(
@@ -331,8 +331,9 @@ bool planFile(const Options &options, const SubEngine &settings, const QString &
 bool writeResult(FilePlan &plan, const Options &options, const QString &input, QByteArrayView bytes,
                  StreamedCues *streamed, const QByteArrayList &converted, QIODevice &device, QIODevice &err)
 {
-    SubEngine &engine = plan.engine;
+    const SubEngine &engine = plan.engine;
     const QString &target = plan.target;
+    SubEngine::WalkCounts walk; // SubRip in and cues out count nothing
     const OutputChoice choice{options.outputEncoding, options.bom, options.lineEnds};
     if (streamed) {
         if (QString why; !streamed->write(device, &why)) {
@@ -344,7 +345,7 @@ bool writeResult(FilePlan &plan, const Options &options, const QString &input, Q
         CueReport report;
         FileError readError(FileError::Read, input, 0);
         QString why;
-        if (!importSubRipBytes(bytes, options.encoding, engine.convertFormat, engine.fps, choice, device, report,
+        if (!importSubRipBytes(bytes, options.encoding, engine.convert.format, engine.fps, choice, device, report,
                                &readError, &why)) {
             say(err, readError.because == FileError::NoReason ? writeFailure(device, target, why) : readError);
             return false;
@@ -357,18 +358,19 @@ bool writeResult(FilePlan &plan, const Options &options, const QString &input, Q
                 return false;
             }
         }
-    } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, device, &why, 0, options.encoding, choice)) {
+    } else if (QString why; !rewriteSubtitleBytes(engine, options.mode, bytes, device, &why, &walk, 0, options.encoding,
+                                                           choice)) {
         say(err, writeFailure(device, target, why));
         return false;
     }
     // Such lines are left as they were; the rest of the file is done.
-    if (const qsizetype unwritten = engine.lastWalk.unwritten) {
+    if (const qsizetype unwritten = walk.unwritten) {
         say(err, QStringLiteral("%1: %2 could not be written in clock-time")
                          .arg(shownName(input), unwritten == 1 ? QStringLiteral("1 line")
                                                                : QStringLiteral("%1 lines").arg(unwritten)));
     }
-    if (engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut)
-        say(err, QStringLiteral("%1: %2").arg(shownName(input), rateLineNote(engine.lastWalk)));
+    if (walk.rateLine == SubEngine::RateLine::LeftOut)
+        say(err, QStringLiteral("%1: %2").arg(shownName(input), rateLineNote(walk)));
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <QScopeGuard>
 
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -126,7 +127,7 @@ public:
 
     // Written in `output`, with its line ends: the same codec as the
     // input's when the encoding stays, else each its own.
-    LineRewriter(SubEngine &engine, SubEngine::LineOperation operation, const Layout &layout, const FileFormat &output)
+    LineRewriter(const SubEngine &engine, SubEngine::LineOperation operation, const Layout &layout, const FileFormat &output)
         : m_engine(engine), m_operation(operation), m_sameEncoding(output.encoding == layout.format.encoding),
           m_codec(layout.format.encoding, m_sameEncoding), m_outCodec(output.encoding, m_sameEncoding),
           m_separator(layout.separator), m_lineEnd(lineEndOf(output))
@@ -146,10 +147,13 @@ public:
         m_chunk.truncate(0);
         m_engine.walkLines(
                 m_operation, [this](QStringView &line) { return takeLine(line); },
-                [this, &write](const QString &result, bool last) { put(result, last, write); },
+                [this, &write](const QString &result, bool last) { put(result, last, write); }, m_counts,
                 after, fileStart);
         return !m_failed;
     }
+
+    // What every run() so far did.
+    const SubEngine::WalkCounts &counts() const { return m_counts; }
 
     // How many lines the last run() wrote (or failed to).
     qsizetype lines() const { return m_lineIndex; }
@@ -208,8 +212,9 @@ private:
         }
     }
 
-    SubEngine &m_engine;
+    SubEngine m_engine; // its own, for the working space of the correction
     SubEngine::LineOperation m_operation;
+    SubEngine::WalkCounts m_counts;
     bool m_sameEncoding;
     LineCodec m_codec;
     LineCodec m_outCodec;
@@ -364,12 +369,12 @@ bool writeAll(QIODevice &out, const QByteArray &bytes, QString *error)
 
 // The rewrite of a file read whole and saved, as the editor does it: for a
 // file that cannot go through UTF-8.
-bool rewriteWhole(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out, QString *error,
-                  const QString &encoding, const OutputChoice &choice)
+bool rewriteWhole(SubEngine engine, int mode, QByteArrayView bytes, QIODevice &out, QString *error,
+                  SubEngine::WalkCounts *counts, const QString &encoding, const OutputChoice &choice)
 {
     const SubtitleText file = decodeSubtitleBytes(bytes, encoding);
     QByteArray saved;
-    return encodeSubtitleText(engine.linesChange(file.text, mode), choice.applyTo(file.format), saved, error)
+    return encodeSubtitleText(engine.linesChange(file.text, mode, counts), choice.applyTo(file.format), saved, error)
             && writeAll(out, saved, error);
 }
 
@@ -405,8 +410,9 @@ FileFormat OutputChoice::applyTo(FileFormat format) const
     return format;
 }
 
-bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
-                          QString *error, qsizetype pieceSize, const QString &encoding, const OutputChoice &choice)
+bool rewriteSubtitleBytes(const SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
+                          QString *error, SubEngine::WalkCounts *counts, qsizetype pieceSize,
+                          const QString &encoding, const OutputChoice &choice)
 {
     const SubEngine::LineOperation operation = SubEngine::lineOperation(mode);
     Layout layout;
@@ -419,7 +425,7 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
         return false;
     }
     if (halfPair)
-        return rewriteWhole(engine, mode, bytes, out, error, encoding, choice);
+        return rewriteWhole(engine, mode, bytes, out, error, counts, encoding, choice);
 
     QString writeError;
     auto writeOut = [&](const QByteArray &chunk) {
@@ -441,15 +447,14 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     std::vector<Piece> pieces = cutIntoPieces(bodyOf(layout), layout, pieceSize > 0 ? pieceSize : defaultPieceSize,
                                               output.encoding == layout.format.encoding);
     BadLines bad(pieces.size());
-    engine.lastWalk = SubEngine::WalkCounts();
     auto runPiece = [&](LineRewriter &rewriter, size_t index, const LineRewriter::Writer &write) {
         const bool ok = rewriter.run(pieces[index].body, pieces[index].lookAhead, write, index == 0);
         bad.note(index, rewriter);
         return ok;
     };
 
-    SubEngine secondEngine = engine;
     LineRewriter rewriter(engine, operation, layout, output);
+    std::optional<LineRewriter> secondRewriter;
     // Every piece gives a line at least, but the first: a rate line alone
     // there may be left out, and then no line end follows it.
     bool anyLine = false;
@@ -457,9 +462,9 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     bool ok = makeInTurns(
             pieces.size(),
             [&] {
-                return [&, secondRewriter = LineRewriter(secondEngine, operation, layout, output)](
-                               size_t i, QByteArray &buffer) mutable {
-                    return runPiece(secondRewriter, i, [&buffer](const QByteArray &chunk) {
+                secondRewriter.emplace(engine, operation, layout, output);
+                return [&](size_t i, QByteArray &buffer) {
+                    return runPiece(*secondRewriter, i, [&buffer](const QByteArray &chunk) {
                         buffer.append(chunk);
                         return true;
                     });
@@ -476,14 +481,17 @@ bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIO
     if (ok && output.finalLineEnd)
         ok = writeOut(lineEnd);
 
-    engine.lastWalk.notSubtitles += secondEngine.lastWalk.notSubtitles;
-    engine.lastWalk.unwritten += secondEngine.lastWalk.unwritten;
+    SubEngine::WalkCounts walk = rewriter.counts(); // with the first piece, the rate line
+    if (secondRewriter)
+        walk.addLater(secondRewriter->counts());
+    if (counts)
+        *counts = walk;
     if (ok)
         return true;
     if (error) {
         *error = writeError;
         // A rate line left out has no result, but a line number.
-        bad.describe(pieces, layout.separator, engine.lastWalk.rateLine == SubEngine::RateLine::LeftOut, *error);
+        bad.describe(pieces, layout.separator, walk.rateLine == SubEngine::RateLine::LeftOut, *error);
     }
     return false;
 }

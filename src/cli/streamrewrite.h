@@ -1,6 +1,7 @@
 // The batch tool's rewrite of a whole file.
 #pragma once
 
+#include "engine/subengine.h"
 #include "files/textcodec.h"
 
 #include <QByteArrayView>
@@ -9,7 +10,6 @@
 #include <optional>
 
 class QIODevice;
-class SubEngine;
 
 // What the user chose to write the result in, where it differs from the
 // file's own format.
@@ -29,12 +29,12 @@ struct OutputChoice
 // UTF-8 copy of a UTF-16 or UTF-32 file). `encoding` forces one, empty to detect it. False with
 // a message when the file does not read exactly in the forced encoding, a
 // result cannot be encoded, or `out` fails; what was written by then is
-// incomplete. A large file is done in pieces of about `pieceSize` bytes (0:
-// the usual size) on two threads; tests make them small to try many piece
-// ends.
-bool rewriteSubtitleBytes(SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
-                          QString *error, qsizetype pieceSize = 0, const QString &encoding = QString(),
-                          const OutputChoice &output = OutputChoice());
+// incomplete. What the walk did goes to `counts` where given. A large file
+// is done in pieces of about `pieceSize` bytes (0: the usual size) on two
+// threads; tests make them small to try many piece ends.
+bool rewriteSubtitleBytes(const SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
+                          QString *error, SubEngine::WalkCounts *counts, qsizetype pieceSize = 0,
+                          const QString &encoding = QString(), const OutputChoice &output = OutputChoice());
 
 struct CueReport;
 

@@ -106,7 +106,7 @@ CheckedLine readChecked(SubEngine &engine, QStringView line, qsizetype number, b
     checked.hide = hide;
     checked.ownHide = hide != 0.0;
     if (!checked.ownHide)
-        checked.display = defaultDisplayMs({engine.showSeconds, engine.lengthDependent}, text);
+        checked.display = defaultDisplayMs({engine.showTime.seconds, engine.showTime.lengthDependent}, text);
     const TextFacts facts = readText(text, format == BracketTime);
     checked.chars = facts.chars;
     if (!textProblems)

@@ -335,12 +335,12 @@ void correctText(QString &text, const CorrectionRules &rules, QString &scratch, 
         cutcolor(text);
 }
 
-QString SubEngine::correctFunction(QStringView line, QStringView next)
+QString SubEngine::correctFunction(QStringView line, QStringView next, WalkCounts &counts)
 {
     int format;
     double show, hide;
     QStringView part;
-    if (!readOwnLine(line, readingRate(fps), format, show, hide, part))
+    if (!readOwnLine(line, readingRate(fps), format, show, hide, part, counts))
         return line.toString();
 
     // The text works in two buffers that live as long as the engine, so a
@@ -348,10 +348,11 @@ QString SubEngine::correctFunction(QStringView line, QStringView next)
     QString &text = m_textBuffers[0];
     text.resize(part.size());
     std::copy(part.begin(), part.end(), text.begin());
-    const CorrectionRules rules{fixPunctuation, fixDashes, delDoubleSpaces, delEndSpaces,
-                               delDigitSpaces, delColor};
+    const CorrectionSettings &c = correction;
+    const CorrectionRules rules{c.fixPunctuation, c.fixDashes, c.delDoubleSpaces, c.delEndSpaces, c.delDigitSpaces,
+                                c.delColor};
     correctText(text, rules, m_textBuffers[1]);
-    if (sustainTime)
+    if (correction.sustainTime)
         hide = notPast(next, show, hide);
-    return rewritten(line, readingRate(fps), format, show, hide, text);
+    return rewritten(line, readingRate(fps), format, show, hide, text, counts);
 }

@@ -12,12 +12,15 @@ SubEngine::LineOperation SubEngine::lineOperation(int mode)
     return operation ? operation->function : nullptr;
 }
 
-QString SubEngine::linesChange(QStringView text, int mode)
+QString SubEngine::linesChange(QStringView text, int mode, WalkCounts *counts)
 {
     // A newline at the very end starts no further line; an empty text is
     // one empty line.
     const QStringView body = text.endsWith(u'\n') ? text.chopped(1) : text;
 
+    WalkCounts own;
+    WalkCounts &walk = counts ? *counts : own;
+    walk = WalkCounts();
     const LineOperation operation = lineOperation(mode);
     if (!operation) {
         const qsizetype lines = body.count(u'\n') + 1;
@@ -42,29 +45,28 @@ QString SubEngine::linesChange(QStringView text, int mode)
     };
     QString result;
     result.reserve(text.size() + text.size() / 8 + 16);
-    lastWalk = WalkCounts();
     qsizetype before = 0; // where the line the result stands for begins
     bool first = true;
     walkLines(operation, takeLine, [&](const QString &line, bool last) {
         bool counted = true;
-        if (std::exchange(first, false) && lastWalk.rateLine != RateLine::None) {
+        if (std::exchange(first, false) && walk.rateLine != RateLine::None) {
             // The rate line is counted nowhere; left out, it has no result,
             // and this one stands for the line after it.
-            if (lastWalk.rateLine == RateLine::LeftOut)
+            if (walk.rateLine == RateLine::LeftOut)
                 before = body.indexOf(u'\n') + 1;
             else
                 counted = false;
         }
         const qsizetype end = last ? body.size() : body.indexOf(u'\n', before);
         if (counted) {
-            lastWalk.changed += QStringView(line) != body.sliced(before, end - before);
-            ++lastWalk.lines;
+            walk.changed += QStringView(line) != body.sliced(before, end - before);
+            ++walk.lines;
         }
         before = end + 1;
         result += line;
         if (!last)
             result += u'\n';
-    }, QStringView(u""), true);
+    }, walk, QStringView(u""), true);
     return result;
 }
 
@@ -86,11 +88,11 @@ SubEngine::RateLine SubEngine::rateLineResult(LineOperation operation, QStringVi
 {
     out = line.toString();
     if (operation == &SubEngine::fpsChangeFunction) {
-        out = frameRateLine(line, fpsTo);
+        out = frameRateLine(line, fpsChange.to);
         return RateLine::Rewritten;
     }
     // Only frame-based lines have a place for it.
-    if (operation == &SubEngine::convertFunction && convertFormat != FrameBased)
+    if (operation == &SubEngine::convertFunction && convert.format != FrameBased)
         return RateLine::LeftOut;
     return RateLine::Kept;
 }

@@ -1,12 +1,13 @@
-// The subtitle line engine: the parameter block that the dialogs fill in, the
-// readers and writers of the three line formats, the five per-line operations
-// and the walk that runs one of them over a whole text.
+// The subtitle line engine: the operations' settings with the frame rate
+// beside them, the readers and writers of the three line formats, the five
+// per-line operations and the walk that runs one of them over a whole text.
 //
-// It links Qt Core only. The editor widget derives from it, so every member
-// here is also a member of the widget; the batch tool uses it directly.
+// It links Qt Core only. The editor widget and the batch tool each make one
+// from the settings of the operation they run.
 #pragma once
 
 #include "engine/fieldranges.h"
+#include "engine/operationsettings.h"
 #include "formats/lineformat.h"
 
 #include <QString>
@@ -21,34 +22,19 @@ enum OperationMode : int {
     ModeCorrect = 5,
 };
 
-class SubEngine
+class SubEngine : public OperationSettings
 {
 public:
     SubEngine() = default;
-    virtual ~SubEngine() = default;
+    explicit SubEngine(const OperationSettings &settings, double rate = Fields::frameRate.byDefault)
+        : OperationSettings(settings), fps(rate)
+    {
+    }
 
-    // ---- Parameter block -------------------------------------------------
-    // The dialogs write these through pointers; the operations read them.
-    // Fields the dialogs set start at the dialogs' own initial states.
+    // The operations' settings are the members of OperationSettings
+    // (`shift.seconds`, `correction.fixDashes`, ...); beside them, the rate
+    // frame numbers are read and written at.
     double fps = Fields::frameRate.byDefault;
-    int convertFormat = FrameBased;
-    double shiftSeconds = Fields::shiftSeconds.byDefault;
-    bool shiftStart = true;
-    bool shiftEnd = true;
-    double showSeconds = Fields::displaySeconds.byDefault;
-    bool writeEmptyEnd = false;
-    bool onlyEmptyEnd = false;
-    bool lengthDependent = true;
-    bool blockTooLong = true;
-    double fpsFrom = Fields::frameRate.byDefault;
-    double fpsTo = Fields::targetRate.byDefault;
-    bool delDoubleSpaces = true;
-    bool delEndSpaces = true;
-    bool delDigitSpaces = false;
-    bool delColor = false;
-    bool sustainTime = true;
-    bool fixPunctuation = true;
-    bool fixDashes = true;
 
     // ---- Reading and writing any line, frame numbers at `fps` --------------
     // False for a line that fits no format, or whose numbers do not fit a
@@ -59,23 +45,11 @@ public:
     // and for a clock time below zero (a clock has no such time).
     bool putline(int format, double show, double hide, QStringView text, QString &out) const;
 
-    // ---- Per-line operations: the line and the line after it in, the new line out
-    QString convertFunction(QStringView line, QStringView next);
-    QString shiftTimeFunction(QStringView line, QStringView next);
-    QString showTimeChangeFunction(QStringView line, QStringView next);
-    QString fpsChangeFunction(QStringView line, QStringView next);
-    QString correctFunction(QStringView line, QStringView next);
-
-    // Runs operation `mode` over every line of `text` and returns the new
-    // text. A final empty line is dropped; an empty text is one empty line;
-    // a first line that names the frame rate goes as walkLines() says.
-    // An undefined mode leaves the text as it was and says so on qDebug.
-    QString linesChange(QStringView text, int mode);
-
-    // What the last linesChange() did: the lines it read, the ones it
-    // changed, those that are no subtitles (which stay as they are) and the
-    // subtitles whose result could not be written in clock-time (a time
-    // below zero, or past 32 bits; left as they were).
+    // What a walk did: the lines it read, the ones it changed, those that
+    // are no subtitles (which stay as they are) and the subtitles whose
+    // result could not be written in clock-time (a time below zero, or past
+    // 32 bits; left as they were). The per-line operations add to it; the
+    // engine keeps none of it between calls.
     // A file's first line that names its frame rate is no subtitle: every
     // operation passes it as it is, but a frame-rate change writes the new
     // rate into it and a conversion into a format without frame numbers
@@ -86,10 +60,35 @@ public:
         qsizetype lines = 0, changed = 0, notSubtitles = 0, unwritten = 0;
         RateLine rateLine = RateLine::None; // the rate line is counted in none of the above
         QString rateLineText;               // the rate line as it was read, or as rewritten
-    };
-    WalkCounts lastWalk;
 
-    using LineOperation = QString (SubEngine::*)(QStringView line, QStringView next);
+        // Adds what a walk over later lines of the same text counted (it
+        // has no rate line).
+        void addLater(const WalkCounts &later)
+        {
+            lines += later.lines;
+            changed += later.changed;
+            notSubtitles += later.notSubtitles;
+            unwritten += later.unwritten;
+        }
+    };
+
+    // ---- Per-line operations: the line and the line after it in, the new
+    // line out; a line that is no subtitle or cannot be written is counted
+    // in `counts`.
+    QString convertFunction(QStringView line, QStringView next, WalkCounts &counts);
+    QString shiftTimeFunction(QStringView line, QStringView next, WalkCounts &counts);
+    QString showTimeChangeFunction(QStringView line, QStringView next, WalkCounts &counts);
+    QString fpsChangeFunction(QStringView line, QStringView next, WalkCounts &counts);
+    QString correctFunction(QStringView line, QStringView next, WalkCounts &counts);
+
+    // Runs operation `mode` over every line of `text` and returns the new
+    // text; what the walk did goes to `counts` where given. A final empty
+    // line is dropped; an empty text is one empty line; a first line that
+    // names the frame rate goes as walkLines() says. An undefined mode
+    // leaves the text as it was and says so on qDebug.
+    QString linesChange(QStringView text, int mode, WalkCounts *counts = nullptr);
+
+    using LineOperation = QString (SubEngine::*)(QStringView line, QStringView next, WalkCounts &counts);
     // The per-line operation of `mode`, or null for an undefined mode.
     static LineOperation lineOperation(int mode);
 
@@ -99,13 +98,13 @@ public:
     // it has been taken. `sink(const QString &result, bool last)` gets each
     // result in order. Each operation sees the line after it as it stood
     // before the walk; the last line sees `after` (a text walked in pieces
-    // gives each piece the first line of the next). Where the lines start
-    // a file (`fileStart`), a first line that names the frame rate goes as
-    // rateLineResult() says, and lastWalk says so before the sink sees
-    // anything: a rate line left out has no result, so a file of that line
-    // alone sinks none at all.
+    // gives each piece the first line of the next). The operation counts
+    // into `counts`. Where the lines start a file (`fileStart`), a first
+    // line that names the frame rate goes as rateLineResult() says, and
+    // `counts` says so before the sink sees anything: a rate line left out
+    // has no result, so a file of that line alone sinks none at all.
     template <typename TakeLine, typename Sink>
-    void walkLines(LineOperation operation, TakeLine &&takeLine, Sink &&sink,
+    void walkLines(LineOperation operation, TakeLine &&takeLine, Sink &&sink, WalkCounts &counts,
                    QStringView after = QStringView(u""), bool fileStart = false)
     {
         QStringView line;
@@ -115,9 +114,9 @@ public:
         bool last = !takeLine(next);
         if (fileStart && frameRateHeader(line) > 0.0) {
             QString result;
-            lastWalk.rateLine = rateLineResult(operation, line, result);
-            lastWalk.rateLineText = lastWalk.rateLine == RateLine::Rewritten ? result : line.toString();
-            if (lastWalk.rateLine != RateLine::LeftOut)
+            counts.rateLine = rateLineResult(operation, line, result);
+            counts.rateLineText = counts.rateLine == RateLine::Rewritten ? result : line.toString();
+            if (counts.rateLine != RateLine::LeftOut)
                 sink(result, last);
             if (last)
                 return;
@@ -125,7 +124,7 @@ public:
             last = !takeLine(next);
         }
         for (;;) {
-            sink((this->*operation)(line, last ? after : next), last);
+            sink((this->*operation)(line, last ? after : next, counts), last);
             if (last)
                 break;
             line = next;
@@ -145,17 +144,17 @@ public:
 private:
     // Reads the line an operation rewrites, frame numbers at `rate`: one
     // that is no subtitle is counted.
-    bool readOwnLine(QStringView line, double rate, int &format, double &show, double &hide,
-                     QStringView &text)
+    static bool readOwnLine(QStringView line, double rate, int &format, double &show, double &hide,
+                            QStringView &text, WalkCounts &counts)
     {
         const bool ok = readSubtitleLine(line, rate, format, show, hide, text);
-        lastWalk.notSubtitles += !ok;
+        counts.notSubtitles += !ok;
         return ok;
     }
     // Writes the line anew, frame numbers at `rate`, or gives it back
-    // unchanged when it cannot be written.
-    QString rewritten(QStringView line, double rate, int format, double show, double hide,
-                      QStringView text);
+    // unchanged (and counted) when it cannot be written.
+    static QString rewritten(QStringView line, double rate, int format, double show, double hide,
+                             QStringView text, WalkCounts &counts);
     // `hide`, cut back to the show time of the subtitle on `next` when it
     // would pass it, but never to `show` or before.
     double notPast(QStringView next, double show, double hide) const;

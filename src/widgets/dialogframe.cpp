@@ -94,6 +94,12 @@ QLineEdit *addNumberField(QWidget *parent, const QString &text, const QRect &geo
     return field;
 }
 
+QLineEdit *addNumberField(QWidget *parent, const NumberField &field, double value, const QRect &geometry)
+{
+    const QString text = value == field.byDefault ? QString::fromLatin1(field.initialText) : shortNumber(value);
+    return addNumberField(parent, text, geometry, field.low, field.high);
+}
+
 bool readNumberFields(QDialog *dialog, const QList<QPair<QLineEdit *, double *>> &fields)
 {
     static const QRegularExpression plain(QStringLiteral("\\A[+-]?([0-9]+([.][0-9]*)?|[.][0-9]+)\\z"));

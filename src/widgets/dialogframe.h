@@ -53,6 +53,8 @@ inline QLineEdit *addNumberField(QWidget *parent, const NumberField &field, cons
 {
     return addNumberField(parent, QString::fromLatin1(field.initialText), geometry, field.low, field.high);
 }
+// One for `field` showing `value`: its default as the field's initial text.
+QLineEdit *addNumberField(QWidget *parent, const NumberField &field, double value, const QRect &geometry);
 
 // Reads every number field into its place, or refuses: on the first field
 // whose whole text is not one plain decimal number within its range, a

@@ -386,22 +386,22 @@ void MyEditor::dropEvent(QDropEvent *event)
     emit filesDropped(names);
 }
 
-SubEngine::WalkCounts MyEditor::linesChange(int mode, const SubEngine &settings)
+SubEngine::WalkCounts MyEditor::linesChange(int mode, const OperationSettings &settings)
 {
-    SubEngine engine = settings;
-    engine.fps = fps;
-    const QString result = engine.linesChange(text(), mode);
+    SubEngine engine(settings, fps);
+    SubEngine::WalkCounts walk;
+    const QString result = engine.linesChange(text(), mode, &walk);
     if (!SubEngine::lineOperation(mode))
-        return engine.lastWalk; // undefined: the text stays as it was
+        return walk; // undefined: the text stays as it was
 
     const int step = document()->availableUndoSteps();
     replaceWhole(result);
     // The frame numbers are now at the new rate, so that is the rate they
     // are read at from now on; undoing the change puts the old one back.
     if (mode == ModeFpsChange) {
-        m_rateAround.insert(step, {fps, settings.fpsTo});
-        fps = settings.fpsTo;
+        m_rateAround.insert(step, {fps, settings.fpsChange.to});
+        fps = settings.fpsChange.to;
     }
     document()->setModified(true);
-    return engine.lastWalk;
+    return walk;
 }

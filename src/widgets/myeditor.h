@@ -30,7 +30,7 @@ public:
     // column (clamped to the new text) and marks the text as edited,
     // whether or not a line changed. A frame-rate change makes its new
     // rate `fps`. Returns what the walk did.
-    SubEngine::WalkCounts linesChange(int mode, const SubEngine &settings = SubEngine());
+    SubEngine::WalkCounts linesChange(int mode, const OperationSettings &settings = {});
 
     static constexpr int standInCount = 4;
 

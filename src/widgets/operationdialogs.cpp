@@ -20,7 +20,7 @@ void setUpFrame(QDialog *dialog, const char *name)
 
 } // namespace
 
-SubConvert::SubConvert(int *convertFormat) : m_convertFormat(convertFormat)
+SubConvert::SubConvert(const ConvertSettings &settings, QWidget *parent) : QDialog(parent), m_settings(settings)
 {
     setUpFrame(this, "sub_convert");
     addOkCancel(this, 40, 130, 190);
@@ -32,7 +32,9 @@ SubConvert::SubConvert(int *convertFormat) : m_convertFormat(convertFormat)
                                   "&frame based   {000}{000}", "Ti&me based    [000][000]"};
     for (int i = 0; i < 4; ++i)
         m_formats[i] = addRadioButton(box, QString::fromLatin1(texts[i]));
-    m_formats[2]->setChecked(true);
+    // Button i stands for format code i + 1.
+    if (settings.format >= 1 && settings.format <= 4)
+        m_formats[settings.format - 1]->setChecked(true);
     fitToFont(this);
 }
 
@@ -40,16 +42,14 @@ SubConvert::~SubConvert() = default;
 
 void SubConvert::accept()
 {
-    // Button i stands for format code i + 1.
     for (int i = 0; i < 4; ++i) {
         if (m_formats[i]->isChecked())
-            *m_convertFormat = i + 1;
+            m_settings.format = i + 1;
     }
     done(QDialog::Accepted);
 }
 
-SubShift::SubShift(double *shiftSeconds, bool *shiftStart, bool *shiftEnd)
-    : m_seconds(shiftSeconds), m_start(shiftStart), m_end(shiftEnd)
+SubShift::SubShift(const ShiftSettings &settings, QWidget *parent) : QDialog(parent), m_settings(settings)
 {
     setUpFrame(this, "sub_shift");
     addOkCancel(this, 50, 140, 190);
@@ -59,9 +59,9 @@ SubShift::SubShift(double *shiftSeconds, bool *shiftStart, bool *shiftEnd)
     m_group = box.group;
     m_startBox = addCheckBox(box, QStringLiteral("Change &show time/frames"));
     m_endBox = addCheckBox(box, QStringLiteral("Change &hide time/frames"));
-    m_startBox->setChecked(true);
-    m_endBox->setChecked(true);
-    m_field = addNumberField(this, Fields::shiftSeconds, QRect(20, 50, 160, 20));
+    m_startBox->setChecked(settings.start);
+    m_endBox->setChecked(settings.end);
+    m_field = addNumberField(this, Fields::shiftSeconds, settings.seconds, QRect(20, 50, 160, 20));
     addLabel(this, QStringLiteral("seconds"), QRect(190, 52, 50, 15));
     m_field->setFocus();
     fitToFont(this);
@@ -71,16 +71,14 @@ SubShift::~SubShift() = default;
 
 void SubShift::accept()
 {
-    if (!readNumberFields(this, {{m_field, m_seconds}}))
+    if (!readNumberFields(this, {{m_field, &m_settings.seconds}}))
         return;
-    *m_start = m_startBox->isChecked();
-    *m_end = m_endBox->isChecked();
+    m_settings.start = m_startBox->isChecked();
+    m_settings.end = m_endBox->isChecked();
     done(QDialog::Accepted);
 }
 
-SubShowtime::SubShowtime(double *showSeconds, bool *writeEmptyEnd, bool *onlyEmptyEnd,
-                         bool *lengthDependent, bool *blockTooLong)
-    : m_seconds(showSeconds), m_fields{writeEmptyEnd, onlyEmptyEnd, lengthDependent, blockTooLong}
+SubShowtime::SubShowtime(const ShowTimeSettings &settings, QWidget *parent) : QDialog(parent), m_settings(settings)
 {
     setUpFrame(this, "sub_showtime");
     addOkCancel(this, 95, 185, 230);
@@ -91,13 +89,15 @@ SubShowtime::SubShowtime(double *showSeconds, bool *writeEmptyEnd, bool *onlyEmp
     const char *const texts[4] = {"&Write down empty hide-time", "&Change only empty chide-time",
                                   "&Display time dependent on subtitles length",
                                   "&Block too long hide time"};
-    const bool checked[4] = {false, false, true, true};
+    const bool checked[4] = {settings.writeEmptyEnd, settings.onlyEmptyEnd, settings.lengthDependent,
+                             settings.blockTooLong};
     for (int i = 0; i < 4; ++i)
         m_options[i] = addCheckBox(box, QString::fromLatin1(texts[i]));
     for (int i = 0; i < 4; ++i)
         m_options[i]->setChecked(checked[i]);
     connect(m_options[0], &QCheckBox::clicked, this, &SubShowtime::setEmpty);
-    m_field = addNumberField(this, Fields::displaySeconds, QRect(60, 50, 160, 20));
+    setEmpty();
+    m_field = addNumberField(this, Fields::displaySeconds, settings.seconds, QRect(60, 50, 160, 20));
     addLabel(this, QStringLiteral("sekunds"), QRect(230, 52, 50, 15));
     m_field->setFocus();
     fitToFont(this);
@@ -114,25 +114,25 @@ void SubShowtime::setEmpty()
 
 void SubShowtime::accept()
 {
-    if (!readNumberFields(this, {{m_field, m_seconds}}))
+    if (!readNumberFields(this, {{m_field, &m_settings.seconds}}))
         return;
-    // A disabled box is written with the state it shows.
+    // A disabled box is taken with the state it shows.
+    bool *const fields[4] = {&m_settings.writeEmptyEnd, &m_settings.onlyEmptyEnd, &m_settings.lengthDependent,
+                             &m_settings.blockTooLong};
     for (int i = 0; i < 4; ++i)
-        *m_fields[i] = m_options[i]->isChecked();
+        *fields[i] = m_options[i]->isChecked();
     done(QDialog::Accepted);
 }
 
-SubFpschange::SubFpschange(double *fpsFrom, double *fpsTo, double from) : m_from(fpsFrom), m_to(fpsTo)
+SubFpschange::SubFpschange(const FpsChangeSettings &settings, QWidget *parent) : QDialog(parent), m_settings(settings)
 {
     // The same object name as the shift dialog's.
     setUpFrame(this, "sub_shift");
     addOkCancel(this, 50, 140, 140);
     addLabel(this, QStringLiteral("Subtitles FPS value change:"), QRect(10, 20, 250, 15));
-    m_fromField = addNumberField(this, Fields::frameRate, QRect(20, 50, 160, 20));
-    if (from != Fields::frameRate.byDefault)
-        m_fromField->setText(shortNumber(from));
+    m_fromField = addNumberField(this, Fields::frameRate, settings.from, QRect(20, 50, 160, 20));
     addLabel(this, QStringLiteral("frames/s."), QRect(190, 52, 50, 15));
-    m_toField = addNumberField(this, Fields::targetRate, QRect(20, 90, 160, 20));
+    m_toField = addNumberField(this, Fields::targetRate, settings.to, QRect(20, 90, 160, 20));
     addLabel(this, QStringLiteral("frames/s."), QRect(190, 92, 50, 15));
     m_fromField->setFocus();
     fitToFont(this);
@@ -144,11 +144,11 @@ void SubFpschange::accept()
 {
     // A target rate of 0 would turn every frame number into 0 and lose
     // every time in the file.
-    if (readNumberFields(this, {{m_fromField, m_from}, {m_toField, m_to}}))
+    if (readNumberFields(this, {{m_fromField, &m_settings.from}, {m_toField, &m_settings.to}}))
         done(QDialog::Accepted);
 }
 
-SubCorrect::SubCorrect(SubEngine *settings) : m_settings(settings)
+SubCorrect::SubCorrect(const CorrectionSettings &settings, QWidget *parent) : QDialog(parent), m_settings(settings)
 {
     // The same object name as the display-time dialog's.
     setUpFrame(this, "sub_showtime");
@@ -160,7 +160,7 @@ SubCorrect::SubCorrect(SubEngine *settings) : m_settings(settings)
     for (const CorrectionSwitch &option : correctionSwitches)
         m_options.append(addCheckBox(box, QString::fromLatin1(option.label)));
     for (int i = 0; i < correctionSwitchCount; ++i)
-        m_options[i]->setChecked(switchDefault(correctionSwitches[i]));
+        m_options[i]->setChecked(settings.*correctionSwitches[i].field);
     fitToFont(this);
 }
 
@@ -169,6 +169,6 @@ SubCorrect::~SubCorrect() = default;
 void SubCorrect::accept()
 {
     for (int i = 0; i < correctionSwitchCount; ++i)
-        m_settings->*correctionSwitches[i].field = m_options[i]->isChecked();
+        m_settings.*correctionSwitches[i].field = m_options[i]->isChecked();
     done(QDialog::Accepted);
 }

@@ -1,13 +1,13 @@
-// The dialogs of the five whole-file operations. Each opens with fixed
-// settings, whatever was chosen the time before, and writes its settings
-// through the pointers it was given when the user presses OK; Cancel,
-// Escape and the close button write nothing.
+// The dialogs of the five whole-file operations. Each shows the settings it
+// is given and, once the user presses OK, gives the ones chosen through
+// settings(); Cancel, Escape and the close button leave them as given. A
+// dialog writes nowhere else.
 #pragma once
+
+#include "engine/operationsettings.h"
 
 #include <QDialog>
 #include <QList>
-
-class SubEngine;
 
 class QButtonGroup;
 class QCheckBox;
@@ -21,14 +21,16 @@ class SubConvert : public QDialog
     Q_OBJECT
 
 public:
-    explicit SubConvert(int *convertFormat);
+    explicit SubConvert(const ConvertSettings &settings, QWidget *parent = nullptr);
     ~SubConvert() override;
+
+    ConvertSettings settings() const { return m_settings; }
 
 public slots:
     void accept() override;
 
 private:
-    int *m_convertFormat;
+    ConvertSettings m_settings;
     QGroupBox *m_box;
     QButtonGroup *m_group;
     QRadioButton *m_formats[4];
@@ -40,16 +42,16 @@ class SubShift : public QDialog
     Q_OBJECT
 
 public:
-    SubShift(double *shiftSeconds, bool *shiftStart, bool *shiftEnd);
+    explicit SubShift(const ShiftSettings &settings, QWidget *parent = nullptr);
     ~SubShift() override;
+
+    ShiftSettings settings() const { return m_settings; }
 
 public slots:
     void accept() override;
 
 private:
-    double *m_seconds;
-    bool *m_start;
-    bool *m_end;
+    ShiftSettings m_settings;
     QGroupBox *m_box;
     QButtonGroup *m_group;
     QCheckBox *m_startBox;
@@ -63,9 +65,10 @@ class SubShowtime : public QDialog
     Q_OBJECT
 
 public:
-    SubShowtime(double *showSeconds, bool *writeEmptyEnd, bool *onlyEmptyEnd,
-                bool *lengthDependent, bool *blockTooLong);
+    explicit SubShowtime(const ShowTimeSettings &settings, QWidget *parent = nullptr);
     ~SubShowtime() override;
+
+    ShowTimeSettings settings() const { return m_settings; }
 
 public slots:
     // The other three options are disabled while hide times are emptied.
@@ -73,8 +76,7 @@ public slots:
     void accept() override;
 
 private:
-    double *m_seconds;
-    bool *m_fields[4];
+    ShowTimeSettings m_settings;
     QGroupBox *m_box;
     QButtonGroup *m_group;
     QCheckBox *m_options[4];
@@ -87,9 +89,10 @@ class SubFpschange : public QDialog
     Q_OBJECT
 
 public:
-    // Proposes `from` (the rate the window reads frame numbers at) and 29.
-    SubFpschange(double *fpsFrom, double *fpsTo, double from = 25.0);
+    explicit SubFpschange(const FpsChangeSettings &settings, QWidget *parent = nullptr);
     ~SubFpschange() override;
+
+    FpsChangeSettings settings() const { return m_settings; }
 
 public slots:
     // Takes the rates only when both lie within 0.1 to 200; otherwise the
@@ -97,27 +100,28 @@ public slots:
     void accept() override;
 
 private:
-    double *m_from;
-    double *m_to;
+    FpsChangeSettings m_settings;
     QLineEdit *m_fromField;
     QLineEdit *m_toField;
 };
 
-// Which corrections of the text to make.
+// Which corrections of the text to make: the switches of the correction's
+// table.
 class SubCorrect : public QDialog
 {
     Q_OBJECT
 
 public:
-    // The switches of the correction's table, written into `settings`.
-    explicit SubCorrect(SubEngine *settings);
+    explicit SubCorrect(const CorrectionSettings &settings, QWidget *parent = nullptr);
     ~SubCorrect() override;
+
+    CorrectionSettings settings() const { return m_settings; }
 
 public slots:
     void accept() override;
 
 private:
-    SubEngine *m_settings;
+    CorrectionSettings m_settings;
     QGroupBox *m_box;
     QButtonGroup *m_group;
     QList<QCheckBox *> m_options; // in the table's order
