@@ -4,6 +4,8 @@
 #include "cli/recover.h"
 #include "cli/say.h"
 #include "cli/streamrewrite.h"
+#include "cli/subripimport.h"
+#include "cli/utf8reencoder.h"
 
 #include "engine/subengine.h"
 #include "engine/walksummary.h"

@@ -2,13 +2,12 @@
 // a time, straight into the new file.
 #include "cli/streamrewrite.h"
 
+#include "cli/filelayout.h"
 #include "engine/subengine.h"
-#include "formats/twothreads.h"
 #include "files/textcodec.h"
-#include "formats/subrip.h"
+#include "formats/twothreads.h"
 
 #include <QIODevice>
-#include <QScopeGuard>
 
 #include <functional>
 #include <optional>
@@ -16,106 +15,6 @@
 #include <vector>
 
 namespace {
-
-// How a file's bytes are to be read: its format, the bytes that hold the
-// text (without a byte-order mark), the byte its lines end at and the line
-// end they are written with.
-struct Layout
-{
-    FileFormat format;
-    QByteArrayView content;
-    char separator = '\n';
-    FileError notice; // why a forced encoding does not fit
-};
-
-Layout layoutOf(QByteArrayView bytes, const QString &encoding)
-{
-    Layout layout;
-    qsizetype start = 0;
-    layout.format = detectFormat(bytes, encoding, &start, layout.notice);
-    // A forced encoding that does not fit is an error; a detected one that
-    // does not leaves the file as bytes, as the editor reads it.
-    if (encoding.isEmpty() || canonicalEncoding(encoding) == layout.format.encoding)
-        layout.notice = FileError();
-    layout.content = bytes.sliced(start);
-    layout.separator = layout.format.lineEnds == LineEnds::CR ? '\r' : '\n';
-    return layout;
-}
-
-// Whether `text` holds half a surrogate pair: UTF-16 and UTF-32 files may,
-// UTF-8 has no form for it.
-bool holdsHalfPair(QStringView text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (!text[i].isSurrogate())
-            continue;
-        if (!text[i].isHighSurrogate() || i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
-            return true;
-        ++i;
-    }
-    return false;
-}
-
-enum class WideRead { Read, NotText, HalfPair };
-
-// The text of a file whose lines cannot be cut at a byte (UTF-16, UTF-32),
-// `content` without its byte-order mark, as UTF-8, where they can: a piece
-// at a time, in memory no larger than the UTF-8 itself. NotText, with the
-// reason, when it does not read as `encoding` exactly; HalfPair when it
-// holds half a surrogate pair, which the UTF-8 would turn into '?': such a
-// file is read whole instead.
-WideRead wideToUtf8(QByteArrayView content, const QString &encoding, QByteArray &utf8, FileError *error)
-{
-    QStringDecoder decoder(encoding.toLatin1().constData(), QStringDecoder::Flag::ConvertInitialBom);
-    // Each unit of two bytes gives at most three, each of four at most four.
-    utf8.reserve(encoding.startsWith(u"UTF-16") ? content.size() / 2 * 3 + 4 : content.size() + 4);
-    QString text;
-    QChar held; // the first half of a pair that a piece ends with, for the next piece
-    bool halfPair = false;
-    for (qsizetype at = 0; at < content.size(); at += 1 << 20) {
-        text = decoder.decode(content.sliced(at, std::min<qsizetype>(1 << 20, content.size() - at)));
-        if (halfPair)
-            continue; // read on only to tell text from no text
-        if (!held.isNull())
-            text.prepend(std::exchange(held, QChar()));
-        if (!text.isEmpty() && text.back().isHighSurrogate()) {
-            held = text.back();
-            text.chop(1);
-        }
-        halfPair = holdsHalfPair(text);
-        if (!halfPair)
-            utf8 += text.toUtf8();
-    }
-    text = decoder.decode(QByteArrayView());
-    if (decoder.hasError()) {
-        if (error) {
-            error->because = FileError::NotWideText;
-            error->about = encoding;
-        }
-        return WideRead::NotText;
-    }
-    return halfPair || !held.isNull() ? WideRead::HalfPair : WideRead::Read;
-}
-
-// The bytes of a byte-order mark in `format`'s encoding: a UTF-8 mark kept
-// before the bytes of another encoding stays one.
-QByteArray byteOrderMarkOf(const FileFormat &format)
-{
-    QByteArray bytes;
-    if (format.encoding.startsWith(u"UTF"))
-        LineCodec(format.encoding, false).appendEncoded(bytes, QStringView(u"\uFEFF"));
-    else
-        bytes = "\xEF\xBB\xBF";
-    return bytes;
-}
-
-// A line end in `format`'s encoding.
-QByteArray lineEndOf(const FileFormat &format)
-{
-    QByteArray bytes;
-    LineCodec(format.encoding, false).appendEncoded(bytes, QString::fromLatin1(lineEndBytes(format.writtenLineEnds())));
-    return bytes;
-}
 
 // Rewrites whole lines `body` (split at LF, a CR before the LF dropped, or
 // at CR in a file with no LF) with `after` as the look-ahead of the last
@@ -274,41 +173,6 @@ std::vector<Piece> cutIntoPieces(QByteArrayView body, const Layout &layout, qsiz
     return pieces;
 }
 
-// The layout of `bytes` as a rewrite reads it, and the format `choice`
-// makes of it to write. UTF-16 and UTF-32 go through UTF-8 (made in
-// `utf8`), whose lines can be cut at a byte, and back; one that holds half
-// a surrogate pair cannot (`halfPair`), and is to be read whole. False,
-// with the reason in `error` (its operation and file left as they are),
-// when the file does not read in its encoding.
-bool readLayout(QByteArrayView bytes, const QString &encoding, const OutputChoice &choice, QByteArray &utf8,
-                Layout &layout, FileFormat &output, FileError &error, bool &halfPair)
-{
-    halfPair = false;
-    layout = layoutOf(bytes, encoding);
-    if (layout.notice.because != FileError::NoReason) {
-        error.because = layout.notice.because;
-        error.about = layout.notice.about;
-        error.line = layout.notice.line;
-        error.column = layout.notice.column;
-        error.byte = layout.notice.byte;
-        return false;
-    }
-    output = choice.applyTo(layout.format);
-    if (!LineCodec(layout.format.encoding, true).asciiCompatible()) {
-        const WideRead wideRead = wideToUtf8(layout.content, layout.format.encoding, utf8, &error);
-        halfPair = wideRead == WideRead::HalfPair;
-        if (wideRead != WideRead::Read)
-            return halfPair;
-        const FileFormat wide = layout.format;
-        layout = layoutOf(utf8, QStringLiteral("UTF-8"));
-        FileFormat read = layout.format;
-        read.encoding = wide.encoding;
-        read.bom = wide.bom;
-        output = choice.applyTo(read);
-    }
-    return true;
-}
-
 // The lines to rewrite. Reading drops the file's final line end (written
 // again at the end), and the walk drops a final empty line after that:
 // two line ends at most come off the end.
@@ -357,16 +221,6 @@ struct BadLines
     std::vector<std::pair<QString, qsizetype>> results; // the line's result, and the column
 };
 
-// Writes `bytes` to `out`; false with the device's reason.
-bool writeAll(QIODevice &out, const QByteArray &bytes, QString *error)
-{
-    if (out.write(bytes) == bytes.size())
-        return true;
-    if (error)
-        *error = out.errorString();
-    return false;
-}
-
 // The rewrite of a file read whole and saved, as the editor does it: for a
 // file that cannot go through UTF-8.
 bool rewriteWhole(SubEngine engine, int mode, QByteArrayView bytes, QIODevice &out, QString *error,
@@ -378,37 +232,7 @@ bool rewriteWhole(SubEngine engine, int mode, QByteArrayView bytes, QIODevice &o
             && writeAll(out, saved, error);
 }
 
-// The same for SubRip turned into lines.
-bool importWhole(QByteArrayView bytes, const QString &encoding, int format, double fps, const OutputChoice &choice,
-                 QIODevice &out, CueReport &report, FileError *readError, QString *error)
-{
-    const SubtitleText file = decodeSubtitleBytes(bytes, encoding);
-    QString lines;
-    if (CueProblem problem; !importSubRip(file.text, format, fps, lines, report, &problem)) {
-        if (readError)
-            *readError = cueError(readError->path, problem);
-        return false;
-    }
-    FileFormat read = file.format;
-    read.finalLineEnd = subRipEndsWithBlankLine(file.text);
-    QByteArray saved;
-    return encodeSubtitleText(lines, choice.applyTo(read), saved, error) && writeAll(out, saved, error);
-}
-
 } // namespace
-
-FileFormat OutputChoice::applyTo(FileFormat format) const
-{
-    if (!encoding.isEmpty()) {
-        format.encoding = encoding;
-        format.bom = false;
-    }
-    if (bom)
-        format.bom = true;
-    if (lineEnds)
-        format.lineEnds = *lineEnds;
-    return format;
-}
 
 bool rewriteSubtitleBytes(const SubEngine &engine, int mode, QByteArrayView bytes, QIODevice &out,
                           QString *error, SubEngine::WalkCounts *counts, qsizetype pieceSize,
@@ -427,18 +251,10 @@ bool rewriteSubtitleBytes(const SubEngine &engine, int mode, QByteArrayView byte
     if (halfPair)
         return rewriteWhole(engine, mode, bytes, out, error, counts, encoding, choice);
 
+    if (output.bom && !writeAll(out, byteOrderMarkOf(output), error))
+        return false;
     QString writeError;
-    auto writeOut = [&](const QByteArray &chunk) {
-        if (out.write(chunk) == chunk.size())
-            return true;
-        writeError = out.errorString();
-        return false;
-    };
-    if (output.bom && !writeOut(byteOrderMarkOf(output))) {
-        if (error)
-            *error = writeError;
-        return false;
-    }
+    auto writeOut = [&](const QByteArray &chunk) { return writeAll(out, chunk, &writeError); };
     const QByteArray lineEnd = lineEndOf(output);
 
     // Pieces 0, 2, 4... are rewritten here and written straight out; pieces
@@ -494,187 +310,4 @@ bool rewriteSubtitleBytes(const SubEngine &engine, int mode, QByteArrayView byte
         bad.describe(pieces, layout.separator, walk.rateLine == SubEngine::RateLine::LeftOut, *error);
     }
     return false;
-}
-
-namespace {
-
-// Where a piece of SubRip cues may end: after a line that is empty, which
-// ends a cue wherever it stands; the first such end at or after `from`, or
-// the end of `content`.
-qsizetype cueBoundary(QByteArrayView content, qsizetype from, char separator)
-{
-    for (qsizetype at = from; at < content.size();) {
-        const qsizetype end = content.indexOf(separator, at);
-        if (end < 0)
-            break;
-        qsizetype next = end + 1;
-        const bool crlf = separator == '\n';
-        if (next < content.size() && content[next] == separator)
-            return next + 1;
-        if (crlf && next + 1 < content.size() && content[next] == '\r' && content[next + 1] == '\n')
-            return next + 2;
-        at = next;
-    }
-    return content.size();
-}
-
-// Decodes the lines of `bytes` (cut at `separator`, a CR before an LF
-// dropped) and joins them with LF, without the line end after the last.
-void decodeLines(QByteArrayView bytes, char separator, LineCodec &codec, QString &text)
-{
-    text.clear();
-    QString line;
-    for (qsizetype at = 0; at < bytes.size();) {
-        qsizetype end = bytes.indexOf(separator, at);
-        if (end < 0)
-            end = bytes.size();
-        QByteArrayView raw = bytes.sliced(at, end - at);
-        if (separator == '\n' && raw.endsWith('\r'))
-            raw.chop(1);
-        codec.decode(raw, line);
-        if (at > 0)
-            text += u'\n';
-        text += line;
-        at = end + 1;
-        if (end < bytes.size() && at == bytes.size())
-            break; // the line end after the last line
-    }
-}
-
-} // namespace
-
-bool importSubRipBytes(QByteArrayView bytes, const QString &encoding, int format, double fps, const OutputChoice &choice,
-                       QIODevice &out, CueReport &report, FileError *readError, QString *error, qsizetype pieceSize)
-{
-    report = CueReport();
-    Layout layout;
-    FileFormat output;
-    QByteArray utf8;
-    FileError notRead;
-    bool halfPair = false;
-    if (!readLayout(bytes, encoding, choice, utf8, layout, output, readError ? *readError : notRead, halfPair))
-        return false;
-    if (halfPair)
-        return importWhole(bytes, encoding, format, fps, choice, out, report, readError, error);
-    const QByteArrayView content = layout.content;
-    const char separator = layout.separator;
-    // Lines are written with a line end after the last one where the SubRip
-    // file ends with an empty line, as the file it was made from did.
-    QByteArrayView body = content;
-    if (separator == '\n' && body.endsWith("\r\n"))
-        body.chop(2);
-    else if (body.endsWith(separator))
-        body.chop(1);
-    output.finalLineEnd = body.endsWith(separator);
-    LineCodec in(layout.format.encoding, false);
-    LineCodec outCodec(output.encoding, false);
-    const QByteArray lineEnd = lineEndOf(output);
-
-    QByteArray chunk;
-    auto flush = [&](bool always) {
-        if (!always && chunk.size() < (1 << 16))
-            return true;
-        if (out.write(chunk) != chunk.size()) {
-            if (error)
-                *error = out.errorString();
-            return false;
-        }
-        chunk.truncate(0);
-        return true;
-    };
-    if (output.bom)
-        chunk += byteOrderMarkOf(output);
-    QString text, lines;
-    qsizetype firstLine = 0, outLine = 0;
-    for (qsizetype at = 0; at < content.size();) {
-        const qsizetype end = cueBoundary(content, at + (pieceSize > 0 ? pieceSize : qsizetype(4) << 20) - 1, separator);
-        const QByteArrayView piece = content.sliced(at, end - at);
-        decodeLines(piece, separator, in, text);
-        CueReport pieceReport;
-        if (CueProblem problem; !importSubRip(text, format, fps, lines, pieceReport, &problem, firstLine)) {
-            if (readError)
-                *readError = cueError(readError->path, problem);
-            return false;
-        }
-        report.cues += pieceReport.cues;
-        report.notSubtitles += pieceReport.notSubtitles;
-        report.clampedTimes += pieceReport.clampedTimes;
-        report.droppedCodes += pieceReport.droppedCodes;
-        report.emptyRows += pieceReport.emptyRows;
-        if (pieceReport.cues > 0) {
-            for (QStringView line : QStringView(lines).tokenize(u'\n')) {
-                ++outLine;
-                if (const qsizetype bad = outCodec.firstUnwritable(line); bad >= 0) {
-                    if (error)
-                        *error = unwritableMessage(line, outLine, bad);
-                    return false;
-                }
-                if (outLine > 1)
-                    chunk += lineEnd;
-                outCodec.appendEncoded(chunk, line);
-                if (!flush(false))
-                    return false;
-            }
-        }
-        firstLine += piece.count(separator);
-        at = end;
-    }
-    if (output.finalLineEnd)
-        chunk += lineEnd;
-    return flush(true);
-}
-
-Utf8Reencoder::Utf8Reencoder(const QString &encoding, QIODevice &out) : m_codec(encoding, false), m_out(out) {}
-
-bool Utf8Reencoder::write(QByteArrayView utf8)
-{
-    if (!m_error.isEmpty())
-        return false;
-    m_pending.append(utf8.data(), utf8.size());
-    const qsizetype last = m_pending.lastIndexOf('\n');
-    if (last < 0)
-        return true;
-    qsizetype at = 0;
-    while (at <= last) {
-        const qsizetype end = m_pending.indexOf('\n', at);
-        const bool crlf = end > at && m_pending[end - 1] == '\r';
-        if (!put(QByteArrayView(m_pending).sliced(at, end - at - crlf), crlf ? u"\r\n" : u"\n"))
-            return false;
-        at = end + 1;
-    }
-    m_pending.remove(0, at);
-    return m_encoded.size() < (1 << 16) || send();
-}
-
-bool Utf8Reencoder::finish()
-{
-    if (!m_error.isEmpty())
-        return false;
-    if (!m_pending.isEmpty() && !put(m_pending, u""))
-        return false;
-    m_pending.clear();
-    return send();
-}
-
-bool Utf8Reencoder::put(QByteArrayView line, QStringView end)
-{
-    ++m_lineNumber;
-    m_line = QString::fromUtf8(line);
-    if (const qsizetype bad = m_codec.firstUnwritable(m_line); bad >= 0) {
-        m_error = unwritableMessage(m_line, m_lineNumber, bad);
-        return false;
-    }
-    m_codec.appendEncoded(m_encoded, m_line);
-    m_codec.appendEncoded(m_encoded, end);
-    return true;
-}
-
-bool Utf8Reencoder::send()
-{
-    if (m_out.write(m_encoded) != m_encoded.size()) {
-        m_error = m_out.errorString();
-        return false;
-    }
-    m_encoded.truncate(0);
-    return true;
 }
