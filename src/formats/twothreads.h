@@ -26,8 +26,8 @@ public:
     QByteArray *take(size_t index)
     {
         const size_t slot = slotOf(index);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_cancelled || m_state[slot] == Free; });
+        std::unique_lock<std::mutex> held(m_mutex);
+        m_changed.wait(held, [&] { return m_cancelled || m_state[slot] == Free; });
         if (m_cancelled)
             return nullptr;
         m_buffers[slot].truncate(0); // keeps its memory for the next piece
@@ -35,7 +35,7 @@ public:
     }
     void ready(size_t index, bool ok)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> held(m_mutex);
         m_state[slotOf(index)] = ok ? Ready : Failed;
         m_changed.notify_all();
     }
@@ -43,19 +43,19 @@ public:
     const QByteArray *wait(size_t index)
     {
         const size_t slot = slotOf(index);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_state[slot] != Free; });
+        std::unique_lock<std::mutex> held(m_mutex);
+        m_changed.wait(held, [&] { return m_state[slot] != Free; });
         return m_state[slot] == Ready ? &m_buffers[slot] : nullptr;
     }
     void release(size_t index)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> held(m_mutex);
         m_state[slotOf(index)] = Free;
         m_changed.notify_all();
     }
     void cancel()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> held(m_mutex);
         m_cancelled = true;
         m_changed.notify_all();
     }
