@@ -114,7 +114,6 @@ private slots:
     void changedOnDiskTakesOnlyMeantKeys();
     void startQuestionsTakeOnlyMeantKeys();
     void saveAsAsksBeforeReplacing();
-    void recoveryPause();
     void recoveryOfAFileChangedUnseen();
     void recoveryKnowsItsBytes_data();
     void recoveryKnowsItsBytes();
@@ -653,13 +652,7 @@ void TestMainWindow::unfinishedSave()
     ModalAnswers answers;
     answers.then([&](QWidget *b) {
         readBox(&box, QString())(b);
-        testTime() += 499; // half a second, less a millisecond
-        QTest::keyClick(b, Qt::Key_R, Qt::AltModifier);
-        testTime() += 1;
-        QTest::keyClick(b, Qt::Key_R);
-        QTest::qWait(300); // a mnemonic clicks after a moment
-        stayed = b->isVisible();
-        QTest::keyClick(b, Qt::Key_Escape);
+        stayed = onlyMeantKeys(b, Qt::Key_R, Qt::Key_Escape);
     }).then([](QWidget *b) { keyAfterGuard(b, Qt::Key_Return); });
     for (int start = 0; start < 2; ++start) {
         qDeleteAll(openMainWindows({}));
@@ -884,8 +877,6 @@ void TestMainWindow::unchangedSaveKeepsBytes_data()
     QTest::addColumn<QByteArray>("saved"); // empty: the bytes themselves
     QTest::addColumn<QString>("before");   // the line ends the status bar names
     QTest::addColumn<QString>("after");
-    QTest::newRow("lf, no final") << QByteArray("{1}{2}a\n{3}{4}b") << QByteArray() << "LF" << "LF";
-    QTest::newRow("crlf") << QByteArray("{1}{2}a\r\n{3}{4}b\r\n") << QByteArray() << "CRLF" << "CRLF";
     QTest::newRow("cr") << QByteArray("{1}{2}a\r{3}{4}b\r") << QByteArray() << "CR" << "CR";
     QTest::newRow("trailing empty line") << QByteArray("{1}{2}a\r\n\r\n") << QByteArray() << "CRLF" << "CRLF";
     QTest::newRow("mixed") << QByteArray("{1}{2}a\r\n{3}{4}b\nc\n") << QByteArray("{1}{2}a\r\n{3}{4}b\r\nc\r\n")
@@ -1043,17 +1034,7 @@ void TestMainWindow::changedOnDiskTakesOnlyMeantKeys()
     QVERIFY(writeBytes(path, "theirs"));
     bool stayed = false;
     ModalAnswers answers;
-    answers.then([&](QWidget *box) {
-        testTime() += 499; // half a second, less a millisecond
-        QTest::keyClick(box, Qt::Key_Return);
-        QTest::keyClick(box, Qt::Key_O, Qt::AltModifier);
-        QTest::qWait(300); // a mnemonic clicks after a moment
-        testTime() += 1;
-        QTest::keyClick(box, Qt::Key_O);
-        QTest::qWait(300);
-        stayed = box->isVisible();
-        QTest::keyClick(box, Qt::Key_Return);
-    });
+    answers.then([&](QWidget *box) { stayed = onlyMeantKeys(box, Qt::Key_O, Qt::Key_Return); });
     QVERIFY(!w->save());
     QVERIFY(stayed);
     QCOMPARE(readBytes(path), QByteArray("theirs"));
@@ -1078,16 +1059,7 @@ void TestMainWindow::startQuestionsTakeOnlyMeantKeys()
     crash();
     bool stayed = false;
     ModalAnswers answers;
-    answers.then([&](QWidget *box) {
-        testTime() += 499; // half a second, less a millisecond
-        QTest::keyClick(box, Qt::Key_Return);
-        QTest::keyClick(box, Qt::Key_D, Qt::AltModifier);
-        testTime() += 1;
-        QTest::keyClick(box, Qt::Key_D);
-        QTest::qWait(300); // a mnemonic clicks after a moment
-        stayed = box->isVisible();
-        QTest::keyClick(box, Qt::Key_Escape);
-    });
+    answers.then([&](QWidget *box) { stayed = onlyMeantKeys(box, Qt::Key_D, Qt::Key_Escape); });
     QList<QTarnlyxMain *> windows = openMainWindows({});
     QVERIFY(stayed);
     QCOMPARE(windows.size(), 1);
@@ -1120,11 +1092,7 @@ void TestMainWindow::saveAsAsksBeforeReplacing()
     ModalAnswers answers;
     answers.then(chooseFile(other)).then([&](QWidget *box) {
         text = static_cast<QMessageBox *>(box)->text();
-        testTime() += 500;
-        QTest::keyClick(box, Qt::Key_R);
-        QTest::qWait(300); // a mnemonic clicks after a moment
-        stayed = box->isVisible();
-        QTest::keyClick(box, Qt::Key_Return);
+        stayed = onlyMeantKeys(box, Qt::Key_R, Qt::Key_Return);
     }).then(chooseFile(QString()));
     QVERIFY(!w.saveAs());
     QVERIFY(stayed);
@@ -1134,37 +1102,6 @@ void TestMainWindow::saveAsAsksBeforeReplacing()
     QVERIFY(w.saveAs());
     QCOMPARE(readBytes(other), QByteArray("mine"));
     QCOMPARE(answers.pending(), 0);
-}
-
-void TestMainWindow::recoveryPause()
-{
-    // The text is kept for recovery once typing has paused for two
-    // seconds, counted from the last key.
-    SubtitleDocument document;
-    int due = 0;
-    connect(&document, &SubtitleDocument::recoveryDue, this, [&due] { ++due; });
-    const auto before = RecoveryWriter::clock;
-    RecoveryWriter::clock = testClock;
-    auto *timer = document.findChild<QTimer *>(QStringLiteral("recoveryPause"));
-    auto wakeAt = [&](qint64 at) {
-        testTime() = at;
-        QMetaObject::invokeMethod(timer, "timeout");
-        return due;
-    };
-    testTime() = 0;
-    document.edited();
-    QVERIFY(timer->isActive());
-    QCOMPARE(wakeAt(1999), 0);
-    QVERIFY(timer->isActive());
-    QCOMPARE(wakeAt(2000), 1);
-    testTime() = 3000;
-    document.edited();
-    testTime() = 4500;
-    document.edited(); // typing went on
-    QCOMPARE(wakeAt(6499), 1);
-    QCOMPARE(wakeAt(6500), 2);
-    timer->stop();
-    RecoveryWriter::clock = before;
 }
 
 void TestMainWindow::recoveryOfAFileChangedUnseen()
