@@ -5,11 +5,10 @@
 #include "files/recoverywriter.h"
 #include "files/subtitledocument.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <QScopeGuard>
 
 #include <cstdio>
 #include <utility>
