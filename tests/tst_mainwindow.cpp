@@ -214,8 +214,6 @@ void TestMainWindow::fileErrors_data()
     QTest::newRow("read a pipe") << "load pipe.sub" << "read error|Error in reading file \"DIR/pipe.sub\"!|It is not a regular file.";
     QTest::newRow("read in a missing folder") << "load no/such/x.sub" << "read error|Error in reading file \"DIR/no/such/x.sub\"!|No such file or directory.";
     QTest::newRow("save, folder removed") << "save" << "write error|Error in writing file \"DIR/a\": b.sub\"!|Cannot create a file in the folder \"DIR\": No such file or directory.";
-    QTest::newRow("save as into a missing folder") << "save as gone/out.sub"
-            << "write error|Error in writing file \"DIR/gone/out.sub\"!|Cannot create a file in the folder \"DIR/gone\": No such file or directory.";
     QTest::newRow("save as into a folder named in markup") << "save as <h1><font>Saved.<br>OK<hr>/out.sub"
             << "write error|Error in writing file \"DIR/<h1><font>Saved.<br>OK<hr>/out.sub\"!|"
                "Cannot create a file in the folder \"DIR/<h1><font>Saved.<br>OK<hr>\": No such file or directory.";
