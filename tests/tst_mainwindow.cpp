@@ -210,7 +210,6 @@ void TestMainWindow::fileErrors_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("expected"); // the box's name|text|detail, DIR for the folder
-    QTest::newRow("read a folder") << "load ." << "read error|Error in reading file \"DIR\"!|It is a folder.";
     QTest::newRow("read a pipe") << "load pipe.sub" << "read error|Error in reading file \"DIR/pipe.sub\"!|It is not a regular file.";
     QTest::newRow("read in a missing folder") << "load no/such/x.sub" << "read error|Error in reading file \"DIR/no/such/x.sub\"!|No such file or directory.";
     QTest::newRow("save, folder removed") << "save" << "write error|Error in writing file \"DIR/a\": b.sub\"!|Cannot create a file in the folder \"DIR\": No such file or directory.";
