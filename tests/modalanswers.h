@@ -71,6 +71,27 @@ inline void keyAfterGuard(QWidget *box, Qt::Key key, Qt::KeyboardModifiers modif
     QTest::keyClick(box, key, modifiers);
 }
 
+// Keys typed ahead of a question: in its guard's last millisecond neither
+// Return nor Alt+`letter` answers it, and after the guard no plain
+// `letter`; then `close` does. True if the box stayed open until `close`
+// and no longer.
+inline bool onlyMeantKeys(QWidget *box, Qt::Key letter, Qt::Key close)
+{
+    testTime() += 499;
+    QTest::keyClick(box, Qt::Key_Return);
+    QTest::keyClick(box, letter, Qt::AltModifier);
+    QTest::qWait(300); // a mnemonic clicks after a moment
+    testTime() += 1;
+    QTest::keyClick(box, letter);
+    QTest::qWait(300);
+    const bool stayed = box->isVisible();
+    QTest::keyClick(box, close);
+    const bool closed = !box->isVisible();
+    if (!closed) // a guard that outlasts its time fails the test, not hangs it
+        static_cast<QDialog *>(box)->reject();
+    return stayed && closed;
+}
+
 // One of a message box's texts as the box shows it: marked where markup in
 // it (a file name's, say) would be drawn rather than shown.
 inline QString shownText(const QMessageBox *box, const QString &text)

@@ -1,13 +1,17 @@
 // What a document says of its file: what the disk holds now, the name a
-// save proposes, and a read that fails.
+// save proposes, a read that fails, and when its text is due for recovery.
 #include "testsupport.h"
 
+#include "files/recoverywriter.h"
 #include "files/subtitledocument.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
+#include <utility>
 
 using DiskState = SubtitleDocument::DiskState;
 
@@ -23,6 +27,7 @@ private slots:
     void failedReadKeepsEncoding();
     void cueFileFormat_data();
     void cueFileFormat();
+    void recoveryPause();
 };
 
 void TestDocument::diskState_data()
@@ -200,6 +205,36 @@ void TestDocument::cueFileFormat()
     QCOMPARE(back.finalLineEnd, blankAfter);
     QCOMPARE(back.encoding, source.encoding);
     QCOMPARE(back.lineEnds, source.lineEnds);
+}
+
+void TestDocument::recoveryPause()
+{
+    // The text is kept for recovery once typing has paused for two
+    // seconds, counted from the last key.
+    static qint64 now = 0;
+    const auto before = std::exchange(RecoveryWriter::clock, [] { return now; });
+    const auto restore = qScopeGuard([&] { RecoveryWriter::clock = before; });
+    SubtitleDocument document;
+    int due = 0;
+    connect(&document, &SubtitleDocument::recoveryDue, this, [&due] { ++due; });
+    auto *timer = document.findChild<QTimer *>(QStringLiteral("recoveryPause"));
+    auto wakeAt = [&](qint64 at) {
+        now = at;
+        QMetaObject::invokeMethod(timer, "timeout");
+        return due;
+    };
+    document.edited();
+    QVERIFY(timer->isActive());
+    QCOMPARE(wakeAt(1999), 0);
+    QVERIFY(timer->isActive());
+    QCOMPARE(wakeAt(2000), 1);
+    now = 3000;
+    document.edited();
+    now = 4500;
+    document.edited(); // typing went on
+    QCOMPARE(wakeAt(6499), 1);
+    QCOMPARE(wakeAt(6500), 2);
+    timer->stop();
 }
 
 QTEST_GUILESS_MAIN(TestDocument)

