@@ -26,8 +26,8 @@
 
 namespace {
 
-// What a dialog chose: read from an operation dialog's settings(), written
-// by the frame-rate prompt through its pointer.
+// What a dialog chose, read from its settings() (the frame-rate prompt's
+// fps()).
 struct Settings
 {
     int format = -1;
@@ -62,13 +62,13 @@ QDialog *makeDialog(const QString &name, Settings &s)
     if (name == u"fps")
         return new SubFpschange(FpsChangeSettings());
     if (name == u"myfps")
-        return new MyFps(nullptr, &s.first, true);
+        return new MyFps(s.first, true);
     if (name == u"about")
         return new MyAbout;
     return new SubCorrect(CorrectionSettings());
 }
 
-// What an operation dialog's settings() give, into `s`.
+// What a dialog's settings() (the frame-rate prompt's fps()) give, into `s`.
 void readChosen(QDialog *dialog, Settings &s)
 {
     bool *f = s.flags;
@@ -94,6 +94,8 @@ void readChosen(QDialog *dialog, Settings &s)
     }
     if (auto *correct = qobject_cast<SubCorrect *>(dialog))
         s.correction = correct->settings();
+    if (auto *rate = qobject_cast<MyFps *>(dialog))
+        s.first = rate->fps();
 }
 
 QList<QLineEdit *> fields(QWidget *dialog)
@@ -516,6 +518,7 @@ void TestDialogs::commaDecimalLocale()
     const QString shown = fields(fps.data())[0]->text();
     play(fps.data(), QStringLiteral("field 0 29,97"));
     fps->accept();
+    readChosen(fps.data(), rate);
     QScopedPointer<QDialog> shift(makeDialog(QStringLiteral("shift"), shifted));
     play(shift.data(), QStringLiteral("type 0 1.5"));
     shift->accept();

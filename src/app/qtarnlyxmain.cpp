@@ -469,18 +469,18 @@ void QTarnlyxMain::mustSpecifyFps()
     // other the window's. What is proposed is what Escape keeps: it is the
     // rate of everything done to the file from now on.
     const double header = frameRateHeader(editor->document()->firstBlock().text());
-    double rate = header > 0.0 ? header : editor->fps;
-    MyFps dialog(nullptr, &rate, false);
+    MyFps dialog(header > 0.0 ? header : editor->fps, false);
     dialog.exec();
-    editor->fps = rate;
+    editor->fps = dialog.fps();
     takeFocusBack(this);
     followRate();
 }
 
 void QTarnlyxMain::specifyFps()
 {
-    MyFps dialog(nullptr, &editor->fps, true);
-    dialog.exec();
+    MyFps dialog(editor->fps, true);
+    if (dialog.exec() == QDialog::Accepted)
+        editor->fps = dialog.fps();
     takeFocusBack(this);
     followRate();
 }

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-MyFps::MyFps(QWidget *parent, double *fps, bool allowCancel) : QDialog(parent), m_fps(fps)
+MyFps::MyFps(double fps, bool allowCancel, QWidget *parent) : QDialog(parent), m_fps(fps)
 {
     setObjectName(QStringLiteral("my_fps"));
     setModal(true);
@@ -13,7 +13,7 @@ MyFps::MyFps(QWidget *parent, double *fps, bool allowCancel) : QDialog(parent), 
     buttons.cancel->setEnabled(allowCancel);
     addLabel(this, QStringLiteral("FPS value:"), QRect(10, 20, 230, 15));
     m_field = addNumberField(this, Fields::frameRate, QRect(20, 50, 210, 20));
-    m_field->setText(shortNumber(*fps));
+    m_field->setText(shortNumber(fps));
     m_field->setObjectName(QStringLiteral("fps"));
     m_field->setFocus();
     fitToFont(this);
@@ -24,6 +24,9 @@ MyFps::~MyFps() = default;
 void MyFps::accept()
 {
     // A rate of 0 would turn every frame number into garbage.
-    if (readNumberFields(this, {{m_field, m_fps}}))
+    double rate = m_fps;
+    if (readNumberFields(this, {{m_field, &rate}})) {
+        m_fps = rate;
         done(QDialog::Accepted);
+    }
 }

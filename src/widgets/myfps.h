@@ -11,10 +11,13 @@ class MyFps : public QDialog
     Q_OBJECT
 
 public:
-    // Shows `*fps`; OK writes the rate back. Without `allowCancel` the
-    // Cancel button is disabled (Escape still leaves the rate as it was).
-    MyFps(QWidget *parent, double *fps, bool allowCancel);
+    // Shows `fps`. Without `allowCancel` the Cancel button is disabled
+    // (Escape still leaves the rate as it was).
+    MyFps(double fps, bool allowCancel, QWidget *parent = nullptr);
     ~MyFps() override;
+
+    // The rate taken by OK; until then the one shown first.
+    double fps() const { return m_fps; }
 
 public slots:
     // Takes the rate only when it lies within 0.1 to 200; otherwise the
@@ -22,6 +25,6 @@ public slots:
     void accept() override;
 
 private:
-    double *m_fps;
+    double m_fps;
     QLineEdit *m_field;
 };
