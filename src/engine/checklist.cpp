@@ -145,7 +145,10 @@ CheckList::Change CheckList::replaceLines(qsizetype first, qsizetype removed, qs
             continue;
         m_lines[size_t(line)] = read(lineAt(line), line, &textProblems);
         to = std::max(to, line + 1);
-        if (line >= first + added && line >= readAgain && m_lines[size_t(line)].subtitle)
+        // The first subtitle after every line read again ends it; a line
+        // read again that became a subtitle (the rate line moved down) has
+        // its own next subtitle to check.
+        if (line >= first + added && line > readAgain && m_lines[size_t(line)].subtitle)
             break;
     }
 
