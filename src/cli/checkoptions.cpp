@@ -1,5 +1,6 @@
 #include "cli/checkoptions.h"
 
+#include "engine/fieldranges.h"
 #include "files/filenames.h"
 #include "files/filereading.h"
 #include "files/textcodec.h"
@@ -116,7 +117,7 @@ private:
             const QString text = value();
             bool ok = false;
             const double fps = text.toDouble(&ok);
-            if (!ok || !(fps >= 0.1 && fps <= 200.0))
+            if (!ok || !(fps >= Fields::frameRate.low && fps <= Fields::frameRate.high))
                 throw UsageError{QStringLiteral("--fps: \"%1\" is not a frame rate from 0.1 to 200").arg(text)};
             o.fps = fps;
         } else if (m_name == u"--encoding") {
